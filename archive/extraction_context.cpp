@@ -1,0 +1,72 @@
+#include "archive/extraction_context.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace nivo {
+
+const char defaultTitle[] = "Nivo SFX";
+
+namespace {
+FrontEnd silentFrontEnd;
+}
+
+const char* problemText(Problem problem) {
+    switch (problem) {
+    case Problem::unknownMethod: return "unknown method";
+    case Problem::cannotCreate: return "cannot create the file";
+    case Problem::writeFailed: return "write failed";
+    case Problem::crcMismatch: return "CRC error";
+    case Problem::damagedData: return "damaged data";
+    case Problem::truncated: return "archive ends inside the member";
+    case Problem::outsideDestination: return "path leads outside the destination";
+    case Problem::linkRefused: return "symbolic link not extracted";
+    case Problem::nameTooLong: return "name too long";
+    case Problem::noMemory: return "out of memory";
+    case Problem::damagedHeader: return "damaged header";
+    case Problem::sizeMismatch: return "data longer than the original size";
+    }
+    return "problem";
+}
+
+void ProblemList::add(const char* name, Problem problem) {
+    if (count < kept) {
+        Entry& e = entries[count];
+        std::strncpy(e.name, name, sizeof e.name - 1);
+        e.name[sizeof e.name - 1] = '\0';
+        e.problem = problem;
+    }
+    ++count;
+}
+
+ExtractionContext::ExtractionContext(void* instanceHandle)
+    : instance(instanceHandle), frontEnd(&silentFrontEnd) {}
+
+ExtractionContext::~ExtractionContext() {
+    if (archiveFile) {
+        std::fclose(archiveFile);
+        archiveFile = nullptr;
+    }
+    std::free(destinationDir);
+    std::free(titleText);
+    std::free(shortcutTarget);
+    std::free(launchCommand);
+}
+
+bool ExtractionContext::replaceText(char*& field, const char* text) {
+    std::free(field);
+    field = nullptr;
+    if (!text) return true;
+    size_t n = std::strlen(text);
+    field = static_cast<char*>(std::calloc(n + 1, 1));
+    if (!field) return false;
+    std::memcpy(field, text, n);
+    return true;
+}
+
+void ExtractionContext::addProblem(const char* name, Problem problem) {
+    problems.add(name, problem);
+    frontEnd->memberProblem(name, problem);
+}
+
+}  // namespace nivo

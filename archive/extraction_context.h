@@ -1,0 +1,80 @@
+// The extraction context: the one record that start-up builds and that the main window, both
+// dialogs and the worker thread share by address, together with the values that carry the
+// run's progress and the abort request between the two threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace nivo {
+
+constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
+constexpr long imageSize = 19968;          // the program image in front of the settings block
+extern const char defaultTitle[];          // "Nivo SFX"
+
+// The run's shared values. keepRunning goes from 1 to 0 once, when the user aborts; the worker
+// polls it after every block or symbol.
+struct RunValues {
+    std::atomic<int> keepRunning{1};
+    uint32_t totalBytes = 0;   // sum of the original sizes of all members
+    uint32_t bytesDone = 0;    // sum of the original sizes of the members already finished
+    uint32_t lastPercent = 0;  // the last position sent to the progress bar
+    // The smallest bytesDone + d at which the position moves past lastPercent, so that the
+    // per-symbol report is one comparison. Kept by reportProgress.
+    uint64_t nextReportAt = 0;
+};
+
+// What went wrong in a run, member by member. A run with problems is never reported as
+// success. The first few names are kept for the end-of-run message; all are counted.
+struct ProblemList {
+    static constexpr int kept = 8;
+    struct Entry {
+        char name[pathBufferSize];
+        Problem problem;
+    };
+    Entry entries[kept];
+    int count = 0;
+
+    void add(const char* name, Problem problem);
+    bool empty() const { return count == 0; }
+};
+
+class ExtractionContext {
+public:
+    explicit ExtractionContext(void* instanceHandle = nullptr);
+    ~ExtractionContext();
+    ExtractionContext(const ExtractionContext&) = delete;
+    ExtractionContext& operator=(const ExtractionContext&) = delete;
+
+    // Replaces one of the owned texts with a heap copy of text (null leaves it null).
+    static bool replaceText(char*& field, const char* text);
+
+    void* instance = nullptr;
+    char modulePath[pathBufferSize] = {};
+    void* mainWindow = nullptr;
+    void* labelWindow = nullptr;
+    void* abortDialog = nullptr;
+    FILE* archiveFile = nullptr;
+    const uint8_t* headerCursor = nullptr;
+    char outputPath[pathBufferSize] = {};
+    char* destinationDir = nullptr;
+    char* titleText = nullptr;
+    char* shortcutTarget = nullptr;
+    char* launchCommand = nullptr;
+    uint8_t startMenuOption = 0;
+    uint8_t desktopOption = 0;
+    uint8_t sendToOption = 0;
+    uint8_t hasSetupSettings = 0;
+
+    RunValues run;
+    ProblemList problems;
+    FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default
+
+    // Records a problem of the member and tells the front end.
+    void addProblem(const char* name, Problem problem);
+};
+
+}  // namespace nivo

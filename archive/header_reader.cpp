@@ -1,0 +1,216 @@
+// LZH member headers.
+//
+// Levels 0 and 1 share a base header: byte 0 is the size S of the header behind bytes 0 and 1
+// (the header occupies S + 2 bytes), byte 1 a checksum, 2-6 the method, 7-10 the compressed
+// size, 11-14 the original size, 15-18 an MS-DOS stamp, 19 an attribute, 20 the level, 21 the
+// name length N and the name behind it. S - N tells what follows the name: nothing (20), the
+// data CRC (22), or the CRC and an operating-system byte (24 and more). Level 1 ends its base
+// header with the size of the first extended header, and its compressed size counts the
+// extended headers too.
+//
+// Level 2 has a 16-bit total size in bytes 0-1 that covers all its extended headers, a UTC
+// stamp, the CRC in 21-22, the OS byte in 23, and the first extended header size in 24-25.
+//
+// An extended header of size Z is a type byte, Z - 3 bytes of data, and the 16-bit size of the
+// next one (0 ends the list). Type 1 is the file name, type 2 the directory name with its
+// components separated by 0xFF.
+#include <cstdio>
+#include <cstring>
+
+#include "archive/member_header.h"
+#include "extract/path_helpers.h"
+#include "platform/platform.h"
+
+namespace nivo {
+
+const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
+                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+
+int methodIndex(const MemberHeader& header) {
+    for (int i = 0; i < methodCount; ++i)
+        if (std::memcmp(header.method, methodIds[i], 5) == 0) return i;
+    return -1;
+}
+
+namespace {
+
+constexpr uint32_t level1Limit = 4096;  // a level-1 base header with all its extended headers
+constexpr uint32_t bufferSize = 65536;  // a level-2 header's 16-bit size
+
+uint16_t read16(ExtractionContext& context) {
+    const uint8_t* p = context.headerCursor;
+    context.headerCursor += 2;
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t read32(ExtractionContext& context) {
+    const uint8_t* p = context.headerCursor;
+    context.headerCursor += 4;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool readExact(FILE* f, uint8_t* dst, size_t n) {
+    return std::fread(dst, 1, n, f) == n;
+}
+
+}  // namespace
+
+void slashBackslashes(char* text, size_t length) {
+    auto* p = reinterpret_cast<uint8_t*>(text);
+    for (size_t i = 0; i < length; ++i) {
+        if (isLeadByte(p[i]) && i + 1 < length && p[i + 1] >= 0x40 && p[i + 1] <= 0xFC &&
+            p[i + 1] != 0x7F) {
+            ++i;
+        } else if (p[i] == '\\') {
+            p[i] = '/';
+        }
+    }
+}
+
+uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
+    static const uint16_t daysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    if (valid) *valid = true;
+    if (stamp == 0) return 0;
+    uint32_t year = 1980 + (stamp >> 25);
+    uint32_t month = (stamp >> 21) & 15;
+    uint32_t day = (stamp >> 16) & 31;
+    uint32_t hours = (stamp >> 11) & 31;
+    uint32_t minutes = (stamp >> 5) & 63;
+    uint32_t seconds = (stamp & 31) * 2;
+    if (month < 1 || month > 12) {
+        if (valid) *valid = false;
+        return 0;
+    }
+    auto isLeap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    int64_t days = 0;
+    for (uint32_t y = 1970; y < year; ++y) days += isLeap(y) ? 366 : 365;
+    days += daysBefore[month - 1];
+    if (isLeap(year) && month >= 3) ++days;
+    days += static_cast<int64_t>(day) - 1;
+    int64_t t = ((days * 24 + hours) * 60 + minutes) * 60 + seconds + platform::timeZoneOffset();
+    if (t < 0) t = 0;
+    if (t > 0xFFFFFFFF) t = 0xFFFFFFFF;
+    return static_cast<uint32_t>(t);
+}
+
+HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) {
+    std::memset(&header, 0, sizeof header);
+    uint8_t buffer[bufferSize];  // the header with its own byte numbering
+    FILE* f = context.archiveFile;
+
+    int first = std::fgetc(f);
+    if (first == EOF || first == 0) return HeaderStatus::end;
+    buffer[0] = static_cast<uint8_t>(first);
+    // Bytes 1 to 20, up to the level, are common to every layout.
+    if (!readExact(f, buffer + 1, 20)) return HeaderStatus::damaged;
+    const uint8_t level = buffer[20];
+
+    uint32_t size;  // bytes of the base header (level 2: of the whole header)
+    if (level == 2) {
+        size = static_cast<uint32_t>(buffer[0] | buffer[1] << 8);
+        if (size < 26) return HeaderStatus::damaged;
+    } else {
+        size = static_cast<uint32_t>(first) + 2;
+        if (size < 22) return HeaderStatus::damaged;  // too short to reach the name length
+    }
+    if (!readExact(f, buffer + 21, size - 21)) return HeaderStatus::damaged;
+
+    context.headerCursor = buffer + 2;
+    std::memcpy(header.method, buffer + 2, 5);
+    context.headerCursor += 5;
+    header.compressedSize = read32(context);
+    header.originalSize = read32(context);
+    header.timeStamp = read32(context);
+    context.headerCursor += 1;  // attribute
+    header.level = *context.headerCursor++;
+
+    const uint8_t* fileName = nullptr;
+    uint32_t fileNameLength = 0;
+    const uint8_t* dirName = nullptr;
+    uint32_t dirNameLength = 0;
+
+    // S - N decides the layout; for level 2 it is taken on the header size itself.
+    uint32_t layout;
+    if (level != 2) {
+        fileNameLength = *context.headerCursor++;
+        fileName = context.headerCursor;
+        if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
+        context.headerCursor += fileNameLength;
+        layout = static_cast<uint32_t>(first) - fileNameLength;
+    } else {
+        layout = size;
+    }
+    if (layout >= 24) {
+        header.dataCrc = read16(context);
+        header.hasDataCrc = 1;
+        context.headerCursor += 1;  // operating-system identifier
+    } else if (layout == 22) {
+        header.dataCrc = read16(context);
+        header.hasDataCrc = 1;
+    } else if (layout != 20) {
+        context.frontEnd->unknownHeader();
+        return HeaderStatus::unknownLayout;
+    }
+
+    if (level != 0) {
+        // The extended headers: level 1 reads them from the stream one by one into the
+        // buffer behind the base header; level 2 has them in the buffer already.
+        uint32_t limit = size;
+        if (level != 2) {
+            context.headerCursor = buffer + static_cast<uint32_t>(first);
+            limit = level1Limit;
+        }
+        uint32_t extendedBytes = 0;
+        for (;;) {
+            if (static_cast<uint32_t>(context.headerCursor - buffer) + 2 > limit)
+                return HeaderStatus::damaged;
+            uint32_t z = read16(context);
+            if (z == 0) break;
+            if (z < 3) return HeaderStatus::damaged;
+            uint32_t at = static_cast<uint32_t>(context.headerCursor - buffer);
+            if (at + z > limit) return HeaderStatus::damaged;
+            if (level != 2) {
+                if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
+                extendedBytes += z;
+            }
+            uint8_t type = *context.headerCursor++;
+            const uint8_t* data = context.headerCursor;
+            if (type == 0x01) {
+                fileName = data;
+                fileNameLength = z - 3;
+            } else if (type == 0x02) {
+                dirName = data;
+                dirNameLength = z - 3;
+            }
+            context.headerCursor += z - 3;
+        }
+        if (level != 2) {
+            if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
+            header.compressedSize -= extendedBytes;
+        }
+    }
+
+    if (dirNameLength + fileNameLength > pathBufferSize - 1) return HeaderStatus::nameTooLong;
+    if (dirNameLength) {
+        std::memcpy(header.name, dirName, dirNameLength);
+        header.name[dirNameLength] = '\0';
+        unifySeparators(header.name, '/');
+    }
+    size_t dirLength = std::strlen(header.name);
+    if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
+    header.name[dirLength + fileNameLength] = '\0';
+    slashBackslashes(header.name, std::strlen(header.name));
+
+    if (level == 2) {
+        header.modifiedTime = header.timeStamp;
+        header.hasModifiedTime = 1;
+    } else {
+        bool valid = true;
+        header.modifiedTime = dosTimeToUnixTime(header.timeStamp, &valid);
+        header.hasModifiedTime = valid ? 1 : 0;
+    }
+    return HeaderStatus::member;
+}
+
+}  // namespace nivo

@@ -1,0 +1,298 @@
+// The loop that every compressed method shares. The dictionary is also the output buffer: it
+// is written out whole whenever it fills, and once more at the end. A new member starts from a
+// dictionary of spaces.
+#include "decode/member_decoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "decode/crc16.h"
+#include "archive/member_header.h"
+#include "decode/methods.h"
+#include "platform/platform.h"
+
+namespace nivo {
+
+const MethodOps methodTable[10] = {
+    {nullptr, nullptr, nullptr},                                          // -lh0- (stored)
+    {decodeSymbolDynamic, decodeDistanceTable, decodeInitFixed},          // -lh1-
+    {decodeSymbolDynamic, decodeDistanceDynamic, decodeInitDynamic},      // -lh2-
+    {decodeSymbolLh3, decodeDistanceTable, decodeInitLh3},                // -lh3-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh4-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh5-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh6-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh7-
+    {decodeSymbolLzs, decodeDistanceLzs, decodeInitLzs},                  // -lzs-
+    {decodeSymbolLz5, decodeDistanceLz5, decodeInitLz5},                  // -lz5-
+};
+
+int dictBitsForMethod(int methodIndex) {
+    static const uint8_t bits[12] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
+    return methodIndex >= 0 && methodIndex < 12 ? bits[methodIndex] : 0;
+}
+
+bool FileSink::write(const uint8_t* data, uint32_t count) {
+    return std::fwrite(data, 1, count, file) == count;
+}
+
+void ProgressReporter::reportProgress(uint32_t d) {
+    RunValues& r = *run;
+    if (r.totalBytes == 0) {
+        r.nextReportAt = UINT64_MAX;
+        return;
+    }
+    // The position as a bar of 0 to 100 shows it. The two formulas keep the multiplication
+    // away from large totals and the division away from a divisor of 0.
+    uint32_t x = r.bytesDone + d;
+    uint32_t position;
+    uint64_t next;
+    if (r.totalBytes <= 1000) {
+        position = x * 100 / r.totalBytes;
+        next = (static_cast<uint64_t>(position + 1) * r.totalBytes + 99) / 100;
+    } else {
+        uint32_t divisor = r.totalBytes / 100;
+        position = x / divisor;
+        next = static_cast<uint64_t>(position + 1) * divisor;
+    }
+    r.nextReportAt = next;
+    if (position != r.lastPercent) {
+        r.lastPercent = position;
+        if (frontEnd) frontEnd->progressPosition(position);
+    }
+}
+
+bool refillInput(DecoderState& s) {
+    if (s.compressedLeft == 0 || !s.inputStream) {
+        if (s.compressedLeft != 0) s.truncated = true;
+        s.compressedLeft = 0;
+        ++s.padBytes;
+        return false;
+    }
+    uint32_t n = s.compressedLeft < s.inputBufferSize ? s.compressedLeft : s.inputBufferSize;
+    size_t got = std::fread(s.inputBuffer, 1, n, s.inputStream);
+    if (got < n) {
+        std::memset(s.inputBuffer + got, 0, n - got);
+        s.truncated = true;
+    }
+    s.inputPos = 0;
+    s.inputEnd = n;
+    return true;
+}
+
+MemberDecoder::MemberDecoder(FILE* input, OutputSink& output, uint32_t original,
+                             uint32_t compressed, int bits, int index)
+    : inputStream(input),
+      outputStream(output),
+      originalSize(original),
+      compressedSize(compressed),
+      dictBits(bits),
+      methodIndex(index) {
+    std::memset(&state, 0, sizeof state);
+}
+
+void MemberDecoder::useMemoryInput(const uint8_t* data) {
+    memoryInput = data;
+    inputStream = nullptr;
+}
+
+bool MemberDecoder::allocateInputBuffer(uint32_t size) {
+    DecoderState& s = state;
+    s.inputPos = 0;
+    s.inputEnd = 0;
+    if (memoryInput) {
+        s.inputBuffer = const_cast<uint8_t*>(memoryInput);
+        s.inputBufferSize = size;
+        s.inputEnd = size;
+        return true;
+    }
+    // The whole member in one block where memory allows, but never more than the file holds:
+    // a header that claims 4 GB in a small file must not allocate 4 GB.
+    uint64_t n = size;
+    if (n > inputLimit) n = inputLimit;
+    uint64_t available = platform::freePhysicalMemory();
+    if (available != 0 && n > available) n = available;
+    if (n == 0) n = 1;
+    s.inputBufferSize = static_cast<uint32_t>(n);
+    s.inputBuffer = static_cast<uint8_t*>(std::malloc(s.inputBufferSize));
+    if (!s.inputBuffer) {
+        s.inputBufferSize = 16384;
+        s.inputBuffer = static_cast<uint8_t*>(std::malloc(s.inputBufferSize));
+        if (!s.inputBuffer) return false;
+    }
+    if (s.compressedLeft != 0) refillInput(s);
+    return true;
+}
+
+void MemberDecoder::release() {
+    std::free(state.dictionary);
+    state.dictionary = nullptr;
+    if (!memoryInput) std::free(state.inputBuffer);
+    state.inputBuffer = nullptr;
+}
+
+bool MemberDecoder::flushDictionary(uint32_t count, DecodeResult& result) {
+    result.crc = updateCrc(result.crc, state.dictionary, count);
+    result.bytesWritten += count;
+    return outputStream.write(state.dictionary, count);
+}
+
+DecodeResult MemberDecoder::run() {
+    DecodeResult result;
+    DecoderState& s = state;
+    if (methodIndex < 1 || methodIndex > 9 || !methodTable[methodIndex].decodeInit ||
+        dictBits < 1 || dictBits > 16) {
+        result.status = DecodeStatus::unsupported;
+        return result;
+    }
+    const MethodOps ops = methodTable[methodIndex];
+    s.inputStream = inputStream;
+    s.compressedLeft = compressedSize;
+    s.dictBits = static_cast<uint16_t>(dictBits);
+
+    dictionarySize = 1u << dictBits;
+    s.dictionarySize = dictionarySize;
+    s.dictionary = static_cast<uint8_t*>(std::malloc(dictionarySize));
+    if (!s.dictionary || !allocateInputBuffer(compressedSize)) {
+        release();
+        result.status = DecodeStatus::noMemory;
+        return result;
+    }
+    std::memset(s.dictionary, 0x20, dictionarySize);
+    ops.decodeInit(s);
+
+    uint8_t* const dict = s.dictionary;
+    const uint32_t size = dictionarySize;
+    const uint32_t mask = size - 1;
+    const uint32_t lengthOffset = methodIndex == 8 ? 254 : 253;
+    s.decodedCount = 0;
+    s.dictPos = 0;
+    uint64_t produced = 0;  // decodedCount without the 32-bit wrap
+
+    while (produced < originalSize) {
+        uint32_t code = ops.decodeSymbol(s);
+        if (code <= 255) {
+            dict[s.dictPos++] = static_cast<uint8_t>(code);
+            if (s.dictPos == size) {
+                if (!flushDictionary(size, result)) goto writeFailed;
+                s.dictPos = 0;
+            }
+            ++produced;
+        } else {
+            uint32_t length = code - lengthOffset;
+            uint32_t d = ops.decodeDistance(s);
+            uint32_t src = (s.dictPos - d - 1) & mask;
+            uint32_t dst = s.dictPos;
+            produced += length;
+            if (src + length <= size && dst + length <= size) {
+                // Neither side wraps. Without overlap the copy is one block; with it, byte by
+                // byte, so that a short distance repeats what it has just written.
+                if (src + length <= dst || dst + length <= src) {
+                    std::memcpy(dict + dst, dict + src, length);
+                } else {
+                    for (uint32_t i = 0; i < length; ++i) dict[dst + i] = dict[src + i];
+                }
+                s.dictPos = dst + length;
+                if (s.dictPos == size) {
+                    if (!flushDictionary(size, result)) goto writeFailed;
+                    s.dictPos = 0;
+                }
+            } else {
+                for (uint32_t i = 0; i < length; ++i) {
+                    dict[s.dictPos++] = dict[(src + i) & mask];
+                    if (s.dictPos == size) {
+                        if (!flushDictionary(size, result)) goto writeFailed;
+                        s.dictPos = 0;
+                    }
+                }
+            }
+        }
+        s.decodedCount = static_cast<uint32_t>(produced);
+        if (s.damaged || readFarPastEnd(s)) {
+            // What was decoded before the damage is written, so that the caller can decide
+            // what to keep; the member itself has failed.
+            if (s.dictPos && !flushDictionary(s.dictPos, result)) goto writeFailed;
+            result.status = DecodeStatus::damaged;
+            result.truncated = s.truncated;
+            release();
+            return result;
+        }
+        progress.report(s.decodedCount);
+        if (progress.aborted()) {
+            result.status = DecodeStatus::aborted;
+            release();
+            return result;
+        }
+    }
+    if (s.dictPos != 0 && !flushDictionary(s.dictPos, result)) goto writeFailed;
+    result.truncated = s.truncated;
+    result.overran = produced > originalSize;
+    release();
+    return result;
+
+writeFailed:
+    result.status = DecodeStatus::writeFailed;
+    release();
+    return result;
+}
+
+DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress) {
+    DecodeResult result;
+    uint8_t* block = static_cast<uint8_t*>(std::malloc(2048));
+    if (!block) {
+        result.status = DecodeStatus::noMemory;
+        return result;
+    }
+    uint32_t copied = 0;
+    ProgressReporter reporter = progress;
+    while (copied < count) {
+        uint32_t n = count - copied < 2048 ? count - copied : 2048;
+        size_t got = input ? std::fread(block, 1, n, input) : 0;
+        if (got < n) {
+            // The archive ends inside the member. What is missing is not invented: the member
+            // has failed.
+            result.truncated = true;
+            result.status = DecodeStatus::damaged;
+            break;
+        }
+        if (out && !out->write(block, n)) {
+            result.status = DecodeStatus::writeFailed;
+            break;
+        }
+        result.crc = updateCrc(result.crc, block, n);
+        copied += n;
+        result.bytesWritten = copied;
+        reporter.report(copied);
+        if (reporter.aborted()) {
+            result.status = DecodeStatus::aborted;
+            break;
+        }
+    }
+    std::free(block);
+    return result;
+}
+
+DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
+                              uint32_t originalSize, OutputSink& out,
+                              const ProgressReporter& progress) {
+    if (methodIndex == methodStored || methodIndex == methodLz4) {
+        DecodeResult result;
+        uint32_t n = originalSize <= compressedSize ? originalSize : compressedSize;
+        if (n < originalSize) {
+            result.truncated = true;
+            result.status = DecodeStatus::damaged;
+        }
+        result.crc = updateCrc(0, data, n);
+        result.bytesWritten = n;
+        if (n && !out.write(data, n)) result.status = DecodeStatus::writeFailed;
+        ProgressReporter reporter = progress;
+        reporter.report(n);
+        return result;
+    }
+    MemberDecoder decoder(nullptr, out, originalSize, compressedSize, dictBitsForMethod(methodIndex),
+                          methodIndex);
+    decoder.useMemoryInput(data);
+    decoder.setProgress(progress);
+    return decoder.run();
+}
+
+}  // namespace nivo

@@ -1,0 +1,121 @@
+// The sliding-dictionary decoder that every compressed method shares, the method table that
+// plugs a method's three operations into it, and the one entry point that extraction, tests
+// and the benchmark use to turn a member's data into bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/extraction_context.h"
+#include "decode/decoder_state.h"
+
+namespace nivo {
+
+// Where decoded bytes go. write returns false when the bytes could not all be written.
+class OutputSink {
+public:
+    virtual bool write(const uint8_t* data, uint32_t count) = 0;
+
+protected:
+    ~OutputSink() = default;
+};
+
+class FileSink final : public OutputSink {
+public:
+    explicit FileSink(FILE* f) : file(f) {}
+    bool write(const uint8_t* data, uint32_t count) override;
+
+private:
+    FILE* file;
+};
+
+// Moves the progress bar as bytes are produced. Without run values it does nothing.
+struct ProgressReporter {
+    RunValues* run = nullptr;
+    FrontEnd* frontEnd = nullptr;
+
+    // d: bytes produced within the current member. One comparison unless the position moves.
+    void report(uint32_t d) {
+        if (run && static_cast<uint32_t>(run->bytesDone + d) >= run->nextReportAt) reportProgress(d);
+    }
+    void reportProgress(uint32_t d);
+    bool aborted() const { return run && run->keepRunning.load(std::memory_order_relaxed) == 0; }
+};
+
+// A method's three operations. decodeSymbol returns 0 to 255 for a literal, 256 and more for a
+// match of length code - 253 (-lzs-: code - 254); decodeDistance then returns d, the match
+// starting d + 1 bytes behind the next byte to be written. A method that meets malformed data
+// sets DecoderState::damaged.
+struct MethodOps {
+    uint16_t (*decodeSymbol)(DecoderState&);
+    uint16_t (*decodeDistance)(DecoderState&);
+    void (*decodeInit)(DecoderState&);
+};
+
+// Indexed by method index 0 to 9; entry 0 (stored) is empty.
+extern const MethodOps methodTable[10];
+
+// The dictionary size of each method index, as a power of two; 0 for stored and folders.
+int dictBitsForMethod(int methodIndex);
+
+enum class DecodeStatus : uint8_t {
+    complete,     // decoded to the original size
+    aborted,      // keepRunning was cleared
+    damaged,      // malformed compressed data; decoding stopped
+    noMemory,     // the dictionary or the input buffer could not be allocated
+    writeFailed,  // the output sink refused bytes
+    unsupported,  // no decoder for this method index
+};
+
+struct DecodeResult {
+    DecodeStatus status = DecodeStatus::complete;
+    uint16_t crc = 0;             // CRC-16 of every byte written
+    uint64_t bytesWritten = 0;
+    bool truncated = false;       // the input ended before the compressed size
+    bool overran = false;         // the last match ran past the original size
+};
+
+class MemberDecoder {
+public:
+    MemberDecoder(FILE* inputStream, OutputSink& outputStream, uint32_t originalSize,
+                  uint32_t compressedSize, int dictBits, int methodIndex);
+
+    // Input from memory instead of a stream: the member's compressed bytes.
+    void useMemoryInput(const uint8_t* data);
+    void setProgress(const ProgressReporter& reporter) { progress = reporter; }
+    // Cap for the input buffer, normally the bytes that remain in the archive file.
+    void setInputLimit(uint64_t bytes) { inputLimit = bytes; }
+
+    DecodeResult run();
+    // Sizes and allocates the input buffer (at most size bytes) and fills it once.
+    bool allocateInputBuffer(uint32_t size);
+
+    DecoderState state;
+
+private:
+    bool flushDictionary(uint32_t count, DecodeResult& result);
+    void release();
+
+    uint32_t dictionarySize = 0;
+    FILE* inputStream;
+    OutputSink& outputStream;
+    uint32_t originalSize;
+    uint32_t compressedSize;
+    int dictBits;
+    int methodIndex;
+    const uint8_t* memoryInput = nullptr;
+    uint64_t inputLimit = UINT64_MAX;
+    ProgressReporter progress;
+};
+
+// Copies count stored bytes from input to out in 2048-byte blocks, with the CRC, reporting
+// progress after each block. out may be null (nothing is written).
+DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress);
+
+// The one entry point: a member's compressed bytes (in memory), its method index and original
+// size in; the bytes written to out and the CRC out. Stored methods are copied.
+DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
+                              uint32_t originalSize, OutputSink& out,
+                              const ProgressReporter& progress = {});
+
+}  // namespace nivo

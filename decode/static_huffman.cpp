@@ -1,0 +1,166 @@
+// -lh4- to -lh7-: static Huffman blocks.
+//
+// The data is a sequence of blocks. Each block header gives, in stream order:
+//   16 bits   the number of symbols in the block (0 stands for 65536)
+//   pre-tree  5-bit count, then 3-bit lengths (7 and more: 7 plus a run of 1 bits ended by a 0),
+//             with a 2-bit count of zero lengths after the third; a count of 0 is followed by
+//             one 5-bit value that every look-up yields
+//   symbols   9-bit count, then lengths coded with the pre-tree: 0 is one zero length, 1 a run
+//             of 3 to 18 zeros (4 bits), 2 a run of 20 to 531 zeros (9 bits), 3 to 18 the
+//             lengths 1 to 16; a count of 0 is followed by one 9-bit symbol
+//   positions 4-bit (-lh4-, -lh5-) or 5-bit (-lh6-, -lh7-) count, lengths as for the pre-tree
+//             without the zero insertion
+// Symbols 0 to 255 are literals, 256 to 509 matches of length 3 to 256. A match is followed by
+// its position code j: d = 0 for j = 0, else 2^(j-1) plus j-1 extra bits.
+#include "decode/methods.h"
+
+namespace nivo {
+
+namespace {
+
+constexpr uint32_t symbolCount = 510;
+constexpr uint32_t preTreeCount = 19;
+
+// Finishes a look-up whose table entry j is a tree node: follows the bits after the first
+// tableBits. A valid code is at most 16 bits long; a walk past that, or one that ends on a
+// code no longer than the table, comes from damaged lengths.
+inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
+                         const uint8_t* lengths) {
+    const StaticHuffmanState& h = s.huff;
+    uint32_t window = peekBits(s, 32);
+    uint32_t mask = 1u << (31 - tableBits);
+    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
+        if (step == 16) {
+            s.damaged = true;
+            return 0;
+        }
+        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
+    }
+    if (lengths[j] <= tableBits) {
+        s.damaged = true;
+        return 0;
+    }
+    return j;
+}
+
+// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen.
+inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
+    const StaticHuffmanState& h = s.huff;
+    uint32_t j = h.posTable[peekBits(s, 8)];
+    if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
+    skipBits(s, h.posLen[j]);
+    return j;
+}
+
+}  // namespace
+
+void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex) {
+    StaticHuffmanState& h = s.huff;
+    const auto n = static_cast<uint32_t>(alphabetSize);
+    const uint32_t count = takeBits(s, static_cast<uint32_t>(countWidth));
+    if (count == 0) {
+        // A single value: every look-up yields it and consumes no bits.
+        uint32_t c = takeBits(s, static_cast<uint32_t>(countWidth));
+        if (c >= n) {
+            s.damaged = true;
+            return;
+        }
+        for (uint32_t i = 0; i < n; ++i) h.posLen[i] = 0;
+        for (uint16_t& e : h.posTable) e = static_cast<uint16_t>(c);
+        return;
+    }
+    uint32_t i = 0;
+    while (i < count) {
+        uint32_t c = peekBits(s, 3);
+        if (c == 7) {
+            // 7 and more: a run of 1 bits after the three, ended by a 0 (at most 13 looked at).
+            uint32_t window = peekBits(s, 16);
+            for (uint32_t mask = 1u << 12; mask && (window & mask); mask >>= 1) ++c;
+            skipBits(s, c - 3);
+        } else {
+            skipBits(s, 3);
+        }
+        h.posLen[i++] = static_cast<uint8_t>(c);
+        if (i == static_cast<uint32_t>(insertionIndex)) {
+            for (uint32_t z = takeBits(s, 2); z; --z) h.posLen[i++] = 0;
+        }
+    }
+    // count and the zero insertion stay below 35, inside posLen; lengths for symbols past the
+    // alphabet are read and left out of the table.
+    for (; i < n; ++i) h.posLen[i] = 0;
+    if (!buildTable(h, alphabetSize, h.posLen, 8, h.posTable)) s.damaged = true;
+}
+
+void readSymLengths(DecoderState& s) {
+    StaticHuffmanState& h = s.huff;
+    const uint32_t count = takeBits(s, 9);
+    if (count == 0) {
+        uint32_t c = takeBits(s, 9);
+        if (c >= symbolCount) {
+            s.damaged = true;
+            return;
+        }
+        for (uint8_t& e : h.symLen) e = 0;
+        for (uint16_t& e : h.symTable) e = static_cast<uint16_t>(c);
+        return;
+    }
+    if (count > symbolCount) {
+        s.damaged = true;
+        return;
+    }
+    uint32_t i = 0;
+    while (i < count) {
+        uint32_t c = decodeWithPosTable(s, preTreeCount);
+        if (s.damaged) return;
+        if (c > 2) {
+            h.symLen[i++] = static_cast<uint8_t>(c - 2);
+            continue;
+        }
+        uint32_t run = c == 0 ? 1 : c == 1 ? takeBits(s, 4) + 3 : takeBits(s, 9) + 20;
+        if (i + run > symbolCount) {
+            s.damaged = true;
+            return;
+        }
+        for (; run; --run) h.symLen[i++] = 0;
+    }
+    for (; i < symbolCount; ++i) h.symLen[i] = 0;
+    if (!buildTable(h, symbolCount, h.symLen, 12, h.symTable)) s.damaged = true;
+}
+
+void decodeInitStatic(DecoderState& s) {
+    StaticHuffmanState& h = s.huff;
+    if (s.dictBits <= 14) {
+        h.posCodeCount = 14;
+        h.posCodeBits = 4;
+    } else {
+        h.posCodeBits = 5;
+        h.posCodeCount = s.dictBits == 16 ? 17 : 16;
+    }
+    startBitReader(s);
+    h.blockRemaining = 0;
+}
+
+uint16_t decodeSymbolStatic(DecoderState& s) {
+    StaticHuffmanState& h = s.huff;
+    if (h.blockRemaining == 0) {
+        h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
+        readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
+        if (!s.damaged) readSymLengths(s);
+        if (!s.damaged)
+            readPosLengths(s, static_cast<int>(h.posCodeCount), static_cast<int>(h.posCodeBits), -1);
+        if (s.damaged) return 0;
+    }
+    --h.blockRemaining;  // a count of 0 wraps: the block has 65536 symbols
+    uint32_t j = h.symTable[peekBits(s, 12)];
+    if (j >= symbolCount) j = walkTree(s, j, symbolCount, 12, h.symLen);
+    skipBits(s, h.symLen[j]);
+    return static_cast<uint16_t>(j);
+}
+
+uint16_t decodeDistanceStatic(DecoderState& s) {
+    uint32_t j = decodeWithPosTable(s, s.huff.posCodeCount);
+    if (j <= 1) return static_cast<uint16_t>(j);
+    return static_cast<uint16_t>((1u << (j - 1)) + takeBits(s, j - 1));
+}
+
+}  // namespace nivo

@@ -1,0 +1,89 @@
+#include "extract/path_helpers.h"
+
+#include <cstring>
+
+#include "archive/extraction_context.h"
+#include "platform/platform.h"
+
+namespace nivo {
+
+bool copyText(char* dst, size_t capacity, const char* src) {
+    size_t n = std::strlen(src);
+    if (n >= capacity) {
+        std::memcpy(dst, src, capacity - 1);
+        dst[capacity - 1] = '\0';
+        return false;
+    }
+    std::memcpy(dst, src, n + 1);
+    return true;
+}
+
+bool appendText(char* dst, size_t capacity, const char* src) {
+    size_t have = std::strlen(dst);
+    size_t n = std::strlen(src);
+    if (have + n >= capacity) return false;
+    std::memcpy(dst + have, src, n + 1);
+    return true;
+}
+
+bool appendBackslash(char* path, size_t capacity) {
+    size_t n = std::strlen(path);
+    if (n == 0) return true;
+    if (path[n - 1] == '\\') {
+        if (n == 1) return true;
+        // A "\" behind a lead byte is the second half of a two-byte character.
+        if (!isLeadByte(static_cast<uint8_t>(path[n - 2]))) return true;
+    }
+    if (n + 1 >= capacity) return false;
+    path[n] = '\\';
+    path[n + 1] = '\0';
+    return true;
+}
+
+void unifySeparators(char* text, char separator) {
+    for (auto* p = reinterpret_cast<uint8_t*>(text); *p; ++p) {
+        if (isLeadByte(*p)) {
+            if (*++p == 0) break;
+            continue;
+        }
+        if (*p == '\\' || *p == '/' || *p == 0xFF) *p = static_cast<uint8_t>(separator);
+    }
+}
+
+bool makeParentDirectories(ExtractionContext& context, const char* path) {
+    char folder[1024];
+    if (!copyText(folder, sizeof folder, path)) return false;
+    char* slash = std::strrchr(folder, '/');
+    if (!slash || slash == folder) return false;
+    *slash = '\0';
+
+    switch (platform::pathKind(folder)) {
+    case platform::PathKind::directory: return true;
+    case platform::PathKind::file: return false;
+    case platform::PathKind::missing: break;
+    }
+    if (platform::makeDirectory(folder)) {
+        notifyShell(context, ShellEvent::folderCreated, folder);
+        return true;
+    }
+    // Make the parents first; the folder made on this second attempt is not announced.
+    if (!makeParentDirectories(context, folder)) return false;
+    return platform::makeDirectory(folder);
+}
+
+void notifyShell(ExtractionContext& context, ShellEvent event, const char* path) {
+    if (event == ShellEvent::folderCreated) {
+        platform::notifyShell(platform::notifyMakeDir, path);
+        return;
+    }
+    char full[pathBufferSize];
+    // A path that does not fit the buffer is not announced at all.
+    if (!copyText(full, sizeof full, context.destinationDir ? context.destinationDir : "")) return;
+    if (!appendBackslash(full, sizeof full)) return;
+    if (!appendText(full, sizeof full, path)) return;
+    for (char* p = full; *p; ++p)
+        if (*p == '/') *p = '\\';
+    platform::notifyShell(platform::notifyCreate, full);
+}
+
+}  // namespace nivo

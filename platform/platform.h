@@ -1,0 +1,72 @@
+// The few operating-system services that the portable core needs, behind one narrow seam.
+//
+// Paths handed to these functions are code page 932 (Shift-JIS) texts, as they are stored in
+// the archive and in the settings block. The Win32 implementation passes them to the ANSI
+// functions unchanged; the POSIX implementation converts them to UTF-8 here, so that files
+// on Linux get readable names. The seam carries services only: logic that two platforms share
+// lives in the core.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace nivo {
+
+// The front end's callbacks: what the run tells the person watching it. The Win32 stub turns
+// them into window messages, the command-line extractor into terminal output, tests record
+// them. Every callback has a do-nothing default.
+enum class Problem : uint8_t {
+    unknownMethod,    // the method identifier is not one this program reads
+    cannotCreate,     // the output file could not be created, even after making its folders
+    writeFailed,      // a write or the close of the output file failed; the file was deleted
+    crcMismatch,      // decoded to its full length, but the CRC-16 differs from the header's
+    damagedData,      // the compressed data is malformed; the partial file was deleted
+    truncated,        // the archive ends inside this member's data
+    outsideDestination,  // the name climbs out of the destination; nothing was written
+    linkRefused,      // a symbolic link entry; links are never created
+    nameTooLong,      // the joined name does not fit 259 bytes; the member was skipped
+    noMemory,         // the dictionary or the input buffer could not be allocated
+    damagedHeader,    // a header is cut short or malformed; the run ended there
+    sizeMismatch,     // the decoded data ran past the original size given in the header
+};
+
+const char* problemText(Problem problem);
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+    // Before each member is extracted; the text is the member's stored name.
+    virtual void memberName(const char* name) { (void)name; }
+    // A new position of the progress bar, 0 to 100 (a little more near the end of a run).
+    virtual void progressPosition(uint32_t position) { (void)position; }
+    // A level-0/1 header of a layout this program does not know.
+    virtual void unknownHeader() {}
+    // A member that was not extracted correctly. Called once per problem.
+    virtual void memberProblem(const char* name, Problem problem) { (void)name; (void)problem; }
+};
+
+namespace platform {
+
+enum class PathKind : uint8_t { missing, file, directory };
+
+// Shell change notification events (the Win32 values).
+constexpr long notifyCreate = 2;     // SHCNE_CREATE
+constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
+
+FILE* openFile(const char* path, const char* mode);
+bool makeDirectory(const char* path);
+PathKind pathKind(const char* path);
+bool unlinkFile(const char* path);
+// Sets access and modification time, seconds since 1970-01-01 00:00 UTC.
+bool setFileTime(const char* path, uint32_t unixTime);
+// Seconds west of UTC of local standard time, as the C runtime's _timezone gives it.
+long timeZoneOffset();
+// Fill buf (size bytes) with the directory; false when it cannot be had or does not fit.
+bool currentDirectory(char* buf, uint32_t size);
+bool windowsDirectory(char* buf, uint32_t size);
+// Available physical memory in bytes, or 0 when unknown.
+uint64_t freePhysicalMemory();
+void notifyShell(long event, const char* path);
+
+}  // namespace platform
+}  // namespace nivo

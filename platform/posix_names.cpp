@@ -1,0 +1,87 @@
+#include "platform/posix_names.h"
+
+#include <cstring>
+#include <iconv.h>
+
+namespace nivo {
+
+namespace {
+
+bool isValidUtf8(const char* s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (*p) {
+        unsigned char c = *p;
+        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (extra < 0) return false;
+        ++p;
+        for (int i = 0; i < extra; ++i, ++p)
+            if ((*p & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
+bool convert(const char* to, const char* from, const char* text, size_t length, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string buf(length * 3 + 4, '\0');
+    char* in = const_cast<char*>(text);
+    size_t inLeft = length;
+    char* outp = buf.data();
+    size_t outLeft = buf.size();
+    bool ok = iconv(cd, &in, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return false;
+    buf.resize(buf.size() - outLeft);
+    out = std::move(buf);
+    return true;
+}
+
+}  // namespace
+
+std::string cp932ToUtf8(const char* text) {
+    bool ascii = true;
+    for (const char* p = text; *p; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) return text;
+    std::string out;
+    if (convert("UTF-8", "CP932", text, std::strlen(text), out)) return out;
+    if (isValidUtf8(text)) return text;
+    static const char hex[] = "0123456789ABCDEF";
+    out.clear();
+    for (const char* p = text; *p; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool utf8ToCp932(const std::string& text, std::string& out) {
+    return convert("CP932", "UTF-8", text.data(), text.size(), out);
+}
+
+std::string printableName(const char* cp932Text) {
+    std::string utf8 = cp932ToUtf8(cp932Text);
+    std::string out;
+    static const char hex[] = "0123456789abcdef";
+    for (unsigned char c : utf8) {
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace nivo

@@ -1,0 +1,20 @@
+// Names between code page 932 (the archive's) and UTF-8 (the POSIX file system's and
+// terminal's). POSIX builds only.
+#pragma once
+
+#include <string>
+
+namespace nivo {
+
+// A code page 932 text as UTF-8. Pure ASCII passes unchanged. Text that is not valid code page
+// 932 but is valid UTF-8 (some Unix archivers store UTF-8) is kept; any other byte that cannot
+// be read becomes %XX.
+std::string cp932ToUtf8(const char* text);
+
+// False when the text has a character that code page 932 cannot hold.
+bool utf8ToCp932(const std::string& text, std::string& out);
+
+// For the terminal: the UTF-8 form with control characters shown as \xNN, never raw.
+std::string printableName(const char* cp932Text);
+
+}  // namespace nivo

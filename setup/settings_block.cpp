@@ -1,0 +1,112 @@
+#include "setup/settings_block.h"
+
+#include <cstring>
+
+#include "archive/extraction_context.h"
+#include "extract/path_helpers.h"
+#include "platform/platform.h"
+
+namespace nivo {
+
+namespace {
+
+bool readByte(ExtractionContext& context, uint8_t& value) {
+    char c;
+    if (!readSettingsBytes(context, 1, &c)) return false;
+    value = static_cast<uint8_t>(c);
+    return true;
+}
+
+// A length byte and the text behind it, terminated.
+bool readText(ExtractionContext& context, char (&text)[256]) {
+    uint8_t length;
+    if (!readByte(context, length)) return false;
+    std::memset(text, 0, sizeof text);
+    return readSettingsBytes(context, length, text);
+}
+
+bool hasDrive(const char* text) {
+    char c = text[0];
+    return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && text[1] == ':';
+}
+
+bool setCurrentDirectoryText(ExtractionContext& context) {
+    char cwd[pathBufferSize];
+    // Never build from an unfilled buffer: without a current directory the destination is
+    // left empty, which is the current directory itself.
+    if (!platform::currentDirectory(cwd, sizeof cwd)) cwd[0] = '\0';
+    return ExtractionContext::replaceText(context.destinationDir, cwd);
+}
+
+}  // namespace
+
+bool readSettingsBytes(ExtractionContext& context, int count, char* buffer) {
+    for (int i = 0; i < count; ++i) {
+        int c = std::fgetc(context.archiveFile);
+        if (c == EOF) return false;
+        buffer[i] = static_cast<char>(c);
+    }
+    return true;
+}
+
+bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings) {
+    settings = SetupSettings{};
+    if (!readByte(context, settings.present)) return false;
+    if (settings.present == 0) return true;
+    return readText(context, settings.title) && readByte(context, settings.programFilesFlag) &&
+           readText(context, settings.destination) && readText(context, settings.shortcutTarget) &&
+           readByte(context, settings.startMenuOption) && readByte(context, settings.desktopOption) &&
+           readByte(context, settings.sendToOption) && readText(context, settings.launchCommand);
+}
+
+void composeDestination(const char* text, bool programFiles, char* out, uint32_t capacity) {
+    copyText(out, capacity, text);
+    if (hasDrive(text)) return;
+    char composed[pathBufferSize];
+    if (programFiles) {
+        char windows[pathBufferSize];
+        if (!platform::windowsDirectory(windows, sizeof windows)) return;
+        composed[0] = '\0';
+        if (hasDrive(windows)) {
+            composed[0] = windows[0];
+            composed[1] = ':';
+            composed[2] = '\0';
+        }
+        if (!appendText(composed, sizeof composed, "\\Program Files\\")) return;
+    } else {
+        if (!platform::currentDirectory(composed, sizeof composed)) return;
+        if (!appendBackslash(composed, sizeof composed)) return;
+    }
+    if (!appendText(composed, sizeof composed, text)) return;
+    copyText(out, capacity, composed);
+}
+
+bool readSetupSettings(ExtractionContext& context) {
+    SetupSettings settings;
+    if (!readSettingsBlock(context, settings)) return false;
+    if (!settings.present) {
+        return ExtractionContext::replaceText(context.titleText, defaultTitle) &&
+               setCurrentDirectoryText(context);
+    }
+    if (!ExtractionContext::replaceText(context.titleText,
+                                        settings.title[0] ? settings.title : defaultTitle))
+        return false;
+    if (settings.destination[0]) {
+        char composed[pathBufferSize];
+        composeDestination(settings.destination, settings.programFilesFlag != 0, composed,
+                           sizeof composed);
+        if (!ExtractionContext::replaceText(context.destinationDir, composed)) return false;
+    } else if (!setCurrentDirectoryText(context)) {
+        return false;
+    }
+    context.startMenuOption = settings.startMenuOption;
+    context.desktopOption = settings.desktopOption;
+    context.sendToOption = settings.sendToOption;
+    if (!ExtractionContext::replaceText(context.shortcutTarget, settings.shortcutTarget) ||
+        !ExtractionContext::replaceText(context.launchCommand, settings.launchCommand))
+        return false;
+    context.hasSetupSettings = 1;
+    return true;
+}
+
+}  // namespace nivo

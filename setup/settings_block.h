@@ -1,0 +1,51 @@
+// The settings block between the program image and the archive, and the default destination
+// composed from it.
+//
+// Layout, all numbers single unsigned bytes, texts code page 932 without a terminator:
+//   present marker (0: the block is this one byte)
+//   title length L1, title
+//   Program Files flag
+//   destination length L2, destination
+//   shortcut target length L3, shortcut target
+//   Start menu, Desktop and Send To option bytes (bit 0 offered, bit 1 chosen)
+//   length L4 and the file to open after a finished run
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace nivo {
+
+class ExtractionContext;
+
+// The block as stored, before any composition.
+struct SetupSettings {
+    uint8_t present = 0;
+    char title[256] = {};
+    uint8_t programFilesFlag = 0;
+    char destination[256] = {};
+    char shortcutTarget[256] = {};
+    uint8_t startMenuOption = 0;
+    uint8_t desktopOption = 0;
+    uint8_t sendToOption = 0;
+    char launchCommand[256] = {};
+};
+
+// Reads count bytes from the context's archive file into buffer, one at a time. A count below
+// 1 reads nothing. False as soon as a read goes beyond the end of the file.
+bool readSettingsBytes(ExtractionContext& context, int count, char* buffer);
+
+// Reads the block at the stream's position into settings; leaves the stream at the archive.
+bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings);
+
+// Reads the block and fills the context: title, composed destination, shortcut target, the
+// option bytes, the file to open and hasSetupSettings.
+bool readSetupSettings(ExtractionContext& context);
+
+// The default destination for a non-empty destination text: unchanged when it has a drive;
+// else under "\Program Files\" on the Windows directory's drive when the flag is set; else
+// under the current directory. Falls back to the text as given when a directory cannot be had
+// or the result would not fit capacity bytes.
+void composeDestination(const char* text, bool programFiles, char* out, uint32_t capacity);
+
+}  // namespace nivo

@@ -1,0 +1,36 @@
+// A small LZH writer: member headers of levels 0, 1 and 2, stored members and folder entries,
+// and members whose compressed bytes the caller brings. The builder, the example archive, the
+// tests and the benchmark all write their archives with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nivo {
+
+struct LzhMember {
+    std::string method = "-lh0-";   // five characters
+    std::string name;               // code page 932, "/" between components; folders end in "/"
+    std::vector<uint8_t> data;      // the bytes as they stand in the archive
+    uint32_t originalSize = 0;
+    uint16_t crc = 0;               // CRC-16 of the original bytes
+    uint32_t unixTime = 0;          // UTC seconds; levels 0 and 1 store it as MS-DOS time
+    int level = 2;
+};
+
+// MS-DOS date and time of a UTC instant, as an archiver in a UTC zone writes it.
+uint32_t unixToDosTime(uint32_t unixTime);
+
+// A stored member (-lh0-) of the given bytes.
+LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& bytes,
+                       uint32_t unixTime, int level = 2);
+// A folder entry (-lhd-); name ends in "/".
+LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2);
+
+// Appends one member, header and data, to out.
+void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
+// Appends the 0x00 end mark.
+void appendEndMark(std::vector<uint8_t>& out);
+
+}  // namespace nivo
