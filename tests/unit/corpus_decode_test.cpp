@@ -1,0 +1,159 @@
+// Every member of every corpus archive: its header, and its data decoded in memory, against the
+// manifests and the CRC-16 in the header.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "archive/member_header.h"
+#include "decode/crc16.h"
+#include "tests/support/test_support.h"
+
+namespace nivo {
+namespace {
+
+using test::CorpusArchive;
+
+struct ReadMember {
+    MemberHeader header;
+    std::vector<uint8_t> data;  // compressed bytes as stored
+};
+
+// Walks the archive the way the run does: header, data, next header.
+std::vector<ReadMember> readArchive(const std::string& path, HeaderStatus& last) {
+    std::vector<ReadMember> out;
+    ExtractionContext context;
+    context.archiveFile = std::fopen(path.c_str(), "rb");
+    EXPECT_NE(context.archiveFile, nullptr) << path;
+    if (!context.archiveFile) return out;
+    for (;;) {
+        ReadMember m;
+        last = readMemberHeader(context, m.header);
+        if (last != HeaderStatus::member) break;
+        m.data.resize(m.header.compressedSize);
+        size_t got = std::fread(m.data.data(), 1, m.data.size(), context.archiveFile);
+        m.data.resize(got);
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+std::string paramName(const std::string& path) {
+    std::string base = path.substr(test::corpusDir().size() + 1);
+    std::string out;
+    for (char c : base) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return out;
+}
+
+class GeneratedCorpus : public testing::TestWithParam<CorpusArchive> {};
+
+TEST_P(GeneratedCorpus, HeadersAndDataMatchTheManifest) {
+    const CorpusArchive& a = GetParam();
+    makeCrcTable();
+    HeaderStatus last;
+    auto members = readArchive(a.path, last);
+    EXPECT_EQ(last, HeaderStatus::end);
+    ASSERT_EQ(members.size(), a.members.size());
+    for (size_t i = 0; i < members.size(); ++i) {
+        const MemberHeader& h = members[i].header;
+        const test::ExpectedMember& e = a.members[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(std::string(h.name), e.name);
+        EXPECT_EQ(h.level, a.level);
+        EXPECT_EQ(h.hasModifiedTime, 1);
+        EXPECT_EQ(static_cast<int64_t>(h.modifiedTime), e.mtime);
+        int index = methodIndex(h);
+        if (e.folder) {
+            EXPECT_EQ(index, methodFolder);
+            continue;
+        }
+        ASSERT_GE(index, 0);
+        // Members that do not compress are stored, as real archivers do.
+        if (index != methodStored) {
+            EXPECT_EQ(std::string(h.method, 5), a.method);
+        }
+        test::VectorSink sink;
+        DecodeResult r = decodeMemberData(members[i].data.data(), static_cast<uint32_t>(members[i].data.size()),
+                                          index, h.originalSize, sink);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_FALSE(r.truncated);
+        EXPECT_FALSE(r.overran);
+        EXPECT_EQ(h.hasDataCrc, 1);
+        EXPECT_EQ(r.crc, h.dataCrc);
+        EXPECT_EQ(sink.bytes.size(), e.size);
+        EXPECT_EQ(test::sha256Hex(sink.bytes), e.sha256);
+    }
+}
+
+std::vector<CorpusArchive> generatedOrPlaceholder() {
+    auto v = test::generatedArchives();
+    if (v.empty()) v.push_back(CorpusArchive{});
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, GeneratedCorpus, testing::ValuesIn(generatedOrPlaceholder()),
+                         [](const auto& p) {
+                             return p.param.path.empty() ? std::string("absent") : paramName(p.param.path);
+                         });
+
+class RealCorpus : public testing::TestWithParam<CorpusArchive> {};
+
+TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << test::corpusDir();
+    if (!a.expect.empty()) GTEST_SKIP() << "regression archive; extraction tests cover it";
+    makeCrcTable();
+    HeaderStatus last;
+    auto members = readArchive(a.path, last);
+    EXPECT_EQ(last, HeaderStatus::end);
+    size_t files = 0;
+    for (const ReadMember& m : members) {
+        const MemberHeader& h = m.header;
+        SCOPED_TRACE(h.name);
+        int index = methodIndex(h);
+        ASSERT_GE(index, 0);
+        if (index == methodFolder) continue;
+        ++files;
+        test::VectorSink sink;
+        DecodeResult r = decodeMemberData(m.data.data(), static_cast<uint32_t>(m.data.size()), index,
+                                          h.originalSize, sink);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_EQ(sink.bytes.size(), h.originalSize);
+        if (h.hasDataCrc) {
+            EXPECT_EQ(r.crc, h.dataCrc);
+        }
+        auto it = std::find_if(a.members.begin(), a.members.end(),
+                               [&](const auto& e) { return e.name == lower(h.name); });
+        ASSERT_NE(it, a.members.end()) << "member not in the manifest";
+        // The manifest records an empty file for members that the extractors behind it could
+        // not read; the header's size and CRC-16 speak for those.
+        if (!(it->sha256 == test::sha256Hex(nullptr, 0) && h.originalSize != 0)) {
+            EXPECT_EQ(test::sha256Hex(sink.bytes), it->sha256);
+        }
+    }
+    EXPECT_EQ(files, a.members.size());
+}
+
+std::vector<CorpusArchive> realOrPlaceholder() {
+    auto v = test::realArchives();
+    if (v.empty()) v.push_back(CorpusArchive{});
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, RealCorpus, testing::ValuesIn(realOrPlaceholder()),
+                         [](const auto& p) {
+                             return p.param.path.empty() ? std::string("absent") : paramName(p.param.path);
+                         });
+
+TEST(GeneratedCorpusPresence, SkipsWithAMessageWhenAbsent) {
+    NIVO_REQUIRE_CORPUS();
+    EXPECT_FALSE(test::generatedArchives().empty());
+}
+
+}  // namespace
+}  // namespace nivo
