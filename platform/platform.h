@@ -43,6 +43,9 @@ public:
     virtual void unknownHeader() {}
     // A member that was not extracted correctly. Called once per problem.
     virtual void memberProblem(const char* name, Problem problem) { (void)name; (void)problem; }
+    // The run's very last action: aborted is true when keepRunning was cleared. The problems
+    // of the run are in the context's problem list.
+    virtual void runEnded(bool aborted) { (void)aborted; }
 };
 
 namespace platform {
