@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The main job on the embedded default: builds the project and unpacks the bundled example
+# archive with nivosfx into ./out/example, then lists what was unpacked.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$here/scripts/setup.sh"
+need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev
+build="$here/build/native"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j 2 --target nivosfx example
+dest="${1:-$here/out/example}"
+"$build/cli/nivosfx" l "$build/example.lzh"
+"$build/cli/nivosfx" x "$build/example.lzh" -d "$dest"
+find "$dest" -type f | sort
