@@ -231,6 +231,8 @@ TEST_F(ExtractionRun, ADamagedHeaderEndsTheRunAndIsListed) {
     EXPECT_FALSE(fs::exists("third.txt"));
     ASSERT_EQ(context.problems.count, 1);
     EXPECT_EQ(context.problems.entries[0].problem, Problem::damagedHeader);
+    EXPECT_EQ(std::string(context.problems.entries[0].name),
+              "(header at offset " + std::to_string(imageSize + 1 + long(second)) + ")");
     EXPECT_FALSE(recorder.endedAborted);
 }
 
