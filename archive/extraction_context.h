@@ -71,6 +71,10 @@ public:
 
     RunValues run;
     ProblemList problems;
+    // Decode and check every member without writing anything (the extractor's test command).
+    bool testOnly = false;
+    // Size of the archive file, so that no member's input buffer is sized past its end.
+    uint64_t archiveEnd = 0;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default
 
     // Records a problem of the member and tells the front end.

@@ -1,0 +1,110 @@
+// The extraction run. The archive is not searched for: it begins where the settings block
+// ends, and whatever stands there is read as the first header. Each next header is found by
+// seeking from the start of the member's data by its compressed size, whatever the member's
+// extraction consumed or read ahead.
+#include "archive/extraction_run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/member_header.h"
+#include "decode/crc16.h"
+#include "extract/member_extraction.h"
+#include "extract/path_helpers.h"
+
+namespace nivo {
+
+namespace {
+
+uint32_t read32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// "(what at offset N)": the name under which a problem without a member name is listed.
+void addProblemAt(ExtractionContext& context, const char* what, long offset, Problem problem) {
+    char digits[24];
+    int n = 0;
+    auto v = static_cast<unsigned long>(offset < 0 ? 0 : offset);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    char where[80] = "(";
+    appendText(where, sizeof where, what);
+    appendText(where, sizeof where, " at offset ");
+    size_t at = std::strlen(where);
+    while (n) where[at++] = digits[--n];
+    where[at++] = ')';
+    where[at] = '\0';
+    context.addProblem(where, problem);
+}
+
+}  // namespace
+
+// Reads 21 bytes of each header (the size, the two sizes and the level) and seeks over the
+// rest, the member's data included. A level-2 header's length is its 16-bit size; a level-0/1
+// header occupies its first byte plus 2, and for level 1 the compressed size already counts
+// the extended headers.
+uint32_t measureArchive(ExtractionContext& context) {
+    FILE* f = context.archiveFile;
+    long start = std::ftell(f);
+    uint32_t total = 0;
+    uint8_t b[21];
+    while (std::fread(b, 1, 1, f) == 1 && b[0] != 0) {
+        if (std::fread(b + 1, 1, 20, f) != 20) break;
+        uint32_t compressed = read32(b + 7);
+        total += read32(b + 11);
+        int64_t headerLength = b[20] == 2 ? (b[0] | b[1] << 8) : b[0] + 2;
+        int64_t skip = headerLength + static_cast<int64_t>(compressed) - 21;
+        int64_t at = std::ftell(f);
+        // A member that runs past the end of the file is the last one.
+        if (skip < 0 || (context.archiveEnd && at + skip >= static_cast<int64_t>(context.archiveEnd))) break;
+        if (std::fseek(f, static_cast<long>(skip), SEEK_CUR) != 0) break;
+    }
+    std::fseek(f, start, SEEK_SET);
+    return total;
+}
+
+void extractionRun(ExtractionContext& context) {
+    makeCrcTable();
+    FILE* f = context.archiveFile;
+    // The end of the file bounds every seek and every input buffer.
+    long start = std::ftell(f);
+    context.archiveEnd = UINT64_MAX / 2;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long end = std::ftell(f);
+        if (end >= 0) context.archiveEnd = static_cast<uint64_t>(end);
+    }
+    std::fseek(f, start, SEEK_SET);
+    context.run.totalBytes = measureArchive(context);
+
+    MemberHeader header;
+    for (;;) {
+        long headerStart = std::ftell(f);
+        HeaderStatus status = readMemberHeader(context, header);
+        if (status == HeaderStatus::end) break;
+        if (status == HeaderStatus::damaged || status == HeaderStatus::unknownLayout) {
+            addProblemAt(context, "header", headerStart, Problem::damagedHeader);
+            break;
+        }
+        long dataStart = std::ftell(f);
+        if (status == HeaderStatus::nameTooLong) {
+            // The sizes are known, so the run goes on behind this member.
+            addProblemAt(context, "member", headerStart, Problem::nameTooLong);
+        } else {
+            context.frontEnd->memberName(header.name);
+            if (extractMember(context, header) == MemberResult::stop) break;
+            notifyShell(context, ShellEvent::memberHandled, header.name);
+        }
+        context.run.bytesDone += header.originalSize;
+        int64_t next = static_cast<int64_t>(dataStart) + header.compressedSize;
+        // A member cut short by the end of the file is the last one; its extraction has
+        // already listed it.
+        if (next >= static_cast<int64_t>(context.archiveEnd)) break;
+        if (std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) break;
+    }
+    context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
+}
+
+}  // namespace nivo

@@ -1,0 +1,30 @@
+// Member extraction: one member header into one file or folder under the current directory,
+// which is the destination.
+#pragma once
+
+#include <cstdio>
+
+#include "archive/member_header.h"
+#include "decode/member_decoder.h"
+
+namespace nivo {
+
+enum class MemberResult : int { proceed = 0, stop = 1 };
+
+// Extracts the member whose data starts at the archive file's position. Problems go to the
+// context's list; stop only after an abort.
+MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
+
+// Copies or decodes the member's data into out, recording the output path in outputPath.
+DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
+                                const char* path, int methodIndex);
+
+// Opens path for writing; on failure makes its folders and tries once more.
+FILE* openOutputFile(ExtractionContext& context, const char* path);
+
+// The member's path inside the destination: drive prefixes and leading separators removed.
+// False (out undefined) when a ".." component would climb out of the destination or the name
+// is empty.
+bool memberOutputPath(const char* name, char* out, size_t capacity);
+
+}  // namespace nivo
