@@ -54,6 +54,11 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
+// The process ends with ExitProcess, so static destructors never run and need not be kept.
+// (msvcrt.dll's own atexit is for its own start-up code and is not importable as a function.)
+extern "C" int __cdecl atexit(void (__cdecl*)()) {
+    return 0;
+}
 extern "C" void __cxa_pure_virtual() {
     ExitProcess(3);
 }
