@@ -20,6 +20,9 @@
 //   member NAME         wait until the progress window shows the member NAME
 //   abort               press the abort button "中止"
 //   close               close the progress window with its caption button
+//   signal FILE         write FILE with the screen rectangle (width height left top) of the
+//                       window found last, for a script that takes a screenshot
+//   await FILE          wait until FILE exists
 #include <windows.h>
 #include <shlobj.h>
 
@@ -99,6 +102,7 @@ HWND waitFor(Find find) {
 
 HWND destinationDialog;
 HWND progressWindow;
+HWND lastWindow;  // the window that the last dialog or progress step found
 
 HWND findDialog(const std::string& caption) {
     for (HWND w : childWindows("#32770"))
@@ -171,7 +175,7 @@ bool step(int argc, char** argv, int& i) {
     auto operand = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (op == "dialog") {
         std::string caption = operand();
-        destinationDialog = waitFor([&] { return findDialog(caption); });
+        lastWindow = destinationDialog = waitFor([&] { return findDialog(caption); });
         return destinationDialog ? true : fail("no destination dialog with caption " + caption);
     }
     if (op == "edit-is") {
@@ -219,6 +223,7 @@ bool step(int argc, char** argv, int& i) {
             HWND w = findProgressWindow();
             return w && IsWindowVisible(w) && windowText(w) == caption ? w : nullptr;
         });
+        lastWindow = progressWindow;
         return progressWindow ? true : fail("no visible progress window with caption " + caption);
     }
     if (op == "member") {
@@ -236,22 +241,41 @@ bool step(int argc, char** argv, int& i) {
         PostMessageA(progressWindow, WM_CLOSE, 0, 0);
         return true;
     }
+    if (op == "signal") {
+        std::string file = operand();
+        RECT r = {};
+        GetWindowRect(lastWindow, &r);
+        FILE* f = std::fopen(file.c_str(), "w");
+        if (!f) return fail("cannot create " + file);
+        std::fprintf(f, "%ld %ld %ld %ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+        return std::fclose(f) == 0 ? true : fail("cannot write " + file);
+    }
+    if (op == "await") {
+        std::string file = operand();
+        DWORD start = GetTickCount();
+        while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start > 4 * stepTimeoutMs) return fail("no " + file);
+            Sleep(20);
+        }
+        return true;
+    }
     return fail("unknown step " + op);
 }
 
 int run(int argc, char** argv) {
-    std::string command = std::string("\"") + argv[2] + "\"";
+    const int first = 2;
+    std::string command = std::string("\"") + argv[first] + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        fail("cannot start " + std::string(argv[2]));
+        fail("cannot start " + std::string(argv[first]));
         return 1;
     }
     childProcess = process.dwProcessId;
     bool ok = true;
-    for (int i = 3; ok && i < argc; ++i) ok = step(argc, argv, i);
+    for (int i = first + 1; ok && i < argc; ++i) ok = step(argc, argv, i);
     if (ok && WaitForSingleObject(process.hProcess, exitTimeoutMs) != WAIT_OBJECT_0)
         ok = fail("the program did not end");
     if (!ok) {

@@ -163,6 +163,49 @@ class Suite:
 
     # -- scenarios ---------------------------------------------------------------------------
 
+    def builder(self):
+        """mksfx itself: the block layout byte for byte, and the refusals."""
+        self.current = "mksfx"
+        d = self.scenario_dir("mksfx")
+        self.make_files(os.path.join(d, "src"), {"tool.exe": (b"MZ", T1)})
+        pack = ["-C", os.path.join(d, "src"), "tool.exe"]
+        exe = self.mksfx(os.path.join(d, "example.exe"),
+                         ["--title", "ABC", "--program-files", "--destination", "Tool",
+                          "--target", "tool.exe", "--start-menu", "3", "--desktop", "offered",
+                          "--send-to", "never"], pack)
+        example = bytes.fromhex("01 03414243 01 04546F6F6C 08746F6F6C2E657865 030100 00")
+        with open(exe, "rb") as f:
+            data = f.read()
+        self.check("example settings block", data[19968:19968 + 24] == example,
+                   data[19968:19968 + 24].hex())
+        self.check("archive behind the block", data[19968 + 24 + 2:19968 + 24 + 7] == b"-lh0-")
+        exe = self.mksfx(os.path.join(d, "empty.exe"), ["--settings"], pack)
+        with open(exe, "rb") as f:
+            f.seek(19968)
+            self.check("present block with nothing set", f.read(9) == bytes([1] + [0] * 8))
+        with open(os.path.join(d, "short.exe"), "wb") as f:
+            f.write(b"MZ" + bytes(100))
+        refusals = [
+            ("no output", [], 2),
+            ("nothing to pack", [os.path.join(d, "x.exe")], 2),
+            ("title over 255 bytes", ["--title", "題" * 128, os.path.join(d, "x.exe")] + pack, 2),
+            ("text outside code page 932", ["--title", "\u00e9\u0301\U0001F600",
+                                            os.path.join(d, "x.exe")] + pack, 2),
+            ("option byte 256", ["--desktop", "256", os.path.join(d, "x.exe")] + pack, 2),
+            ("settings refused and given", ["--no-settings", "--title", "A",
+                                            os.path.join(d, "x.exe")] + pack, 2),
+            ("image of the wrong size", ["--stub", os.path.join(d, "short.exe"),
+                                         os.path.join(d, "x.exe")] + pack, 1),
+            ("missing file", [os.path.join(d, "x.exe"), "-C", d, "no-such-file"], 1),
+        ]
+        for name, args, want in refusals:
+            stub = [] if "--stub" in args else ["--stub", self.args.stub]
+            p = subprocess.run([self.args.mksfx] + stub + args, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+            self.check(f"refuses {name} with exit code {want}", p.returncode == want and p.stderr,
+                       f"exit {p.returncode}")
+        self.check("writes nothing when it refuses", not os.path.exists(os.path.join(d, "x.exe")))
+
     def without_settings(self):
         """No settings block: no dialog, everything into the current directory, times set."""
         self.current = "without settings"
@@ -411,7 +454,7 @@ class Suite:
         self.check_empty(out)
 
     def run(self):
-        for scenario in [self.without_settings, self.corpus, self.dialog_initial_state,
+        for scenario in [self.builder, self.without_settings, self.corpus, self.dialog_initial_state,
                          self.typed_destination, self.relative_destination, self.cannot_create,
                          self.stopped_during_large_member, self.damaged_archive]:
             try:
