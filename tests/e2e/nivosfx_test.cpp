@@ -40,8 +40,9 @@ void writeText(const fs::path& p, const std::string& s) {
     writeBinary(p.string(), bytesOf(s));
 }
 
-std::string utf8FromCp932(const std::string& s) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
+// Member names are code page 932 in the archive and UTF-8 on disk.
+std::string recode(const char* to, const char* from, const std::string& s) {
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return s;
     std::string out(s.size() * 3 + 4, '\0');
     char* in = const_cast<char*>(s.data());
@@ -54,16 +55,12 @@ std::string utf8FromCp932(const std::string& s) {
     return out;
 }
 
+std::string utf8FromCp932(const std::string& s) {
+    return recode("UTF-8", "CP932", s);
+}
+
 std::string cp932FromUtf8(const std::string& s) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    std::string out(s.size() * 2 + 4, '\0');
-    char* in = const_cast<char*>(s.data());
-    size_t inLeft = s.size(), outLeft = out.size();
-    char* o = out.data();
-    iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    return recode("CP932", "UTF-8", s);
 }
 
 std::string lower(std::string s) {
@@ -78,7 +75,7 @@ int64_t mtimeOf(const fs::path& p) {
 }
 
 // What a folder holds, recursively: relative path -> kind, size, time and (for files up to a
-// few megabytes) the SHA-256 of the contents.
+// few megabytes) the SHA-256 of the contents. Links are recorded, not followed.
 struct Entry {
     bool folder = false;
     uintmax_t size = 0;
@@ -95,8 +92,10 @@ Tree snapshot(const fs::path& root) {
         Entry e;
         e.folder = it->is_directory() && !it->is_symlink();
         e.mtime = mtimeOf(it->path());
-        if (!e.folder) {
-            e.size = it->is_regular_file() ? it->file_size() : 0;
+        if (it->is_symlink()) {
+            e.sha256 = "link to " + fs::read_symlink(it->path()).string();
+        } else if (!e.folder) {
+            e.size = it->file_size();
             if (e.size <= (8u << 20)) e.sha256 = sha256Hex(readBinary(it->path().string()));
         }
         t[fs::relative(it->path(), root).string()] = e;
@@ -674,15 +673,23 @@ TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
         {"folder of the same name", "clash.txt",
          [](const fs::path& d) { fs::create_directories(d / "clash.txt/inner"); }},
         {"file in the way of a folder", "sub/clash.txt", [](const fs::path& d) { writeText(d / "sub", "a file"); }},
+        // A link is never followed out of the destination, to a folder or to a file.
+        {"link to a folder outside", "link/clash.txt",
+         [](const fs::path& d) { fs::create_directory_symlink("../outside", d / "link"); }},
+        {"link to a folder outside, folder entry", "link/deeper/",
+         [](const fs::path& d) { fs::create_directory_symlink("../outside", d / "link"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir tmp;
         fs::path archive = tmp.path() / "a.lzh";
-        writeBinary(archive.string(), archiveOf({storedMember(c.member, bytesOf("blocked"), someTime),
-                                                 storedMember("fine.txt", bytesOf("fine"), someTime)}));
+        std::string member = c.member;
+        LzhMember blocked = member.back() == '/' ? folderMember(member, someTime)
+                                                 : storedMember(member, bytesOf("blocked"), someTime);
+        writeBinary(archive.string(), archiveOf({blocked, storedMember("fine.txt", bytesOf("fine"), someTime)}));
         fs::path dest = tmp.path() / "out";
         fs::create_directories(dest);
+        fs::create_directories(tmp.path() / "outside");
         c.obstacle(dest);
         Tree before = snapshot(dest);
         RunResult r = run({"x", archive.string(), "-d", dest.string()});
@@ -692,6 +699,7 @@ TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
         Tree after = snapshot(dest);
         after.erase("fine.txt");
         EXPECT_EQ(after, before) << "the obstacle was changed";
+        EXPECT_TRUE(fs::is_empty(tmp.path() / "outside")) << "written through a link";
     }
 }
 
@@ -724,6 +732,53 @@ TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
         EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
         EXPECT_EQ(textOf(dest / "small.txt"), "small");
         EXPECT_EQ(textOf(dest / "after.txt"), "after");
+    }
+}
+
+// Where an archive ends, and a member whose bytes do not match its CRC-16: the end of the file at
+// a header boundary is a normal end; a cut inside a header or inside data, or a wrong CRC, is
+// damage that the exit code must show. A member with a wrong CRC is kept, as other archivers do.
+TEST(MemberProblems, DamagedArchivesFailAndKeepWhatWasSound) {
+    Bytes first, second;
+    appendMember(first, storedMember("first.txt", bytesOf("first"), someTime));
+    appendMember(second, storedMember("second.txt", bytesOf("second member"), someTime));
+    auto join = [](std::initializer_list<Bytes> parts, size_t cutFromEnd) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        out.resize(out.size() - cutFromEnd);
+        return out;
+    };
+    LzhMember wrong = storedMember("wrong.txt", bytesOf("checked"), someTime);
+    wrong.crc = static_cast<uint16_t>(wrong.crc ^ 0x0101);
+    Bytes wrongCrc;
+    appendMember(wrongCrc, wrong);
+    struct Case {
+        const char* name;
+        Bytes archive;
+        int exitCode;
+        std::set<std::string> files;  // exactly the files written
+        const char* named;             // on stderr, or null
+    };
+    const Case cases[] = {
+        {"no end mark", join({first, second}, 0), 0, {"first.txt", "second.txt"}, nullptr},
+        {"cut inside the second header", join({first, second}, second.size() - 9), 2, {"first.txt"}, nullptr},
+        {"cut inside the second member's data", join({first, second}, 4), 2, {"first.txt"}, "second.txt"},
+        {"wrong CRC-16", join({wrongCrc, first, {0}}, 0), 2, {"wrong.txt", "first.txt"}, "wrong.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        writeBinary(archive.string(), c.archive);
+        fs::path dest = tmp.path() / "out";
+        RunResult r = run({"x", archive.string(), "-d", dest.string()});
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        EXPECT_EQ(filesIn(snapshot(dest)), c.files);
+        if (c.named) {
+            EXPECT_TRUE(contains(r.err, c.named)) << r.err;
+        }
+        EXPECT_EQ(textOf(dest / "first.txt"), "first");
+        EXPECT_EQ(run({"t", archive.string()}).exitCode, c.exitCode);
     }
 }
 
