@@ -4,9 +4,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$here/scripts/setup.sh"
-need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev
-build="$here/build/native"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+configure_native
 cmake --build "$build" -j 2
 (cd "$build" && ctest --output-on-failure -j 2)
 for extra in "$here"/tests/*/run.sh; do
