@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "tests/e2e/program_runner.h"
+#include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_writer.h"
 
@@ -123,34 +124,12 @@ LzhMember unknownMember(const std::string& name, const std::string& data) {
     return m;
 }
 
-// Writes bits most significant first, as the LZH bit reader takes them.
-class BitWriter {
-public:
-    void put(uint32_t value, int width) {
-        for (int i = width - 1; i >= 0; --i) {
-            if (bitCount % 8 == 0) bytes.push_back(0);
-            if ((value >> i) & 1) bytes.back() = static_cast<uint8_t>(bytes.back() | (0x80 >> (bitCount % 8)));
-            ++bitCount;
-        }
-    }
-    Bytes bytes;
-
-private:
-    size_t bitCount = 0;
-};
-
 // A -lh5- block whose three codes are single values: every symbol of the block is symbol and
 // costs no bits. Fields: 16-bit symbol count; pre-tree count 0 (5 bits) and its value; literal/
 // length count 0 (9 bits) and the symbol; position count 0 (4 bits) and the value 0, so every
 // match has distance 1.
 void putSingleValueBlock(BitWriter& w, uint16_t count, uint16_t symbol) {
-    w.put(count, 16);
-    w.put(0, 5);
-    w.put(0, 5);
-    w.put(0, 9);
-    w.put(symbol, 9);
-    w.put(0, 4);
-    w.put(0, 4);
+    w.put(count, 16).put(0, 5).put(0, 5).put(0, 9).put(symbol, 9).put(0, 4).put(0, 4);
 }
 
 // A -lh5- member of one literal 'A' followed by runs of 256-byte matches at distance 1: about
@@ -163,7 +142,7 @@ LzhMember lh5RunOfA(const std::string& name, int blocks) {
     LzhMember m;
     m.method = "-lh5-";
     m.name = name;
-    m.data = w.bytes;
+    m.data = w.bytes();
     uint64_t size = 1 + uint64_t(blocks) * perBlock * 256;
     m.originalSize = static_cast<uint32_t>(size);
     std::vector<uint8_t> chunk(1 << 20, 'A');
