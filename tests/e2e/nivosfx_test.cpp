@@ -207,11 +207,11 @@ std::string lineStartingWith(const std::string& out, const std::string& label) {
 }
 
 RunResult run(std::vector<std::string> args, const fs::path& cwd = {}, const std::string& stdinText = "") {
-    RunSpec spec;
-    spec.args = std::move(args);
-    spec.cwd = cwd;
-    spec.stdinText = stdinText;
-    return runNivosfx(spec);
+    RunOptions how;
+    how.args = std::move(args);
+    how.cwd = cwd;
+    how.stdinText = stdinText;
+    return runNivosfx(how);
 }
 
 std::string describe(const RunResult& r) {
@@ -407,17 +407,17 @@ struct SetupRun {
         fs::create_directories(bin);
     }
     RunResult operator()(std::vector<std::string> args, const std::string& stdinText = "") {
-        RunSpec spec;
-        spec.args = {"x", file.string()};
-        spec.args.insert(spec.args.end(), args.begin(), args.end());
-        spec.cwd = cwd;
-        spec.stdinText = stdinText;
+        RunOptions how;
+        how.args = {"x", file.string()};
+        how.args.insert(how.args.end(), args.begin(), args.end());
+        how.cwd = cwd;
+        how.stdinText = stdinText;
         // A home of its own, so that anything made for a desktop would be found, and a PATH
         // whose first folder holds the test's xdg-open.
-        spec.extraEnv = {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+        how.extraEnv = {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
                          "XDG_DATA_HOME=" + (home / ".local/share").string(),
                          "PATH=" + bin.string() + ":/usr/bin:/bin"};
-        return runNivosfx(spec);
+        return runNivosfx(how);
     }
     // An xdg-open that records its argument in the marker file instead of opening anything.
     fs::path installFakeXdgOpen() {
@@ -703,10 +703,10 @@ TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
         writeBinary(archive.string(), archiveOf({storedMember("small.txt", bytesOf("small"), someTime), c.big,
                                                  storedMember("after.txt", bytesOf("after"), someTime)}));
         fs::path dest = tmp.path() / "out";
-        RunSpec spec;
-        spec.args = {"x", archive.string(), "-d", dest.string()};
-        spec.fileSizeLimit = 1 << 20;
-        RunResult r = runNivosfx(spec);
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", dest.string()};
+        how.fileSizeLimit = 1 << 20;
+        RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 50) << describe(r);
         EXPECT_TRUE(contains(r.err, "big.bin")) << r.err;
         EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
@@ -783,9 +783,9 @@ TEST(Interrupt, DeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
     writeArchiveWithHole(archive, {storedMember("first.txt", bytesOf("first"), someTime)}, "big.bin", bigSize,
                          {storedMember("later.txt", bytesOf("later"), someTime)});
     fs::path dest = tmp.path() / "out";
-    RunSpec spec;
-    spec.args = {"x", archive.string(), "-d", dest.string()};
-    ChildProcess p(spec);
+    RunOptions how;
+    how.args = {"x", archive.string(), "-d", dest.string()};
+    ChildProcess p(how);
     // Stop the child once it is well into the member, to know for certain that the interrupt
     // comes while the member is still being written.
     bool caught = false;
@@ -916,10 +916,10 @@ TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
     for (bool terminal : {false, true}) {
         if (terminal && !haveTerminals) GTEST_SKIP() << "no pseudo-terminals here; the quiet half passed";
         SCOPED_TRACE(terminal ? "terminal" : "pipe");
-        RunSpec spec;
-        spec.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p")).string()};
-        spec.stderrTerminal = terminal;
-        RunResult r = runNivosfx(spec);
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p")).string()};
+        how.stderrTerminal = terminal;
+        RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_EQ(contains(r.err, "\r"), terminal) << describe(r);
         EXPECT_EQ(contains(r.err, "%"), terminal) << describe(r);
@@ -953,9 +953,9 @@ TEST(Resources, LargeMembersExtractInBoundedMemory) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.member);
         fs::path dest = tmp.path() / ("out-" + c.member);
-        RunSpec spec;
-        spec.args = {"x", c.archive.string(), "-d", dest.string()};
-        RunResult r = runNivosfx(spec);
+        RunOptions how;
+        how.args = {"x", c.archive.string(), "-d", dest.string()};
+        RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_LT(r.maxRssKb, limitKb) << "peak resident set of " << r.maxRssKb << " KB";
         fs::path out = dest / c.member;

@@ -23,7 +23,7 @@ double now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// The inherited environment with the spec's variables put in place of their namesakes.
+// The inherited environment with the requested variables put in place of their namesakes.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -73,33 +73,33 @@ std::string nivosfxPath() {
     return NIVOSFX_PATH;
 }
 
-ChildProcess::ChildProcess(const RunSpec& s) : spec(s) {
+ChildProcess::ChildProcess(const RunOptions& s) : how(s) {
     // A child that exits without reading its stdin must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argvText{nivosfxPath()};
-    argvText.insert(argvText.end(), spec.args.begin(), spec.args.end());
-    std::vector<std::string> envText = childEnvironment(spec.extraEnv);
+    argvText.insert(argvText.end(), how.args.begin(), how.args.end());
+    std::vector<std::string> envText = childEnvironment(how.extraEnv);
     std::vector<char*> argv = pointers(argvText);
     std::vector<char*> envp = pointers(envText);
 
     int in[2], out[2], err[2] = {-1, -1};
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    if (spec.stderrTerminal) {
+    if (how.stderrTerminal) {
         if (::openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) return;
         ::fcntl(err[0], F_SETFD, FD_CLOEXEC);
         ::fcntl(err[1], F_SETFD, FD_CLOEXEC);
     } else if (::pipe2(err, O_CLOEXEC) != 0) {
         return;
     }
-    std::string cwd = spec.cwd.string();
+    std::string cwd = how.cwd.string();
     child = ::fork();
     if (child == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        if (spec.fileSizeLimit >= 0) {
-            rlimit lim{static_cast<rlim_t>(spec.fileSizeLimit), static_cast<rlim_t>(spec.fileSizeLimit)};
+        if (how.fileSizeLimit >= 0) {
+            rlimit lim{static_cast<rlim_t>(how.fileSizeLimit), static_cast<rlim_t>(how.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &lim);
             // Writes past the limit then fail with EFBIG instead of ending the process; an
             // ignored signal stays ignored across exec.
@@ -120,8 +120,8 @@ ChildProcess::ChildProcess(const RunSpec& s) : spec(s) {
     outFd = out[0];
     errFd = err[0];
     for (int fd : {inFd, outFd, errFd}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    if (spec.stdinText.empty()) closeFd(inFd);
-    deadline = now() + spec.timeoutSeconds;
+    if (how.stdinText.empty()) closeFd(inFd);
+    deadline = now() + how.timeoutSeconds;
 }
 
 ChildProcess::~ChildProcess() {
@@ -146,9 +146,9 @@ void ChildProcess::pump(int timeoutMs) {
     }
     if (::poll(fds, static_cast<nfds_t>(n), timeoutMs) <= 0) return;
     if (inFd >= 0) {
-        ssize_t w = ::write(inFd, spec.stdinText.data() + inDone, spec.stdinText.size() - inDone);
+        ssize_t w = ::write(inFd, how.stdinText.data() + inDone, how.stdinText.size() - inDone);
         if (w > 0) inDone += static_cast<size_t>(w);
-        if ((w < 0 && errno != EAGAIN && errno != EINTR) || inDone == spec.stdinText.size()) closeFd(inFd);
+        if ((w < 0 && errno != EAGAIN && errno != EINTR) || inDone == how.stdinText.size()) closeFd(inFd);
     }
     if (outFd >= 0) drain(outFd, result.out);
     if (errFd >= 0) drain(errFd, result.err);
@@ -193,8 +193,8 @@ RunResult ChildProcess::wait() {
     return result;
 }
 
-RunResult runNivosfx(RunSpec spec) {
-    ChildProcess p(spec);
+RunResult runNivosfx(RunOptions how) {
+    ChildProcess p(how);
     return p.wait();
 }
 

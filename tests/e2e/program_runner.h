@@ -9,7 +9,7 @@
 
 namespace nivo::test {
 
-struct RunSpec {
+struct RunOptions {
     std::vector<std::string> args;               // behind the program name
     std::string stdinText;                        // fed to stdin, which is then closed
     std::filesystem::path cwd;                    // empty: the test's own
@@ -32,7 +32,7 @@ struct RunResult {
 // Between the two the test may watch the file system and signal the child.
 class ChildProcess {
 public:
-    explicit ChildProcess(const RunSpec& spec);
+    explicit ChildProcess(const RunOptions& how);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -45,7 +45,7 @@ private:
     void pump(int timeoutMs);
     void reap(int status, long maxRss);
 
-    RunSpec spec;
+    RunOptions how;
     pid_t child = -1;
     int inFd = -1, outFd = -1, errFd = -1;
     size_t inDone = 0;
@@ -54,8 +54,8 @@ private:
     double deadline = 0;
 };
 
-// Runs nivosfx with the spec and returns when it has ended.
-RunResult runNivosfx(RunSpec spec);
+// Runs nivosfx as told and returns when it has ended.
+RunResult runNivosfx(RunOptions how);
 std::string nivosfxPath();
 
 // The settings block as the builder writes it; texts are code page 932.
