@@ -133,8 +133,8 @@ TEST_P(EncoderMethod, RoundTripsEveryKindAndSize) {
 
 TEST_P(EncoderMethod, ReachesExactlyTheWindowAndNoFurther) {
     // A random run of 300 bytes repeated at distance d costs a few bytes as a match (and a
-    // little more header), or its full size as
-    // literals; the encoder must use the window to its last byte, and never beyond.
+    // little more header), or its full size as literals; the encoder must use the window to
+    // its last byte, and never beyond.
     const int method = GetParam();
     const uint32_t w = windowOf(method);
     const auto run = randomBytes(300, 1);
