@@ -21,14 +21,34 @@ namespace {
 constexpr uint32_t symbolCount = 510;
 constexpr uint32_t preTreeCount = 19;
 
+// The bit reader holds at least this many bits after any refill check below: enough for one
+// code (at most 16 bits), or for a position code and its extra bits (at most 16 + 15).
+constexpr uint32_t codeBits = 16;
+constexpr uint32_t positionBits = 32;
+
+inline void ensureBits(DecoderState& s, uint32_t n) {
+    if (s.bitCount < n) fillBitBuffer(s);
+}
+
+// The next n bits (1 to 32), with at least n in the buffer.
+inline uint32_t nextBits(const DecoderState& s, uint32_t n) {
+    return static_cast<uint32_t>(s.bitBuffer >> (64 - n));
+}
+
+// Consumes n bits, with at least n in the buffer.
+inline void dropBits(DecoderState& s, uint32_t n) {
+    s.bitBuffer <<= n;
+    s.bitCount -= n;
+}
+
 // Finishes a look-up whose table entry j is a tree node: follows the bits after the first
-// tableBits. A valid code is at most 16 bits long; a walk past that, or one that ends on a
-// code no longer than the table, comes from damaged lengths.
+// tableBits, with at least 16 bits in the buffer. A valid code is at most 16 bits long; a walk
+// past that, or one that ends on a code no longer than the table, comes from damaged lengths.
 inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
                          const uint8_t* lengths) {
     const StaticHuffmanState& h = s.huff;
-    uint32_t window = peekBits(s, 32);
-    uint32_t mask = 1u << (31 - tableBits);
+    uint32_t window = nextBits(s, codeBits);
+    uint32_t mask = 1u << (15 - tableBits);
     for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
         if (step == 16) {
             s.damaged = true;
@@ -43,12 +63,13 @@ inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_
     return j;
 }
 
-// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen.
+// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen, with at
+// least 16 bits in the buffer.
 inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
     const StaticHuffmanState& h = s.huff;
-    uint32_t j = h.posTable[peekBits(s, 8)];
+    uint32_t j = h.posTable[nextBits(s, 8)];
     if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
-    skipBits(s, h.posLen[j]);
+    dropBits(s, h.posLen[j]);
     return j;
 }
 
@@ -110,6 +131,7 @@ void readSymLengths(DecoderState& s) {
     }
     uint32_t i = 0;
     while (i < count) {
+        ensureBits(s, codeBits);
         uint32_t c = decodeWithPosTable(s, preTreeCount);
         if (s.damaged) return;
         if (c > 2) {
@@ -140,27 +162,39 @@ void decodeInitStatic(DecoderState& s) {
     h.blockRemaining = 0;
 }
 
+// The block header: the symbol count and the three codes.
+static void readBlockHeader(DecoderState& s) {
+    StaticHuffmanState& h = s.huff;
+    h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
+    readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
+    if (!s.damaged) readSymLengths(s);
+    if (!s.damaged)
+        readPosLengths(s, static_cast<int>(h.posCodeCount), static_cast<int>(h.posCodeBits), -1);
+}
+
 uint16_t decodeSymbolStatic(DecoderState& s) {
     StaticHuffmanState& h = s.huff;
     if (h.blockRemaining == 0) {
-        h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
-        readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
-        if (!s.damaged) readSymLengths(s);
-        if (!s.damaged)
-            readPosLengths(s, static_cast<int>(h.posCodeCount), static_cast<int>(h.posCodeBits), -1);
+        readBlockHeader(s);
         if (s.damaged) return 0;
     }
     --h.blockRemaining;  // a count of 0 wraps: the block has 65536 symbols
-    uint32_t j = h.symTable[peekBits(s, 12)];
+    // One refill check serves the whole code: the table's 12 bits, any tree steps, the skip.
+    ensureBits(s, codeBits);
+    uint32_t j = h.symTable[nextBits(s, 12)];
     if (j >= symbolCount) j = walkTree(s, j, symbolCount, 12, h.symLen);
-    skipBits(s, h.symLen[j]);
+    dropBits(s, h.symLen[j]);
     return static_cast<uint16_t>(j);
 }
 
 uint16_t decodeDistanceStatic(DecoderState& s) {
+    ensureBits(s, positionBits);
     uint32_t j = decodeWithPosTable(s, s.huff.posCodeCount);
     if (j <= 1) return static_cast<uint16_t>(j);
-    return static_cast<uint16_t>((1u << (j - 1)) + takeBits(s, j - 1));
+    // j - 1 extra bits, most significant first, below the implied leading 1.
+    uint32_t extra = nextBits(s, j - 1);
+    dropBits(s, j - 1);
+    return static_cast<uint16_t>((1u << (j - 1)) + extra);
 }
 
 }  // namespace nivo
