@@ -35,8 +35,8 @@ constexpr uint32_t maxPositionCodes = 128;
 constexpr uint16_t weightLimit = 0x8000;  // a tree whose root reaches this is rebuilt
 constexpr uint16_t pinnedWeight = 0xFFFF;
 
-// Every block in use has at least one node of its own, and both trees together have at most
-// 627 + 255 nodes; with block 0 reserved, a pool of all 884 numbers cannot run dry.
+// Every block number in use is led by a node of one of the trees, and both trees together have
+// at most 627 + 255 nodes; with block 0 reserved, a pool of all 884 numbers cannot run dry.
 inline int16_t takeBlock(Tree& a) {
     return a.blockPool[a.poolNext++];
 }
@@ -55,8 +55,8 @@ inline void linkChildren(Tree& a, int node) {
     }
 }
 
-// Walks from the child c of a root to a leaf, taking the bits of the stream, and returns the
-// leaf's value. A tree of nodes nodes is never deeper than that; a walk that goes further
+// Walks from the child c of a root to a leaf, taking the bits of the stream 32 at a time, and
+// returns the leaf's value. No tree is deeper than its node count; a walk that goes further
 // (possible only if the arrays were corrupt) marks the member damaged.
 inline uint32_t walkAdaptive(DecoderState& s, int c, uint32_t nodes) {
     const Tree& a = s.adaptive;
