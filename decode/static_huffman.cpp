@@ -13,6 +13,7 @@
 // Symbols 0 to 255 are literals, 256 to 509 matches of length 3 to 256. A match is followed by
 // its position code j: d = 0 for j = 0, else 2^(j-1) plus j-1 extra bits.
 #include "decode/methods.h"
+#include "decode/table_walk.h"
 
 namespace nivo {
 
@@ -20,58 +21,6 @@ namespace {
 
 constexpr uint32_t symbolCount = 510;
 constexpr uint32_t preTreeCount = 19;
-
-// The bit reader holds at least this many bits after any refill check below: enough for one
-// code (at most 16 bits), or for a position code and its extra bits (at most 16 + 15).
-constexpr uint32_t codeBits = 16;
-constexpr uint32_t positionBits = 32;
-
-inline void ensureBits(DecoderState& s, uint32_t n) {
-    if (s.bitCount < n) fillBitBuffer(s);
-}
-
-// The next n bits (1 to 32), with at least n in the buffer.
-inline uint32_t nextBits(const DecoderState& s, uint32_t n) {
-    return static_cast<uint32_t>(s.bitBuffer >> (64 - n));
-}
-
-// Consumes n bits, with at least n in the buffer.
-inline void dropBits(DecoderState& s, uint32_t n) {
-    s.bitBuffer <<= n;
-    s.bitCount -= n;
-}
-
-// Finishes a look-up whose table entry j is a tree node: follows the bits after the first
-// tableBits, with at least 16 bits in the buffer. A valid code is at most 16 bits long; a walk
-// past that, or one that ends on a code no longer than the table, comes from damaged lengths.
-inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
-                         const uint8_t* lengths) {
-    const StaticHuffmanState& h = s.huff;
-    uint32_t window = nextBits(s, codeBits);
-    uint32_t mask = 1u << (15 - tableBits);
-    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
-        if (step == 16) {
-            s.damaged = true;
-            return 0;
-        }
-        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
-    }
-    if (lengths[j] <= tableBits) {
-        s.damaged = true;
-        return 0;
-    }
-    return j;
-}
-
-// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen, with at
-// least 16 bits in the buffer.
-inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
-    const StaticHuffmanState& h = s.huff;
-    uint32_t j = h.posTable[nextBits(s, 8)];
-    if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
-    dropBits(s, h.posLen[j]);
-    return j;
-}
 
 }  // namespace
 
@@ -131,7 +80,6 @@ void readSymLengths(DecoderState& s) {
     }
     uint32_t i = 0;
     while (i < count) {
-        ensureBits(s, codeBits);
         uint32_t c = decodeWithPosTable(s, preTreeCount);
         if (s.damaged) return;
         if (c > 2) {
@@ -174,17 +122,12 @@ static void readBlockHeader(DecoderState& s) {
 
 uint16_t decodeSymbolStatic(DecoderState& s) {
     StaticHuffmanState& h = s.huff;
-    if (h.blockRemaining == 0) {
+    if (h.blockRemaining == 0) [[unlikely]] {
         readBlockHeader(s);
         if (s.damaged) return 0;
     }
     --h.blockRemaining;  // a count of 0 wraps: the block has 65536 symbols
-    // One refill check serves the whole code: the table's 12 bits, any tree steps, the skip.
-    ensureBits(s, codeBits);
-    uint32_t j = h.symTable[nextBits(s, 12)];
-    if (j >= symbolCount) j = walkTree(s, j, symbolCount, 12, h.symLen);
-    dropBits(s, h.symLen[j]);
-    return static_cast<uint16_t>(j);
+    return static_cast<uint16_t>(decodeWithSymTable(s, symbolCount));
 }
 
 uint16_t decodeDistanceStatic(DecoderState& s) {

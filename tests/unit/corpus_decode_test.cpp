@@ -139,7 +139,7 @@ TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
     // Every member is in the manifest. The reverse does not hold everywhere: the manifest of
     // dos2/lz4.lzs also lists a file that is its one member's contents unpacked once more by
     // another tool, which no LZH member holds.
-    EXPECT_GE(files, 1u);
+    EXPECT_TRUE(files > 0 || a.members.empty());
 }
 
 std::vector<CorpusArchive> realOrPlaceholder() {
