@@ -11,41 +11,10 @@
 
 #include "decode/decoder_state.h"
 #include "decode/member_decoder.h"
+#include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 
 namespace nivo::test {
-
-class BitWriter {
-public:
-    // Appends the 0s and 1s of text; spaces are for the reader.
-    BitWriter& bits(const std::string& text) {
-        for (char c : text) {
-            if (c == '0' || c == '1') put(c == '1');
-        }
-        return *this;
-    }
-    // Appends the n low bits of v, the highest first.
-    BitWriter& value(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i) put((v >> i) & 1);
-        return *this;
-    }
-    BitWriter& repeat(const std::string& text, int times) {
-        for (int i = 0; i < times; ++i) bits(text);
-        return *this;
-    }
-    // The bytes, the last one padded with zero bits.
-    std::vector<uint8_t> bytes() const { return out; }
-    size_t bitCount() const { return count; }
-
-private:
-    void put(bool bit) {
-        if (count % 8 == 0) out.push_back(0);
-        if (bit) out.back() = static_cast<uint8_t>(out.back() | (0x80 >> (count % 8)));
-        ++count;
-    }
-    std::vector<uint8_t> out;
-    size_t count = 0;
-};
 
 // A DecoderState over bytes in memory, with a dictionary of spaces; no MemberDecoder around it,
 // so that a test can call the method operations one by one and look at the state between them.

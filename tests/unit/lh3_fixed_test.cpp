@@ -25,18 +25,18 @@ BitWriter& symbolLengths(BitWriter& w, const std::map<int, int>& lengths) {
         if (it == lengths.end()) {
             w.bits("0");
         } else {
-            w.bits("1").value(static_cast<uint32_t>(it->second - 1), 4);
+            w.bits("1").put(static_cast<uint32_t>(it->second - 1), 4);
         }
     }
     return w;
 }
 
 BitWriter& singleSymbol(BitWriter& w, uint32_t symbol) {
-    return w.repeat("1 0000", 3).value(symbol, 9);
+    return w.repeat("1 0000", 3).put(symbol, 9);
 }
 
 BitWriter& singlePosition(BitWriter& w, uint32_t code) {
-    return w.bits("1").repeat("0001", 3).value(code, 7);
+    return w.bits("1").repeat("0001", 3).put(code, 7);
 }
 
 BitWriter& readyMadePositions(BitWriter& w) {
@@ -85,7 +85,7 @@ TEST(FixedPositionCode, Lh3ReadyMadeCodeServesABlockWithoutPositionLengths) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         BitWriter w;
-        w.value(1, 16);
+        w.put(1, 16);
         singleSymbol(w, 256);
         readyMadePositions(w);
         const uint64_t header = w.bitCount();
@@ -110,15 +110,15 @@ TEST(Lh3, BlocksDecodeToTheirBytes) {
     std::vector<Case> cases;
     {
         BitWriter w;
-        singleSymbol(w.value(5, 16), 'A');
+        singleSymbol(w.put(5, 16), 'A');
         readyMadePositions(w);
         cases.push_back({"single symbol, no bits per item", w, 5, text("AAAAA")});
     }
     {
         // A count of 0 is a block of 65536 items.
         BitWriter w;
-        readyMadePositions(singleSymbol(w.value(0, 16), 'z'));
-        readyMadePositions(singleSymbol(w.value(3, 16), 'q'));
+        readyMadePositions(singleSymbol(w.put(0, 16), 'z'));
+        readyMadePositions(singleSymbol(w.put(3, 16), 'q'));
         auto expected = std::vector<uint8_t>(65536, 'z');
         expected.insert(expected.end(), 3, 'q');
         cases.push_back({"65536-item block", w, 65539, expected});
@@ -127,7 +127,7 @@ TEST(Lh3, BlocksDecodeToTheirBytes) {
         // Every match of the block has the single position code and takes only its 6 low bits;
         // the item after it must start right behind them.
         BitWriter w;
-        symbolLengths(w.value(3, 16), literalAndMatch);
+        symbolLengths(w.put(3, 16), literalAndMatch);
         singlePosition(w, code);
         w.bits("0").bits("1 000000").bits("0");
         cases.push_back({code == 0 ? "single position code 0" : "single position code 1", w, 5,
@@ -137,10 +137,10 @@ TEST(Lh3, BlocksDecodeToTheirBytes) {
         // Symbol 285 with 00000000 is a match of 32 bytes; the next block starts behind the
         // 8 extra bits and the 6 low ones.
         BitWriter w;
-        readyMadePositions(singleSymbol(w.value(1, 16), 'x'));
-        singlePosition(singleSymbol(w.value(1, 16), 285), 0);
+        readyMadePositions(singleSymbol(w.put(1, 16), 'x'));
+        singlePosition(singleSymbol(w.put(1, 16), 285), 0);
         w.bits("00000000").bits("000000");
-        readyMadePositions(singleSymbol(w.value(1, 16), 'y'));
+        readyMadePositions(singleSymbol(w.put(1, 16), 'y'));
         auto expected = std::vector<uint8_t>(33, 'x');
         expected.push_back('y');
         cases.push_back({"escape with 0", w, 34, expected});
@@ -161,17 +161,17 @@ TEST(Lh3, DamagedBlockHeadersEndTheMember) {
     std::vector<Case> cases;
     for (uint32_t symbol : {286u, 300u, 511u}) {
         BitWriter w;
-        readyMadePositions(singleSymbol(w.value(10, 16), symbol));
+        readyMadePositions(singleSymbol(w.put(10, 16), symbol));
         cases.push_back({"single symbol outside the alphabet", w});
     }
     {
         BitWriter w;
-        readyMadePositions(symbolLengths(w.value(10, 16), {{10, 1}, {11, 1}, {12, 1}}));
+        readyMadePositions(symbolLengths(w.put(10, 16), {{10, 1}, {11, 1}, {12, 1}}));
         cases.push_back({"over-full symbol lengths", w});
     }
     {
         BitWriter w;
-        symbolLengths(w.value(10, 16), {{'a', 1}, {256, 1}});
+        symbolLengths(w.put(10, 16), {{'a', 1}, {256, 1}});
         w.bits("1").bits("0001 0001 0010 0001").repeat("0000", 124);
         cases.push_back({"over-full position lengths", w});
     }
@@ -184,14 +184,14 @@ TEST(Lh3, DamagedBlockHeadersEndTheMember) {
 
 TEST(Lh3, MemberAfterOneThatEndedInsideABlockReadsItsOwnHeader) {
     BitWriter first;
-    readyMadePositions(singleSymbol(first.value(10, 16), 'a'));
+    readyMadePositions(singleSymbol(first.put(10, 16), 'a'));
     MemoryDecoder m(first.bytes(), 13);
     decodeInitLh3(m.s);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(decodeSymbolLh3(m.s), 'a');
     ASSERT_NE(m.s.huff.lh3BlockRemaining, 0);  // seven items of the block are left over
 
     BitWriter second;
-    readyMadePositions(singleSymbol(second.value(1, 16), 'b'));
+    readyMadePositions(singleSymbol(second.put(1, 16), 'b'));
     m.nextMember(second.bytes());
     decodeInitLh3(m.s);
     EXPECT_EQ(decodeSymbolLh3(m.s), 'b');
@@ -211,16 +211,16 @@ TEST(Lh3, RandomDataEndsWithinBounds) {
         std::vector<uint8_t> data = random;
         if (seed % 3 != 0) {
             BitWriter w;
-            w.value(0, 16);
+            w.put(0, 16);
             if (seed % 3 == 1) {
                 symbolLengths(w, complete).bits("1");
-                for (int i = 0; i < 128; ++i) w.value(9 + random[static_cast<size_t>(i)] % 7, 4);
+                for (int i = 0; i < 128; ++i) w.put(9 + random[static_cast<size_t>(i)] % 7, 4);
             } else {
                 std::map<int, int> lengths;
                 for (int i = 0; i < 286; ++i) lengths[i] = 13 + random[static_cast<size_t>(i)] % 4;
                 readyMadePositions(symbolLengths(w, lengths));
             }
-            for (uint8_t b : random) w.value(b, 8);
+            for (uint8_t b : random) w.put(b, 8);
             data = w.bytes();
         }
         test::Decoded d = test::decodeBytes(data, 3, 1u << 22);

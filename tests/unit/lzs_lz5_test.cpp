@@ -96,7 +96,7 @@ TEST(LzsLz5, ItemsDecodeToTheirBytes) {
         {"lzs match of 17", lzs,
          lzsBits([](BitWriter& w) {
              w.bits("1 01000001 1 01000010 1 01000011 1 01000100");
-             w.bits("0").value(2031, 11).bits("1111");
+             w.bits("0").put(2031, 11).bits("1111");
          }),
          21, [&] {
              Bytes v = abcd;
@@ -104,11 +104,11 @@ TEST(LzsLz5, ItemsDecodeToTheirBytes) {
              return v;
          }()},
         {"lzs match of 2 from unwritten positions", lzs,
-         lzsBits([](BitWriter& w) { w.bits("1 01000001 0").value(100, 11).bits("0000"); }), 3, {'A', ' ', ' '}},
+         lzsBits([](BitWriter& w) { w.bits("1 01000001 0").put(100, 11).bits("0000"); }), 3, {'A', ' ', ' '}},
         {"lzs position wraps", lzs,
          lzsBits([](BitWriter& w) {
              w.bits("1 01000001 1 01000010");
-             w.bits("0").value(2032, 11).bits("0000");  // copies from 1
+             w.bits("0").put(2032, 11).bits("0000");  // copies from 1
          }),
          4, {'A', 'B', 'B', 'B'}},
     };
