@@ -8,5 +8,5 @@ configure_native
 cmake --build "$build" -j 2
 (cd "$build" && ctest --output-on-failure -j 2)
 for extra in "$here"/tests/*/run.sh; do
-  [ -x "$extra" ] && "$extra"
+  if [ -x "$extra" ]; then "$extra"; fi
 done

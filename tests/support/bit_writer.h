@@ -20,7 +20,13 @@ public:
             if (c == '0' || c == '1') bit(c == '1');
         return *this;
     }
+    BitWriter& repeat(const std::string& text, int times) {
+        for (int i = 0; i < times; ++i) bits(text);
+        return *this;
+    }
+    // The bytes, the last one padded with zero bits.
     std::vector<uint8_t> bytes() const { return out; }
+    size_t bitCount() const { return used; }
 
 private:
     void bit(bool b) {
