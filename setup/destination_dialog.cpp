@@ -29,7 +29,7 @@ void onInitDialog(HWND dialog, ExtractionContext& context) {
     dialogContext = &context;
     SetWindowTextA(dialog, context.titleText);
     std::memset(editText, 0, sizeof editText);
-    lstrcpynA(editText, context.destinationDir, sizeof editText);
+    copyText(editText, sizeof editText, context.destinationDir);  // at most 259 bytes
     SetDlgItemTextA(dialog, destinationEdit, editText);
     for (int i = 0; i < optionCount; ++i) {
         uint8_t option = context.*optionFields[i];

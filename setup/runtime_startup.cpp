@@ -8,6 +8,9 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 
+// The image's own header, placed by the linker: the module handle of the program.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 // The linker brackets the .ctors entries with __CTOR_LIST__: a -1, the constructors in link
 // order, then a 0. They run last to first, as the C++ start-up runs them.
 extern "C" void (*__CTOR_LIST__[])();
@@ -41,7 +44,8 @@ extern "C" void WinMainCRTStartup() {
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);
     int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    int result = WinMain(GetModuleHandleA(nullptr), nullptr, argumentsOf(GetCommandLineA()), show);
+    int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr,
+                         argumentsOf(GetCommandLineA()), show);
     ExitProcess(static_cast<UINT>(result));
 }
 

@@ -59,22 +59,17 @@ void __cdecl workerBody(void* context) {
     extractionRun(*static_cast<ExtractionContext*>(context));
 }
 
-// One message for the whole run, naming the first few members that went wrong.
+// One message for the whole run, naming the members that went wrong, as many as the problem
+// list keeps, and "…" when there were more.
 void showProblems(ExtractionContext& context) {
-    constexpr int named = 5;
-    char text[80 + named * (pathBufferSize + 1) + 40];
-    copyText(text, sizeof text, "次のファイルを正しく展開できませんでした。\n");
     const ProblemList& problems = context.problems;
-    int shown = problems.count < named ? problems.count : named;
-    for (int i = 0; i < shown; ++i) {
+    char text[80 + ProblemList::kept * (pathBufferSize + 1) + 8];
+    copyText(text, sizeof text, "次のファイルを正しく展開できませんでした。\n");
+    for (int i = 0; i < problems.count && i < ProblemList::kept; ++i) {
         appendText(text, sizeof text, "\n");
         appendText(text, sizeof text, problems.entries[i].name);
     }
-    if (problems.count > shown) {
-        char more[40];
-        wsprintfA(more, "\nほか %d 件", problems.count - shown);
-        appendText(text, sizeof text, more);
-    }
+    if (problems.count > ProblemList::kept) appendText(text, sizeof text, "\n…");
     MessageBoxA(static_cast<HWND>(context.mainWindow), text, context.titleText,
                 MB_ICONEXCLAMATION);
 }

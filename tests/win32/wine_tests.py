@@ -24,9 +24,10 @@ import time
 CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO = 2, 16, 9
 SHORTCUT_FOLDERS = [CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO]
 
-# The corpus archives whose methods the program reads today, across the header levels.
-CORPUS_ARCHIVES = ["lh0_l2.lzh", "lh4_l1.lzh", "lh5_l0.lzh", "lh5_l1.lzh", "lh5_l2.lzh",
-                   "lh6_l2.lzh", "lh7_l1.lzh", "lh7_l2.lzh", "lz4_l0.lzh"]
+# The corpus archives: every method and every header level.
+CORPUS_ARCHIVES = ["lh0_l2.lzh", "lh1_l0.lzh", "lh1_l2.lzh", "lh2_l2.lzh", "lh3_l2.lzh",
+                   "lh4_l1.lzh", "lh5_l0.lzh", "lh5_l1.lzh", "lh5_l2.lzh", "lh6_l2.lzh",
+                   "lh7_l1.lzh", "lh7_l2.lzh", "lz4_l0.lzh", "lz5_l0.lzh", "lzs_l0.lzh"]
 
 TITLE = "展開テスト"
 CANNOT_CREATE = "フォルダを作成できません"
@@ -228,7 +229,7 @@ class Suite:
         self.check_no_links("readme.lnk")
 
     def corpus(self):
-        """Real archives of every header level and the methods read so far."""
+        """Real archives of every method and header level."""
         manifest_path = os.path.join(self.args.corpus, "generated", "manifest.json")
         if not os.path.exists(manifest_path):
             print("corpus: ../shared/corpus is absent, skipped")
