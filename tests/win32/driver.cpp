@@ -16,6 +16,7 @@
 //   press ID            press the dialog's button ID (1 OK, 2 Cancel)
 //   message TEXT        wait for a message box whose text contains TEXT, and close it;
 //                       TEXT may be several parts separated by "|", all of which must appear
+//   answer TEXT ID      the same, closing it with its button ID (e.g. 2 to cancel)
 //   progress CAPTION    wait for the visible progress window with that caption
 //   member NAME         wait until the progress window shows the member NAME
 //   abort               press the abort button "中止"
@@ -210,11 +211,12 @@ bool step(int argc, char** argv, int& i) {
                      reinterpret_cast<LPARAM>(GetDlgItem(destinationDialog, id)));
         return true;
     }
-    if (op == "message") {
+    if (op == "message" || op == "answer") {
         std::string text = operand();
+        int button = op == "answer" ? std::atoi(operand().c_str()) : IDOK;
         HWND box = waitFor([&] { return findMessageBox(text); });
         if (!box) return fail("no message box saying " + text);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         return true;
     }
     if (op == "progress") {

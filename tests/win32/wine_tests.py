@@ -263,8 +263,8 @@ class Suite:
             self.check("members, contents and times as in the manifest", not bad, ", ".join(bad))
 
     def dialog_initial_state(self):
-        """The dialog shows the title, the composed default and the four option bytes; Cancel
-        then writes nothing."""
+        """The dialog shows the title, the composed default and the four option bytes; the
+        folder browser cancelled changes nothing; Cancel then writes nothing."""
         cases = [
             # (name, settings, expected edit field text relative to the working folder)
             ("drive", ["--destination", r"D:\Apps\Tool"], lambda cwd: r"D:\Apps\Tool"),
@@ -288,6 +288,8 @@ class Suite:
             steps = ["dialog", TITLE, "edit-is", expected(cwd)]
             for i in range(0, len(states), 2):
                 steps += ["box", states[i], states[i + 1]]
+            # The folder browser, cancelled, leaves the field as it was.
+            steps += ["press", "1001", "answer", "解凍先フォルダの指定", "2", "edit-is", expected(cwd)]
             code, failure = self.drive(exe, steps + ["press", "2"], cwd)
             self.check_exit(code, 0, failure)
             self.check_empty(cwd)
