@@ -8,7 +8,9 @@ namespace nivo {
 const char defaultTitle[] = "Nivo SFX";
 
 namespace {
-FrontEnd silentFrontEnd;
+// Told nothing: the front end of a context that nobody watches.
+class SilentFrontEnd final : public FrontEnd {};
+SilentFrontEnd silentFrontEnd;
 }
 
 const char* problemText(Problem problem) {

@@ -4,6 +4,7 @@
 // extraction consumed or read ahead.
 #include "archive/extraction_run.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -53,14 +54,16 @@ uint32_t measureArchive(ExtractionContext& context) {
     uint8_t b[21];
     while (std::fread(b, 1, 1, f) == 1 && b[0] != 0) {
         if (std::fread(b + 1, 1, 20, f) != 20) break;
-        uint32_t compressed = read32(b + 7);
+        unsigned long compressed = read32(b + 7);
         total += read32(b + 11);
-        int64_t headerLength = b[20] == 2 ? (b[0] | b[1] << 8) : b[0] + 2;
-        int64_t skip = headerLength + static_cast<int64_t>(compressed) - 21;
-        int64_t at = std::ftell(f);
-        // A member that runs past the end of the file is the last one.
-        if (skip < 0 || (context.archiveEnd && at + skip >= static_cast<int64_t>(context.archiveEnd))) break;
-        if (std::fseek(f, static_cast<long>(skip), SEEK_CUR) != 0) break;
+        unsigned long headerLength = b[20] == 2 ? (b[0] | b[1] << 8) : b[0] + 2;
+        // A member that runs past the end of the file is the last one. Checked first, the
+        // sum below stays far from overflowing.
+        auto rest = static_cast<unsigned long>(context.archiveEnd - std::ftell(f));
+        if (compressed >= rest) break;
+        unsigned long skip = headerLength + compressed;
+        if (skip < 21 || skip - 21 >= rest) break;
+        if (std::fseek(f, static_cast<long>(skip - 21), SEEK_CUR) != 0) break;
     }
     std::fseek(f, start, SEEK_SET);
     return total;
@@ -71,10 +74,10 @@ void extractionRun(ExtractionContext& context) {
     FILE* f = context.archiveFile;
     // The end of the file bounds every seek and every input buffer.
     long start = std::ftell(f);
-    context.archiveEnd = UINT64_MAX / 2;
+    context.archiveEnd = LONG_MAX;
     if (std::fseek(f, 0, SEEK_END) == 0) {
         long end = std::ftell(f);
-        if (end >= 0) context.archiveEnd = static_cast<uint64_t>(end);
+        if (end >= 0) context.archiveEnd = end;
     }
     std::fseek(f, start, SEEK_SET);
     context.run.totalBytes = measureArchive(context);
@@ -98,11 +101,10 @@ void extractionRun(ExtractionContext& context) {
             notifyShell(context, ShellEvent::memberHandled, header.name);
         }
         context.run.bytesDone += header.originalSize;
-        int64_t next = static_cast<int64_t>(dataStart) + header.compressedSize;
         // A member cut short by the end of the file is the last one; its extraction has
         // already listed it.
-        if (next >= static_cast<int64_t>(context.archiveEnd)) break;
-        if (std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) break;
+        if (header.compressedSize >= static_cast<unsigned long>(context.archiveEnd - dataStart)) break;
+        if (std::fseek(f, dataStart + static_cast<long>(header.compressedSize), SEEK_SET) != 0) break;
     }
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
 }

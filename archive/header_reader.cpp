@@ -37,17 +37,11 @@ namespace {
 constexpr uint32_t level1Limit = 4096;  // a level-1 base header with all its extended headers
 constexpr uint32_t bufferSize = 65536;  // a level-2 header's 16-bit size
 
-uint16_t read16(ExtractionContext& context) {
-    const uint8_t* p = context.headerCursor;
-    context.headerCursor += 2;
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t read32(ExtractionContext& context) {
-    const uint8_t* p = context.headerCursor;
-    context.headerCursor += 4;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+// n bytes (2 or 4), least significant first.
+uint32_t littleEndian(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    while (n--) v = v << 8 | p[n];
+    return v;
 }
 
 bool readExact(FILE* f, uint8_t* dst, size_t n) {
@@ -116,14 +110,13 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     }
     if (!readExact(f, buffer + 21, size - 21)) return HeaderStatus::damaged;
 
-    context.headerCursor = buffer + 2;
     std::memcpy(header.method, buffer + 2, 5);
-    context.headerCursor += 5;
-    header.compressedSize = read32(context);
-    header.originalSize = read32(context);
-    header.timeStamp = read32(context);
-    context.headerCursor += 1;  // attribute
-    header.level = *context.headerCursor++;
+    header.compressedSize = littleEndian(buffer + 7, 4);
+    header.originalSize = littleEndian(buffer + 11, 4);
+    header.timeStamp = littleEndian(buffer + 15, 4);
+    header.level = level;
+    const uint8_t*& cursor = context.headerCursor;
+    cursor = buffer + 21;
 
     const uint8_t* fileName = nullptr;
     uint32_t fileNameLength = 0;
@@ -131,23 +124,18 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint32_t dirNameLength = 0;
 
     // S - N decides the layout; for level 2 it is taken on the header size itself.
-    uint32_t layout;
+    uint32_t layout = size;
     if (level != 2) {
-        fileNameLength = *context.headerCursor++;
-        fileName = context.headerCursor;
+        fileNameLength = *cursor++;
+        fileName = cursor;
         if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
-        context.headerCursor += fileNameLength;
+        cursor += fileNameLength;
         layout = static_cast<uint32_t>(first) - fileNameLength;
-    } else {
-        layout = size;
     }
-    if (layout >= 24) {
-        header.dataCrc = read16(context);
+    if (layout == 22 || layout >= 24) {
+        header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
         header.hasDataCrc = 1;
-        context.headerCursor += 1;  // operating-system identifier
-    } else if (layout == 22) {
-        header.dataCrc = read16(context);
-        header.hasDataCrc = 1;
+        cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
         context.frontEnd->unknownHeader();
         return HeaderStatus::unknownLayout;
@@ -158,32 +146,29 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         // buffer behind the base header; level 2 has them in the buffer already.
         uint32_t limit = size;
         if (level != 2) {
-            context.headerCursor = buffer + static_cast<uint32_t>(first);
+            cursor = buffer + static_cast<uint32_t>(first);
             limit = level1Limit;
         }
         uint32_t extendedBytes = 0;
         for (;;) {
-            if (static_cast<uint32_t>(context.headerCursor - buffer) + 2 > limit)
-                return HeaderStatus::damaged;
-            uint32_t z = read16(context);
+            uint32_t at = static_cast<uint32_t>(cursor - buffer) + 2;
+            if (at > limit) return HeaderStatus::damaged;
+            uint32_t z = littleEndian(cursor, 2);
             if (z == 0) break;
-            if (z < 3) return HeaderStatus::damaged;
-            uint32_t at = static_cast<uint32_t>(context.headerCursor - buffer);
-            if (at + z > limit) return HeaderStatus::damaged;
+            if (z < 3 || at + z > limit) return HeaderStatus::damaged;
             if (level != 2) {
                 if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
                 extendedBytes += z;
             }
-            uint8_t type = *context.headerCursor++;
-            const uint8_t* data = context.headerCursor;
+            const uint8_t type = buffer[at];
             if (type == 0x01) {
-                fileName = data;
+                fileName = buffer + at + 1;
                 fileNameLength = z - 3;
             } else if (type == 0x02) {
-                dirName = data;
+                dirName = buffer + at + 1;
                 dirNameLength = z - 3;
             }
-            context.headerCursor += z - 3;
+            cursor = buffer + at + z - 2;
         }
         if (level != 2) {
             if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
@@ -202,14 +187,9 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     header.name[dirLength + fileNameLength] = '\0';
     slashBackslashes(header.name, std::strlen(header.name));
 
-    if (level == 2) {
-        header.modifiedTime = header.timeStamp;
-        header.hasModifiedTime = 1;
-    } else {
-        bool valid = true;
-        header.modifiedTime = dosTimeToUnixTime(header.timeStamp, &valid);
-        header.hasModifiedTime = valid ? 1 : 0;
-    }
+    bool valid = true;
+    header.modifiedTime = level == 2 ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
+    header.hasModifiedTime = valid;
     return HeaderStatus::member;
 }
 
