@@ -22,23 +22,26 @@ uint32_t read32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// "(what at offset N)": the name under which a problem without a member name is listed.
+// "(what at offset N)": the name under which a problem without a member name is listed. Built
+// from its end backwards.
 void addProblemAt(ExtractionContext& context, const char* what, long offset, Problem problem) {
-    char digits[24];
-    int n = 0;
-    auto v = static_cast<unsigned long>(offset < 0 ? 0 : offset);
+    static const char at[] = " at offset ";
+    char where[48];
+    char* p = where + sizeof where;
+    *--p = '\0';
+    *--p = ')';
+    auto v = static_cast<unsigned long>(offset);
     do {
-        digits[n++] = static_cast<char>('0' + v % 10);
+        *--p = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v);
-    char where[80] = "(";
-    appendText(where, sizeof where, what);
-    appendText(where, sizeof where, " at offset ");
-    size_t at = std::strlen(where);
-    while (n) where[at++] = digits[--n];
-    where[at++] = ')';
-    where[at] = '\0';
-    context.addProblem(where, problem);
+    p -= sizeof at - 1;
+    std::memcpy(p, at, sizeof at - 1);
+    size_t n = std::strlen(what);  // "header" or "member"
+    p -= n;
+    std::memcpy(p, what, n);
+    *--p = '(';
+    context.addProblem(p, problem);
 }
 
 }  // namespace

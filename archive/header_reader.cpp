@@ -66,26 +66,21 @@ uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
     static const uint16_t daysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
     if (valid) *valid = true;
     if (stamp == 0) return 0;
-    uint32_t year = 1980 + (stamp >> 25);
-    uint32_t month = (stamp >> 21) & 15;
-    uint32_t day = (stamp >> 16) & 31;
-    uint32_t hours = (stamp >> 11) & 31;
-    uint32_t minutes = (stamp >> 5) & 63;
-    uint32_t seconds = (stamp & 31) * 2;
+    const uint32_t year = 1980 + (stamp >> 25);
+    const uint32_t month = (stamp >> 21) & 15;
     if (month < 1 || month > 12) {
         if (valid) *valid = false;
         return 0;
     }
-    auto isLeap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
-    int64_t days = 0;
-    for (uint32_t y = 1970; y < year; ++y) days += isLeap(y) ? 366 : 365;
-    days += daysBefore[month - 1];
-    if (isLeap(year) && month >= 3) ++days;
-    days += static_cast<int64_t>(day) - 1;
-    int64_t t = ((days * 24 + hours) * 60 + minutes) * 60 + seconds + platform::timeZoneOffset();
-    if (t < 0) t = 0;
-    if (t > 0xFFFFFFFF) t = 0xFFFFFFFF;
-    return static_cast<uint32_t>(t);
+    // Gregorian leap years: divisible by 4, not by 100 unless by 400.
+    auto leap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    uint32_t days = daysBefore[month - 1] + ((stamp >> 16) & 31) - 1;
+    if (month >= 3 && leap(year)) ++days;
+    for (uint32_t y = 1970; y < year; ++y) days += leap(y) ? 366 : 365;
+    // Read as local standard time: seconds west of UTC are added. Unsigned 32-bit seconds, as
+    // the record holds them, last until 2106.
+    uint32_t seconds = ((days * 24 + ((stamp >> 11) & 31)) * 60 + ((stamp >> 5) & 63)) * 60 + (stamp & 31) * 2;
+    return seconds + static_cast<uint32_t>(platform::timeZoneOffset());
 }
 
 HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) {

@@ -44,16 +44,12 @@ void setMemberTime(const char* path, const MemberHeader& header) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
 }
 
+// What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r) {
-    switch (r.status) {
-    case DecodeStatus::damaged: return r.truncated ? Problem::truncated : Problem::damagedData;
-    case DecodeStatus::noMemory: return Problem::noMemory;
-    case DecodeStatus::writeFailed: return Problem::writeFailed;
-    case DecodeStatus::unsupported: return Problem::unknownMethod;
-    case DecodeStatus::complete:
-    case DecodeStatus::aborted: break;
-    }
-    return Problem::damagedData;
+    static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
+                                       Problem::noMemory, Problem::writeFailed, Problem::unknownMethod};
+    if (r.status == DecodeStatus::damaged && r.truncated) return Problem::truncated;
+    return byStatus[static_cast<int>(r.status)];
 }
 
 // The checks on a member whose data was transferred to its full length.

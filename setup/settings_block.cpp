@@ -20,9 +20,9 @@ bool readByte(ExtractionContext& context, uint8_t& value) {
 // A length byte and the text behind it, terminated.
 bool readText(ExtractionContext& context, char (&text)[256]) {
     uint8_t length;
-    if (!readByte(context, length)) return false;
-    std::memset(text, 0, sizeof text);
-    return readSettingsBytes(context, length, text);
+    if (!readByte(context, length) || !readSettingsBytes(context, length, text)) return false;
+    text[length] = '\0';
+    return true;
 }
 
 bool hasDrive(const char* text) {
