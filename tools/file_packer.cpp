@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix_names.h"
+#include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"
 
 namespace nivo {
@@ -24,8 +25,18 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+int packMethodIndex(const std::string& name) {
+    std::string n = name;
+    if (n.size() == 5 && n.front() == '-' && n.back() == '-') n = n.substr(1, 3);
+    if (n == "lh0") return 0;
+    if (n == "lh5") return 5;
+    if (n == "lh6") return 6;
+    if (n == "lh7") return 7;
+    return -1;
+}
+
 bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
-              std::string& error) {
+              std::string& error, int methodIndex) {
     std::string full = base.empty() ? rel : base + "/" + rel;
     struct stat st {};
     if (stat(full.c_str(), &st) != 0) {
@@ -51,7 +62,7 @@ bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std:
         closedir(d);
         std::sort(entries.begin(), entries.end());
         for (const auto& e : entries)
-            if (!packPath(archive, base, rel + "/" + e, error)) return false;
+            if (!packPath(archive, base, rel + "/" + e, error, methodIndex)) return false;
         return true;
     }
     std::vector<uint8_t> bytes;
@@ -63,7 +74,12 @@ bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std:
         error = full + ": larger than 4 GB";
         return false;
     }
-    appendMember(archive, storedMember(name, bytes, mtime));
+    std::optional<LzhMember> member = compressMember(methodIndex, name, bytes, mtime);
+    if (!member) {
+        error = full + ": cannot be packed with that method";
+        return false;
+    }
+    appendMember(archive, *member);
     return true;
 }
 
