@@ -91,7 +91,7 @@ void composeDestination(const char* text, bool programFiles, char* out, uint32_t
 }
 
 bool readSetupSettings(ExtractionContext& context) {
-    SetupSettings settings;
+    SetupSettings settings;  // readSettingsBlock clears it
     if (!readSettingsBlock(context, settings)) return false;
     if (!settings.present) {
         return ExtractionContext::replaceText(context.titleText, defaultTitle) &&
