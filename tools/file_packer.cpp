@@ -23,6 +23,20 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
     return !in.bad();
 }
 
+// The names in a folder, in name order, without "." and "..".
+bool listFolder(const std::string& path, std::vector<std::string>& entries, std::string& error) {
+    DIR* d = opendir(path.c_str());
+    if (!d) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) entries.push_back(e->d_name);
+    closedir(d);
+    std::sort(entries.begin(), entries.end());
+    return true;
+}
+
 }  // namespace
 
 int packMethodIndex(const std::string& name) {
@@ -38,6 +52,14 @@ int packMethodIndex(const std::string& name) {
 bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
               std::string& error, int methodIndex) {
     std::string full = base.empty() ? rel : base + "/" + rel;
+    if (rel == ".") {
+        // The folder's contents, named without the folder.
+        std::vector<std::string> entries;
+        if (!listFolder(full, entries, error)) return false;
+        for (const auto& e : entries)
+            if (!packPath(archive, base, e, error, methodIndex)) return false;
+        return true;
+    }
     struct stat st {};
     if (stat(full.c_str(), &st) != 0) {
         error = full + ": " + std::strerror(errno);
@@ -51,16 +73,8 @@ bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std:
     auto mtime = static_cast<uint32_t>(st.st_mtime);
     if (S_ISDIR(st.st_mode)) {
         appendMember(archive, folderMember(name + "/", mtime));
-        DIR* d = opendir(full.c_str());
-        if (!d) {
-            error = full + ": " + std::strerror(errno);
-            return false;
-        }
         std::vector<std::string> entries;
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) entries.push_back(e->d_name);
-        closedir(d);
-        std::sort(entries.begin(), entries.end());
+        if (!listFolder(full, entries, error)) return false;
         for (const auto& e : entries)
             if (!packPath(archive, base, rel + "/" + e, error, methodIndex)) return false;
         return true;

@@ -62,5 +62,19 @@ TEST(FilePacker, PackedFoldersExtractToTheSameFiles) {
     }
 }
 
+TEST(FilePacker, DotPacksAFoldersContentsWithoutItsName) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "d" / "sub");
+    std::ofstream(dir.path() / "d" / "a.txt") << "a";
+    std::ofstream(dir.path() / "d" / "sub" / "b.txt") << "b";
+    std::vector<uint8_t> archive;
+    std::string error;
+    ASSERT_TRUE(packPath(archive, (dir.path() / "d").string(), ".", error)) << error;
+    std::string bytes(archive.begin(), archive.end());
+    EXPECT_NE(bytes.find("a.txt"), std::string::npos);
+    EXPECT_EQ(bytes.find("./"), std::string::npos);
+    EXPECT_NE(bytes.find("b.txt"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace nivo
