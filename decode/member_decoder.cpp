@@ -232,7 +232,7 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
         s.decodedCount = static_cast<uint32_t>(produced);
         if (s.damaged || readFarPastEnd(s)) {
             // What came before the damage still goes out; the member itself has failed.
-            flushDictionary(s.dictPos, result);
+            if (s.dictPos) flushDictionary(s.dictPos, result);
             return DecodeStatus::damaged;
         }
         progress.report(s.decodedCount);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "decode/member_decoder.h"
 
 namespace nivo::test {
@@ -51,6 +53,7 @@ std::vector<CorpusArchive> realArchives();
 class VectorSink final : public OutputSink {
 public:
     bool write(const uint8_t* data, uint32_t count) override {
+        EXPECT_GT(count, 0u) << "a write of nothing";
         bytes.insert(bytes.end(), data, data + count);
         return true;
     }
