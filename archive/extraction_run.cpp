@@ -75,6 +75,7 @@ void extractionRun(ExtractionContext& context) {
             break;
         }
         long dataStart = std::ftell(f);
+        const int problemsBefore = context.problems.count;
         if (status == HeaderStatus::nameTooLong) {
             // The sizes are known, so the run goes on behind this member.
             char shown[pathBufferSize];
@@ -87,8 +88,12 @@ void extractionRun(ExtractionContext& context) {
         }
         context.run.bytesDone += header.originalSize;
         int64_t next = static_cast<int64_t>(dataStart) + header.compressedSize;
-        // A member cut short by the end of the file is the last one; its extraction has
-        // already listed it.
+        // A member cut short by the end of the file is the last one. Its extraction has
+        // listed it when it missed bytes; a member that was whole without them (a decoder that
+        // stopped early, a stored size below the compressed size) is listed here, since the
+        // archive still ends inside it and whatever followed it is lost.
+        if (next > static_cast<int64_t>(context.archiveEnd) && context.problems.count == problemsBefore)
+            context.addProblem(header.name, Problem::truncated);
         if (next >= static_cast<int64_t>(context.archiveEnd)) break;
         if (std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) break;
     }
