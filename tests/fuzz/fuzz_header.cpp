@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t n = strnlen(header.name, sizeof header.name);
         FUZZ_CHECK(n < sizeof header.name);
         if (status == HeaderStatus::nameTooLong) FUZZ_CHECK(n == 0);
-        if (header.level == 2) FUZZ_CHECK(header.hasModifiedTime == 1);
+        if (status == HeaderStatus::member && header.level == 2) FUZZ_CHECK(header.hasModifiedTime == 1);
         methodIndex(header);
         uint64_t next = static_cast<uint64_t>(dataStart) + header.compressedSize;
         if (next >= size) break;
