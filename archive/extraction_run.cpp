@@ -5,6 +5,7 @@
 #include "archive/extraction_run.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "archive/member_header.h"
 #include "decode/crc16.h"
@@ -20,10 +21,23 @@ uint32_t read32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-void damagedHeaderAt(ExtractionContext& context, long offset) {
-    char where[40];
-    std::snprintf(where, sizeof where, "(header at offset %ld)", offset);
-    context.addProblem(where, Problem::damagedHeader);
+// "(what at offset N)": the name under which a problem without a member name is listed.
+void addProblemAt(ExtractionContext& context, const char* what, long offset, Problem problem) {
+    char digits[24];
+    int n = 0;
+    auto v = static_cast<unsigned long>(offset < 0 ? 0 : offset);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    char where[80] = "(";
+    appendText(where, sizeof where, what);
+    appendText(where, sizeof where, " at offset ");
+    size_t at = std::strlen(where);
+    while (n) where[at++] = digits[--n];
+    where[at++] = ')';
+    where[at] = '\0';
+    context.addProblem(where, problem);
 }
 
 }  // namespace
@@ -71,16 +85,14 @@ void extractionRun(ExtractionContext& context) {
         HeaderStatus status = readMemberHeader(context, header);
         if (status == HeaderStatus::end) break;
         if (status == HeaderStatus::damaged || status == HeaderStatus::unknownLayout) {
-            damagedHeaderAt(context, headerStart);
+            addProblemAt(context, "header", headerStart, Problem::damagedHeader);
             break;
         }
         long dataStart = std::ftell(f);
         const int problemsBefore = context.problems.count;
         if (status == HeaderStatus::nameTooLong) {
             // The sizes are known, so the run goes on behind this member.
-            char shown[pathBufferSize];
-            std::snprintf(shown, sizeof shown, "(name too long, header at offset %ld)", headerStart);
-            context.addProblem(shown, Problem::nameTooLong);
+            addProblemAt(context, "member", headerStart, Problem::nameTooLong);
         } else {
             context.frontEnd->memberName(header.name);
             if (extractMember(context, header) == MemberResult::stop) break;

@@ -119,15 +119,22 @@ bool parseArguments(int argc, char** argv, Options& o, bool& help) {
 // Opens FILE and positions it at the archive: behind the settings block of a self-extracting
 // file, or at offset 0 of a plain archive.
 bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings) {
+    const std::string shown = printableText(path);
     context.archiveFile = std::fopen(path.c_str(), "rb");
     if (!context.archiveFile) {
-        std::fprintf(stderr, "nivosfx: %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), std::strerror(errno));
         return false;
     }
     char magic[2] = {};
-    if (std::fread(magic, 1, 2, context.archiveFile) == 2 && magic[0] == 'M' && magic[1] == 'Z') {
+    size_t got = std::fread(magic, 1, 2, context.archiveFile);
+    // A folder opens, but its first read fails: that is an unreadable file, not an empty archive.
+    if (got < 2 && std::ferror(context.archiveFile)) {
+        std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
         if (std::fseek(context.archiveFile, imageSize, SEEK_SET) != 0 || !readSettingsBlock(context, settings)) {
-            std::fprintf(stderr, "nivosfx: %s: the settings block is cut short\n", path.c_str());
+            std::fprintf(stderr, "nivosfx: %s: the settings block is cut short\n", shown.c_str());
             return false;
         }
         return true;
@@ -157,7 +164,8 @@ int listMembers(ExtractionContext& context, const std::string& path) {
         HeaderStatus hs = readMemberHeader(context, h);
         if (hs == HeaderStatus::end) break;
         if (hs == HeaderStatus::damaged || hs == HeaderStatus::unknownLayout) {
-            std::fprintf(stderr, "nivosfx: %s: damaged header at offset %ld\n", path.c_str(), headerStart);
+            std::fprintf(stderr, "nivosfx: %s: damaged header at offset %ld\n", printableText(path).c_str(),
+                         headerStart);
             status = exitProblems;
             break;
         }
@@ -219,13 +227,11 @@ std::string playSetup(SetupSettings& s, const Options& o) {
     SetupOption options[3] = {{"Start menu entry", &s.startMenuOption},
                               {"Desktop shortcut", &s.desktopOption},
                               {"Send To entry", &s.sendToOption}};
-    if (o.assumeYes) {
-        std::cout << "Destination: " << destination << "\n";
-    } else if (o.destination.empty()) {
-        std::string answer = ask("Destination [" + destination + "]: ");
-        if (!answer.empty()) destination = answer;
+    if (o.assumeYes || !o.destination.empty()) {
+        std::cout << "Destination: " << printableText(destination) << "\n";
     } else {
-        std::cout << "Destination: " << destination << "\n";
+        std::string answer = ask("Destination [" + printableText(destination) + "]: ");
+        if (!answer.empty()) destination = answer;
     }
     for (SetupOption& opt : options) {
         bool offered = *opt.byte & 1;
@@ -261,7 +267,7 @@ void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool 
         return;
     }
     if (!open) {
-        std::cout << "The setup names " << target.string() << " to open; nivosfx does not start it"
+        std::cout << "The setup names " << printableText(target.string()) << " to open; nivosfx does not start it"
                   << " (use --open to open it with xdg-open).\n";
         return;
     }
@@ -269,7 +275,7 @@ void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool 
     std::string file = target.string();
     char* args[] = {const_cast<char*>("xdg-open"), file.data(), nullptr};
     if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, args, environ) != 0) {
-        std::fprintf(stderr, "nivosfx: cannot run xdg-open for %s\n", file.c_str());
+        std::fprintf(stderr, "nivosfx: cannot run xdg-open for %s\n", printableText(file).c_str());
         return;
     }
     int status = 0;
@@ -285,7 +291,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         std::error_code ec;
         fs::create_directories(destPath, ec);
         if (ec || !fs::is_directory(destPath) || chdir(destPath.c_str()) != 0) {
-            std::fprintf(stderr, "nivosfx: cannot create the destination %s\n", destPath.c_str());
+            std::fprintf(stderr, "nivosfx: cannot create the destination %s\n", printableText(destPath).c_str());
             return exitProblems;
         }
         destPath = fs::current_path();
@@ -312,7 +318,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     } else if (test) {
         std::printf("No errors in %d members\n", frontEnd.members());
     } else {
-        std::printf("Extracted %d members into %s\n", frontEnd.members(), destPath.c_str());
+        std::printf("Extracted %d members into %s\n", frontEnd.members(), printableText(destPath).c_str());
     }
     if (!test && settings.present) reportAfterSetup(settings, destPath, problems == 0, o.open);
     if (!problems) return exitOk;

@@ -13,6 +13,7 @@
 // Symbols 0 to 255 are literals, 256 to 509 matches of length 3 to 256. A match is followed by
 // its position code j: d = 0 for j = 0, else 2^(j-1) plus j-1 extra bits.
 #include "decode/methods.h"
+#include "decode/table_walk.h"
 
 namespace nivo {
 
@@ -20,37 +21,6 @@ namespace {
 
 constexpr uint32_t symbolCount = 510;
 constexpr uint32_t preTreeCount = 19;
-
-// Finishes a look-up whose table entry j is a tree node: follows the bits after the first
-// tableBits. A valid code is at most 16 bits long; a walk past that, or one that ends on a
-// code no longer than the table, comes from damaged lengths.
-inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
-                         const uint8_t* lengths) {
-    const StaticHuffmanState& h = s.huff;
-    uint32_t window = peekBits(s, 32);
-    uint32_t mask = 1u << (31 - tableBits);
-    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
-        if (step == 16) {
-            s.damaged = true;
-            return 0;
-        }
-        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
-    }
-    if (lengths[j] <= tableBits) {
-        s.damaged = true;
-        return 0;
-    }
-    return j;
-}
-
-// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen.
-inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
-    const StaticHuffmanState& h = s.huff;
-    uint32_t j = h.posTable[peekBits(s, 8)];
-    if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
-    skipBits(s, h.posLen[j]);
-    return j;
-}
 
 }  // namespace
 
@@ -140,27 +110,34 @@ void decodeInitStatic(DecoderState& s) {
     h.blockRemaining = 0;
 }
 
+// The block header: the symbol count and the three codes.
+static void readBlockHeader(DecoderState& s) {
+    StaticHuffmanState& h = s.huff;
+    h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
+    readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
+    if (!s.damaged) readSymLengths(s);
+    if (!s.damaged)
+        readPosLengths(s, static_cast<int>(h.posCodeCount), static_cast<int>(h.posCodeBits), -1);
+}
+
 uint16_t decodeSymbolStatic(DecoderState& s) {
     StaticHuffmanState& h = s.huff;
-    if (h.blockRemaining == 0) {
-        h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
-        readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
-        if (!s.damaged) readSymLengths(s);
-        if (!s.damaged)
-            readPosLengths(s, static_cast<int>(h.posCodeCount), static_cast<int>(h.posCodeBits), -1);
+    if (h.blockRemaining == 0) [[unlikely]] {
+        readBlockHeader(s);
         if (s.damaged) return 0;
     }
     --h.blockRemaining;  // a count of 0 wraps: the block has 65536 symbols
-    uint32_t j = h.symTable[peekBits(s, 12)];
-    if (j >= symbolCount) j = walkTree(s, j, symbolCount, 12, h.symLen);
-    skipBits(s, h.symLen[j]);
-    return static_cast<uint16_t>(j);
+    return static_cast<uint16_t>(decodeWithSymTable(s, symbolCount));
 }
 
 uint16_t decodeDistanceStatic(DecoderState& s) {
+    ensureBits(s, positionBits);
     uint32_t j = decodeWithPosTable(s, s.huff.posCodeCount);
     if (j <= 1) return static_cast<uint16_t>(j);
-    return static_cast<uint16_t>((1u << (j - 1)) + takeBits(s, j - 1));
+    // j - 1 extra bits, most significant first, below the implied leading 1.
+    uint32_t extra = nextBits(s, j - 1);
+    dropBits(s, j - 1);
+    return static_cast<uint16_t>((1u << (j - 1)) + extra);
 }
 
 }  // namespace nivo

@@ -28,14 +28,14 @@ bool isDriveLetter(char c) {
 }
 
 // A link must never lead a member outside the destination: no folder on the way to the
-// member may be anything but a folder (a link to a folder counts as a file here).
+// member may be a symbolic link.
 bool foldersAreReal(const char* path) {
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(path, '/'); p; p = std::strchr(p + 1, '/')) {
         size_t n = static_cast<size_t>(p - path);
         std::memcpy(prefix, path, n);
         prefix[n] = '\0';
-        if (platform::pathKind(prefix) == platform::PathKind::file) return false;
+        if (platform::pathKind(prefix) == platform::PathKind::link) return false;
     }
     return true;
 }
@@ -136,7 +136,11 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
             context.addProblem(header.name, Problem::nameTooLong);
             return MemberResult::proceed;
         }
-        if (!foldersAreReal(path) || !makeParentDirectories(context, path)) {
+        if (!foldersAreReal(path)) {
+            context.addProblem(header.name, Problem::outsideDestination);
+            return MemberResult::proceed;
+        }
+        if (!makeParentDirectories(context, path)) {
             context.addProblem(header.name, Problem::cannotCreate);
             return MemberResult::proceed;
         }

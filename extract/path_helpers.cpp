@@ -59,7 +59,8 @@ bool makeParentDirectories(ExtractionContext& context, const char* path) {
 
     switch (platform::pathKind(folder)) {
     case platform::PathKind::directory: return true;
-    case platform::PathKind::file: return false;
+    case platform::PathKind::file:
+    case platform::PathKind::link: return false;
     case platform::PathKind::missing: break;
     }
     if (platform::makeDirectory(folder)) {

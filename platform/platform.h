@@ -50,7 +50,8 @@ public:
 
 namespace platform {
 
-enum class PathKind : uint8_t { missing, file, directory };
+// link: a symbolic link, which is never followed as a folder.
+enum class PathKind : uint8_t { missing, file, directory, link };
 
 // Shell change notification events (the Win32 values).
 constexpr long notifyCreate = 2;     // SHCNE_CREATE

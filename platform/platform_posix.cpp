@@ -32,6 +32,7 @@ PathKind pathKind(const char* path) {
     struct stat st {};
     // lstat: a symbolic link is never taken for the folder it points to.
     if (::lstat(toLocal(path).c_str(), &st) != 0) return PathKind::missing;
+    if (S_ISLNK(st.st_mode)) return PathKind::link;
     return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 

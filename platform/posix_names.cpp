@@ -68,20 +68,32 @@ bool utf8ToCp932(const std::string& text, std::string& out) {
     return convert("CP932", "UTF-8", text.data(), text.size(), out);
 }
 
-std::string printableName(const char* cp932Text) {
-    std::string utf8 = cp932ToUtf8(cp932Text);
+std::string printableText(const std::string& utf8) {
     std::string out;
     static const char hex[] = "0123456789abcdef";
-    for (unsigned char c : utf8) {
+    auto escape = [&out](unsigned char c) {
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : static_cast<unsigned char>(0);
         if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            escape(c);
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escape(c);
+            escape(next);
+            ++i;
         } else {
             out += static_cast<char>(c);
         }
     }
     return out;
+}
+
+std::string printableName(const char* cp932Text) {
+    return printableText(cp932ToUtf8(cp932Text));
 }
 
 }  // namespace nivo

@@ -17,4 +17,9 @@ bool utf8ToCp932(const std::string& text, std::string& out);
 // For the terminal: the UTF-8 form with control characters shown as \xNN, never raw.
 std::string printableName(const char* cp932Text);
 
+// The same for a text that is already UTF-8 (a path on this system, a typed answer). The C1
+// controls U+0080 to U+009F are escaped too: terminals take U+009B for the escape sequence
+// introducer.
+std::string printableText(const std::string& utf8);
+
 }  // namespace nivo

@@ -12,3 +12,10 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
 }
+
+# Installs the native toolchain when missing and configures the native build in $build.
+configure_native() {
+  need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev
+  build="$here/build/native"
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+}

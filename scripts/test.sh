@@ -4,9 +4,8 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$here/scripts/setup.sh"
-need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libasan8 libubsan1
-build="$here/build/native"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+need_packages libasan8 libubsan1
+configure_native
 cmake --build "$build" -j 2
 (cd "$build" && ctest --output-on-failure -j 2)
 
@@ -21,5 +20,5 @@ cmake --build "$sanitize" -j 2 --target nivo_unit_tests nivo_e2e_tests
 
 # ---- Further suites: tests/fuzz (every fuzz target for a short time), tests/win32 (Wine). ----
 for extra in "$here"/tests/*/run.sh; do
-  [ -x "$extra" ] && "$extra"
+  if [ -x "$extra" ]; then "$extra"; fi
 done

@@ -59,26 +59,35 @@ bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings) {
            readByte(context, settings.sendToOption) && readText(context, settings.launchCommand);
 }
 
-void composeDestination(const char* text, bool programFiles, char* out, uint32_t capacity) {
+void composeDestinationFrom(const char* text, bool programFiles, const char* windowsDir,
+                            const char* currentDir, char* out, uint32_t capacity) {
     copyText(out, capacity, text);
     if (hasDrive(text)) return;
-    char composed[pathBufferSize];
+    char composed[pathBufferSize] = "";
     if (programFiles) {
-        char windows[pathBufferSize];
-        if (!platform::windowsDirectory(windows, sizeof windows)) return;
-        composed[0] = '\0';
-        if (hasDrive(windows)) {
-            composed[0] = windows[0];
+        if (!windowsDir) return;
+        if (hasDrive(windowsDir)) {
+            composed[0] = windowsDir[0];
             composed[1] = ':';
             composed[2] = '\0';
         }
         if (!appendText(composed, sizeof composed, "\\Program Files\\")) return;
     } else {
-        if (!platform::currentDirectory(composed, sizeof composed)) return;
+        if (!currentDir || !copyText(composed, sizeof composed, currentDir)) return;
         if (!appendBackslash(composed, sizeof composed)) return;
     }
     if (!appendText(composed, sizeof composed, text)) return;
     copyText(out, capacity, composed);
+}
+
+void composeDestination(const char* text, bool programFiles, char* out, uint32_t capacity) {
+    // Never build from an unfilled buffer: a directory that cannot be had counts as absent.
+    char windows[pathBufferSize];
+    char current[pathBufferSize];
+    bool haveWindows = programFiles && platform::windowsDirectory(windows, sizeof windows);
+    bool haveCurrent = !programFiles && platform::currentDirectory(current, sizeof current);
+    composeDestinationFrom(text, programFiles, haveWindows ? windows : nullptr,
+                           haveCurrent ? current : nullptr, out, capacity);
 }
 
 bool readSetupSettings(ExtractionContext& context) {

@@ -47,5 +47,8 @@ bool readSetupSettings(ExtractionContext& context);
 // under the current directory. Falls back to the text as given when a directory cannot be had
 // or the result would not fit capacity bytes.
 void composeDestination(const char* text, bool programFiles, char* out, uint32_t capacity);
+// The same with the directories given: null where the platform could not give one.
+void composeDestinationFrom(const char* text, bool programFiles, const char* windowsDir,
+                            const char* currentDir, char* out, uint32_t capacity);
 
 }  // namespace nivo

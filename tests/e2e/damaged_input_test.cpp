@@ -531,7 +531,7 @@ TEST(DamagedInput, NameLongerThanTheLimitIsSkippedAndTheRunGoesOn) {
     Outcome o = extract(box, a.bytes);
     checkAll(box, o, a);
     EXPECT_EQ(o.exitCode, exitProblems);
-    EXPECT_TRUE(names(o, "(name too long, header at offset 0)")) << o.err;
+    EXPECT_TRUE(names(o, "(member at offset 0)")) << o.err;
     EXPECT_FALSE(fs::exists(box.destination() / std::string(120, 'p')));
     EXPECT_EQ(test::readBinary((box.destination() / "after.txt").string()), after);
 }

@@ -1,0 +1,370 @@
+// nivo_bench: decode throughput of the LZH decoders, against zlib's inflate measured in the same
+// run on the same text.
+//
+//   nivo_bench [--runs N] [--text-mb N] [--member-mb N] [ARCHIVE...]
+//
+// It gathers text files of this machine in a fixed order (licences, package copyright files
+// and *.txt documents, C headers) until it has --text-mb MiB (default 32), packs the text with
+// our compressor as -lh5- and -lh7- in members of --member-mb MiB (default 4), and deflates the
+// same members with zlib. Each decoder then turns all members into bytes in memory, counted
+// and thrown away, --runs times (default 7); the best run gives MB/s of output (10^6 bytes per
+// second), and the spread shows how noisy the machine was. Members of the archives named on the
+// command line are decoded the same way, each repeated until a run of it takes long enough to
+// time, and reported per method. See bench/README.md.
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/member_header.h"
+#include "decode/crc16.h"
+#include "decode/member_decoder.h"
+#include "tools/lzh_encoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double mbPerSecond(uint64_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
+}
+
+double percent(uint64_t part, uint64_t whole) {
+    return 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+}
+
+// Counts what it is given, as a decoder's output goes nowhere.
+class CountingSink final : public nivo::OutputSink {
+public:
+    bool write(const uint8_t* data, uint32_t count) override {
+        (void)data;
+        bytes += count;
+        return true;
+    }
+    uint64_t bytes = 0;
+};
+
+// Text files under the roots, in byte order of their paths, symbolic links left out so that
+// no file counts twice.
+std::vector<fs::path> textFiles() {
+    struct Root {
+        const char* dir;
+        bool (*wanted)(const fs::path&);
+    };
+    const Root roots[] = {
+        {"/usr/share/common-licenses", [](const fs::path&) { return true; }},
+        {"/usr/share/doc",
+         [](const fs::path& p) { return p.filename() == "copyright" || p.extension() == ".txt"; }},
+        {"/usr/include", [](const fs::path& p) { return p.extension() == ".h"; }},
+    };
+    std::vector<fs::path> all;
+    for (const Root& root : roots) {
+        std::vector<fs::path> found;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(root.dir, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code sec;
+            if (it->is_symlink(sec) || !it->is_regular_file(sec)) continue;
+            if (root.wanted(it->path())) found.push_back(it->path());
+        }
+        std::sort(found.begin(), found.end());
+        all.insert(all.end(), found.begin(), found.end());
+    }
+    return all;
+}
+
+std::vector<uint8_t> gatherText(size_t target, size_t& filesUsed, bool& repeated) {
+    std::vector<uint8_t> text;
+    text.reserve(target);
+    filesUsed = 0;
+    for (const fs::path& p : textFiles()) {
+        if (text.size() >= target) break;
+        std::ifstream in(p, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.empty()) continue;
+        text.insert(text.end(), bytes.begin(), bytes.end());
+        ++filesUsed;
+    }
+    repeated = false;
+    if (text.empty()) return text;
+    while (text.size() < target) {
+        // Not enough text on this machine: the text repeats, far beyond any window.
+        repeated = true;
+        size_t n = std::min(text.size(), target - text.size());
+        text.insert(text.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    text.resize(target);
+    return text;
+}
+
+// One member to decode: its packed bytes and what they must give.
+struct Packed {
+    int method;  // method index; -1 for zlib
+    std::vector<uint8_t> data;
+    uint32_t originalSize;
+    uint16_t crc;
+    bool hasCrc;
+};
+
+// Decodes one member into a counting sink; false when it does not decode to its size and CRC.
+bool decodeOnce(const Packed& p) {
+    CountingSink sink;
+    nivo::DecodeResult r = nivo::decodeMemberData(p.data.data(), static_cast<uint32_t>(p.data.size()),
+                                                  p.method, p.originalSize, sink);
+    return r.status == nivo::DecodeStatus::complete && sink.bytes == p.originalSize &&
+           (!p.hasCrc || r.crc == p.crc);
+}
+
+// zlib's inflate into a 64 KiB window of output that is reused, as our dictionary is.
+bool inflateOnce(const Packed& p) {
+    static uint8_t out[65536];
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<Bytef*>(p.data.data());
+    z.avail_in = static_cast<uInt>(p.data.size());
+    uint64_t total = 0;
+    int rc;
+    do {
+        z.next_out = out;
+        z.avail_out = sizeof out;
+        rc = inflate(&z, Z_NO_FLUSH);
+        total += sizeof out - z.avail_out;
+    } while (rc == Z_OK);
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && total == p.originalSize;
+}
+
+bool decodeAny(const Packed& p) { return p.method < 0 ? inflateOnce(p) : decodeOnce(p); }
+
+struct Timing {
+    std::vector<double> mbps;  // one figure per run
+    double best() const { return *std::max_element(mbps.begin(), mbps.end()); }
+    double worst() const { return *std::min_element(mbps.begin(), mbps.end()); }
+    double median() const {
+        std::vector<double> v = mbps;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    }
+};
+
+std::string methodName(int method) { return method < 0 ? "zlib" : nivo::methodIds[method]; }
+
+struct ArchiveMember {
+    std::string archive;
+    std::string name;
+    Packed packed;
+};
+
+bool readArchive(const std::string& path, std::vector<ArchiveMember>& out) {
+    nivo::ExtractionContext context;
+    context.archiveFile = std::fopen(path.c_str(), "rb");
+    if (!context.archiveFile) {
+        std::fprintf(stderr, "nivo_bench: %s: cannot open\n", path.c_str());
+        return false;
+    }
+    for (;;) {
+        nivo::MemberHeader h;
+        nivo::HeaderStatus status = nivo::readMemberHeader(context, h);
+        if (status == nivo::HeaderStatus::end) return true;
+        if (status != nivo::HeaderStatus::member) {
+            std::fprintf(stderr, "nivo_bench: %s: a header cannot be read; members after it are left out\n",
+                         path.c_str());
+            return true;
+        }
+        ArchiveMember m;
+        m.archive = path;
+        m.name = h.name;
+        m.packed.method = nivo::methodIndex(h);
+        m.packed.data.resize(h.compressedSize);
+        size_t got = std::fread(m.packed.data.data(), 1, m.packed.data.size(), context.archiveFile);
+        m.packed.data.resize(got);
+        m.packed.originalSize = h.originalSize;
+        m.packed.crc = h.dataCrc;
+        m.packed.hasCrc = h.hasDataCrc != 0;
+        if (m.packed.method >= 0 && m.packed.method != nivo::methodFolder) out.push_back(std::move(m));
+    }
+}
+
+void usage() {
+    std::fprintf(stderr, "usage: nivo_bench [--runs N] [--text-mb N] [--member-mb N] [ARCHIVE...]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 7;
+    size_t textMiB = 32;
+    size_t memberMiB = 4;
+    std::vector<std::string> archives;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto number = [&](size_t& v) {
+            if (i + 1 >= argc) return false;
+            char* end = nullptr;
+            unsigned long n = std::strtoul(argv[++i], &end, 10);
+            if (*end || n == 0) return false;
+            v = n;
+            return true;
+        };
+        size_t n = 0;
+        if (a == "--runs") {
+            if (!number(n)) return usage(), 2;
+            runs = static_cast<int>(n);
+        } else if (a == "--text-mb") {
+            if (!number(textMiB)) return usage(), 2;
+        } else if (a == "--member-mb") {
+            if (!number(memberMiB) || memberMiB > 1024) return usage(), 2;
+        } else if (a.starts_with("-")) {
+            return usage(), 2;
+        } else {
+            archives.push_back(a);
+        }
+    }
+    nivo::makeCrcTable();
+
+    size_t files = 0;
+    bool repeated = false;
+    const std::vector<uint8_t> text = gatherText(textMiB << 20, files, repeated);
+    if (text.empty()) {
+        std::fprintf(stderr, "nivo_bench: no text files found on this machine\n");
+        return 1;
+    }
+    std::printf("text: %zu bytes from %zu files under /usr/share/common-licenses, /usr/share/doc, "
+                "/usr/include%s\n",
+                text.size(), files, repeated ? " (repeated to fill)" : "");
+
+    // The members: slices of the text, each packed by every codec.
+    const size_t memberSize = memberMiB << 20;
+    std::vector<std::pair<size_t, size_t>> slices;
+    for (size_t at = 0; at < text.size(); at += memberSize)
+        slices.emplace_back(at, std::min(memberSize, text.size() - at));
+    std::printf("members: %zu of up to %zu bytes\n\n", slices.size(), memberSize);
+
+    const int codecs[] = {5, 7, -1};
+    std::map<int, std::vector<Packed>> packed;
+    std::printf("packing       original     packed  ratio   MB/s\n");
+    for (int codec : codecs) {
+        uint64_t packedBytes = 0;
+        auto start = Clock::now();
+        for (auto [at, n] : slices) {
+            const uint8_t* bytes = text.data() + at;
+            Packed p{codec, {}, static_cast<uint32_t>(n), nivo::updateCrc(0, bytes, static_cast<uint32_t>(n)), true};
+            if (codec < 0) {
+                uLongf size = compressBound(static_cast<uLong>(n));
+                p.data.resize(size);
+                if (compress2(p.data.data(), &size, bytes, static_cast<uLong>(n), 6) != Z_OK) {
+                    std::fprintf(stderr, "nivo_bench: zlib cannot compress the text\n");
+                    return 1;
+                }
+                p.data.resize(size);
+            } else {
+                nivo::compressStaticHuffman(codec, bytes, n, p.data);
+            }
+            packedBytes += p.data.size();
+            packed[codec].push_back(std::move(p));
+        }
+        double seconds = secondsSince(start);
+        std::printf("  %-7s %12zu %10llu %5.1f%% %6.1f%s\n", methodName(codec).c_str(), text.size(),
+                    static_cast<unsigned long long>(packedBytes), percent(packedBytes, text.size()),
+                    mbPerSecond(text.size(), seconds), codec < 0 ? "  (zlib level 6)" : "");
+        for (const Packed& p : packed[codec]) {
+            if (!decodeAny(p)) {
+                std::fprintf(stderr, "nivo_bench: %s does not decode back to the text\n", methodName(codec).c_str());
+                return 1;
+            }
+        }
+    }
+
+    // The codecs take turns within each run, so that a noisy moment hurts them alike.
+    std::map<int, Timing> timing;
+    for (int run = 0; run < runs; ++run) {
+        for (int codec : codecs) {
+            auto start = Clock::now();
+            for (const Packed& p : packed[codec]) decodeAny(p);
+            timing[codec].mbps.push_back(mbPerSecond(text.size(), secondsSince(start)));
+        }
+    }
+    std::printf("\ndecoding the text, best of %d runs, MB/s of output (spread: worst against best)\n", runs);
+    std::printf("  method      bytes     best  median   worst  spread  vs zlib\n");
+    const double zlibBest = timing[-1].best();
+    for (int codec : codecs) {
+        const Timing& t = timing[codec];
+        std::printf("  %-7s %10zu %8.1f %7.1f %7.1f %6.1f%%", methodName(codec).c_str(), text.size(), t.best(),
+                    t.median(), t.worst(), 100.0 * (t.best() - t.worst()) / t.best());
+        if (codec >= 0) std::printf("  %6.2f", t.best() / zlibBest);
+        std::printf("\n");
+    }
+
+    if (!archives.empty()) {
+        std::vector<ArchiveMember> members;
+        for (const std::string& a : archives) readArchive(a, members);
+        // Each member is repeated until one run of it takes at least this long.
+        const double runSeconds = 0.01;
+        struct Total {
+            uint64_t bytes = 0;
+            double seconds = 0;
+            int members = 0;
+            int failed = 0;
+        };
+        std::map<int, Total> totals;
+        for (const ArchiveMember& m : members) {
+            Total& total = totals[m.packed.method];
+            if (m.packed.originalSize == 0) continue;  // nothing to time
+            if (!decodeOnce(m.packed)) {
+                std::fprintf(stderr, "nivo_bench: %s: %s does not decode to its size and CRC; left out\n",
+                             m.archive.c_str(), m.name.c_str());
+                ++total.failed;
+                continue;
+            }
+            int reps = 1;
+            for (;;) {
+                auto start = Clock::now();
+                for (int i = 0; i < reps; ++i) decodeOnce(m.packed);
+                if (secondsSince(start) >= runSeconds || reps >= (1 << 20)) break;
+                reps *= 2;
+            }
+            double best = 0;
+            for (int run = 0; run < runs; ++run) {
+                auto start = Clock::now();
+                for (int i = 0; i < reps; ++i) decodeOnce(m.packed);
+                double s = secondsSince(start) / reps;
+                if (run == 0 || s < best) best = s;
+            }
+            total.bytes += m.packed.originalSize;
+            total.seconds += best;
+            ++total.members;
+        }
+        std::printf("\narchives on the command line, best of %d runs per member, MB/s of output\n", runs);
+        std::printf("  method  members       bytes     MB/s  vs zlib\n");
+        for (const auto& [method, t] : totals) {
+            std::printf("  %-7s %7d %11llu", methodName(method).c_str(), t.members,
+                        static_cast<unsigned long long>(t.bytes));
+            if (t.members) {
+                double mbps = mbPerSecond(t.bytes, t.seconds);
+                std::printf(" %8.1f  %6.2f", mbps, mbps / zlibBest);
+            }
+            if (t.failed) std::printf("   (%d left out: not decoded)", t.failed);
+            std::printf("\n");
+        }
+    }
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("\npeak memory: %ld KiB resident (the text and its packed copies); the decoder itself "
+                "needs %zu KiB of state, a dictionary of 8 or 64 KiB, and reads its input in place\n",
+                usage.ru_maxrss, sizeof(nivo::DecoderState) / 1024);
+    return 0;
+}

@@ -1,0 +1,300 @@
+// -lh1- and -lh2-: adaptive Huffman trees.
+//
+// No code table is stored. Decoder and encoder start every member from the same symbol tree and,
+// after each symbol, raise that symbol's weight by one and reorder the tree so that it stays a
+// Huffman tree for the weights seen so far. -lh2- codes the high part of each distance with a
+// second adaptive tree, the position tree, which starts with the single position code 0 and
+// gains code k at the first distance after more than 64*k bytes have been produced.
+//
+// Layout of the trees in the node arrays: the symbol tree in nodes 0 (its root) to 2n-2, the
+// position tree in nodes 628 (its root) onwards. An internal node holds its first child c: a 0
+// bit leads to c, a 1 bit to c-1. A leaf holds the complement of its value: symbols 0 to 313,
+// position code p as 314+p. Weights never increase with the node index (the sibling property),
+// and a block is a run of consecutive nodes of equal weight. Raising a node's weight by one then
+// means swapping it with its block's leader (the block's lowest node) and raising that, so one
+// update costs one step per tree level.
+//
+// The position root's weight is pinned at 0xFFFF once it has children, so that no node ever
+// joins its block; positionTotal counts its true weight instead.
+//
+// Symbols: 0 to 255 are literals; for -lh2-, 256 to 284 are lengths 3 to 31 and 285 is followed
+// by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
+// is its position code followed by 6 low bits; -lh1- takes its distances from a fixed code.
+#include "decode/methods.h"
+
+namespace nivo {
+
+namespace {
+
+using Tree = AdaptiveHuffmanState;
+
+constexpr int symbolRoot = 0;
+constexpr int positionRoot = 628;
+constexpr int positionLeafBase = 314;    // leaf value of position code 0
+constexpr uint32_t maxPositionCodes = 128;
+constexpr uint16_t weightLimit = 0x8000;  // a tree whose root reaches this is rebuilt
+constexpr uint16_t pinnedWeight = 0xFFFF;
+
+// Every block number in use is led by a node of one of the trees, and both trees together have
+// at most 627 + 255 nodes; with block 0 reserved, a pool of all 884 numbers cannot run dry.
+inline int16_t takeBlock(Tree& a) {
+    return a.blockPool[a.poolNext++];
+}
+
+inline void returnBlock(Tree& a, int16_t b) {
+    a.blockPool[--a.poolNext] = b;
+}
+
+// Points the node (or leaf) held in nodeChild[node] back at node.
+inline void linkChildren(Tree& a, int node) {
+    const int c = a.nodeChild[node];
+    if (c >= 0) {
+        a.nodeParent[c] = a.nodeParent[c - 1] = static_cast<int16_t>(node);
+    } else {
+        a.leafNode[~c] = static_cast<int16_t>(node);
+    }
+}
+
+// Walks from the child c of a root to a leaf, taking the bits of the stream 32 at a time, and
+// returns the leaf's value. No tree is deeper than its node count; a walk that goes further
+// (possible only if the arrays were corrupt) marks the member damaged.
+inline uint32_t walkAdaptive(DecoderState& s, int c, uint32_t nodes) {
+    const Tree& a = s.adaptive;
+    uint32_t window = peekBits(s, 32);
+    uint32_t used = 0;
+    uint32_t walked = 0;
+    while (c > 0) {
+        if (used == 32) {
+            skipBits(s, 32);
+            window = peekBits(s, 32);
+            used = 0;
+            walked += 32;
+            if (walked > nodes) {
+                s.damaged = true;
+                return 0;
+            }
+        }
+        c = a.nodeChild[c - static_cast<int>(window >> 31)];
+        window <<= 1;
+        ++used;
+    }
+    skipBits(s, used);
+    return static_cast<uint32_t>(~c);
+}
+
+}  // namespace
+
+void startSymbolTree(DecoderState& s) {
+    Tree& a = s.adaptive;
+    const int n = static_cast<int>(a.symbolCount);
+    a.escapeSymbol = a.symbolCount >= a.maxMatch + 254u ? 512 : a.symbolCount - 1;
+    for (int i = 0; i < positionRoot; ++i) a.nodeBlock[i] = 0;
+    for (int i = 0; i < Tree::nodeCount; ++i) a.blockPool[i] = static_cast<int16_t>(i);
+
+    // Every symbol starts with weight 1; symbol 0 sits at the highest node.
+    for (int v = 0; v < n; ++v) {
+        const int j = 2 * n - 2 - v;
+        a.leafNode[v] = static_cast<int16_t>(j);
+        a.nodeFreq[j] = 1;
+        a.nodeChild[j] = static_cast<int16_t>(~v);
+        a.nodeBlock[j] = 1;
+    }
+    a.poolNext = 2;  // block 0 is never handed out, block 1 holds the leaves
+    a.blockLeader[1] = static_cast<int16_t>(n - 1);
+
+    // Internal nodes from the bottom up, each over the next two nodes from the top.
+    for (int j = n - 2, i = 2 * n - 2; j >= 0; --j, i -= 2) {
+        a.nodeFreq[j] = static_cast<uint16_t>(a.nodeFreq[i] + a.nodeFreq[i - 1]);
+        a.nodeChild[j] = static_cast<int16_t>(i);
+        a.nodeParent[i] = a.nodeParent[i - 1] = static_cast<int16_t>(j);
+        if (a.nodeFreq[j] == a.nodeFreq[j + 1]) {
+            a.nodeBlock[j] = a.nodeBlock[j + 1];
+        } else {
+            a.nodeBlock[j] = takeBlock(a);
+        }
+        a.blockLeader[a.nodeBlock[j]] = static_cast<int16_t>(j);
+    }
+}
+
+void decodeInitDynamic(DecoderState& s) {
+    Tree& a = s.adaptive;
+    a.symbolCount = 286;
+    a.maxMatch = 256;
+    startBitReader(s);
+    startSymbolTree(s);
+
+    // The position tree starts as a single leaf, position code 0, and reads no bits. Nodes past
+    // its end must be in no block (block 0), so that the last node is seen to stand alone.
+    for (int i = positionRoot; i < Tree::nodeCount; ++i) a.nodeBlock[i] = 0;
+    const int16_t b = takeBlock(a);
+    a.positionTotal = 0;
+    a.nodeBlock[positionRoot] = b;
+    a.nodeFreq[positionRoot] = 1;
+    a.nodeChild[positionRoot] = static_cast<int16_t>(~positionLeafBase);
+    a.leafNode[positionLeafBase] = positionRoot;
+    a.blockLeader[b] = positionRoot;
+    // The tree has room for 128 codes, which is what an 8 KB dictionary needs.
+    a.positionLimit = s.dictBits < 13 ? 1u << s.dictBits : 64 * maxPositionCodes;
+    a.positionTreeLast = positionRoot;
+    a.nextLeafAt = 64;
+}
+
+int incrementNode(DecoderState& s, int p) {
+    Tree& a = s.adaptive;
+    int16_t b = a.nodeBlock[p];
+    const int q = a.blockLeader[b];
+    if (q != p) {
+        // Swap the subtrees at p and at its block's leader; the leader's weight is raised.
+        const int16_t child = a.nodeChild[p];
+        a.nodeChild[p] = a.nodeChild[q];
+        a.nodeChild[q] = child;
+        linkChildren(a, q);
+        linkChildren(a, p);
+        p = q;
+    } else if (a.nodeBlock[p + 1] != b) {
+        // Alone in its block: the block moves up with it, or merges into the one before.
+        ++a.nodeFreq[p];
+        if (a.nodeFreq[p] == a.nodeFreq[p - 1]) {
+            returnBlock(a, b);
+            a.nodeBlock[p] = a.nodeBlock[p - 1];
+        }
+        return a.nodeParent[p];
+    }
+    // p leads a block with further nodes: it leaves it, and the next node leads.
+    ++a.blockLeader[b];
+    ++a.nodeFreq[p];
+    if (a.nodeFreq[p] == a.nodeFreq[p - 1]) {
+        a.nodeBlock[p] = a.nodeBlock[p - 1];
+    } else {
+        b = takeBlock(a);
+        a.nodeBlock[p] = b;
+        a.blockLeader[b] = static_cast<int16_t>(p);
+    }
+    return a.nodeParent[p];
+}
+
+void rebuildTree(DecoderState& s, int start, int end) {
+    Tree& a = s.adaptive;
+    // Gather the leaves at the front with their weights halved, rounding up so that none drops
+    // to 0, and give back every block of the tree.
+    int j = start;
+    for (int i = start; i < end; ++i) {
+        if (a.nodeChild[i] < 0) {
+            a.nodeFreq[j] = static_cast<uint16_t>((a.nodeFreq[i] + 1) / 2);
+            a.nodeChild[j] = a.nodeChild[i];
+            ++j;
+        }
+        if (a.blockLeader[a.nodeBlock[i]] == i) returnBlock(a, a.nodeBlock[i]);
+    }
+    --j;
+
+    // Rebuild from the top: the two lowest-placed nodes l, l+1 get a parent of their summed
+    // weight, put in order among the leaves not yet placed.
+    int i = end - 1;
+    for (int l = end - 2; i >= start; l -= 2) {
+        for (; i >= l; --i, --j) {
+            a.nodeFreq[i] = a.nodeFreq[j];
+            a.nodeChild[i] = a.nodeChild[j];
+        }
+        const uint32_t f = static_cast<uint32_t>(a.nodeFreq[l]) + a.nodeFreq[l + 1];
+        int k = start;
+        while (f < a.nodeFreq[k]) ++k;  // stops at l at the latest
+        for (; j >= k; --i, --j) {
+            a.nodeFreq[i] = a.nodeFreq[j];
+            a.nodeChild[i] = a.nodeChild[j];
+        }
+        a.nodeFreq[i] = static_cast<uint16_t>(f);
+        a.nodeChild[i] = static_cast<int16_t>(l + 1);
+        --i;
+    }
+
+    // Relink parents and leaves, and cut the nodes into blocks of equal weight.
+    uint32_t f = 0;  // no root weighs 0, so the root opens the first block
+    int16_t b = 0;
+    for (i = start; i < end; ++i) {
+        linkChildren(a, i);
+        if (a.nodeFreq[i] != f) {
+            b = takeBlock(a);
+            a.blockLeader[b] = static_cast<int16_t>(i);
+            f = a.nodeFreq[i];
+        }
+        a.nodeBlock[i] = b;
+    }
+}
+
+void updateSymbol(DecoderState& s, uint32_t symbol) {
+    Tree& a = s.adaptive;
+    if (a.nodeFreq[symbolRoot] == weightLimit)
+        rebuildTree(s, symbolRoot, static_cast<int>(2 * a.symbolCount - 1));
+    ++a.nodeFreq[symbolRoot];
+    int q = a.leafNode[symbol];
+    do {
+        q = incrementNode(s, q);
+    } while (q != symbolRoot);
+}
+
+uint16_t decodeSymbolDynamic(DecoderState& s) {
+    Tree& a = s.adaptive;
+    uint32_t symbol = walkAdaptive(s, a.nodeChild[symbolRoot], 2 * a.symbolCount);
+    if (s.damaged) return 0;
+    updateSymbol(s, symbol);
+    // The tree counts the escape itself; its 8 extra bits extend the length.
+    if (symbol == a.escapeSymbol) symbol += takeBits(s, 8);
+    return static_cast<uint16_t>(symbol);
+}
+
+void updatePosition(DecoderState& s, uint32_t positionCode) {
+    Tree& a = s.adaptive;
+    if (a.positionTotal == weightLimit) {
+        rebuildTree(s, positionRoot, static_cast<int>(a.positionTreeLast + 1));
+        a.positionTotal = a.nodeFreq[positionRoot];
+        a.nodeFreq[positionRoot] = pinnedWeight;
+    }
+    int q = a.leafNode[positionLeafBase + positionCode];
+    while (q != positionRoot) q = incrementNode(s, q);
+    ++a.positionTotal;
+}
+
+void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
+    Tree& a = s.adaptive;
+    // The last node m, always a leaf, becomes internal: its leaf moves to m+1 (1 bit) and the
+    // new code enters at m+2 (0 bit) with weight 0, then is counted once.
+    const int m = static_cast<int>(a.positionTreeLast);
+    const int r = m + 1;
+    const int q = m + 2;
+    a.nodeChild[r] = a.nodeChild[m];
+    a.leafNode[~a.nodeChild[m]] = static_cast<int16_t>(r);
+    a.nodeChild[q] = static_cast<int16_t>(~(positionLeafBase + static_cast<int>(positionCode)));
+    a.nodeChild[m] = static_cast<int16_t>(q);
+    a.nodeFreq[r] = a.nodeFreq[m];
+    a.nodeFreq[q] = 0;
+    a.nodeBlock[r] = a.nodeBlock[m];
+    if (m == positionRoot) {
+        a.nodeFreq[positionRoot] = pinnedWeight;
+        ++a.blockLeader[a.nodeBlock[positionRoot]];  // the root leaves its block to r
+    }
+    a.nodeParent[q] = a.nodeParent[r] = static_cast<int16_t>(m);
+    const int16_t b = takeBlock(a);
+    a.nodeBlock[q] = b;
+    a.blockLeader[b] = static_cast<int16_t>(q);
+    a.leafNode[positionLeafBase + positionCode] = static_cast<int16_t>(q);
+    a.positionTreeLast = static_cast<uint32_t>(q);
+    updatePosition(s, positionCode);
+}
+
+uint16_t decodeDistanceDynamic(DecoderState& s) {
+    Tree& a = s.adaptive;
+    while (s.decodedCount > a.nextLeafAt) {
+        addPositionLeaf(s, a.nextLeafAt / 64);
+        a.nextLeafAt += 64;
+        if (a.nextLeafAt >= a.positionLimit) a.nextLeafAt = 0xFFFFFFFF;  // the tree is complete
+    }
+    // While the root is still a leaf, the position code takes no bits.
+    const uint32_t leaf = walkAdaptive(s, a.nodeChild[positionRoot], 2 * maxPositionCodes);
+    if (s.damaged) return 0;
+    const uint32_t p = leaf - positionLeafBase;
+    updatePosition(s, p);
+    return static_cast<uint16_t>(64 * p + takeBits(s, 6));
+}
+
+}  // namespace nivo

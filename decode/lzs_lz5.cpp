@@ -1,0 +1,74 @@
+// -lzs- and -lz5-: plain sliding-dictionary methods, without Huffman coding. A match names an
+// absolute dictionary position and a length.
+//
+// -lzs- (2 KB dictionary) is a bit stream, most significant bit first. Each item is
+//   1 bit 1, 8 bits               a literal byte
+//   1 bit 0, 11 bits, 4 bits      a match: position p, length minus 2 (2 to 17)
+//
+// -lz5- (4 KB dictionary) is a byte stream in groups of eight items. A flag byte leads each
+// group; its bit 0 belongs to the first item, bit 7 to the eighth: 1 is a literal (one byte), 0
+// a match (two bytes: the low 8 bits of p; then the high 4 bits of p over the length minus 3,
+// 3 to 18).
+//
+// The encoders number the dictionary so that the member's first byte lands at position 2031
+// (-lzs-) or 4078 (-lz5-): position p names the byte at p+17 or p+18 as the decoder counts,
+// modulo the dictionary size. -lz5- starts from a dictionary with fixed contents: runs of every
+// byte value, both byte ramps, zeros and spaces.
+#include "decode/methods.h"
+
+namespace nivo {
+
+void decodeInitLzs(DecoderState& s) {
+    startBitReader(s);
+}
+
+uint16_t decodeSymbolLzs(DecoderState& s) {
+    // A whole item is at most 16 bits: look at them once.
+    const uint32_t item = peekBits(s, 16);
+    if (item & 0x8000) {
+        skipBits(s, 9);
+        return static_cast<uint16_t>((item >> 7) & 0xFF);
+    }
+    s.sliding.matchPosition = (item >> 4) & 0x7FF;
+    skipBits(s, 16);
+    return static_cast<uint16_t>(256 + (item & 0xF));
+}
+
+uint16_t decodeDistanceLzs(DecoderState& s) {
+    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 18) & 0x7FF);
+}
+
+void decodeInitLz5(DecoderState& s) {
+    s.sliding.flagCount = 0;
+    uint8_t* d = s.dictionary;  // 4096 bytes, filled with spaces by the caller
+    std::memset(d, 0x00, 18);
+    for (uint32_t v = 0; v < 256; ++v) std::memset(d + 18 + 13 * v, static_cast<int>(v), 13);
+    for (uint32_t v = 0; v < 256; ++v) d[3346 + v] = static_cast<uint8_t>(v);
+    for (uint32_t v = 0; v < 256; ++v) d[3602 + v] = static_cast<uint8_t>(255 - v);
+    std::memset(d + 3858, 0x00, 128);
+    std::memset(d + 3986, 0x20, 110);
+}
+
+uint16_t decodeSymbolLz5(DecoderState& s) {
+    // Bytes past the member's compressed size come as zeros: nothing beyond it is read.
+    SlidingState& z = s.sliding;
+    if (z.flagCount == 0) {
+        z.flagCount = 8;
+        z.flagByte = static_cast<int32_t>(readInputByte(s));
+    }
+    --z.flagCount;
+    uint32_t c = readInputByte(s);
+    if ((z.flagByte & 1) == 0) {
+        const uint32_t b = readInputByte(s);
+        z.matchPosition = c + ((b & 0xF0) << 4);
+        c = (b & 0x0F) + 256;
+    }
+    z.flagByte >>= 1;
+    return static_cast<uint16_t>(c);
+}
+
+uint16_t decodeDistanceLz5(DecoderState& s) {
+    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 19) & 0xFFF);
+}
+
+}  // namespace nivo

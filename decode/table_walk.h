@@ -1,0 +1,77 @@
+// Look-ups in the tables that buildTable makes, shared by the static Huffman decoders of
+// -lh4- to -lh7-, -lh3- and the fixed position code of -lh1-.
+//
+// A code of up to tableBits bits is found with one look-up of the next tableBits bits. A longer
+// code's entry holds a tree node (alphabet size or more), and the bits after the first tableBits
+// pick treeRight (1) or treeLeft (0) until a symbol is reached. No valid code is longer than 16
+// bits, so no walk takes more than 16 bits in all, and one refill check serves a whole code.
+#pragma once
+
+#include "decode/decoder_state.h"
+
+namespace nivo {
+
+// The bit reader holds at least this many bits after the refill checks below: enough for one
+// code (at most 16 bits), or for a position code and its extra bits (at most 16 + 15).
+constexpr uint32_t codeBits = 16;
+constexpr uint32_t positionBits = 32;
+
+inline void ensureBits(DecoderState& s, uint32_t n) {
+    if (s.bitCount < n) fillBitBuffer(s);
+}
+
+// The next n bits (1 to 32), with at least n in the buffer.
+inline uint32_t nextBits(const DecoderState& s, uint32_t n) {
+    return static_cast<uint32_t>(s.bitBuffer >> (64 - n));
+}
+
+// Consumes n bits, with at least n in the buffer.
+inline void dropBits(DecoderState& s, uint32_t n) {
+    s.bitBuffer <<= n;
+    s.bitCount -= n;
+}
+
+// Finishes a look-up whose table entry j is a tree node: follows the bits after the first
+// tableBits, with at least 16 bits in the buffer. A walk past 16 bits, or one that ends on a
+// code no longer than the table, comes from damaged lengths: the member is marked damaged and
+// symbol 0 stands in.
+inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
+                         const uint8_t* lengths) {
+    const StaticHuffmanState& h = s.huff;
+    uint32_t window = nextBits(s, codeBits);
+    uint32_t mask = 1u << (15 - tableBits);
+    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
+        if (step == 16) {
+            s.damaged = true;
+            return 0;
+        }
+        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
+    }
+    if (lengths[j] <= tableBits) {
+        s.damaged = true;
+        return 0;
+    }
+    return j;
+}
+
+// One symbol of a code with a 12-bit direct table in symTable and lengths in symLen.
+inline uint32_t decodeWithSymTable(DecoderState& s, uint32_t alphabet) {
+    const StaticHuffmanState& h = s.huff;
+    ensureBits(s, codeBits);
+    uint32_t j = h.symTable[nextBits(s, 12)];
+    if (j >= alphabet) j = walkTree(s, j, alphabet, 12, h.symLen);
+    dropBits(s, h.symLen[j]);
+    return j;
+}
+
+// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen.
+inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
+    const StaticHuffmanState& h = s.huff;
+    ensureBits(s, codeBits);
+    uint32_t j = h.posTable[nextBits(s, 8)];
+    if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
+    dropBits(s, h.posLen[j]);
+    return j;
+}
+
+}  // namespace nivo

@@ -1,0 +1,977 @@
+// The nivosfx binary run as a user runs it: on the corpus, and on self-extracting files and
+// archives composed here. Each test checks the exit code, the files written and their times,
+// what was refused, and what reached the terminal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <iconv.h>
+#include <map>
+#include <pty.h>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/e2e/program_runner.h"
+#include "tests/support/bit_writer.h"
+#include "tests/support/test_support.h"
+#include "tools/lzh_writer.h"
+
+namespace nivo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t someTime = 1300000000;  // 2011-03-13 07:06:40 UTC
+
+Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+std::string textOf(const fs::path& p) {
+    Bytes b = readBinary(p.string());
+    return std::string(b.begin(), b.end());
+}
+
+void writeText(const fs::path& p, const std::string& s) {
+    writeBinary(p.string(), bytesOf(s));
+}
+
+// Member names are code page 932 in the archive and UTF-8 on disk.
+std::string recode(const char* to, const char* from, const std::string& s) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return s;
+    std::string out(s.size() * 3 + 4, '\0');
+    char* in = const_cast<char*>(s.data());
+    size_t inLeft = s.size(), outLeft = out.size();
+    char* o = out.data();
+    size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1)) return s;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string utf8FromCp932(const std::string& s) {
+    return recode("UTF-8", "CP932", s);
+}
+
+std::string cp932FromUtf8(const std::string& s) {
+    return recode("CP932", "UTF-8", s);
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+int64_t mtimeOf(const fs::path& p) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return -1;
+    return st.st_mtime;
+}
+
+// What a folder holds, recursively: relative path -> kind, size, time and (for files up to a
+// few megabytes) the SHA-256 of the contents. Links are recorded, not followed.
+struct Entry {
+    bool folder = false;
+    uintmax_t size = 0;
+    int64_t mtime = 0;
+    std::string sha256;
+    bool operator==(const Entry&) const = default;
+};
+using Tree = std::map<std::string, Entry>;
+
+Tree snapshot(const fs::path& root) {
+    Tree t;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it) {
+        Entry e;
+        e.folder = it->is_directory() && !it->is_symlink();
+        e.mtime = mtimeOf(it->path());
+        if (it->is_symlink()) {
+            e.sha256 = "link to " + fs::read_symlink(it->path()).string();
+        } else if (!e.folder) {
+            e.size = it->file_size();
+            if (e.size <= (8u << 20)) e.sha256 = sha256Hex(readBinary(it->path().string()));
+        }
+        t[fs::relative(it->path(), root).string()] = e;
+    }
+    return t;
+}
+
+std::set<std::string> filesIn(const Tree& t) {
+    std::set<std::string> s;
+    for (const auto& [name, e] : t)
+        if (!e.folder) s.insert(name);
+    return s;
+}
+
+Bytes archiveOf(const std::vector<LzhMember>& members) {
+    Bytes a;
+    for (const LzhMember& m : members) appendMember(a, m);
+    appendEndMark(a);
+    return a;
+}
+
+LzhMember unknownMember(const std::string& name, const std::string& data) {
+    LzhMember m = storedMember(name, bytesOf(data), someTime);
+    m.method = "-lhx-";
+    return m;
+}
+
+// A -lh5- block whose three codes are single values: every symbol of the block is symbol and
+// costs no bits. Fields: 16-bit symbol count; pre-tree count 0 (5 bits) and its value; literal/
+// length count 0 (9 bits) and the symbol; position count 0 (4 bits) and the value 0, so every
+// match has distance 1.
+void putSingleValueBlock(BitWriter& w, uint16_t count, uint16_t symbol) {
+    w.put(count, 16).put(0, 5).put(0, 5).put(0, 9).put(symbol, 9).put(0, 4).put(0, 4);
+}
+
+// A -lh5- member of one literal 'A' followed by runs of 256-byte matches at distance 1: about
+// 16 MB of 'A' per block from 7 bytes of data, so large output costs nothing to compose.
+LzhMember lh5RunOfA(const std::string& name, int blocks) {
+    BitWriter w;
+    putSingleValueBlock(w, 1, 'A');
+    const uint16_t perBlock = 65535;
+    for (int i = 0; i < blocks; ++i) putSingleValueBlock(w, perBlock, 509);  // 509: length 256
+    LzhMember m;
+    m.method = "-lh5-";
+    m.name = name;
+    m.data = w.bytes();
+    uint64_t size = 1 + uint64_t(blocks) * perBlock * 256;
+    m.originalSize = static_cast<uint32_t>(size);
+    std::vector<uint8_t> chunk(1 << 20, 'A');
+    uint16_t crc = 0;
+    for (uint64_t done = 0; done < size;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - done));
+        crc = lzhCrc16(crc, chunk.data(), n);
+        done += n;
+    }
+    m.crc = crc;
+    m.unixTime = someTime;
+    return m;
+}
+
+// Writes a plain archive whose member `name` is a stored run of `size` zero bytes, with the
+// members `before` ahead of it and `after` behind it. The zeros are a hole in the file, so a
+// member of hundreds of megabytes costs no time or disk to compose.
+void writeArchiveWithHole(const fs::path& path, const std::vector<LzhMember>& before, const std::string& name,
+                          uint32_t size, const std::vector<LzhMember>& after) {
+    Bytes head;
+    for (const LzhMember& m : before) appendMember(head, m);
+    LzhMember big = storedMember(name, {}, someTime, 2);
+    big.originalSize = size;
+    big.crc = 0;  // the CRC-16 of zeros from the initial value 0
+    size_t headerAt = head.size();
+    appendMember(head, big);
+    // The level-2 header carries no checksum, so its compressed size is set in place.
+    for (int i = 0; i < 4; ++i) head[headerAt + 7 + i] = static_cast<uint8_t>(size >> (8 * i));
+    Bytes tail;
+    for (const LzhMember& m : after) appendMember(tail, m);
+    appendEndMark(tail);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::lseek(fd, static_cast<off_t>(size), SEEK_CUR), static_cast<off_t>(head.size() + size));
+    ASSERT_EQ(::write(fd, tail.data(), tail.size()), static_cast<ssize_t>(tail.size()));
+    ::close(fd);
+}
+
+// Every line of the output, for checks that a name never starts a line of its own.
+std::vector<std::string> linesOf(const std::string& s) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i <= s.size(); ++i)
+        if (i == s.size() || s[i] == '\n') {
+            lines.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    return lines;
+}
+
+bool contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+// The line of the output that starts with label, or "".
+std::string lineStartingWith(const std::string& out, const std::string& label) {
+    for (const std::string& l : linesOf(out))
+        if (l.rfind(label, 0) == 0) return l;
+    return "";
+}
+
+RunResult run(std::vector<std::string> args, const fs::path& cwd = {}, const std::string& stdinText = "") {
+    RunOptions how;
+    how.args = std::move(args);
+    how.cwd = cwd;
+    how.stdinText = stdinText;
+    return runNivosfx(how);
+}
+
+std::string describe(const RunResult& r) {
+    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\nstdout:\n" + r.out +
+           "\nstderr:\n" + r.err;
+}
+
+std::string paramName(const std::string& path) {
+    std::string base = path.substr(corpusDir().size() + 1);
+    std::string out;
+    for (char c : base) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The corpus: every archive extracts to exactly the manifest's files.
+
+class GeneratedCorpusExtraction : public testing::TestWithParam<CorpusArchive> {};
+
+TEST_P(GeneratedCorpusExtraction, WritesTheManifestsNamesBytesAndTimes) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    TempDir tmp;
+    fs::path dest = tmp.path() / "out";
+    RunResult r = run({"x", a.path, "-d", dest.string()});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    Tree t = snapshot(dest);
+
+    std::set<std::string> expectedFiles;
+    for (const ExpectedMember& e : a.members) {
+        std::string name = utf8FromCp932(e.name);
+        if (e.folder) {
+            name.pop_back();  // the trailing "/"
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(t.count(name)) << "folder missing";
+            EXPECT_TRUE(t[name].folder);
+            EXPECT_EQ(t[name].mtime, e.mtime);
+            continue;
+        }
+        SCOPED_TRACE(name);
+        expectedFiles.insert(name);
+        auto it = t.find(name);
+        ASSERT_NE(it, t.end()) << "file missing";
+        EXPECT_EQ(it->second.size, e.size);
+        EXPECT_EQ(it->second.sha256, e.sha256);
+        EXPECT_EQ(it->second.mtime, e.mtime);
+    }
+    EXPECT_EQ(filesIn(t), expectedFiles);
+}
+
+TEST_P(GeneratedCorpusExtraction, TestCommandPasses) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    TempDir tmp;
+    RunResult r = run({"t", a.path}, tmp.path());
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(fs::is_empty(tmp.path())) << "the test command wrote files";
+}
+
+std::vector<CorpusArchive> generatedOrPlaceholder() {
+    auto v = generatedArchives();
+    if (v.empty()) v.push_back(CorpusArchive{});
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, GeneratedCorpusExtraction, testing::ValuesIn(generatedOrPlaceholder()),
+                         [](const auto& p) { return p.param.path.empty() ? "absent" : paramName(p.param.path); });
+
+// Entries of the real corpus's manifest that no extractor can produce from the archive: dos2/
+// lz4.lzs holds one member, gpl-2.gz, and the manifest's second file "lz4" is that member
+// unpacked once more by gzip (its SHA-256 is that of gpl-2), an extra step of an extractor
+// behind the manifest.
+const std::set<std::pair<std::string, std::string>> notInTheArchive = {{"dos2/lz4.lzs", "lz4"}};
+
+class RealCorpusExtraction : public testing::TestWithParam<CorpusArchive> {};
+
+TEST_P(RealCorpusExtraction, WritesTheManifestsFiles) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    std::string key = a.path.substr(corpusDir().size() + std::string("/real/").size());
+    TempDir tmp;
+    fs::path dest = tmp.path() / "out";
+    RunResult r = run({"x", a.path, "-d", dest.string()});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    Tree t = snapshot(dest);
+    // Names are compared in lower case: MS-DOS archivers store upper-case names.
+    std::map<std::string, Entry> written;
+    for (const auto& [name, e] : t)
+        if (!e.folder) written[lower(name)] = e;
+    std::set<std::string> expected;
+    for (const ExpectedMember& e : a.members) {
+        if (notInTheArchive.count({key, e.name})) continue;
+        SCOPED_TRACE(e.name);
+        expected.insert(e.name);
+        auto it = written.find(e.name);
+        ASSERT_NE(it, written.end()) << "file missing";
+        // The manifest records an empty file where the extractors behind it could not read the
+        // member. For those the run's own CRC-16 check, which a clean exit implies, speaks.
+        if (e.sha256 == sha256Hex(nullptr, 0)) {
+            EXPECT_TRUE(it->second.size == 0 || r.exitCode == 0);
+        } else {
+            EXPECT_EQ(it->second.sha256, e.sha256);
+        }
+    }
+    std::set<std::string> names;
+    for (const auto& [name, e] : written) names.insert(name);
+    EXPECT_EQ(names, expected);
+}
+
+TEST_P(RealCorpusExtraction, TestCommandPasses) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    RunResult r = run({"t", a.path});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+}
+
+// The regression archives, which state what must happen instead, have a test of their own.
+std::vector<CorpusArchive> realOrPlaceholder() {
+    std::vector<CorpusArchive> v;
+    for (CorpusArchive& a : realArchives())
+        if (a.expect.empty()) v.push_back(std::move(a));
+    if (v.empty()) v.push_back(CorpusArchive{});
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, RealCorpusExtraction, testing::ValuesIn(realOrPlaceholder()),
+                         [](const auto& p) { return p.param.path.empty() ? "absent" : paramName(p.param.path); });
+
+// The hand-made regression archives: paths that climb out or are absolute, and an archive cut
+// off inside a member. Nothing may be written outside the destination.
+TEST(RegressionArchives, StayInsideTheDestinationAndReportDamage) {
+    NIVO_REQUIRE_CORPUS();
+    struct Case {
+        const char* archive;
+        int exitCode;
+        std::set<std::string> filesInside;        // exactly these, unless checkFiles is false
+        bool checkFiles;
+        std::vector<std::string> namedOnStderr;   // members the run reports
+    };
+    const Case cases[] = {
+        {"dotdot.lzh", 2, {}, true, {"../evil1.txt", "foo/../../evil2.txt"}},
+        {"abspath.lzh", 0, {"tmp/absolute_path.txt"}, true, {}},
+        // Whether the part before the cut is kept is the member's business; it must be reported.
+        {"truncated.lzh", 2, {}, false, {"GPL-2"}},
+    };
+    const fs::path absolute = "/tmp/absolute_path.txt";
+    const bool absoluteExisted = fs::exists(absolute);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive);
+        TempDir tmp;
+        fs::path parent = tmp.path() / "parent";
+        fs::path dest = parent / "dest";
+        fs::create_directories(dest);
+        writeText(parent / "neighbour.txt", "untouched");
+        Tree before = snapshot(parent);
+        before.erase("dest");
+        RunResult r = run({"x", corpusDir() + "/real/regression/" + c.archive, "-d", dest.string()}, parent);
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        for (const std::string& name : c.namedOnStderr) EXPECT_TRUE(contains(r.err, name)) << describe(r);
+        Tree after = snapshot(parent);
+        for (auto it = after.begin(); it != after.end();)
+            it = it->first == "dest" || it->first.rfind("dest/", 0) == 0 ? after.erase(it) : std::next(it);
+        EXPECT_EQ(after, before) << "something was written outside the destination";
+        if (c.checkFiles) { EXPECT_EQ(filesIn(snapshot(dest)), c.filesInside); }
+        RunResult test = run({"t", corpusDir() + "/real/regression/" + c.archive});
+        EXPECT_EQ(test.exitCode == 0, c.exitCode == 0) << describe(test);
+    }
+    if (!absoluteExisted) {
+        EXPECT_FALSE(fs::exists(absolute)) << "an absolute member path was followed";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Self-extracting files: the setup played in the terminal.
+
+Bytes smallArchive() {
+    return archiveOf({storedMember("readme.txt", bytesOf("read me\n"), someTime),
+                      storedMember("sub/data.bin", bytesOf("data"), someTime + 60, 1)});
+}
+
+// A folder to run in, with the self-extracting file beside it (not inside).
+struct SetupRun {
+    TempDir tmp;
+    fs::path file = tmp.path() / "setup.exe";
+    fs::path cwd = tmp.path() / "work";
+    fs::path home = tmp.path() / "home";
+    fs::path bin = tmp.path() / "bin";
+
+    SetupRun(const SetupBlock* settings, const Bytes& archive) {
+        writeBinary(file.string(), sfxFile(settings, archive));
+        fs::create_directories(cwd);
+        fs::create_directories(home);
+        fs::create_directories(bin);
+    }
+    RunResult operator()(std::vector<std::string> args, const std::string& stdinText = "") {
+        RunOptions how;
+        how.args = {"x", file.string()};
+        how.args.insert(how.args.end(), args.begin(), args.end());
+        how.cwd = cwd;
+        how.stdinText = stdinText;
+        // A home of its own, so that anything made for a desktop would be found, and a PATH
+        // whose first folder holds the test's xdg-open.
+        how.extraEnv = {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                         "XDG_DATA_HOME=" + (home / ".local/share").string(),
+                         "PATH=" + bin.string() + ":/usr/bin:/bin"};
+        return runNivosfx(how);
+    }
+    // An xdg-open that records its argument in the marker file instead of opening anything.
+    fs::path installFakeXdgOpen() {
+        fs::path marker = tmp.path() / "opened";
+        fs::path script = bin / "xdg-open";
+        writeText(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + marker.string() + "'\n");
+        fs::permissions(script, fs::perms::owner_all);
+        return marker;
+    }
+};
+
+TEST(SetupDefaults, DestinationIsTheSettingsTextWithoutDriveUnderTheCurrentFolder) {
+    struct Case {
+        const char* destinationUtf8;  // the settings text, written as code page 932
+        uint8_t programFilesFlag;
+        const char* expected;         // relative to the current folder
+    };
+    const Case cases[] = {
+        {"C:\\Apps\\Tool", 0, "Apps/Tool"},
+        {"Apps\\Tool", 1, "Apps/Tool"},  // no Program Files here
+        {"Tool", 0, "Tool"},
+        {"D:Tool", 0, "Tool"},
+        {"\\Top\\Level", 0, "Top/Level"},
+        {"", 0, "."},
+        // "ソ" is 0x83 0x5C in code page 932: its second byte is not a separator.
+        {"ソフト\\表示", 0, "ソフト/表示"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.destinationUtf8);
+        SetupBlock s;
+        s.title = "Tool setup";
+        s.programFilesFlag = c.programFilesFlag;
+        s.destination = cp932FromUtf8(c.destinationUtf8);
+        SetupRun setup(&s, smallArchive());
+        RunResult r = setup({"-y"});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        fs::path dest = setup.cwd / c.expected;
+        EXPECT_EQ(textOf(dest / "readme.txt"), "read me\n");
+        EXPECT_EQ(textOf(dest / "sub/data.bin"), "data");
+        EXPECT_EQ(mtimeOf(dest / "sub/data.bin"), someTime + 60);
+        EXPECT_EQ(filesIn(snapshot(setup.cwd)).size(), 2u) << "files outside the destination";
+        EXPECT_TRUE(contains(r.out, "Tool setup")) << describe(r);
+    }
+}
+
+TEST(SetupDefaults, WithoutSettingsUnpacksIntoTheCurrentFolderWithoutAsking) {
+    SetupRun setup(nullptr, smallArchive());
+    RunResult r = setup({}, "somewhere/else\ny\n");
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(filesIn(snapshot(setup.cwd)), (std::set<std::string>{"readme.txt", "sub/data.bin"}));
+    EXPECT_FALSE(contains(r.out, "somewhere")) << describe(r);
+}
+
+TEST(SetupDefaults, DashDOverridesTheSettingsDestination) {
+    SetupBlock s;
+    s.destination = "C:\\Apps\\Tool";
+    SetupRun setup(&s, smallArchive());
+    fs::path dest = setup.tmp.path() / "chosen";
+    RunResult r = setup({"-y", "-d", dest.string()});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(filesIn(snapshot(dest)), (std::set<std::string>{"readme.txt", "sub/data.bin"}));
+    EXPECT_TRUE(fs::is_empty(setup.cwd));
+}
+
+// The answers a user types: the destination first, then each option that is offered. An empty
+// answer or the end of input keeps the default.
+TEST(SetupQuestions, AnswersOnStdinChooseTheDestinationAndTheOptions) {
+    struct Case {
+        const char* name;
+        uint8_t options[3];        // Start menu, Desktop, Send To
+        std::string answers;
+        const char* destination;   // relative to the current folder
+        bool chosen[3];            // what the run reports as asked for
+    };
+    const Case cases[] = {
+        {"typed destination", {0, 0, 0}, "typed/here\n", "typed/here", {false, false, false}},
+        {"defaults by empty answers", {1, 3, 2}, "\n\n\n", "Default", {false, true, true}},
+        {"end of input keeps defaults", {1, 3, 2}, "", "Default", {false, true, true}},
+        {"offered options toggled", {1, 3, 2}, "\ny\nn\n", "Default", {true, false, true}},
+        {"fixed options cannot be changed", {0, 2, 3}, "\nn\n", "Default", {false, true, false}},
+    };
+    const char* labels[3] = {"Start menu entry", "Desktop shortcut", "Send To entry"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetupBlock s;
+        s.destination = "Default";
+        s.shortcutTarget = "tool.exe";
+        s.startMenuOption = c.options[0];
+        s.desktopOption = c.options[1];
+        s.sendToOption = c.options[2];
+        SetupRun setup(&s, smallArchive());
+        RunResult r = setup({}, c.answers);
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(textOf(setup.cwd / c.destination / "readme.txt"), "read me\n") << describe(r);
+        std::string asked = lineStartingWith(r.out, "Shortcuts cannot be made");
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(contains(asked, labels[i]), c.chosen[i]) << labels[i] << "\n" << r.out;
+        bool anyChosen = c.chosen[0] || c.chosen[1] || c.chosen[2];
+        EXPECT_EQ(contains(asked, "tool.exe"), anyChosen) << r.out;
+    }
+}
+
+// Bit 0 offers an option (the user may change it), bit 1 chooses it; bits 2 to 7 mean nothing.
+TEST(SetupQuestions, OptionBytesShowAsTheDialogWould) {
+    struct Case {
+        uint8_t byte;
+        bool chosen;
+        bool fixed;
+    };
+    const Case cases[] = {{0, false, true}, {1, false, false}, {2, true, true},
+                          {3, true, false}, {0xFC, false, true}, {0xFF, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.byte));
+        SetupBlock s;
+        s.shortcutTarget = "tool.exe";
+        s.startMenuOption = c.byte;
+        s.desktopOption = c.byte;
+        s.sendToOption = c.byte;
+        SetupRun setup(&s, smallArchive());
+        RunResult r = setup({"-y"});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        for (const char* label : {"Start menu entry", "Desktop shortcut", "Send To entry"}) {
+            std::string line = lineStartingWith(r.out, std::string(label) + ":");
+            ASSERT_FALSE(line.empty()) << label << "\n" << r.out;
+            EXPECT_EQ(contains(line, "yes"), c.chosen) << line;
+            EXPECT_EQ(contains(line, "no"), !c.chosen) << line;
+            EXPECT_EQ(contains(line, "fixed"), c.fixed) << line;
+        }
+        // Asked without -y: only the offered ones are questions.
+        RunResult asked = setup({"-d", (setup.tmp.path() / "again").string()}, "\n\n\n");
+        EXPECT_EQ(asked.exitCode, 0) << describe(asked);
+        size_t questions = 0;
+        for (size_t at = asked.out.find("]: "); at != std::string::npos; at = asked.out.find("]: ", at + 1))
+            ++questions;
+        EXPECT_EQ(questions, c.fixed ? 0u : 3u) << asked.out;
+    }
+}
+
+TEST(SetupActions, ShortcutsAreReportedAndNeverMade) {
+    SetupBlock s;
+    s.destination = "App";
+    s.shortcutTarget = "bin\\tool.exe";
+    s.startMenuOption = 3;
+    s.desktopOption = 2;
+    s.sendToOption = 3;
+    SetupRun setup(&s, smallArchive());
+    RunResult r = setup({"-y"});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(contains(r.out, "tool.exe")) << r.out;
+    EXPECT_TRUE(fs::is_empty(setup.home)) << "something was made in the home folder";
+    EXPECT_EQ(filesIn(snapshot(setup.cwd)), (std::set<std::string>{"App/readme.txt", "App/sub/data.bin"}));
+}
+
+TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
+    // The named file is a script that would leave a trace if anything ran it.
+    auto archiveWith = [](const fs::path& trace, bool damaged) {
+        std::vector<LzhMember> members = {
+            storedMember("bin/start.sh", bytesOf("#!/bin/sh\ntouch '" + trace.string() + "'\n"), someTime)};
+        if (damaged) members.push_back(unknownMember("odd.bin", "xxxx"));
+        return archiveOf(members);
+    };
+    struct Case {
+        const char* name;
+        bool open;
+        bool damaged;
+        bool opened;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"named only", false, false, false, 0},
+        {"opened with --open", true, false, true, 0},
+        {"never after a run with problems", true, true, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir traceDir;
+        fs::path trace = traceDir.path() / "started";
+        SetupBlock s;
+        s.destination = "App";
+        s.launchCommand = "bin\\start.sh";
+        SetupRun setup(&s, archiveWith(trace, c.damaged));
+        fs::path marker = setup.installFakeXdgOpen();
+        std::vector<std::string> args = {"-y"};
+        if (c.open) args.push_back("--open");
+        RunResult r = setup(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        if (!c.opened) {
+            EXPECT_TRUE(contains(r.out, "start.sh")) << r.out;
+        }
+        EXPECT_FALSE(fs::exists(trace)) << "the file was started";
+        ASSERT_EQ(fs::exists(marker), c.opened) << describe(r);
+        if (c.opened) { EXPECT_EQ(fs::path(textOf(marker)), fs::canonical(setup.cwd / "App/bin/start.sh")); }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Members that cannot be extracted, and runs that cannot finish.
+
+TEST(MemberProblems, UnknownMethodIsListedAndTheRestExtracted) {
+    TempDir tmp;
+    fs::path archive = tmp.path() / "a.lzh";
+    writeBinary(archive.string(), archiveOf({storedMember("first.txt", bytesOf("one"), someTime),
+                                             unknownMember("odd.bin", "not to be written"),
+                                             unknownMember("keep.txt", "nor this"),
+                                             storedMember("last.txt", bytesOf("three"), someTime, 0)}));
+    fs::path dest = tmp.path() / "out";
+    fs::create_directories(dest);
+    // An existing file of an extracted member is replaced; one of a skipped member is kept.
+    writeText(dest / "first.txt", "old contents, longer than the new");
+    writeText(dest / "keep.txt", "kept");
+    RunResult r = run({"x", archive.string(), "-d", dest.string()});
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_TRUE(contains(r.err, "odd.bin")) << r.err;
+    EXPECT_TRUE(contains(r.err, "keep.txt")) << r.err;
+    EXPECT_EQ(textOf(dest / "first.txt"), "one");
+    EXPECT_EQ(mtimeOf(dest / "first.txt"), someTime);
+    EXPECT_EQ(textOf(dest / "keep.txt"), "kept");
+    EXPECT_EQ(textOf(dest / "last.txt"), "three");
+    EXPECT_FALSE(fs::exists(dest / "odd.bin"));
+
+    RunResult list = run({"l", archive.string()});
+    EXPECT_EQ(list.exitCode, 0) << describe(list);
+    EXPECT_TRUE(contains(list.out, "odd.bin") && contains(list.out, "-lhx-")) << list.out;
+    EXPECT_NE(run({"t", archive.string()}).exitCode, 0);
+}
+
+TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
+    struct Case {
+        const char* name;
+        const char* member;
+        void (*obstacle)(const fs::path& dest);
+    };
+    const Case cases[] = {
+        {"folder of the same name", "clash.txt",
+         [](const fs::path& d) { fs::create_directories(d / "clash.txt/inner"); }},
+        {"file in the way of a folder", "sub/clash.txt", [](const fs::path& d) { writeText(d / "sub", "a file"); }},
+        // A link is never followed out of the destination, to a folder or to a file.
+        {"link to a folder outside", "link/clash.txt",
+         [](const fs::path& d) { fs::create_directory_symlink("../outside", d / "link"); }},
+        {"link to a folder outside, folder entry", "link/deeper/",
+         [](const fs::path& d) { fs::create_directory_symlink("../outside", d / "link"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        std::string member = c.member;
+        LzhMember blocked = member.back() == '/' ? folderMember(member, someTime)
+                                                 : storedMember(member, bytesOf("blocked"), someTime);
+        writeBinary(archive.string(), archiveOf({blocked, storedMember("fine.txt", bytesOf("fine"), someTime)}));
+        fs::path dest = tmp.path() / "out";
+        fs::create_directories(dest);
+        fs::create_directories(tmp.path() / "outside");
+        c.obstacle(dest);
+        Tree before = snapshot(dest);
+        RunResult r = run({"x", archive.string(), "-d", dest.string()});
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_TRUE(contains(r.err, c.member)) << r.err;
+        EXPECT_EQ(textOf(dest / "fine.txt"), "fine");
+        Tree after = snapshot(dest);
+        after.erase("fine.txt");
+        EXPECT_EQ(after, before) << "the obstacle was changed";
+        EXPECT_TRUE(fs::is_empty(tmp.path() / "outside")) << "written through a link";
+    }
+}
+
+// A full disk, played by the file size limit: writes past it fail with EFBIG. The partial file
+// is deleted, the run goes on with the next member, and the exit code says that a write failed.
+TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
+    struct Case {
+        const char* name;
+        LzhMember big;
+    };
+    Bytes megabytes(3u << 20);
+    for (size_t i = 0; i < megabytes.size(); ++i) megabytes[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+    const Case cases[] = {
+        {"stored", storedMember("big.bin", megabytes, someTime)},
+        {"decoded", lh5RunOfA("big.bin", 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        writeBinary(archive.string(), archiveOf({storedMember("small.txt", bytesOf("small"), someTime), c.big,
+                                                 storedMember("after.txt", bytesOf("after"), someTime)}));
+        fs::path dest = tmp.path() / "out";
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", dest.string()};
+        how.fileSizeLimit = 1 << 20;
+        RunResult r = runNivosfx(how);
+        EXPECT_EQ(r.exitCode, 50) << describe(r);
+        EXPECT_TRUE(contains(r.err, "big.bin")) << r.err;
+        EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
+        EXPECT_EQ(textOf(dest / "small.txt"), "small");
+        EXPECT_EQ(textOf(dest / "after.txt"), "after");
+    }
+}
+
+// Where an archive ends, and a member whose bytes do not match its CRC-16: the end of the file at
+// a header boundary is a normal end; a cut inside a header or inside data, or a wrong CRC, is
+// damage that the exit code must show. A member with a wrong CRC is kept, as other archivers do.
+TEST(MemberProblems, DamagedArchivesFailAndKeepWhatWasSound) {
+    Bytes first, second;
+    appendMember(first, storedMember("first.txt", bytesOf("first"), someTime));
+    appendMember(second, storedMember("second.txt", bytesOf("second member"), someTime));
+    auto join = [](std::initializer_list<Bytes> parts, size_t cutFromEnd) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        out.resize(out.size() - cutFromEnd);
+        return out;
+    };
+    LzhMember wrong = storedMember("wrong.txt", bytesOf("checked"), someTime);
+    wrong.crc = static_cast<uint16_t>(wrong.crc ^ 0x0101);
+    Bytes wrongCrc;
+    appendMember(wrongCrc, wrong);
+    struct Case {
+        const char* name;
+        Bytes archive;
+        int exitCode;
+        std::set<std::string> files;  // exactly the files written
+        const char* named;             // on stderr, or null
+    };
+    const Case cases[] = {
+        {"no end mark", join({first, second}, 0), 0, {"first.txt", "second.txt"}, nullptr},
+        {"cut inside the second header", join({first, second}, second.size() - 9), 2, {"first.txt"}, nullptr},
+        {"cut inside the second member's data", join({first, second}, 4), 2, {"first.txt"}, "second.txt"},
+        {"wrong CRC-16", join({wrongCrc, first, {0}}, 0), 2, {"wrong.txt", "first.txt"}, "wrong.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        writeBinary(archive.string(), c.archive);
+        fs::path dest = tmp.path() / "out";
+        RunResult r = run({"x", archive.string(), "-d", dest.string()});
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        EXPECT_EQ(filesIn(snapshot(dest)), c.files);
+        if (c.named) {
+            EXPECT_TRUE(contains(r.err, c.named)) << r.err;
+        }
+        EXPECT_EQ(textOf(dest / "first.txt"), "first");
+        EXPECT_EQ(run({"t", archive.string()}).exitCode, c.exitCode);
+    }
+}
+
+int64_t sizeOr(const fs::path& p, int64_t missing) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_size : missing;
+}
+
+bool isStopped(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t paren = all.rfind(')');
+    return paren != std::string::npos && paren + 2 < all.size() && all[paren + 2] == 'T';
+}
+
+// Ctrl-C while a large member is being written: that member's file is gone, the earlier ones
+// remain with their times, the later ones are not written, and the exit code says so.
+TEST(Interrupt, DeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
+    TempDir tmp;
+    fs::path archive = tmp.path() / "a.lzh";
+    const uint32_t bigSize = 256u << 20;
+    writeArchiveWithHole(archive, {storedMember("first.txt", bytesOf("first"), someTime)}, "big.bin", bigSize,
+                         {storedMember("later.txt", bytesOf("later"), someTime)});
+    fs::path dest = tmp.path() / "out";
+    RunOptions how;
+    how.args = {"x", archive.string(), "-d", dest.string()};
+    ChildProcess p(how);
+    // Stop the child once it is well into the member, to know for certain that the interrupt
+    // comes while the member is still being written.
+    bool caught = false;
+    while (p.running()) {
+        int64_t size = sizeOr(dest / "big.bin", -1);
+        if (size >= (1 << 20)) {
+            ::kill(p.pid(), SIGSTOP);
+            while (!isStopped(p.pid()) && p.running()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+            caught = sizeOr(dest / "big.bin", bigSize) < int64_t(bigSize) - (1 << 20);
+            ::kill(p.pid(), SIGINT);
+            ::kill(p.pid(), SIGCONT);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    RunResult r = p.wait();
+    if (!caught) GTEST_SKIP() << "the member was written before the interrupt could be sent";
+    EXPECT_EQ(r.exitCode, 80) << describe(r);
+    EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the interrupted member's file was left";
+    EXPECT_EQ(textOf(dest / "first.txt"), "first");
+    EXPECT_EQ(mtimeOf(dest / "first.txt"), someTime);
+    EXPECT_FALSE(fs::exists(dest / "later.txt"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// What reaches the terminal.
+
+TEST(TerminalOutput, ControlCharactersInNamesAreNeverPrintedRaw) {
+    SetupBlock s;
+    s.title = "Title\x1b]0;owned\x07";
+    s.destination = "Dest\x1b[2J";
+    s.shortcutTarget = "tool\x1b[31m.exe";
+    s.startMenuOption = 3;
+    s.launchCommand = "run\x1b[1m.sh";
+    Bytes archive = archiveOf({storedMember("bell\x07.txt", bytesOf("1"), someTime),
+                               storedMember("esc\x1b[2J.txt", bytesOf("2"), someTime),
+                               storedMember("line\nforged.txt", bytesOf("3"), someTime),
+                               // Not code page 932, but UTF-8 for the C1 control U+009B (CSI).
+                               storedMember("csi\xC2\x9B" "2J.txt", bytesOf("6"), someTime),
+                               storedMember("run\x1b[1m.sh", bytesOf("4"), someTime),
+                               unknownMember("odd\x1b[0m\r.bin", "5")});
+    SetupRun setup(&s, archive);
+    writeBinary((setup.tmp.path() / "plain.lzh").string(), archive);
+    std::vector<std::pair<std::string, RunResult>> runs;
+    runs.emplace_back("x -y", setup({"-y"}));
+    runs.emplace_back("x asked", setup({"-d", (setup.tmp.path() / "asked").string()}, "\n\n"));
+    runs.emplace_back("l", run({"l", (setup.tmp.path() / "plain.lzh").string()}));
+    runs.emplace_back("t", run({"t", (setup.tmp.path() / "plain.lzh").string()}));
+    for (const auto& [name, r] : runs) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(r.exitCode, -1) << describe(r);
+        for (const std::string* stream : {&r.out, &r.err}) {
+            for (size_t i = 0; i < stream->size(); ++i) {
+                auto c = static_cast<unsigned char>((*stream)[i]);
+                auto next = i + 1 < stream->size() ? static_cast<unsigned char>((*stream)[i + 1]) : static_cast<unsigned char>(0);
+                bool control = (c < 0x20 && c != '\n') || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F);
+                EXPECT_FALSE(control) << "raw control character " << int(c) << " in\n" << *stream;
+                if (control) break;
+            }
+            for (const std::string& line : linesOf(*stream))
+                EXPECT_NE(line.rfind("forged.txt", 0), 0u) << "a name broke the line:\n" << *stream;
+        }
+    }
+    // Written under their own names all the same: the names are only shown escaped.
+    EXPECT_EQ(textOf(setup.cwd / "Dest\x1b[2J" / "line\nforged.txt"), "3");
+}
+
+TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
+    TempDir tmp;
+    fs::path archive = tmp.path() / "a.lzh";
+    writeBinary(archive.string(), smallArchive());
+    fs::path imageOnly = tmp.path() / "image.exe";
+    Bytes image = sfxFile(nullptr, {});
+    image.resize(sfxImageSize);  // the file ends where the settings block should begin
+    writeBinary(imageOnly.string(), image);
+    SetupBlock s;
+    s.title = "cut";
+    s.launchCommand = "start.exe";
+    Bytes cutBlock = sfxFile(&s, {});
+    cutBlock.resize(cutBlock.size() - 3);  // the file ends inside the name of the file to open
+    fs::path cut = tmp.path() / "cut.exe";
+    writeBinary(cut.string(), cutBlock);
+    const std::string a = archive.string();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        bool usageOnStdout;
+    };
+    const Case cases[] = {
+        {{}, 10, false},
+        {{"x"}, 10, false},
+        {{"q", a}, 10, false},
+        {{"x", a, "--bogus"}, 10, false},
+        {{"x", a, "-d"}, 10, false},
+        {{"l", a, a}, 10, false},
+        {{"l", (tmp.path() / "missing.lzh").string()}, 9, false},
+        {{"x", (tmp.path() / "missing.lzh").string(), "-y"}, 9, false},
+        {{"t", tmp.path().string()}, 9, false},  // a folder is not an archive
+        {{"x", imageOnly.string(), "-y", "-d", (tmp.path() / "o1").string()}, 9, false},
+        {{"l", cut.string()}, 9, false},
+        {{"--help"}, 0, true},
+        {{"x", a, "-h"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& arg : c.args) shown += arg + " ";
+        SCOPED_TRACE(shown);
+        RunResult r = run(c.args, tmp.path());
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        EXPECT_EQ(contains(r.out, "usage: nivosfx"), c.usageOnStdout) << describe(r);
+        if (c.exitCode == 10) { EXPECT_TRUE(contains(r.err, "usage: nivosfx")) << describe(r); }
+        if (c.exitCode == 9) { EXPECT_FALSE(r.err.empty()); }
+    }
+    EXPECT_FALSE(fs::exists(tmp.path() / "o1" / "readme.txt"));
+}
+
+TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
+    TempDir tmp;
+    fs::path archive = tmp.path() / "a.lzh";
+    writeBinary(archive.string(), archiveOf({storedMember("one.bin", Bytes(1 << 20, 1), someTime),
+                                             storedMember("two.bin", Bytes(1 << 20, 2), someTime)}));
+    int master = -1, slave = -1;
+    const bool haveTerminals = ::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0;
+    if (haveTerminals) {
+        ::close(master);
+        ::close(slave);
+    }
+    for (bool terminal : {false, true}) {
+        if (terminal && !haveTerminals) GTEST_SKIP() << "no pseudo-terminals here; the quiet half passed";
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p")).string()};
+        how.stderrTerminal = terminal;
+        RunResult r = runNivosfx(how);
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(contains(r.err, "\r"), terminal) << describe(r);
+        EXPECT_EQ(contains(r.err, "%"), terminal) << describe(r);
+        if (terminal) {
+            EXPECT_TRUE(contains(r.err, "100%")) << r.err;
+            EXPECT_TRUE(contains(r.err, "two.bin")) << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
+// Memory stays bounded whatever the member's size: stored data goes through in blocks, decoded
+// data through the dictionary.
+TEST(Resources, LargeMembersExtractInBoundedMemory) {
+    const long limitKb = 64 * 1024;
+    TempDir tmp;
+    fs::path stored = tmp.path() / "stored.lzh";
+    const uint32_t storedSize = 100u << 20;
+    writeArchiveWithHole(stored, {}, "zeros.bin", storedSize, {});
+    fs::path decoded = tmp.path() / "decoded.lzh";
+    LzhMember run = lh5RunOfA("a.txt", 6);
+    writeBinary(decoded.string(), archiveOf({run}));
+    struct Case {
+        fs::path archive;
+        std::string member;
+        uint64_t size;
+        uint8_t fill;
+    };
+    const Case cases[] = {{stored, "zeros.bin", storedSize, 0}, {decoded, "a.txt", run.originalSize, 'A'}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member);
+        fs::path dest = tmp.path() / ("out-" + c.member);
+        RunOptions how;
+        how.args = {"x", c.archive.string(), "-d", dest.string()};
+        RunResult r = runNivosfx(how);
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_LT(r.maxRssKb, limitKb) << "peak resident set of " << r.maxRssKb << " KB";
+        fs::path out = dest / c.member;
+        ASSERT_EQ(fs::file_size(out), c.size);
+        std::ifstream in(out, std::ios::binary);
+        std::vector<char> chunk(1 << 20);
+        bool uniform = true;
+        while (in && uniform) {
+            in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+            for (std::streamsize i = 0; i < in.gcount(); ++i)
+                if (static_cast<uint8_t>(chunk[static_cast<size_t>(i)]) != c.fill) uniform = false;
+        }
+        EXPECT_TRUE(uniform);
+        fs::remove(out);
+    }
+}
+
+}  // namespace
+}  // namespace nivo::test

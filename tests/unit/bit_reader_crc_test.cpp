@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "decode/crc16.h"
+#include "decode/decoder_state.h"
+
+namespace nivo {
+namespace {
+
+TEST(Crc16, KnownValuesAndTable) {
+    makeCrcTable();
+    const char digits[] = "123456789";
+    EXPECT_EQ(updateCrc(0, reinterpret_cast<const uint8_t*>(digits), 9), 0xBB3D);
+    EXPECT_EQ(updateCrc(0, reinterpret_cast<const uint8_t*>("abc"), 3), 0x9738);
+    EXPECT_EQ(updateCrc(0x1234, nullptr, 0), 0x1234);
+    EXPECT_EQ(crcTable[1], 0xC0C1);
+    EXPECT_EQ(crcTable[2], 0xC181);
+    EXPECT_EQ(crcTable[3], 0x0140);
+    EXPECT_EQ(crcTable[255], 0x4040);
+    // Folding in pieces gives the same as in one go.
+    uint16_t crc = updateCrc(0, reinterpret_cast<const uint8_t*>(digits), 4);
+    EXPECT_EQ(updateCrc(crc, reinterpret_cast<const uint8_t*>(digits) + 4, 5), 0xBB3D);
+}
+
+// A bit reader over bytes in memory, as the decoder sets it up.
+struct Reader {
+    explicit Reader(std::vector<uint8_t> data) : bytes(std::move(data)) {
+        std::memset(&s, 0, sizeof s);
+        s.inputBuffer = bytes.data();
+        s.inputBufferSize = s.inputEnd = s.compressedLeft = static_cast<uint32_t>(bytes.size());
+        startBitReader(s);
+    }
+    uint32_t window() { return peekBits(s, 16); }
+    std::vector<uint8_t> bytes;
+    DecoderState s;
+};
+
+TEST(BitReader, StartAndTakeFollowTheStream) {
+    Reader r({0xA5, 0x0F});
+    EXPECT_EQ(r.window(), 0xA50Fu);
+    EXPECT_EQ(takeBits(r.s, 3), 5u);
+    EXPECT_EQ(r.window(), 0x2878u);
+    EXPECT_EQ(takeBits(r.s, 0), 0u);
+    EXPECT_EQ(r.window(), 0x2878u);
+    // Past the member's end the input is zeros without end.
+    EXPECT_EQ(takeBits(r.s, 13), 0x050Fu);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(takeBits(r.s, 16), 0u);
+    EXPECT_FALSE(r.s.truncated);
+}
+
+TEST(BitReader, AnEmptyMemberGivesZerosAndReadsNothing) {
+    Reader r({});
+    EXPECT_EQ(r.window(), 0u);
+    EXPECT_EQ(takeBits(r.s, 16), 0u);
+    EXPECT_EQ(r.s.inputPos, 0u);
+}
+
+TEST(BitReader, LongSkipsEqualShortSteps) {
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 64; ++i) data.push_back(static_cast<uint8_t>(i * 37 + 11));
+    for (uint32_t n : {16u, 17u, 9u, 32u}) {
+        Reader a(data), b(data);
+        skipBits(a.s, n);
+        for (uint32_t left = n; left;) {
+            uint32_t step = left > 5 ? 5 : left;
+            skipBits(b.s, step);
+            left -= step;
+        }
+        for (int k = 0; k < 20; ++k) EXPECT_EQ(takeBits(a.s, 11), takeBits(b.s, 11)) << n;
+    }
+}
+
+TEST(BitReader, TakesExactlyTheMembersBytes) {
+    // Two members back to back in one buffer: the first one's reader must not see the second.
+    std::vector<uint8_t> data = {0xFF, 0xFF, 0xFF, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+    Reader r(data);
+    r.s.compressedLeft = 3;
+    r.s.inputEnd = 3;
+    r.s.inputPos = 0;
+    r.s.bitBuffer = 0;
+    r.s.bitCount = 0;
+    startBitReader(r.s);
+    EXPECT_EQ(takeBits(r.s, 24), 0xFFFFFFu);
+    EXPECT_EQ(takeBits(r.s, 24), 0u);
+}
+
+}  // namespace
+}  // namespace nivo

@@ -1,0 +1,320 @@
+// The extraction run and member extraction, into a temporary destination.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "archive/extraction_run.h"
+#include "archive/member_header.h"
+#include "extract/member_extraction.h"
+#include "setup/settings_block.h"
+#include "tests/support/bit_writer.h"
+#include "tests/support/test_support.h"
+#include "tools/lzh_writer.h"
+
+namespace nivo {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+class Recorder : public FrontEnd {
+public:
+    void memberName(const char* name) override { names.push_back(name); }
+    void memberProblem(const char* name, Problem p) override { problems.emplace_back(name, p); }
+    void runEnded(bool aborted) override {
+        ++ends;
+        endedAborted = aborted;
+    }
+    // Clears keepRunning once the named member has begun.
+    void progressPosition(uint32_t) override {
+        if (abortDuring && !names.empty() && names.back() == abortDuring) run->keepRunning = 0;
+    }
+    std::vector<std::string> names;
+    std::vector<std::pair<std::string, Problem>> problems;
+    int ends = 0;
+    bool endedAborted = false;
+    const char* abortDuring = nullptr;
+    RunValues* run = nullptr;
+};
+
+class ExtractionRun : public testing::Test {
+protected:
+    void SetUp() override {
+        old = fs::current_path();
+        fs::create_directory(dir.path() / "dest");
+        fs::current_path(dir.path() / "dest");
+        recorder.run = &context.run;
+        context.frontEnd = &recorder;
+    }
+    void TearDown() override { fs::current_path(old); }
+
+    // Runs over archive bytes placed behind a program image and an absent settings block.
+    void run(const Bytes& archive) {
+        Bytes file(imageSize, 0);
+        file[0] = 'M';
+        file[1] = 'Z';
+        file.push_back(0x00);
+        file.insert(file.end(), archive.begin(), archive.end());
+        test::writeBinary((dir.path() / "setup.exe").string(), file);
+        context.archiveFile = std::fopen((dir.path() / "setup.exe").c_str(), "rb");
+        ASSERT_NE(context.archiveFile, nullptr);
+        std::fseek(context.archiveFile, imageSize, SEEK_SET);
+        ASSERT_TRUE(readSetupSettings(context));
+        ASSERT_EQ(std::ftell(context.archiveFile), imageSize + 1);
+        extractionRun(context);
+    }
+    std::string contents(const char* path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+    test::TempDir dir;
+    fs::path old;
+    ExtractionContext context;
+    Recorder recorder;
+};
+
+TEST_F(ExtractionRun, AnArchiveOfOnlyTheEndMark) {
+    run({0x00});
+    EXPECT_EQ(context.run.totalBytes, 0u);
+    EXPECT_TRUE(recorder.names.empty());
+    EXPECT_EQ(recorder.ends, 1);
+    EXPECT_FALSE(recorder.endedAborted);
+    EXPECT_TRUE(context.problems.empty());
+}
+
+TEST_F(ExtractionRun, MembersOfEveryLevelWithFoldersAndTimes) {
+    Bytes a;
+    appendMember(a, storedMember("top.txt", bytes("level zero"), 1262337634, 0));
+    appendMember(a, folderMember("sub/", 1300000000, 2));
+    appendMember(a, storedMember("sub/deep/one.txt", bytes("level one"), 1262337600, 1));
+    appendMember(a, storedMember("sub/deep/two.txt", bytes("level two"), 1262337635, 2));
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(context.run.totalBytes, 28u);
+    EXPECT_EQ(context.run.bytesDone, 28u);
+    EXPECT_EQ(recorder.names, (std::vector<std::string>{"top.txt", "sub/", "sub/deep/one.txt", "sub/deep/two.txt"}));
+    EXPECT_TRUE(context.problems.empty());
+    struct stat st {};
+    ASSERT_EQ(stat("top.txt", &st), 0);
+    EXPECT_EQ(st.st_mtime, 1262337634);  // level 0: MS-DOS local time, TZ=UTC
+    ASSERT_EQ(stat("sub/deep/two.txt", &st), 0);
+    EXPECT_EQ(st.st_mtime, 1262337635);
+    EXPECT_EQ(st.st_atime, 1262337635);
+    ASSERT_EQ(stat("sub", &st), 0);
+    EXPECT_NE(st.st_mtime, 1300000000);  // members were written into it afterwards
+    EXPECT_EQ(contents("top.txt"), "level zero");
+    EXPECT_EQ(contents("sub/deep/one.txt"), "level one");
+    EXPECT_EQ(contents("sub/deep/two.txt"), "level two");
+}
+
+TEST_F(ExtractionRun, NamesStayInsideTheDestination) {
+    Bytes a;
+    appendMember(a, storedMember("/abs.txt", bytes("a"), 0));
+    appendMember(a, storedMember("C:/drive.txt", bytes("b"), 0));
+    appendMember(a, storedMember("../up.txt", bytes("c"), 0));
+    appendMember(a, storedMember("in/../../up2.txt", bytes("d"), 0));
+    appendMember(a, storedMember("ok/..hidden", bytes("e"), 0));
+    appendMember(a, folderMember("link|/etc/", 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(contents("abs.txt"), "a");
+    EXPECT_EQ(contents("drive.txt"), "b");
+    EXPECT_EQ(contents("ok/..hidden"), "e");
+    EXPECT_FALSE(fs::exists(dir.path() / "up.txt"));
+    EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
+    EXPECT_FALSE(fs::exists("in"));
+    ASSERT_EQ(context.problems.count, 3);
+    EXPECT_EQ(context.problems.entries[0].problem, Problem::outsideDestination);
+    EXPECT_EQ(context.problems.entries[1].problem, Problem::outsideDestination);
+    EXPECT_EQ(context.problems.entries[2].problem, Problem::linkRefused);
+}
+
+TEST_F(ExtractionRun, ALinkInTheDestinationDoesNotLeadOutside) {
+    fs::create_directory(dir.path() / "outside");
+    fs::create_directory_symlink(dir.path() / "outside", "via");
+    Bytes a;
+    appendMember(a, storedMember("via/escape.txt", bytes("x"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_FALSE(fs::exists(dir.path() / "outside" / "escape.txt"));
+    ASSERT_EQ(context.problems.count, 1);
+}
+
+TEST_F(ExtractionRun, UnknownMethodsAreSkippedAndListed) {
+    std::ofstream("keep.txt") << "old";
+    Bytes a;
+    LzhMember odd = storedMember("keep.txt", bytes("new!"), 0);
+    odd.method = "-lhx-";
+    appendMember(a, odd);
+    appendMember(a, storedMember("after.txt", bytes("after"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(contents("keep.txt"), "old");  // untouched
+    EXPECT_EQ(contents("after.txt"), "after");
+    EXPECT_EQ(context.run.bytesDone, 9u);
+    ASSERT_EQ(recorder.problems.size(), 1u);
+    EXPECT_EQ(recorder.problems[0], std::make_pair(std::string("keep.txt"), Problem::unknownMethod));
+}
+
+TEST_F(ExtractionRun, ExistingFilesAreReplacedAndFoldersEntriesAreMade) {
+    std::ofstream("old.txt") << "a much longer old content";
+    Bytes a;
+    appendMember(a, storedMember("old.txt", bytes("new"), 0));
+    LzhMember bare = folderMember("bare", 0);  // a folder entry without its final "/"
+    appendMember(a, bare);
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(contents("old.txt"), "new");
+    EXPECT_TRUE(fs::is_directory("bare"));
+    EXPECT_TRUE(context.problems.empty());
+}
+
+TEST_F(ExtractionRun, AFileThatCannotBeCreatedIsListed) {
+    std::ofstream("blocker") << "a file where a folder is needed";
+    Bytes a;
+    appendMember(a, storedMember("blocker/inner.txt", bytes("x"), 0));
+    appendMember(a, storedMember("fine.txt", bytes("y"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(contents("fine.txt"), "y");
+    ASSERT_EQ(context.problems.count, 1);
+    EXPECT_EQ(context.problems.entries[0].problem, Problem::cannotCreate);
+}
+
+TEST_F(ExtractionRun, ACrcMismatchKeepsTheFileAndIsListed) {
+    Bytes a;
+    LzhMember m = storedMember("bad.txt", bytes("contents"), 0);
+    m.crc ^= 0x0101;
+    appendMember(a, m);
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(contents("bad.txt"), "contents");
+    ASSERT_EQ(recorder.problems.size(), 1u);
+    EXPECT_EQ(recorder.problems[0].second, Problem::crcMismatch);
+}
+
+TEST_F(ExtractionRun, DamagedDataDeletesThePartialFile) {
+    // A -lh5- member whose block header is malformed (a single symbol of 510).
+    Bytes data = test::BitWriter().put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9).bytes();
+    LzhMember m;
+    m.method = "-lh5-";
+    m.name = "broken.bin";
+    m.data = data;
+    m.originalSize = 100;
+    Bytes a;
+    appendMember(a, m);
+    appendMember(a, storedMember("next.txt", bytes("next"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_FALSE(fs::exists("broken.bin"));
+    EXPECT_EQ(contents("next.txt"), "next");
+    ASSERT_EQ(recorder.problems.size(), 1u);
+    EXPECT_EQ(recorder.problems[0].second, Problem::damagedData);
+}
+
+TEST_F(ExtractionRun, ADamagedHeaderEndsTheRunAndIsListed) {
+    Bytes a;
+    appendMember(a, storedMember("first.txt", bytes("1"), 0));
+    size_t second = a.size();
+    appendMember(a, storedMember("second.txt", bytes("2"), 0));
+    appendMember(a, storedMember("third.txt", bytes("3"), 0));
+    appendEndMark(a);
+    a[second + 1] = 0;  // level-2 size of 2 bytes: too short for any header
+    a[second] = 2;
+    run(a);
+    EXPECT_EQ(contents("first.txt"), "1");
+    EXPECT_FALSE(fs::exists("second.txt"));
+    EXPECT_FALSE(fs::exists("third.txt"));
+    ASSERT_EQ(context.problems.count, 1);
+    EXPECT_EQ(context.problems.entries[0].problem, Problem::damagedHeader);
+    EXPECT_EQ(std::string(context.problems.entries[0].name),
+              "(header at offset " + std::to_string(imageSize + 1 + long(second)) + ")");
+    EXPECT_FALSE(recorder.endedAborted);
+}
+
+TEST_F(ExtractionRun, AnArchiveCutInsideAMemberIsDamaged) {
+    Bytes a;
+    appendMember(a, storedMember("whole.txt", bytes("whole"), 0));
+    appendMember(a, storedMember("cut.bin", Bytes(10000, 7), 0));
+    a.resize(a.size() - 5000);
+    run(a);
+    EXPECT_EQ(contents("whole.txt"), "whole");
+    EXPECT_FALSE(fs::exists("cut.bin"));
+    ASSERT_EQ(recorder.problems.size(), 1u);
+    EXPECT_EQ(recorder.problems[0], std::make_pair(std::string("cut.bin"), Problem::truncated));
+}
+
+TEST_F(ExtractionRun, AnAbortDeletesOnlyTheUnfinishedMember) {
+    Bytes a;
+    appendMember(a, storedMember("done.txt", bytes("done"), 1234567890));
+    appendMember(a, storedMember("big.bin", Bytes(200000, 1), 0));
+    appendMember(a, storedMember("never.txt", bytes("never"), 0));
+    appendEndMark(a);
+    recorder.abortDuring = "big.bin";
+    run(a);
+    EXPECT_TRUE(recorder.endedAborted);
+    EXPECT_EQ(contents("done.txt"), "done");
+    EXPECT_EQ(fs::last_write_time("done.txt").time_since_epoch().count() != 0, true);
+    EXPECT_FALSE(fs::exists("big.bin"));
+    EXPECT_FALSE(fs::exists("never.txt"));
+    EXPECT_STREQ(context.outputPath, "");  // nothing left for the front end to delete
+}
+
+TEST_F(ExtractionRun, AFinishedMemberIsNoLongerTheOneBeingWritten) {
+    Bytes a;
+    appendMember(a, storedMember("last.txt", bytes("last"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_STREQ(context.outputPath, "");
+}
+
+TEST_F(ExtractionRun, TestOnlyWritesNothing) {
+    Bytes a;
+    appendMember(a, folderMember("dir/", 0));
+    appendMember(a, storedMember("dir/file.txt", bytes("x"), 0));
+    LzhMember bad = storedMember("bad.txt", bytes("y"), 0);
+    bad.crc ^= 1;
+    appendMember(a, bad);
+    appendEndMark(a);
+    context.testOnly = true;
+    run(a);
+    EXPECT_TRUE(fs::is_empty(fs::current_path()));
+    ASSERT_EQ(recorder.problems.size(), 1u);
+    EXPECT_EQ(recorder.problems[0].second, Problem::crcMismatch);
+}
+
+TEST(MeasureArchive, SkipsExtendedHeadersAndDataAndStaysPut) {
+    Bytes a;
+    appendMember(a, storedMember("a/b/c.txt", Bytes(300, 1), 0, 1));  // level 1 with a folder header
+    appendMember(a, storedMember(std::string(270, 'n'), Bytes(5, 1), 0, 2));  // level 2 over 256 bytes
+    appendMember(a, storedMember("z", Bytes(7, 1), 0, 0));
+    appendEndMark(a);
+    ExtractionContext context;
+    context.archiveFile = test::fileWithBytes(a);
+    EXPECT_EQ(measureArchive(context), 312u);
+    EXPECT_EQ(std::ftell(context.archiveFile), 0);
+}
+
+TEST(MemberOutputPath, RemovesDrivesAndLeadingSeparatorsAndRefusesClimbing) {
+    struct Case {
+        const char* name;
+        const char* path;  // null: refused
+    } cases[] = {
+        {"a/b.txt", "a/b.txt"}, {"/a", "a"}, {"//a", "a"}, {"C:a", "a"}, {"c:/a/b", "a/b"},
+        {"..", nullptr}, {"a/../b", nullptr}, {"a/..", nullptr}, {"/", nullptr}, {"", nullptr},
+        {"..a/b..", "..a/b.."}, {"a/./b", "a/./b"},
+    };
+    for (const Case& c : cases) {
+        char out[pathBufferSize];
+        bool ok = memberOutputPath(c.name, out, sizeof out);
+        EXPECT_EQ(ok, c.path != nullptr) << c.name;
+        if (ok && c.path) EXPECT_STREQ(out, c.path);
+    }
+}
+
+}  // namespace
+}  // namespace nivo

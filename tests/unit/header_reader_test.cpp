@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include "archive/member_header.h"
+#include "tests/support/test_support.h"
+#include "tools/lzh_writer.h"
+
+namespace nivo {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, uint32_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+void put32(Bytes& b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+// Bytes 2 to 20 of every level: method, sizes, stamp, attribute, level.
+void common(Bytes& b, const char* method, uint32_t packed, uint32_t original, uint32_t stamp, uint8_t level) {
+    b.insert(b.end(), method, method + 5);
+    put32(b, packed);
+    put32(b, original);
+    put32(b, stamp);
+    b.push_back(0x20);
+    b.push_back(level);
+}
+
+// A level-0 header of the given S - N layout; the name as given.
+Bytes level0(const std::string& name, int layout, uint32_t stamp = 0x28210000) {
+    Bytes b = {0, 0};
+    common(b, "-lh0-", 0, 0, stamp, 0);
+    b.push_back(uint8_t(name.size()));
+    b.insert(b.end(), name.begin(), name.end());
+    for (int i = 20; i < layout; ++i) b.push_back(i == 20 ? 0x34 : 0x12);  // CRC 0x1234, OS byte
+    b[0] = uint8_t(b.size() - 2);
+    return b;
+}
+
+struct Read {
+    HeaderStatus status;
+    MemberHeader header;
+    long position;  // where the stream stands afterwards
+    int unknownHeaders;
+};
+
+class CountingFrontEnd : public FrontEnd {
+public:
+    void unknownHeader() override { ++count; }
+    int count = 0;
+};
+
+Read readOne(const Bytes& bytes) {
+    ExtractionContext context;
+    CountingFrontEnd fe;
+    context.frontEnd = &fe;
+    context.archiveFile = test::fileWithBytes(bytes);
+    Read r{};
+    r.status = readMemberHeader(context, r.header);
+    r.position = std::ftell(context.archiveFile);
+    r.unknownHeaders = fe.count;
+    return r;
+}
+
+TEST(HeaderReader, Level0Layouts) {
+    struct Case {
+        int layout;
+        HeaderStatus status;
+        uint8_t hasCrc;
+    } cases[] = {
+        {20, HeaderStatus::member, 0},
+        {22, HeaderStatus::member, 1},
+        {24, HeaderStatus::member, 1},
+        {27, HeaderStatus::member, 1},  // an extended level-0 header: the rest is ignored
+        {21, HeaderStatus::unknownLayout, 0},
+        {23, HeaderStatus::unknownLayout, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        Bytes b = level0("file.txt", c.layout);
+        Read r = readOne(b);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.unknownHeaders, c.status == HeaderStatus::unknownLayout ? 1 : 0);
+        if (c.status != HeaderStatus::member) continue;
+        EXPECT_EQ(r.header.hasDataCrc, c.hasCrc);
+        if (c.hasCrc) EXPECT_EQ(r.header.dataCrc, 0x1234);
+        EXPECT_STREQ(r.header.name, "file.txt");
+        EXPECT_EQ(r.position, long(b.size()));
+    }
+}
+
+TEST(HeaderReader, BackslashesBecomeSlashesButNotSecondBytes) {
+    std::string name = "dir\\\x95\x5C.txt";  // dir\表.txt
+    Read r = readOne(level0(name, 22));
+    ASSERT_EQ(r.status, HeaderStatus::member);
+    EXPECT_EQ(std::string(r.header.name), "dir/\x95\x5C.txt");
+}
+
+TEST(HeaderReader, Level1DirectoryHeaderAndSizeReduction) {
+    Bytes b = {0, 0};
+    common(b, "-lh5-", 100, 300, 0x28210000, 1);
+    b.push_back(5);
+    for (char c : std::string("f.txt")) b.push_back(uint8_t(c));
+    put16(b, 0xBEEF);
+    b.push_back('M');
+    put16(b, 7);  // first extended header: directory "a", 0xFF, "b", 0xFF
+    b[0] = uint8_t(b.size() - 2);
+    b.push_back(0x02);
+    for (int c : {0x61, 0xFF, 0x62, 0xFF}) b.push_back(uint8_t(c));
+    put16(b, 6);  // an unknown type, skipped
+    b.push_back(0x7E);
+    b.push_back(1);
+    b.push_back(2);
+    b.push_back(3);
+    put16(b, 0);
+    Read r = readOne(b);
+    ASSERT_EQ(r.status, HeaderStatus::member);
+    EXPECT_STREQ(r.header.name, "a/b/f.txt");
+    EXPECT_EQ(r.header.compressedSize, 100u - 7 - 6);
+    EXPECT_EQ(r.header.dataCrc, 0xBEEF);
+    EXPECT_EQ(r.position, long(b.size()));
+}
+
+TEST(HeaderReader, Level2ExampleOf48Bytes) {
+    Bytes b = {48, 0};
+    common(b, "-lh5-", 10, 20, 1600000000, 2);
+    put16(b, 0xCAFE);
+    b.push_back('W');
+    put16(b, 5);                  // header CRC, not verified
+    b.push_back(0x00);
+    put16(b, 0x1111);
+    put16(b, 12);                 // nine-character file name
+    b.push_back(0x01);
+    for (char c : std::string("ninechars")) b.push_back(uint8_t(c));
+    put16(b, 5);                  // attribute
+    b.push_back(0x40);
+    put16(b, 0x20);
+    put16(b, 0);
+    ASSERT_EQ(b.size(), 48u);
+    b.push_back(0xAA);  // the member's first data byte
+    Read r = readOne(b);
+    ASSERT_EQ(r.status, HeaderStatus::member);
+    EXPECT_STREQ(r.header.name, "ninechars");
+    EXPECT_EQ(r.header.modifiedTime, 1600000000u);
+    EXPECT_EQ(r.header.dataCrc, 0xCAFE);
+    EXPECT_EQ(r.header.compressedSize, 10u);
+    EXPECT_EQ(r.position, 48);
+}
+
+TEST(HeaderReader, Level2HeadersOf256BytesAndMoreUseTheFullSize) {
+    std::string name(300, 'n');
+    name[0] = 'd';
+    name[3] = '/';
+    LzhMember m = storedMember(name.substr(0, 250), {1, 2, 3}, 1000, 2);
+    Bytes b;
+    appendMember(b, m);
+    ASSERT_GE(b.size(), 256u + 3);
+    Read r = readOne(b);
+    ASSERT_EQ(r.status, HeaderStatus::member);
+    EXPECT_EQ(std::string(r.header.name), name.substr(0, 250));
+    EXPECT_EQ(r.position, long(b.size() - 3));
+}
+
+TEST(HeaderReader, EndOfArchiveIsToldApartFromDamage) {
+    Bytes good = level0("x", 22);
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        HeaderStatus status;
+    } cases[] = {
+        {"empty file", {}, HeaderStatus::end},
+        {"end mark", {0x00, 0x55}, HeaderStatus::end},
+        {"cut inside the common bytes", Bytes(good.begin(), good.begin() + 12), HeaderStatus::damaged},
+        {"cut inside the name", Bytes(good.begin(), good.begin() + 22), HeaderStatus::damaged},
+        {"size too small to reach the level", [] { Bytes b = level0("x", 22); b[0] = 10; return b; }(),
+         HeaderStatus::damaged},
+        {"name past the header", [] { Bytes b = level0("xyz", 20); b[0] = 20; return b; }(),
+         HeaderStatus::damaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(readOne(c.bytes).status, c.status);
+    }
+}
+
+// A level-2 header with one extended header of the given size field and body.
+Bytes level2With(uint32_t z, size_t bodyBytes) {
+    Bytes b = {0, 0};
+    common(b, "-lh0-", 0, 0, 0, 2);
+    put16(b, 0);
+    b.push_back('U');
+    put16(b, z);
+    for (size_t i = 0; i < bodyBytes; ++i) b.push_back(0x01);
+    put16(b, 0);
+    b[0] = uint8_t(b.size());
+    return b;
+}
+
+TEST(HeaderReader, MalformedExtendedHeadersAreRejected) {
+    EXPECT_EQ(readOne(level2With(2, 0)).status, HeaderStatus::damaged);    // Z below 3
+    EXPECT_EQ(readOne(level2With(1, 0)).status, HeaderStatus::damaged);
+    EXPECT_EQ(readOne(level2With(200, 4)).status, HeaderStatus::damaged);  // past the header
+    EXPECT_EQ(readOne(level2With(3, 1)).status, HeaderStatus::member);     // an empty file name
+
+    // Level 1: extended headers that claim more than the compressed size, or more than the
+    // 4096 bytes that base and extended headers may take together.
+    auto level1With = [](uint32_t packed, uint32_t z) {
+        Bytes b = {0, 0};
+        common(b, "-lh0-", packed, 0, 0, 1);
+        b.push_back(1);
+        b.push_back('f');
+        put16(b, 0);
+        b.push_back('U');
+        put16(b, z);
+        b[0] = uint8_t(b.size() - 2);
+        b.push_back(0x40);
+        b.resize(b.size() + z - 1, 0);  // the body and a final size of 0
+        return b;
+    };
+    EXPECT_EQ(readOne(level1With(6, 6)).status, HeaderStatus::member);
+    EXPECT_EQ(readOne(level1With(4, 6)).status, HeaderStatus::damaged);
+    EXPECT_EQ(readOne(level1With(9000, 5000)).status, HeaderStatus::damaged);
+}
+
+TEST(HeaderReader, AnOverlongNameRefusesOnlyThatMember) {
+    std::string dir(200, 'd'), file(100, 'f');
+    LzhMember m = storedMember(dir + "/" + file, {7, 7}, 0, 2);
+    Bytes b;
+    appendMember(b, m);
+    Read r = readOne(b);
+    EXPECT_EQ(r.status, HeaderStatus::nameTooLong);
+    EXPECT_EQ(r.header.compressedSize, 2u);
+    EXPECT_EQ(r.position, long(b.size() - 2));  // the data can be skipped
+}
+
+TEST(DosTime, ConvertsLocalStandardTime) {
+    setenv("TZ", "UTC", 1);
+    // 2000-03-01 00:00:00: 2000 is a leap year, so February had 29 days.
+    uint32_t stamp = (20u << 25) | (3u << 21) | (1u << 16);
+    EXPECT_EQ(dosTimeToUnixTime(stamp), 951868800u);
+    // 2010-01-01 09:20:34
+    EXPECT_EQ(dosTimeToUnixTime(0x3C214A91), 1262337634u);
+    EXPECT_EQ(dosTimeToUnixTime(0), 0u);
+    setenv("TZ", "JST-9", 1);
+    EXPECT_EQ(dosTimeToUnixTime(0x3C214A91), 1262337634u - 9 * 3600);
+    setenv("TZ", "UTC", 1);
+}
+
+TEST(DosTime, AMonthOutsideTheYearLeavesTheStampAbsent) {
+    for (uint32_t month : {0u, 13u, 15u}) {
+        bool valid = true;
+        dosTimeToUnixTime((30u << 25) | (month << 21) | (1u << 16), &valid);
+        EXPECT_FALSE(valid) << month;
+        Read r = readOne(level0("x", 22, (30u << 25) | (month << 21) | (1u << 16)));
+        ASSERT_EQ(r.status, HeaderStatus::member);
+        EXPECT_EQ(r.header.hasModifiedTime, 0);
+    }
+}
+
+}  // namespace
+}  // namespace nivo

@@ -1,0 +1,310 @@
+// The static Huffman compressor, checked against the decoder: whatever it writes must decode to
+// the original bytes with the member's CRC-16, across methods, windows and block boundaries.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/member_header.h"
+#include "decode/crc16.h"
+#include "decode/methods.h"
+#include "tests/support/test_support.h"
+#include "tools/lzh_encoder.h"
+
+namespace nivo {
+namespace {
+
+// A fixed pseudo-random sequence, the same on every machine.
+class Random {
+public:
+    explicit Random(uint64_t seed) : x(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    uint32_t next() {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return static_cast<uint32_t>(x >> 16);
+    }
+
+private:
+    uint64_t x;
+};
+
+std::vector<uint8_t> randomBytes(size_t n, uint64_t seed) {
+    Random r(seed);
+    std::vector<uint8_t> v(n);
+    for (uint8_t& b : v) b = static_cast<uint8_t>(r.next());
+    return v;
+}
+
+// Words in random order with punctuation and line breaks: repeats at all distances, like text.
+std::vector<uint8_t> textBytes(size_t n, uint64_t seed) {
+    static const char* const words[] = {
+        "the", "archive", "member", "of", "and", "a", "to", "decoder", "block", "is", "in",
+        "window", "that", "for", "code", "length", "with", "as", "position", "table", "on",
+        "bits", "by", "this", "symbol", "from", "each", "match", "distance", "literal", "are",
+        "be", "or", "dictionary", "stream", "when", "its", "header", "one", "byte", "an",
+        "which", "tree", "it", "output", "not", "compressed", "size", "data", "file"};
+    Random r(seed);
+    std::string s;
+    while (s.size() < n) {
+        s += words[r.next() % (sizeof words / sizeof words[0])];
+        uint32_t p = r.next() % 16;
+        s += p == 0 ? ".\n" : p == 1 ? ", " : " ";
+    }
+    s.resize(n);
+    return {s.begin(), s.end()};
+}
+
+// Records of counters and small numbers: the kind of structure binary files have.
+std::vector<uint8_t> binaryBytes(size_t n, uint64_t seed) {
+    Random r(seed);
+    std::vector<uint8_t> v;
+    for (uint32_t i = 0; v.size() < n; ++i) {
+        uint32_t fields[4] = {i * 12, 0x00400000u + i * 4, r.next() % 8, 0xFFFFFFFFu - i};
+        for (uint32_t f : fields)
+            for (int k = 0; k < 4; ++k) v.push_back(static_cast<uint8_t>(f >> (8 * k)));
+    }
+    v.resize(n);
+    return v;
+}
+
+std::vector<uint8_t> compress(int method, const std::vector<uint8_t>& in, const EncoderOptions& options = {}) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(compressStaticHuffman(method, in.data(), in.size(), out, options));
+    return out;
+}
+
+// Decodes packed as the method and checks it gives back original, with its CRC-16.
+void expectRoundTrip(int method, const std::vector<uint8_t>& original, const std::vector<uint8_t>& packed) {
+    makeCrcTable();
+    test::VectorSink sink;
+    DecodeResult r = decodeMemberData(packed.data(), static_cast<uint32_t>(packed.size()), method,
+                                      static_cast<uint32_t>(original.size()), sink);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    EXPECT_FALSE(r.truncated);
+    EXPECT_FALSE(r.overran);
+    EXPECT_TRUE(sink.bytes == original) << "decoded " << sink.bytes.size() << " of " << original.size() << " bytes";
+    EXPECT_EQ(r.crc, updateCrc(0, original.data(), static_cast<uint32_t>(original.size())));
+}
+
+uint32_t windowOf(int method) { return 1u << dictBitsForMethod(method); }
+
+enum class Kind { text, binary, zeros, random };
+
+std::vector<uint8_t> makeInput(Kind kind, size_t n, uint64_t seed) {
+    switch (kind) {
+        case Kind::text: return textBytes(n, seed);
+        case Kind::binary: return binaryBytes(n, seed);
+        case Kind::zeros: return std::vector<uint8_t>(n, 0);
+        case Kind::random: return randomBytes(n, seed);
+    }
+    return {};
+}
+
+class EncoderMethod : public testing::TestWithParam<int> {};
+
+TEST_P(EncoderMethod, RoundTripsEveryKindAndSize) {
+    const int method = GetParam();
+    const int64_t w = windowOf(method);
+    struct Case {
+        const char* what;
+        Kind kind;
+        int64_t size;
+    };
+    const Case cases[] = {
+        {"empty", Kind::text, 0},
+        {"one byte", Kind::text, 1},
+        {"two bytes", Kind::zeros, 2},
+        {"three zeros", Kind::zeros, 3},
+        {"text below the window", Kind::text, w - 1},
+        {"text of the window", Kind::text, w},
+        {"text above the window", Kind::text, w + 1},
+        {"text of several windows", Kind::text, 3 * w + 7},
+        {"binary", Kind::binary, 40000},
+        {"zeros", Kind::zeros, 70000},
+        {"random", Kind::random, 20000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto in = makeInput(c.kind, static_cast<size_t>(c.size), static_cast<uint64_t>(c.size));
+        expectRoundTrip(method, in, compress(method, in));
+    }
+}
+
+TEST_P(EncoderMethod, ReachesExactlyTheWindowAndNoFurther) {
+    // A random run of 300 bytes repeated at distance d costs a few bytes as a match (and a
+    // little more header), or its full size as literals; the encoder must use the window to
+    // its last byte, and never beyond.
+    const int method = GetParam();
+    const uint32_t w = windowOf(method);
+    const auto run = randomBytes(300, 1);
+    for (uint32_t distance : {w, w + 1}) {
+        SCOPED_TRACE(distance);
+        std::vector<uint8_t> once = run;
+        auto filler = randomBytes(distance - run.size(), distance);
+        once.insert(once.end(), filler.begin(), filler.end());
+        std::vector<uint8_t> twice = once;
+        twice.insert(twice.end(), run.begin(), run.end());
+        auto packedOnce = compress(method, once);
+        auto packedTwice = compress(method, twice);
+        expectRoundTrip(method, twice, packedTwice);
+        if (distance == w) {
+            EXPECT_LT(packedTwice.size(), packedOnce.size() + 40);
+        } else {
+            EXPECT_GT(packedTwice.size(), packedOnce.size() + 250);
+        }
+    }
+}
+
+TEST_P(EncoderMethod, CrossesBlockBoundaries) {
+    const int method = GetParam();
+    // Zeros parse as one literal and then matches of 256: 1 + 256k bytes are k + 1 symbols.
+    // Blocks of four then end exactly at, just before and just after the data's end; blocks of
+    // matches alone use the single-value form for both codes.
+    EncoderOptions four;
+    four.maxBlockSymbols = 4;
+    for (uint32_t k : {2u, 3u, 4u, 7u, 8u, 9u}) {
+        SCOPED_TRACE(k);
+        std::vector<uint8_t> zeros(1 + 256 * k, 0);
+        auto packed = compress(method, zeros, four);
+        ASSERT_GE(packed.size(), 2u);
+        EXPECT_EQ(packed[0] << 8 | packed[1], static_cast<int>(std::min(k + 1, 4u)));  // first block's count
+        expectRoundTrip(method, zeros, packed);
+    }
+    for (uint32_t blockSymbols : {1u, 2u, 3u, 100u}) {
+        SCOPED_TRACE(blockSymbols);
+        EncoderOptions small;
+        small.maxBlockSymbols = blockSymbols;
+        auto text = textBytes(5000, blockSymbols);
+        auto packed = compress(method, text, small);
+        EXPECT_EQ(packed[0] << 8 | packed[1], static_cast<int>(blockSymbols));
+        expectRoundTrip(method, text, packed);
+    }
+    // Random bytes are almost all literals: the first block is full at 65535 symbols, and
+    // later blocks use matches that reach back into it.
+    auto random = randomBytes(66500, 7);
+    random.insert(random.end(), random.begin() + 63500, random.begin() + 64500);
+    auto tail = randomBytes(3500, 8);
+    random.insert(random.end(), tail.begin(), tail.end());
+    auto packed = compress(method, random);
+    EXPECT_EQ(packed[0] << 8 | packed[1], 65535);
+    expectRoundTrip(method, random, packed);
+}
+
+TEST_P(EncoderMethod, MembersCompressWhenItPaysAndAreStoredOtherwise) {
+    const int method = GetParam();
+    makeCrcTable();
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool compressed;
+    };
+    const Case cases[] = {
+        {"text", textBytes(30000, 3), true},
+        {"zeros", std::vector<uint8_t>(5000, 0), true},
+        {"random", randomBytes(5000, 3), false},
+        {"empty", {}, false},
+        {"one byte", {0x41}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto m = compressMember(method, "dir/name.txt", c.bytes, 1000000000u);
+        ASSERT_TRUE(m.has_value());
+        EXPECT_EQ(m->name, "dir/name.txt");
+        EXPECT_EQ(m->originalSize, c.bytes.size());
+        EXPECT_EQ(m->crc, updateCrc(0, c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
+        if (c.compressed) {
+            EXPECT_EQ(m->method, methodIds[method]);
+            EXPECT_LT(m->data.size(), c.bytes.size());
+            test::VectorSink sink;
+            DecodeResult r = decodeMemberData(m->data.data(), static_cast<uint32_t>(m->data.size()), method,
+                                              m->originalSize, sink);
+            EXPECT_EQ(r.status, DecodeStatus::complete);
+            EXPECT_EQ(r.crc, m->crc);
+            EXPECT_TRUE(sink.bytes == c.bytes);
+        } else {
+            EXPECT_EQ(m->method, "-lh0-");
+            EXPECT_TRUE(m->data == c.bytes);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, EncoderMethod, testing::Values(4, 5, 6, 7),
+                         [](const auto& p) { return "lh" + std::to_string(p.param); });
+
+TEST(Encoder, CompressesTextLikeAnArchiver) {
+    // Pure Huffman coding of this text would take about half its size; matches must do most
+    // of the work.
+    auto text = textBytes(200000, 11);
+    for (int method : {5, 7}) {
+        auto packed = compress(method, text);
+        EXPECT_LT(packed.size(), text.size() * 35 / 100) << "method " << method;
+    }
+}
+
+TEST(Encoder, RefusesMethodsItDoesNotWrite) {
+    std::vector<uint8_t> bytes = textBytes(100, 1);
+    for (int method : {1, 2, 3, 8, 9, 10, 11, -1, 12}) {
+        SCOPED_TRACE(method);
+        std::vector<uint8_t> out;
+        EXPECT_FALSE(compressStaticHuffman(method, bytes.data(), bytes.size(), out));
+        EXPECT_FALSE(compressMember(method, "a", bytes, 0).has_value());
+    }
+    auto stored = compressMember(methodStored, "a", bytes, 0);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->method, "-lh0-");
+    EXPECT_TRUE(stored->data == bytes);
+}
+
+TEST(LimitedHuffmanLengths, GivesOptimalLengthsWithinTheLimit) {
+    struct Case {
+        std::vector<uint32_t> freq;
+        std::vector<uint8_t> lengths;
+    };
+    const Case cases[] = {
+        {{1, 1, 2, 4}, {3, 3, 2, 1}},
+        {{5, 5, 5, 5}, {2, 2, 2, 2}},
+        {{0, 9, 0, 3}, {0, 1, 0, 1}},
+        {{0, 7, 0}, {0, 1, 0}},
+        {{0, 0}, {0, 0}},
+        {{10, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 4, 4, 4, 4, 4, 4, 4, 4}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> got(c.freq.size());
+        limitedHuffmanLengths(c.freq.data(), c.freq.size(), 16, got.data());
+        EXPECT_EQ(got, c.lengths);
+    }
+}
+
+TEST(LimitedHuffmanLengths, LimitsDeepCodesToACompleteCodeTheDecoderAccepts) {
+    // Fibonacci frequencies make an unlimited Huffman code as deep as the alphabet is long.
+    for (uint32_t maxBits : {16u, 12u, 8u}) {
+        SCOPED_TRACE(maxBits);
+        std::vector<uint32_t> freq(40);
+        uint32_t a = 1, b = 1;
+        for (uint32_t& f : freq) {
+            f = a;
+            uint32_t c = a + b;
+            a = b;
+            b = c;
+        }
+        std::vector<uint8_t> len(freq.size());
+        limitedHuffmanLengths(freq.data(), freq.size(), maxBits, len.data());
+        uint64_t kraft = 0;
+        for (size_t i = 0; i < len.size(); ++i) {
+            ASSERT_GE(len[i], 1);
+            ASSERT_LE(len[i], maxBits);
+            if (i > 0) {
+                EXPECT_LE(len[i], len[i - 1]) << "a more frequent symbol got a longer code";
+            }
+            kraft += uint64_t{1} << (maxBits - len[i]);
+        }
+        EXPECT_EQ(kraft, uint64_t{1} << maxBits);
+        StaticHuffmanState h{};
+        uint16_t table[256];
+        EXPECT_TRUE(buildTable(h, static_cast<int>(len.size()), len.data(), 8, table));
+    }
+}
+
+}  // namespace
+}  // namespace nivo

@@ -1,0 +1,379 @@
+// The table builder, the -lh4- to -lh7- block decoder and the dictionary loop around it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "decode/crc16.h"
+#include "decode/member_decoder.h"
+#include "decode/methods.h"
+#include "tests/support/bit_writer.h"
+#include "tests/support/test_support.h"
+
+namespace nivo {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::BitWriter;
+
+struct Table {
+    StaticHuffmanState h{};
+    uint16_t table[4096];
+    Table() { std::fill(std::begin(table), std::end(table), 0xABCD); }
+};
+
+TEST(BuildTable, ShortCodesFillTheDirectTable) {
+    Table t;
+    uint8_t lengths[2] = {1, 1};
+    ASSERT_TRUE(buildTable(t.h, 2, lengths, 8, t.table));
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(t.table[i], i < 128 ? 0 : 1) << i;
+
+    // One symbol of length 1: it fills the lower half, the upper half is cleared.
+    Table one;
+    uint8_t single[3] = {0, 1, 0};
+    ASSERT_TRUE(buildTable(one.h, 3, single, 8, one.table));
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(one.table[i], i < 128 ? 1 : 0) << i;
+
+    // All codes within the table: every entry written by a code.
+    Table full;
+    uint8_t lens[4] = {2, 2, 2, 2};
+    ASSERT_TRUE(buildTable(full.h, 4, lens, 8, full.table));
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(full.table[i], i / 64);
+}
+
+// Decodes the code of 16-bit left-aligned bits the way the decoders do.
+int lookUp(const Table& t, int n, int tableBits, uint32_t code16, int* steps) {
+    uint32_t j = t.table[code16 >> (16 - tableBits)];
+    *steps = 0;
+    for (uint32_t mask = 0x8000u >> tableBits; j >= uint32_t(n); mask >>= 1, ++*steps)
+        j = (code16 & mask) ? t.h.treeRight[j] : t.h.treeLeft[j];
+    return int(j);
+}
+
+TEST(BuildTable, LongCodesGoThroughTheTreeWithNodesWithoutGaps) {
+    // A complete code with lengths 1, 2, ..., 15, 16, 16.
+    const int n = 17;
+    uint8_t lengths[n];
+    for (int i = 0; i < 16; ++i) lengths[i] = uint8_t(i + 1);
+    lengths[16] = 16;
+    Table t;
+    ASSERT_TRUE(buildTable(t.h, n, lengths, 12, t.table));
+    uint32_t code = 0;
+    int maxNode = n - 1;
+    for (int s = 0; s < n; ++s) {
+        int len = lengths[s];
+        uint32_t code16 = code << (16 - len);
+        int steps;
+        EXPECT_EQ(lookUp(t, n, 12, code16, &steps), s);
+        EXPECT_EQ(steps, len > 12 ? len - 12 : 0);
+        EXPECT_LE(steps, 4);
+        code = (code + 1) << ((s + 1 < n ? lengths[s + 1] : len) - len);
+        (void)maxNode;
+    }
+    // Nodes are numbered from n upwards: the 4 levels below the table take nodes 17 to 20.
+    EXPECT_EQ(t.table[0xFFF], n);
+    EXPECT_EQ(t.h.treeRight[n], n + 1);
+    EXPECT_EQ(t.h.treeRight[n + 2], n + 3);
+}
+
+TEST(BuildTable, RefusesLengthsAbove16AndOverFullCodes) {
+    Table t;
+    uint8_t tooLong[3] = {1, 2, 17};
+    EXPECT_FALSE(buildTable(t.h, 3, tooLong, 8, t.table));
+    uint8_t overFull[3] = {1, 1, 1};
+    EXPECT_FALSE(buildTable(t.h, 3, overFull, 8, t.table));
+    uint8_t overFullLong[4] = {1, 1, 13, 13};
+    EXPECT_FALSE(buildTable(t.h, 4, overFullLong, 12, t.table));
+}
+
+TEST(BuildTable, AnEmptyCodeLeavesTheTableAsItWas) {
+    Table t;
+    t.table[5] = 77;
+    uint8_t none[4] = {};
+    EXPECT_TRUE(buildTable(t.h, 4, none, 8, t.table));
+    EXPECT_EQ(t.table[5], 77);
+}
+
+DecodeResult decode(const Bytes& data, int method, uint32_t originalSize, Bytes* out = nullptr,
+                    const ProgressReporter& progress = {}) {
+    makeCrcTable();
+    test::VectorSink sink;
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, sink, progress);
+    if (out) *out = sink.bytes;
+    return r;
+}
+
+TEST(StaticHuffman, SingleValueBlock) {
+    Bytes out;
+    DecodeResult r = decode({0x00, 0x03, 0x00, 0x00, 0x04, 0x10, 0x00}, 5, 3, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    EXPECT_EQ(out, Bytes(3, 0x41));
+    EXPECT_EQ(r.crc, 0x74A0);
+    r = decode({0x00, 0x03, 0x00, 0x00, 0x04, 0x10, 0x00}, 4, 3, &out);  // -lh4- reads it alike
+    EXPECT_EQ(r.crc, 0x74A0);
+}
+
+TEST(StaticHuffman, PreTreeCodedLengthsAndAnOverlappingMatch) {
+    Bytes out;
+    DecodeResult r = decode({0x00, 0x02, 0x20, 0x04, 0x30, 0x31, 0x36, 0x46, 0x40, 0x10}, 5, 6, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    EXPECT_EQ(out, Bytes(6, 0x61));
+    EXPECT_EQ(r.crc, 0xE313);
+}
+
+// A block whose three codes are single values: every symbol is `symbol`, every match has
+// position code `position`, and none costs a bit. posWidth: 4 for -lh4-/-lh5-, 5 otherwise.
+BitWriter& singleValueBlock(BitWriter& w, uint32_t count, uint32_t symbol, uint32_t position, int posWidth) {
+    return w.put(count, 16).put(0, 5).put(0, 5).put(0, 9).put(symbol, 9).put(0, posWidth).put(position, posWidth);
+}
+
+class RecordingSink final : public OutputSink {
+public:
+    bool write(const uint8_t* data, uint32_t count) override {
+        sizes.push_back(count);
+        bytes.insert(bytes.end(), data, data + count);
+        return !failAfter || --failAfter > 0;
+    }
+    std::vector<uint32_t> sizes;
+    Bytes bytes;
+    int failAfter = 0;
+};
+
+TEST(DictionaryLoop, WritesWholeDictionariesAndTheRestOnce) {
+    BitWriter w;
+    singleValueBlock(w, 0, 'z', 0, 4);  // 65536 symbols
+    Bytes data = w.bytes();
+    for (uint32_t size : {8192u, 16384u, 8193u, 0u}) {
+        RecordingSink sink;
+        DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        std::vector<uint32_t> expected(size / 8192, 8192);
+        if (size % 8192) expected.push_back(size % 8192);
+        EXPECT_EQ(sink.sizes, expected) << size;
+        EXPECT_EQ(sink.bytes, Bytes(size, 'z'));
+        if (size == 0) EXPECT_EQ(r.crc, 0);
+    }
+}
+
+TEST(DictionaryLoop, MatchesBeforeTheFirstByteCopySpacesAndTheLastOneIsWrittenWhole) {
+    BitWriter w;
+    singleValueBlock(w, 1, 256 + 7, 5, 4);  // one match of 10 bytes, d = 2^4 + 0 bits... code 5
+    Bytes out;
+    DecodeResult r = decode(w.bytes(), 5, 4, &out);
+    EXPECT_EQ(out, Bytes(10, 0x20));
+    EXPECT_TRUE(r.overran);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+}
+
+TEST(DictionaryLoop, AMatchAcrossTheDictionaryEndWrapsBothSides) {
+    // 8190 literals 'a' (one block), then a block of 'b' x 3, then one match of 6 from d = 2:
+    // the copy starts at 8191, crosses the end, and the full write happens in its middle.
+    BitWriter w;
+    singleValueBlock(w, 8190, 'a', 0, 4);
+    singleValueBlock(w, 3, 'b', 0, 4);
+    singleValueBlock(w, 1, 256 + 3, 2, 4).put(0, 1);  // position code 2: d = 2 + 1 extra bit (0)
+    RecordingSink sink;
+    Bytes data = w.bytes();
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 8199, sink);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    ASSERT_EQ(sink.bytes.size(), 8199u);
+    EXPECT_EQ(sink.sizes, (std::vector<uint32_t>{8192, 7}));
+    EXPECT_EQ(std::string(sink.bytes.end() - 9, sink.bytes.end()), "bbbbbbbbb");
+}
+
+TEST(StaticHuffman, PositionCodesByMethod) {
+    // -lh7- has 17 position codes: code 16 reads 15 extra bits, d from 32768 to 65535.
+    BitWriter w;
+    singleValueBlock(w, 40000, 'q', 0, 5);
+    singleValueBlock(w, 1, 256 + 0, 16, 5).put(0x7FFF, 15);  // d = 65535: 65536 back
+    Bytes out;
+    DecodeResult r = decode(w.bytes(), 7, 40003, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    Bytes expected(40000, 'q');
+    expected.insert(expected.end(), 3, 0x20);  // 65536 back: positions not yet written
+    EXPECT_EQ(out, expected);
+    // -lh5- has 14: a single position value of 14 lies outside its alphabet.
+    BitWriter bad;
+    singleValueBlock(bad, 1, 256, 14, 4);
+    EXPECT_EQ(decode(bad.bytes(), 5, 3).status, DecodeStatus::damaged);
+    // -lh6- has 16: 16 is outside, 15 inside.
+    BitWriter six;
+    singleValueBlock(six, 1, 256, 16, 5);
+    EXPECT_EQ(decode(six.bytes(), 6, 3).status, DecodeStatus::damaged);
+}
+
+TEST(StaticHuffman, DamagedBlockHeadersEndTheMember) {
+    struct Case {
+        const char* what;
+        Bytes data;
+    } cases[] = {
+        // Literal count 0 and a single value of 510 or more.
+        {"single symbol outside the alphabet", BitWriter().put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9).bytes()},
+        {"pre-tree single value outside", BitWriter().put(1, 16).put(0, 5).put(19, 5).bytes()},
+        // Pre-tree of 3 lengths 7+ with a run of 1 bits making a length of 17.
+        {"length above 16", BitWriter().put(1, 16).put(3, 5).bits("111 1111111111 0").put(1, 3).put(1, 3).put(0, 2).bytes()},
+        // Three pre-tree codes of length 1: over-full.
+        {"over-full pre-tree", BitWriter().put(1, 16).put(3, 5).put(1, 3).put(1, 3).put(1, 3).put(0, 2).bytes()},
+        // Literal count of 511: past the 510 lengths.
+        {"count past 510", BitWriter().put(1, 16).put(0, 5).put(2, 5).put(511, 9).bytes()},
+        // Pre-tree single value 2 (a run of 20 + 9 bits) running past 510.
+        {"zero run past 510", BitWriter().put(1, 16).put(0, 5).put(2, 5).put(500, 9).put(511, 9).bytes()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes out;
+        DecodeResult r = decode(c.data, 5, 1000, &out);
+        EXPECT_EQ(r.status, DecodeStatus::damaged);
+        EXPECT_LT(out.size(), 1000u);
+    }
+}
+
+TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
+    std::mt19937 rng(12345);
+    for (int method = 4; method <= 7; ++method) {
+        for (int trial = 0; trial < 200; ++trial) {
+            Bytes data(size_t(rng() % 600), 0);
+            for (uint8_t& b : data) b = uint8_t(rng());
+            Bytes out;
+            DecodeResult r = decode(data, method, 50000, &out);
+            // Either damaged, or decoded to the size (a match may run a little past it).
+            if (r.status == DecodeStatus::complete) {
+                EXPECT_GE(out.size(), 50000u);
+                EXPECT_LE(out.size(), 50000u + 256);
+            } else {
+                EXPECT_EQ(r.status, DecodeStatus::damaged);
+            }
+        }
+    }
+}
+
+TEST(StaticHuffman, ABlockCountOfZeroMeans65536Symbols) {
+    BitWriter w;
+    singleValueBlock(w, 0, 'k', 0, 4);
+    singleValueBlock(w, 1, 'm', 0, 4);
+    Bytes out;
+    DecodeResult r = decode(w.bytes(), 5, 65537, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    ASSERT_EQ(out.size(), 65537u);
+    EXPECT_EQ(out[65535], 'k');
+    EXPECT_EQ(out[65536], 'm');
+}
+
+TEST(StaticHuffman, DataThatRunsFarPastItsEndIsDamaged) {
+    // One literal per block of one symbol: after the data, zero bits make blocks of 65536
+    // zero symbols from almost nothing; the decoder must not take that for data.
+    BitWriter w;
+    singleValueBlock(w, 1, 'x', 0, 4);
+    DecodeResult r = decode(w.bytes(), 5, 1u << 30);
+    EXPECT_EQ(r.status, DecodeStatus::damaged);
+}
+
+// Records the positions that a run's progress bar is sent.
+class PositionRecorder : public FrontEnd {
+public:
+    void progressPosition(uint32_t p) override { positions.push_back(p); }
+    std::vector<uint32_t> positions;
+};
+
+TEST(Progress, PositionsFollowTheTwoFormulas) {
+    struct Case {
+        uint32_t total, done, produced, expected;
+    } cases[] = {{500, 0, 250, 50}, {1000000, 0, 250000, 25}, {1099, 0, 1099, 109}, {1000, 400, 100, 50}};
+    for (const Case& c : cases) {
+        RunValues run;
+        run.totalBytes = c.total;
+        run.bytesDone = c.done;
+        PositionRecorder fe;
+        ProgressReporter p{&run, &fe};
+        p.report(c.produced);
+        EXPECT_EQ(fe.positions, std::vector<uint32_t>{c.expected}) << c.total;
+        p.report(c.produced);  // unchanged: nothing sent
+        EXPECT_EQ(fe.positions.size(), 1u);
+    }
+    RunValues empty;
+    PositionRecorder fe;
+    ProgressReporter p{&empty, &fe};
+    p.report(100);
+    EXPECT_TRUE(fe.positions.empty());
+}
+
+TEST(Progress, EveryChangeIsSentOnceAndInOrder) {
+    RunValues run;
+    run.totalBytes = 123457;
+    PositionRecorder fe;
+    ProgressReporter p{&run, &fe};
+    std::vector<uint32_t> expected;
+    uint32_t last = 0;
+    for (uint32_t d = 0; d <= run.totalBytes; d += 7) {
+        p.report(d);
+        uint32_t pos = d / (run.totalBytes / 100);
+        if (pos != last) expected.push_back(last = pos);
+    }
+    EXPECT_EQ(fe.positions, expected);
+}
+
+TEST(StoredCopy, CopiesInBlocksWithTheCrcAndProgress) {
+    Bytes data(5000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    FILE* f = test::fileWithBytes(data);
+    RunValues run;
+    run.totalBytes = 5000;
+    PositionRecorder fe;
+    RecordingSink sink;
+    makeCrcTable();
+    DecodeResult r = storedCopy(f, &sink, 5000, ProgressReporter{&run, &fe});
+    std::fclose(f);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    EXPECT_EQ(sink.sizes, (std::vector<uint32_t>{2048, 2048, 904}));
+    EXPECT_EQ(sink.bytes, data);
+    EXPECT_EQ(r.crc, updateCrc(0, data.data(), 5000));
+    // Reported after each block: 2048, 4096 and 5000 bytes of 5000.
+    EXPECT_EQ(fe.positions, (std::vector<uint32_t>{40, 81, 100}));
+}
+
+TEST(StoredCopy, NothingForZeroBytesAndTruncationIsToldApart) {
+    FILE* f = test::fileWithBytes({1, 2, 3});
+    RecordingSink sink;
+    DecodeResult r = storedCopy(f, &sink, 0, {});
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    EXPECT_TRUE(sink.sizes.empty());
+    EXPECT_EQ(r.crc, 0);
+    r = storedCopy(f, &sink, 10, {});
+    EXPECT_EQ(r.status, DecodeStatus::damaged);
+    EXPECT_TRUE(r.truncated);
+    std::fclose(f);
+}
+
+TEST(Abort, StopsWithinOneSymbolAndWritesNothingMore) {
+    BitWriter w;
+    singleValueBlock(w, 0, 'a', 0, 4);
+    Bytes data = w.bytes();
+    RunValues run;
+    run.totalBytes = 60000;
+    struct Aborter : FrontEnd {
+        RunValues* run;
+        void progressPosition(uint32_t p) override {
+            if (p >= 50) run->keepRunning = 0;
+        }
+    } fe;
+    fe.run = &run;
+    RecordingSink sink;
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 60000, sink, ProgressReporter{&run, &fe});
+    EXPECT_EQ(r.status, DecodeStatus::aborted);
+    // Only whole dictionaries written before the abort reach the output.
+    EXPECT_EQ(sink.bytes.size(), 24576u);
+}
+
+TEST(WriteErrors, AreReportedAndStopTheMember) {
+    BitWriter w;
+    singleValueBlock(w, 0, 'a', 0, 4);
+    Bytes data = w.bytes();
+    RecordingSink sink;
+    sink.failAfter = 2;
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 60000, sink);
+    EXPECT_EQ(r.status, DecodeStatus::writeFailed);
+    EXPECT_EQ(sink.sizes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace nivo
