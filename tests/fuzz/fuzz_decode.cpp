@@ -12,8 +12,8 @@ using namespace nivo;
 
 namespace {
 
-// Large enough for several dictionaries and blocks, small enough to keep a run short.
-constexpr uint32_t maxOriginal = 1u << 18;
+// Twice the largest dictionary, so that every method wraps it; small enough to keep a run short.
+constexpr uint32_t maxOriginal = 1u << 17;
 // The longest match of any method: -lh3- codes 285 + 255, less its length offset.
 constexpr uint32_t longestMatch = 287;
 

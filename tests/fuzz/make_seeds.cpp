@@ -20,8 +20,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t maxArchiveMember = 16384;
-constexpr uint32_t maxDecodeInput = 32768;
-constexpr uint32_t maxOriginal = 1u << 18;  // as the decode target caps it
+constexpr uint32_t maxDecodeInput = 16384;
+constexpr uint32_t maxOriginal = 1u << 17;  // as the decode target caps it
 
 int written = 0;
 

@@ -28,7 +28,7 @@ rm -rf "$build/seeds"
 mkdir -p "$build/findings" "$build/logs" "$build/tmp"
 
 # Longest input per target: a few headers, a settings block, a member's data, a small archive.
-declare -A maxLen=([fuzz_header]=16384 [fuzz_settings]=2048 [fuzz_decode]=32772 [fuzz_extract]=32768)
+declare -A maxLen=([fuzz_header]=16384 [fuzz_settings]=2048 [fuzz_decode]=16388 [fuzz_extract]=32768)
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
