@@ -48,7 +48,11 @@ void ProgressReporter::reportProgress(uint32_t d) {
     uint64_t next;
     if (r.totalBytes <= 1000) {
         position = x * 100 / r.totalBytes;
-        next = (static_cast<uint64_t>(position + 1) * r.totalBytes + 99) / 100;
+        // (position + 1) * totalBytes + 99, divided by 100, without a 64-bit division (a
+        // library call on 32-bit targets): with position = 100a + b the 100a part divides out.
+        uint32_t a = position / 100;
+        uint32_t b = position % 100;
+        next = static_cast<uint64_t>(a) * r.totalBytes + ((b + 1) * r.totalBytes + 99) / 100;
     } else {
         uint32_t divisor = r.totalBytes / 100;
         position = x / divisor;

@@ -4,64 +4,13 @@
 //
 // Paths are taken relative to DIR (default: the current directory); folders are packed with
 // everything below them, in name order. Names are stored in code page 932.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
-#include "platform/posix_names.h"
+#include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
-
-namespace {
-
-bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool addPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel) {
-    std::string full = base.empty() ? rel : base + "/" + rel;
-    struct stat st {};
-    if (stat(full.c_str(), &st) != 0) {
-        std::fprintf(stderr, "mklzh: %s: %s\n", full.c_str(), std::strerror(errno));
-        return false;
-    }
-    std::string name;
-    if (!nivo::utf8ToCp932(rel, name)) {
-        std::fprintf(stderr, "mklzh: %s: name cannot be stored in code page 932\n", rel.c_str());
-        return false;
-    }
-    auto mtime = static_cast<uint32_t>(st.st_mtime);
-    if (S_ISDIR(st.st_mode)) {
-        nivo::appendMember(archive, nivo::folderMember(name + "/", mtime));
-        DIR* d = opendir(full.c_str());
-        if (!d) return false;
-        std::vector<std::string> entries;
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) entries.push_back(e->d_name);
-        closedir(d);
-        std::sort(entries.begin(), entries.end());
-        for (const auto& e : entries)
-            if (!addPath(archive, base, rel + "/" + e)) return false;
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-    if (!readFile(full, bytes)) {
-        std::fprintf(stderr, "mklzh: %s: cannot read\n", full.c_str());
-        return false;
-    }
-    if (bytes.size() > 0xFFFFFFFFu) return false;
-    nivo::appendMember(archive, nivo::storedMember(name, bytes, mtime));
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -79,7 +28,11 @@ int main(int argc, char** argv) {
         }
         std::string rel = argv[i];
         while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
-        if (!addPath(archive, base, rel)) return 1;
+        std::string error;
+        if (!nivo::packPath(archive, base, rel, error)) {
+            std::fprintf(stderr, "mklzh: %s\n", error.c_str());
+            return 1;
+        }
         ++added;
     }
     if (added == 0) {

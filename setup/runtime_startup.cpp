@@ -1,0 +1,68 @@
+// The process entry. The program links no C runtime start-up objects: msvcrt.dll sets itself
+// up when it is loaded, and the program takes no arguments, so all that is left is to run the
+// static constructors, find the show command and call WinMain. The C++ language support that
+// the compiler may call on is here too, on the C runtime's allocator.
+#include <windows.h>
+
+#include <cstdlib>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
+// The image's own header, placed by the linker: the module handle of the program.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// The linker brackets the .ctors entries with __CTOR_LIST__: a -1, the constructors in link
+// order, then a 0. They run last to first, as the C++ start-up runs them.
+extern "C" void (*__CTOR_LIST__[])();
+
+namespace {
+
+void runStaticConstructors() {
+    int count = 0;
+    while (__CTOR_LIST__[count + 1]) ++count;
+    while (count > 0) __CTOR_LIST__[count--]();
+}
+
+// The command line without the program's name, which is quoted when it holds spaces.
+char* argumentsOf(char* line) {
+    if (*line == '"') {
+        ++line;
+        while (*line && *line != '"') ++line;
+        if (*line == '"') ++line;
+    } else {
+        while (*line > ' ') ++line;
+    }
+    while (*line && *line <= ' ') ++line;
+    return line;
+}
+
+}  // namespace
+
+extern "C" void WinMainCRTStartup() {
+    runStaticConstructors();
+    STARTUPINFOA startup;
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+    int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr,
+                         argumentsOf(GetCommandLineA()), show);
+    ExitProcess(static_cast<UINT>(result));
+}
+
+void* operator new(size_t size) {
+    return std::malloc(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+// The process ends with ExitProcess, so static destructors never run and need not be kept.
+// (msvcrt.dll's own atexit is for its own start-up code and is not importable as a function.)
+extern "C" int __cdecl atexit(void (__cdecl*)()) {
+    return 0;
+}
+extern "C" void __cxa_pure_virtual() {
+    ExitProcess(3);
+}

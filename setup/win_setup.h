@@ -1,0 +1,39 @@
+// The Win32 front end of the setup: the pieces that start-up, the main window, the destination
+// dialog and the shortcuts share.
+#pragma once
+
+#include <windows.h>
+
+#include "archive/extraction_context.h"
+
+namespace nivo {
+
+// Messages of the program's own. PBM_SETPOS (WM_USER + 2) goes to the progress bar.
+constexpr UINT UM_START = WM_USER;             // start-up to the main window, sent once
+constexpr UINT UM_MEMBER_NAME = WM_USER + 1;   // worker: lParam is the member's name
+constexpr UINT UM_RUN_FINISHED = WM_USER + 3;  // worker, posted last: keepRunning still set
+constexpr UINT UM_RUN_ABORTED = WM_USER + 4;   // worker, posted last: the user aborted
+
+// Resources (resources/sfx.rc).
+constexpr WORD abortPanelResource = 101;
+constexpr WORD iconResource = 102;
+constexpr WORD destinationDialogResource = 103;
+constexpr int destinationEdit = 1000;
+constexpr int browseButton = 1001;
+constexpr int startMenuBox = 1002;  // then the Desktop box 1003 and the Send To box 1004
+
+// The three option bytes in the order of their check boxes and of the shortcuts: bit 0
+// offered (the box is enabled), bit 1 chosen (checked, the shortcut is made).
+constexpr int optionCount = 3;
+extern uint8_t ExtractionContext::* const optionFields[optionCount];
+constexpr uint8_t optionOffered = 1;
+constexpr uint8_t optionChosen = 2;
+
+INT_PTR CALLBACK destinationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// After a finished run: the chosen shortcuts, then the file to open.
+void createChosenShortcuts(ExtractionContext& context);
+void createShortcut(ExtractionContext& context, int specialFolder);
+void openLaunchCommand(ExtractionContext& context);
+
+}  // namespace nivo
