@@ -1,4 +1,5 @@
 #include "archive/extraction_context.h"
+#include "extract/path_helpers.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +9,9 @@ namespace nivo {
 const char defaultTitle[] = "Nivo SFX";
 
 namespace {
-FrontEnd silentFrontEnd;
+// Told nothing: the front end of a context that nobody watches.
+class SilentFrontEnd final : public FrontEnd {};
+SilentFrontEnd silentFrontEnd;
 }
 
 const char* problemText(Problem problem) {
@@ -31,10 +34,8 @@ const char* problemText(Problem problem) {
 
 void ProblemList::add(const char* name, Problem problem) {
     if (count < kept) {
-        Entry& e = entries[count];
-        std::strncpy(e.name, name, sizeof e.name - 1);
-        e.name[sizeof e.name - 1] = '\0';
-        e.problem = problem;
+        copyText(entries[count].name, sizeof entries[count].name, name);
+        entries[count].problem = problem;
     }
     ++count;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 
@@ -24,7 +25,7 @@ struct RunValues {
     uint32_t lastPercent = 0;  // the last position sent to the progress bar
     // The smallest bytesDone + d at which the position moves past lastPercent, so that the
     // per-symbol report is one comparison. Kept by reportProgress.
-    uint64_t nextReportAt = 0;
+    uint32_t nextReportAt = 0;
 };
 
 // What went wrong in a run, member by member. A run with problems is never reported as
@@ -74,7 +75,7 @@ public:
     // Decode and check every member without writing anything (the extractor's test command).
     bool testOnly = false;
     // Size of the archive file, so that no member's input buffer is sized past its end.
-    uint64_t archiveEnd = 0;
+    long archiveEnd = LONG_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default
 
     // Records a problem of the member and tells the front end.

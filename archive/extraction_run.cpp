@@ -4,6 +4,7 @@
 // extraction consumed or read ahead.
 #include "archive/extraction_run.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -21,23 +22,26 @@ uint32_t read32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// "(what at offset N)": the name under which a problem without a member name is listed.
+// "(what at offset N)": the name under which a problem without a member name is listed. Built
+// from its end backwards.
 void addProblemAt(ExtractionContext& context, const char* what, long offset, Problem problem) {
-    char digits[24];
-    int n = 0;
-    auto v = static_cast<unsigned long>(offset < 0 ? 0 : offset);
+    static const char at[] = " at offset ";
+    char where[48];
+    char* p = where + sizeof where;
+    *--p = '\0';
+    *--p = ')';
+    auto v = static_cast<unsigned long>(offset);
     do {
-        digits[n++] = static_cast<char>('0' + v % 10);
+        *--p = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v);
-    char where[80] = "(";
-    appendText(where, sizeof where, what);
-    appendText(where, sizeof where, " at offset ");
-    size_t at = std::strlen(where);
-    while (n) where[at++] = digits[--n];
-    where[at++] = ')';
-    where[at] = '\0';
-    context.addProblem(where, problem);
+    p -= sizeof at - 1;
+    std::memcpy(p, at, sizeof at - 1);
+    size_t n = std::strlen(what);  // "header" or "member"
+    p -= n;
+    std::memcpy(p, what, n);
+    *--p = '(';
+    context.addProblem(p, problem);
 }
 
 }  // namespace
@@ -53,14 +57,16 @@ uint32_t measureArchive(ExtractionContext& context) {
     uint8_t b[21];
     while (std::fread(b, 1, 1, f) == 1 && b[0] != 0) {
         if (std::fread(b + 1, 1, 20, f) != 20) break;
-        uint32_t compressed = read32(b + 7);
+        unsigned long compressed = read32(b + 7);
         total += read32(b + 11);
-        int64_t headerLength = b[20] == 2 ? (b[0] | b[1] << 8) : b[0] + 2;
-        int64_t skip = headerLength + static_cast<int64_t>(compressed) - 21;
-        int64_t at = std::ftell(f);
-        // A member that runs past the end of the file is the last one.
-        if (skip < 0 || (context.archiveEnd && at + skip >= static_cast<int64_t>(context.archiveEnd))) break;
-        if (std::fseek(f, static_cast<long>(skip), SEEK_CUR) != 0) break;
+        unsigned long headerLength = b[20] == 2 ? (b[0] | b[1] << 8) : b[0] + 2;
+        // A member that runs past the end of the file is the last one. Checked first, the
+        // sum below stays far from overflowing.
+        auto rest = static_cast<unsigned long>(context.archiveEnd - std::ftell(f));
+        if (compressed >= rest) break;
+        unsigned long skip = headerLength + compressed;
+        if (skip < 21 || skip - 21 >= rest) break;
+        if (std::fseek(f, static_cast<long>(skip - 21), SEEK_CUR) != 0) break;
     }
     std::fseek(f, start, SEEK_SET);
     return total;
@@ -71,10 +77,10 @@ void extractionRun(ExtractionContext& context) {
     FILE* f = context.archiveFile;
     // The end of the file bounds every seek and every input buffer.
     long start = std::ftell(f);
-    context.archiveEnd = UINT64_MAX / 2;
+    context.archiveEnd = LONG_MAX;
     if (std::fseek(f, 0, SEEK_END) == 0) {
         long end = std::ftell(f);
-        if (end >= 0) context.archiveEnd = static_cast<uint64_t>(end);
+        if (end >= 0) context.archiveEnd = end;
     }
     std::fseek(f, start, SEEK_SET);
     context.run.totalBytes = measureArchive(context);
@@ -99,15 +105,15 @@ void extractionRun(ExtractionContext& context) {
             notifyShell(context, ShellEvent::memberHandled, header.name);
         }
         context.run.bytesDone += header.originalSize;
-        int64_t next = static_cast<int64_t>(dataStart) + header.compressedSize;
         // A member cut short by the end of the file is the last one. Its extraction has
         // listed it when it missed bytes; a member that was whole without them (a decoder that
         // stopped early, a stored size below the compressed size) is listed here, since the
         // archive still ends inside it and whatever followed it is lost.
-        if (next > static_cast<int64_t>(context.archiveEnd) && context.problems.count == problemsBefore)
+        const auto left = static_cast<unsigned long>(context.archiveEnd - dataStart);
+        if (header.compressedSize > left && context.problems.count == problemsBefore)
             context.addProblem(header.name, Problem::truncated);
-        if (next >= static_cast<int64_t>(context.archiveEnd)) break;
-        if (std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) break;
+        if (header.compressedSize >= left) break;
+        if (std::fseek(f, dataStart + static_cast<long>(header.compressedSize), SEEK_SET) != 0) break;
     }
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
 }

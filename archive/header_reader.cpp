@@ -37,17 +37,11 @@ namespace {
 constexpr uint32_t level1Limit = 4096;  // a level-1 base header with all its extended headers
 constexpr uint32_t bufferSize = 65536;  // a level-2 header's 16-bit size
 
-uint16_t read16(ExtractionContext& context) {
-    const uint8_t* p = context.headerCursor;
-    context.headerCursor += 2;
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t read32(ExtractionContext& context) {
-    const uint8_t* p = context.headerCursor;
-    context.headerCursor += 4;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+// n bytes (2 or 4), least significant first.
+uint32_t littleEndian(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    while (n--) v = v << 8 | p[n];
+    return v;
 }
 
 bool readExact(FILE* f, uint8_t* dst, size_t n) {
@@ -72,26 +66,21 @@ uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
     static const uint16_t daysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
     if (valid) *valid = true;
     if (stamp == 0) return 0;
-    uint32_t year = 1980 + (stamp >> 25);
-    uint32_t month = (stamp >> 21) & 15;
-    uint32_t day = (stamp >> 16) & 31;
-    uint32_t hours = (stamp >> 11) & 31;
-    uint32_t minutes = (stamp >> 5) & 63;
-    uint32_t seconds = (stamp & 31) * 2;
+    const uint32_t year = 1980 + (stamp >> 25);
+    const uint32_t month = (stamp >> 21) & 15;
     if (month < 1 || month > 12) {
         if (valid) *valid = false;
         return 0;
     }
-    auto isLeap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
-    int64_t days = 0;
-    for (uint32_t y = 1970; y < year; ++y) days += isLeap(y) ? 366 : 365;
-    days += daysBefore[month - 1];
-    if (isLeap(year) && month >= 3) ++days;
-    days += static_cast<int64_t>(day) - 1;
-    int64_t t = ((days * 24 + hours) * 60 + minutes) * 60 + seconds + platform::timeZoneOffset();
-    if (t < 0) t = 0;
-    if (t > 0xFFFFFFFF) t = 0xFFFFFFFF;
-    return static_cast<uint32_t>(t);
+    // Gregorian leap years: divisible by 4, not by 100 unless by 400.
+    auto leap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    uint32_t days = daysBefore[month - 1] + ((stamp >> 16) & 31) - 1;
+    if (month >= 3 && leap(year)) ++days;
+    for (uint32_t y = 1970; y < year; ++y) days += leap(y) ? 366 : 365;
+    // Read as local standard time: seconds west of UTC are added. Unsigned 32-bit seconds, as
+    // the record holds them, last until 2106.
+    uint32_t seconds = ((days * 24 + ((stamp >> 11) & 31)) * 60 + ((stamp >> 5) & 63)) * 60 + (stamp & 31) * 2;
+    return seconds + static_cast<uint32_t>(platform::timeZoneOffset());
 }
 
 HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) {
@@ -116,14 +105,13 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     }
     if (!readExact(f, buffer + 21, size - 21)) return HeaderStatus::damaged;
 
-    context.headerCursor = buffer + 2;
     std::memcpy(header.method, buffer + 2, 5);
-    context.headerCursor += 5;
-    header.compressedSize = read32(context);
-    header.originalSize = read32(context);
-    header.timeStamp = read32(context);
-    context.headerCursor += 1;  // attribute
-    header.level = *context.headerCursor++;
+    header.compressedSize = littleEndian(buffer + 7, 4);
+    header.originalSize = littleEndian(buffer + 11, 4);
+    header.timeStamp = littleEndian(buffer + 15, 4);
+    header.level = level;
+    const uint8_t*& cursor = context.headerCursor;
+    cursor = buffer + 21;
 
     const uint8_t* fileName = nullptr;
     uint32_t fileNameLength = 0;
@@ -131,23 +119,18 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint32_t dirNameLength = 0;
 
     // S - N decides the layout; for level 2 it is taken on the header size itself.
-    uint32_t layout;
+    uint32_t layout = size;
     if (level != 2) {
-        fileNameLength = *context.headerCursor++;
-        fileName = context.headerCursor;
+        fileNameLength = *cursor++;
+        fileName = cursor;
         if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
-        context.headerCursor += fileNameLength;
+        cursor += fileNameLength;
         layout = static_cast<uint32_t>(first) - fileNameLength;
-    } else {
-        layout = size;
     }
-    if (layout >= 24) {
-        header.dataCrc = read16(context);
+    if (layout == 22 || layout >= 24) {
+        header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
         header.hasDataCrc = 1;
-        context.headerCursor += 1;  // operating-system identifier
-    } else if (layout == 22) {
-        header.dataCrc = read16(context);
-        header.hasDataCrc = 1;
+        cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
         context.frontEnd->unknownHeader();
         return HeaderStatus::unknownLayout;
@@ -158,32 +141,29 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         // buffer behind the base header; level 2 has them in the buffer already.
         uint32_t limit = size;
         if (level != 2) {
-            context.headerCursor = buffer + static_cast<uint32_t>(first);
+            cursor = buffer + static_cast<uint32_t>(first);
             limit = level1Limit;
         }
         uint32_t extendedBytes = 0;
         for (;;) {
-            if (static_cast<uint32_t>(context.headerCursor - buffer) + 2 > limit)
-                return HeaderStatus::damaged;
-            uint32_t z = read16(context);
+            uint32_t at = static_cast<uint32_t>(cursor - buffer) + 2;
+            if (at > limit) return HeaderStatus::damaged;
+            uint32_t z = littleEndian(cursor, 2);
             if (z == 0) break;
-            if (z < 3) return HeaderStatus::damaged;
-            uint32_t at = static_cast<uint32_t>(context.headerCursor - buffer);
-            if (at + z > limit) return HeaderStatus::damaged;
+            if (z < 3 || at + z > limit) return HeaderStatus::damaged;
             if (level != 2) {
                 if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
                 extendedBytes += z;
             }
-            uint8_t type = *context.headerCursor++;
-            const uint8_t* data = context.headerCursor;
+            const uint8_t type = buffer[at];
             if (type == 0x01) {
-                fileName = data;
+                fileName = buffer + at + 1;
                 fileNameLength = z - 3;
             } else if (type == 0x02) {
-                dirName = data;
+                dirName = buffer + at + 1;
                 dirNameLength = z - 3;
             }
-            context.headerCursor += z - 3;
+            cursor = buffer + at + z - 2;
         }
         if (level != 2) {
             if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
@@ -202,14 +182,9 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     header.name[dirLength + fileNameLength] = '\0';
     slashBackslashes(header.name, std::strlen(header.name));
 
-    if (level == 2) {
-        header.modifiedTime = header.timeStamp;
-        header.hasModifiedTime = 1;
-    } else {
-        bool valid = true;
-        header.modifiedTime = dosTimeToUnixTime(header.timeStamp, &valid);
-        header.hasModifiedTime = valid ? 1 : 0;
-    }
+    bool valid = true;
+    header.modifiedTime = level == 2 ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
+    header.hasModifiedTime = valid;
     return HeaderStatus::member;
 }
 

@@ -341,7 +341,7 @@ int main(int argc, char** argv) {
         return exitOk;
     }
     ExtractionContext context;
-    SetupSettings settings;
+    SetupSettings settings{};
     if (!openArchive(context, options.file, settings)) return exitUnreadable;
     if (options.command == 'l') return listMembers(context, options.file);
     return runExtraction(context, options, settings);

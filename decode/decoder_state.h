@@ -105,28 +105,9 @@ inline bool readFarPastEnd(const DecoderState& s) {
     return s.padBytes != 0 && static_cast<uint64_t>(s.padBytes) * 8 > s.bitCount + 64;
 }
 
-// Tops the bit buffer up to at least 56 valid bits.
-inline void fillBitBuffer(DecoderState& s) {
-    if (s.compressedLeft >= 8 && s.inputEnd - s.inputPos >= 8) {
-        // Eight bytes at once; the bits of the partial last byte land below bitCount and are
-        // the true next bits, so the next refill ORs the same values over them.
-        const uint8_t* p = s.inputBuffer + s.inputPos;
-        uint64_t v = static_cast<uint64_t>(p[0]) << 56 | static_cast<uint64_t>(p[1]) << 48 |
-                     static_cast<uint64_t>(p[2]) << 40 | static_cast<uint64_t>(p[3]) << 32 |
-                     static_cast<uint64_t>(p[4]) << 24 | static_cast<uint64_t>(p[5]) << 16 |
-                     static_cast<uint64_t>(p[6]) << 8 | static_cast<uint64_t>(p[7]);
-        s.bitBuffer |= v >> s.bitCount;
-        uint32_t bytes = (63 - s.bitCount) >> 3;
-        s.inputPos += bytes;
-        s.compressedLeft -= bytes;
-        s.bitCount += bytes * 8;
-        return;
-    }
-    while (s.bitCount <= 56) {
-        s.bitBuffer |= static_cast<uint64_t>(readInputByte(s)) << (56 - s.bitCount);
-        s.bitCount += 8;
-    }
-}
+// Tops the bit buffer up to at least 56 valid bits. Called only when fewer bits are left
+// than a look-up needs, so it lives out of line: one copy, off the hot path.
+void fillBitBuffer(DecoderState& s);
 
 // The next n bits (1 to 32) without consuming them.
 inline uint32_t peekBits(DecoderState& s, uint32_t n) {

@@ -6,6 +6,7 @@
 // through a binary tree: the entry holds a node number (alphabetSize or more), and each further
 // bit picks treeRight (1) or treeLeft (0) until a symbol is reached.
 #include "decode/methods.h"
+#include "decode/table_walk.h"
 
 namespace nivo {
 
@@ -65,6 +66,25 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
         *slot = static_cast<uint16_t>(s);
     }
     return true;
+}
+
+uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
+                  const uint8_t* lengths) {
+    const StaticHuffmanState& h = s.huff;
+    uint32_t window = nextBits(s, codeBits);
+    uint32_t mask = 1u << (15 - tableBits);
+    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
+        if (step == 16) {
+            s.damaged = true;
+            return 0;
+        }
+        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
+    }
+    if (lengths[j] <= tableBits) {
+        s.damaged = true;
+        return 0;
+    }
+    return j;
 }
 
 }  // namespace nivo

@@ -28,7 +28,7 @@ constexpr uint32_t lh3SymbolCount = 286;
 constexpr uint32_t escapeSymbol = 285;
 
 // Row 0: 64 codes of 3 to 8 bits (-lh1-). Row 1: 128 codes of 2 to 9 bits (-lh3-).
-constexpr int32_t readyMadeTables[2][16] = {
+constexpr uint8_t readyMadeTables[2][16] = {  // every value fits a byte
     {3, 1, 4, 12, 24, 48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     {2, 1, 1, 3, 6, 13, 31, 78, 0, 0, 0, 0, 0, 0, 0, 0},
 };
@@ -37,10 +37,10 @@ constexpr int32_t readyMadeTables[2][16] = {
 
 void setReadyMadeLengths(DecoderState& s, int row) {
     StaticHuffmanState& h = s.huff;
-    const int32_t* cursor = readyMadeTables[row];
-    int32_t length = *cursor++;
+    const uint8_t* cursor = readyMadeTables[row];
+    uint32_t length = *cursor++;
     for (uint32_t i = 0; i < h.tablePosCodeCount; ++i) {
-        while (*cursor == static_cast<int32_t>(i)) {
+        while (*cursor == i) {
             ++length;
             ++cursor;
         }

@@ -37,31 +37,49 @@ bool FileSink::write(const uint8_t* data, uint32_t count) {
 
 void ProgressReporter::reportProgress(uint32_t d) {
     RunValues& r = *run;
-    if (r.totalBytes == 0) {
-        r.nextReportAt = UINT64_MAX;
-        return;
-    }
+    r.nextReportAt = UINT32_MAX;
+    if (r.totalBytes == 0) return;
     // The position as a bar of 0 to 100 shows it. The two formulas keep the multiplication
-    // away from large totals and the division away from a divisor of 0.
+    // away from large totals and the division away from a divisor of 0. Beside it, the
+    // smallest byte count at which the position moves on, so that the reports in between
+    // cost one comparison.
     uint32_t x = r.bytesDone + d;
     uint32_t position;
-    uint64_t next;
     if (r.totalBytes <= 1000) {
         position = x * 100 / r.totalBytes;
-        // (position + 1) * totalBytes + 99, divided by 100, without a 64-bit division (a
-        // library call on 32-bit targets): with position = 100a + b the 100a part divides out.
-        uint32_t a = position / 100;
-        uint32_t b = position % 100;
-        next = static_cast<uint64_t>(a) * r.totalBytes + ((b + 1) * r.totalBytes + 99) / 100;
+        // Counts near the total (the only ones a run produces) cannot overflow here.
+        r.nextReportAt = x < 0x01000000 ? ((position + 1) * r.totalBytes + 99) / 100 : x + 1;
     } else {
         uint32_t divisor = r.totalBytes / 100;
         position = x / divisor;
-        next = static_cast<uint64_t>(position + 1) * divisor;
+        uint32_t next = x - x % divisor + divisor;
+        if (next > x) r.nextReportAt = next;
     }
-    r.nextReportAt = next;
     if (position != r.lastPercent) {
         r.lastPercent = position;
         if (frontEnd) frontEnd->progressPosition(position);
+    }
+}
+
+void fillBitBuffer(DecoderState& s) {
+    if (s.compressedLeft >= 8 && s.inputEnd - s.inputPos >= 8) {
+        // Eight bytes at once; the bits of the partial last byte land below bitCount and are
+        // the true next bits, so the next refill ORs the same values over them.
+        const uint8_t* p = s.inputBuffer + s.inputPos;
+        uint64_t v = static_cast<uint64_t>(p[0]) << 56 | static_cast<uint64_t>(p[1]) << 48 |
+                     static_cast<uint64_t>(p[2]) << 40 | static_cast<uint64_t>(p[3]) << 32 |
+                     static_cast<uint64_t>(p[4]) << 24 | static_cast<uint64_t>(p[5]) << 16 |
+                     static_cast<uint64_t>(p[6]) << 8 | static_cast<uint64_t>(p[7]);
+        s.bitBuffer |= v >> s.bitCount;
+        uint32_t bytes = (63 - s.bitCount) >> 3;
+        s.inputPos += bytes;
+        s.compressedLeft -= bytes;
+        s.bitCount += bytes * 8;
+        return;
+    }
+    while (s.bitCount <= 56) {
+        s.bitBuffer |= static_cast<uint64_t>(readInputByte(s)) << (56 - s.bitCount);
+        s.bitCount += 8;
     }
 }
 
@@ -120,12 +138,11 @@ bool MemberDecoder::allocateInputBuffer(uint32_t size) {
     }
     // The whole member in one block where memory allows, but never more than the file holds:
     // a header that claims 4 GB in a small file must not allocate 4 GB.
-    uint64_t n = size;
-    if (n > inputLimit) n = inputLimit;
+    uint32_t n = size < inputLimit ? size : inputLimit;
     uint64_t available = platform::freePhysicalMemory();
-    if (available != 0 && n > available) n = available;
+    if (available != 0 && available < n) n = static_cast<uint32_t>(available);
     if (n == 0) n = 1;
-    s.inputBufferSize = static_cast<uint32_t>(n);
+    s.inputBufferSize = n;
     s.inputBuffer = static_cast<uint8_t*>(std::malloc(s.inputBufferSize));
     if (!s.inputBuffer) {
         s.inputBufferSize = 16384;
@@ -152,27 +169,31 @@ bool MemberDecoder::flushDictionary(uint32_t count, DecodeResult& result) {
 DecodeResult MemberDecoder::run() {
     DecodeResult result;
     DecoderState& s = state;
-    if (methodIndex < 1 || methodIndex > 9 || !methodTable[methodIndex].decodeInit ||
-        dictBits < 1 || dictBits > 16) {
+    if (methodIndex < 1 || methodIndex > 9 || dictBits < 1 || dictBits > 16) {
         result.status = DecodeStatus::unsupported;
         return result;
     }
-    const MethodOps ops = methodTable[methodIndex];
     s.inputStream = inputStream;
     s.compressedLeft = compressedSize;
     s.dictBits = static_cast<uint16_t>(dictBits);
-
     dictionarySize = 1u << dictBits;
     s.dictionarySize = dictionarySize;
     s.dictionary = static_cast<uint8_t*>(std::malloc(dictionarySize));
     if (!s.dictionary || !allocateInputBuffer(compressedSize)) {
-        release();
         result.status = DecodeStatus::noMemory;
-        return result;
+    } else {
+        std::memset(s.dictionary, 0x20, dictionarySize);
+        result.status = decodeSymbols(result);
     }
-    std::memset(s.dictionary, 0x20, dictionarySize);
-    ops.decodeInit(s);
+    result.truncated = s.truncated;
+    release();
+    return result;
+}
 
+DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
+    DecoderState& s = state;
+    const MethodOps ops = methodTable[methodIndex];
+    ops.decodeInit(s);
     uint8_t* const dict = s.dictionary;
     const uint32_t size = dictionarySize;
     const uint32_t mask = size - 1;
@@ -183,19 +204,14 @@ DecodeResult MemberDecoder::run() {
 
     while (produced < originalSize) {
         uint32_t code = ops.decodeSymbol(s);
+        uint32_t length = 1;
         if (code <= 255) {
             dict[s.dictPos++] = static_cast<uint8_t>(code);
-            if (s.dictPos == size) {
-                if (!flushDictionary(size, result)) goto writeFailed;
-                s.dictPos = 0;
-            }
-            ++produced;
         } else {
-            uint32_t length = code - lengthOffset;
+            length = code - lengthOffset;
             uint32_t d = ops.decodeDistance(s);
             uint32_t src = (s.dictPos - d - 1) & mask;
             uint32_t dst = s.dictPos;
-            produced += length;
             if (src + length <= size && dst + length <= size) {
                 // Neither side wraps. Without overlap the copy is one block; with it, byte by
                 // byte, so that a short distance repeats what it has just written.
@@ -205,47 +221,35 @@ DecodeResult MemberDecoder::run() {
                     for (uint32_t i = 0; i < length; ++i) dict[dst + i] = dict[src + i];
                 }
                 s.dictPos = dst + length;
-                if (s.dictPos == size) {
-                    if (!flushDictionary(size, result)) goto writeFailed;
-                    s.dictPos = 0;
-                }
             } else {
+                // Source and destination wrap at the end of the dictionary independently; a
+                // full dictionary is written out in the middle of the match.
                 for (uint32_t i = 0; i < length; ++i) {
-                    dict[s.dictPos++] = dict[(src + i) & mask];
-                    if (s.dictPos == size) {
-                        if (!flushDictionary(size, result)) goto writeFailed;
+                    dict[s.dictPos] = dict[(src + i) & mask];
+                    if (++s.dictPos == size) {
+                        if (!flushDictionary(size, result)) return DecodeStatus::writeFailed;
                         s.dictPos = 0;
                     }
                 }
             }
         }
+        if (s.dictPos == size) {
+            if (!flushDictionary(size, result)) return DecodeStatus::writeFailed;
+            s.dictPos = 0;
+        }
+        produced += length;
         s.decodedCount = static_cast<uint32_t>(produced);
         if (s.damaged || readFarPastEnd(s)) {
-            // What was decoded before the damage is written, so that the caller can decide
-            // what to keep; the member itself has failed.
-            if (s.dictPos && !flushDictionary(s.dictPos, result)) goto writeFailed;
-            result.status = DecodeStatus::damaged;
-            result.truncated = s.truncated;
-            release();
-            return result;
+            // What came before the damage still goes out; the member itself has failed.
+            flushDictionary(s.dictPos, result);
+            return DecodeStatus::damaged;
         }
         progress.report(s.decodedCount);
-        if (progress.aborted()) {
-            result.status = DecodeStatus::aborted;
-            release();
-            return result;
-        }
+        if (progress.aborted()) return DecodeStatus::aborted;
     }
-    if (s.dictPos != 0 && !flushDictionary(s.dictPos, result)) goto writeFailed;
-    result.truncated = s.truncated;
     result.overran = produced > originalSize;
-    release();
-    return result;
-
-writeFailed:
-    result.status = DecodeStatus::writeFailed;
-    release();
-    return result;
+    if (s.dictPos != 0 && !flushDictionary(s.dictPos, result)) return DecodeStatus::writeFailed;
+    return DecodeStatus::complete;
 }
 
 DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress) {

@@ -84,7 +84,7 @@ public:
     void useMemoryInput(const uint8_t* data);
     void setProgress(const ProgressReporter& reporter) { progress = reporter; }
     // Cap for the input buffer, normally the bytes that remain in the archive file.
-    void setInputLimit(uint64_t bytes) { inputLimit = bytes; }
+    void setInputLimit(uint32_t bytes) { inputLimit = bytes; }
 
     DecodeResult run();
     // Sizes and allocates the input buffer (at most size bytes) and fills it once.
@@ -93,6 +93,7 @@ public:
     DecoderState state;
 
 private:
+    DecodeStatus decodeSymbols(DecodeResult& result);
     bool flushDictionary(uint32_t count, DecodeResult& result);
     void release();
 
@@ -104,7 +105,7 @@ private:
     int dictBits;
     int methodIndex;
     const uint8_t* memoryInput = nullptr;
-    uint64_t inputLimit = UINT64_MAX;
+    uint32_t inputLimit = UINT32_MAX;
     ProgressReporter progress;
 };
 

@@ -34,25 +34,9 @@ inline void dropBits(DecoderState& s, uint32_t n) {
 // Finishes a look-up whose table entry j is a tree node: follows the bits after the first
 // tableBits, with at least 16 bits in the buffer. A walk past 16 bits, or one that ends on a
 // code no longer than the table, comes from damaged lengths: the member is marked damaged and
-// symbol 0 stands in.
-inline uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
-                         const uint8_t* lengths) {
-    const StaticHuffmanState& h = s.huff;
-    uint32_t window = nextBits(s, codeBits);
-    uint32_t mask = 1u << (15 - tableBits);
-    for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
-        if (step == 16) {
-            s.damaged = true;
-            return 0;
-        }
-        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
-    }
-    if (lengths[j] <= tableBits) {
-        s.damaged = true;
-        return 0;
-    }
-    return j;
-}
+// symbol 0 stands in. Only codes longer than the direct table come here, so it is out of line.
+uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
+                  const uint8_t* lengths);
 
 // One symbol of a code with a 12-bit direct table in symTable and lengths in symLen.
 inline uint32_t decodeWithSymTable(DecoderState& s, uint32_t alphabet) {

@@ -44,16 +44,12 @@ void setMemberTime(const char* path, const MemberHeader& header) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
 }
 
+// What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r) {
-    switch (r.status) {
-    case DecodeStatus::damaged: return r.truncated ? Problem::truncated : Problem::damagedData;
-    case DecodeStatus::noMemory: return Problem::noMemory;
-    case DecodeStatus::writeFailed: return Problem::writeFailed;
-    case DecodeStatus::unsupported: return Problem::unknownMethod;
-    case DecodeStatus::complete:
-    case DecodeStatus::aborted: break;
-    }
-    return Problem::damagedData;
+    static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
+                                       Problem::noMemory, Problem::writeFailed, Problem::unknownMethod};
+    if (r.status == DecodeStatus::damaged && r.truncated) return Problem::truncated;
+    return byStatus[static_cast<int>(r.status)];
 }
 
 // The checks on a member whose data was transferred to its full length.
@@ -105,89 +101,63 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
     MemberDecoder decoder(context.archiveFile, out ? *out : discard, header.originalSize,
                           header.compressedSize, dictBitsForMethod(methodIndex), methodIndex);
     decoder.setProgress(progress);
-    if (context.archiveEnd) {
-        long at = std::ftell(context.archiveFile);
-        if (at >= 0) decoder.setInputLimit(context.archiveEnd > uint64_t(at) ? context.archiveEnd - uint64_t(at) : 0);
-    }
+    long at = std::ftell(context.archiveFile);
+    unsigned long rest = at >= 0 && at < context.archiveEnd ? static_cast<unsigned long>(context.archiveEnd - at) : 0;
+    decoder.setInputLimit(rest < UINT32_MAX ? static_cast<uint32_t>(rest) : UINT32_MAX);
     return decoder.run();
 }
+
+namespace {
+
+MemberResult refuse(ExtractionContext& context, const MemberHeader& header, Problem problem) {
+    context.addProblem(header.name, problem);
+    return MemberResult::proceed;
+}
+
+// A folder entry is made, never decoded, with or without its final "/".
+MemberResult makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
+    // Some archivers store a symbolic link as a folder entry "name|target".
+    if (std::strchr(path, '|')) return refuse(context, header, Problem::linkRefused);
+    if (context.testOnly) return MemberResult::proceed;
+    size_t n = std::strlen(path);
+    if (path[n - 1] != '/' && !appendText(path, pathBufferSize, "/"))
+        return refuse(context, header, Problem::nameTooLong);
+    if (!makeParentDirectories(context, path)) return refuse(context, header, Problem::cannotCreate);
+    path[n] = '\0';
+    setMemberTime(path, header);
+    return MemberResult::proceed;
+}
+
+}  // namespace
 
 MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     char path[pathBufferSize];
     const int index = methodIndex(header);
-    if (index < 0) {
-        context.addProblem(header.name, Problem::unknownMethod);
-        return MemberResult::proceed;
-    }
-    if (!memberOutputPath(header.name, path, sizeof path)) {
-        context.addProblem(header.name, Problem::outsideDestination);
-        return MemberResult::proceed;
-    }
-    if (index == methodFolder) {
-        // Some archivers store a symbolic link as a folder entry "name|target".
-        if (std::strchr(path, '|')) {
-            context.addProblem(header.name, Problem::linkRefused);
-            return MemberResult::proceed;
-        }
-        if (context.testOnly) return MemberResult::proceed;
-        // A folder entry is made, never decoded, with or without its final "/".
-        size_t n = std::strlen(path);
-        if (path[n - 1] != '/' && !appendText(path, sizeof path, "/")) {
-            context.addProblem(header.name, Problem::nameTooLong);
-            return MemberResult::proceed;
-        }
-        if (!foldersAreReal(path)) {
-            context.addProblem(header.name, Problem::outsideDestination);
-            return MemberResult::proceed;
-        }
-        if (!makeParentDirectories(context, path)) {
-            context.addProblem(header.name, Problem::cannotCreate);
-            return MemberResult::proceed;
-        }
-        path[n] = '\0';
-        setMemberTime(path, header);
-        return MemberResult::proceed;
-    }
+    if (index < 0) return refuse(context, header, Problem::unknownMethod);
+    if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
+        return refuse(context, header, Problem::outsideDestination);
+    if (index == methodFolder) return makeFolder(context, header, path);
 
-    if (context.testOnly) {
-        DecodeResult r = transferMemberData(context, nullptr, header, path, index);
-        context.outputPath[0] = '\0';
-        if (r.status == DecodeStatus::aborted) return MemberResult::stop;
-        if (r.status != DecodeStatus::complete) context.addProblem(header.name, problemOf(r));
-        else checkComplete(context, header, r);
-        return MemberResult::proceed;
-    }
-
-    if (!foldersAreReal(path)) {
-        context.addProblem(header.name, Problem::outsideDestination);
-        return MemberResult::proceed;
-    }
-    platform::unlinkFile(path);  // existing files are replaced without asking
-    FILE* f = openOutputFile(context, path);
-    if (!f) {
-        context.addProblem(header.name, Problem::cannotCreate);
-        return MemberResult::proceed;
+    FILE* f = nullptr;
+    if (!context.testOnly) {
+        platform::unlinkFile(path);  // existing files are replaced without asking
+        f = openOutputFile(context, path);
+        if (!f) return refuse(context, header, Problem::cannotCreate);
     }
     FileSink sink(f);
-    DecodeResult r = transferMemberData(context, &sink, header, path, index);
-    bool closed = std::fclose(f) == 0;
-    if (r.status == DecodeStatus::complete && !closed) r.status = DecodeStatus::writeFailed;
-
-    if (r.status == DecodeStatus::aborted) {
-        platform::unlinkFile(path);
-        context.outputPath[0] = '\0';
-        return MemberResult::stop;
-    }
-    if (r.status != DecodeStatus::complete) {
-        platform::unlinkFile(path);
-        context.outputPath[0] = '\0';
-        context.addProblem(header.name, problemOf(r));
-        return MemberResult::proceed;
-    }
-    // Complete: a late abort must not delete this member, but it still ends the run.
+    DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, path, index);
+    if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
+    // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
-    setMemberTime(path, header);
+    if (r.status != DecodeStatus::complete) {
+        // Nothing half-written stays behind, whatever stopped it.
+        if (f) platform::unlinkFile(path);
+        if (r.status == DecodeStatus::aborted) return MemberResult::stop;
+        return refuse(context, header, problemOf(r));
+    }
+    if (f) setMemberTime(path, header);
     checkComplete(context, header, r);
+    // An abort that came after the member's data still ends the run.
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
 }
 

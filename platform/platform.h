@@ -34,7 +34,6 @@ const char* problemText(Problem problem);
 
 class FrontEnd {
 public:
-    virtual ~FrontEnd() = default;
     // Before each member is extracted; the text is the member's stored name.
     virtual void memberName(const char* name) { (void)name; }
     // A new position of the progress bar, 0 to 100 (a little more near the end of a run).
@@ -46,6 +45,9 @@ public:
     // The run's very last action: aborted is true when keepRunning was cleared. The problems
     // of the run are in the context's problem list.
     virtual void runEnded(bool aborted) { (void)aborted; }
+
+protected:
+    ~FrontEnd() = default;  // front ends are never deleted through this interface
 };
 
 namespace platform {

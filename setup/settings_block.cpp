@@ -20,9 +20,9 @@ bool readByte(ExtractionContext& context, uint8_t& value) {
 // A length byte and the text behind it, terminated.
 bool readText(ExtractionContext& context, char (&text)[256]) {
     uint8_t length;
-    if (!readByte(context, length)) return false;
-    std::memset(text, 0, sizeof text);
-    return readSettingsBytes(context, length, text);
+    if (!readByte(context, length) || !readSettingsBytes(context, length, text)) return false;
+    text[length] = '\0';
+    return true;
 }
 
 bool hasDrive(const char* text) {
@@ -91,7 +91,7 @@ void composeDestination(const char* text, bool programFiles, char* out, uint32_t
 }
 
 bool readSetupSettings(ExtractionContext& context) {
-    SetupSettings settings;
+    SetupSettings settings;  // readSettingsBlock clears it
     if (!readSettingsBlock(context, settings)) return false;
     if (!settings.present) {
         return ExtractionContext::replaceText(context.titleText, defaultTitle) &&

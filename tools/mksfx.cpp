@@ -32,7 +32,7 @@ const char usage[] =
     "\n"
     "Builds the self-extracting file OUTPUT from the Windows program image, a settings block\n"
     "and an LZH archive: an existing one, or one packed from the files and folders PATH\n"
-    "(stored members, names relative to DIR).\n"
+    "(names relative to DIR).\n"
     "\n"
     "Settings (texts in UTF-8, stored in code page 932, at most 255 bytes each):\n"
     "  --title TEXT          caption of the dialog and the progress window\n"
@@ -51,6 +51,8 @@ const char usage[] =
     "OPTION is never (0), offered (1), always (2), checked (3: offered and chosen), or a\n"
     "number from 0 to 255: bit 0 enables the check box, bit 1 checks it.\n"
     "\n"
+    "  -m, --method METHOD   for files packed here: lh0 (stored, the default), lh5, lh6 or\n"
+    "                        lh7; a file that does not get smaller is stored\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, else the\n"
     "                        build's)\n"
     "  --help                this text\n"
@@ -72,6 +74,7 @@ struct Options {
     int block = -1;  // -1: present when any setting is given; 0: absent; 1: present
     std::string stub, output, archive, base;
     std::vector<std::string> paths;
+    int method = 0;  // for files packed here: 0 stored, 5 to 7 compressed
 };
 
 int usageError(const std::string& message) {
@@ -183,6 +186,10 @@ int parseArguments(int argc, char** argv, Options& o) {
             if (!value(o.archive)) return usageError("--archive needs a file");
         } else if (a == "-C") {
             if (!value(o.base)) return usageError("-C needs a folder");
+        } else if (a == "--method" || a == "-m") {
+            std::string m;
+            if (!value(m) || (o.method = nivo::packMethodIndex(m)) < 0)
+                return usageError(a + " needs lh0, lh5, lh6 or lh7");
         } else if (a == "--") {
             optionsEnded = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -252,7 +259,7 @@ int main(int argc, char** argv) {
         for (std::string rel : o.paths) {
             while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
             std::string error;
-            if (!nivo::packPath(archive, o.base, rel, error)) {
+            if (!nivo::packPath(archive, o.base, rel, error, o.method)) {
                 std::fprintf(stderr, "mksfx: %s\n", error.c_str());
                 return exitFailure;
             }

@@ -87,7 +87,7 @@ TEST(SizeLimits, InputBufferNeverExceedsWhatTheFileHolds) {
     ASSERT_NE(f, nullptr);
     test::VectorSink sink;
     MemberDecoder decoder(f, sink, 6, 0xFFFFFFFF, 13, 5);
-    decoder.setInputLimit(sixLetters.size());
+    decoder.setInputLimit(static_cast<uint32_t>(sixLetters.size()));
     makeCrcTable();
     DecodeResult r = decoder.run();
     std::fclose(f);
@@ -105,7 +105,7 @@ TEST(SizeLimits, TruncatedDataDoesNotDecodeToTheClaimedSize) {
         ASSERT_NE(f, nullptr);
         test::VectorSink sink;
         MemberDecoder decoder(f, sink, claimed, claimed, 13, 5);
-        decoder.setInputLimit(sixLetters.size());
+        decoder.setInputLimit(static_cast<uint32_t>(sixLetters.size()));
         makeCrcTable();
         DecodeResult r = decoder.run();
         std::fclose(f);
