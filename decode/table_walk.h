@@ -38,24 +38,25 @@ inline void dropBits(DecoderState& s, uint32_t n) {
 uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
                   const uint8_t* lengths);
 
-// One symbol of a code with a 12-bit direct table in symTable and lengths in symLen.
-inline uint32_t decodeWithSymTable(DecoderState& s, uint32_t alphabet) {
-    const StaticHuffmanState& h = s.huff;
+// One symbol of a code: look-up of the next tableBits bits, the tree for longer codes, then
+// the code's own length consumed.
+inline uint32_t decodeWithTable(DecoderState& s, const uint16_t* table, uint32_t tableBits,
+                                const uint8_t* lengths, uint32_t alphabet) {
     ensureBits(s, codeBits);
-    uint32_t j = h.symTable[nextBits(s, 12)];
-    if (j >= alphabet) j = walkTree(s, j, alphabet, 12, h.symLen);
-    dropBits(s, h.symLen[j]);
+    uint32_t j = table[nextBits(s, tableBits)];
+    if (j >= alphabet) j = walkTree(s, j, alphabet, tableBits, lengths);
+    dropBits(s, lengths[j]);
     return j;
 }
 
-// One symbol of a code with an 8-bit direct table in posTable and lengths in posLen.
+// The literal/length code: a 12-bit table in symTable, lengths in symLen.
+inline uint32_t decodeWithSymTable(DecoderState& s, uint32_t alphabet) {
+    return decodeWithTable(s, s.huff.symTable, 12, s.huff.symLen, alphabet);
+}
+
+// The pre-tree and position codes: an 8-bit table in posTable, lengths in posLen.
 inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
-    const StaticHuffmanState& h = s.huff;
-    ensureBits(s, codeBits);
-    uint32_t j = h.posTable[nextBits(s, 8)];
-    if (j >= alphabet) j = walkTree(s, j, alphabet, 8, h.posLen);
-    dropBits(s, h.posLen[j]);
-    return j;
+    return decodeWithTable(s, s.huff.posTable, 8, s.huff.posLen, alphabet);
 }
 
 }  // namespace nivo
