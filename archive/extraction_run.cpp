@@ -95,6 +95,7 @@ void extractionRun(ExtractionContext& context) {
             break;
         }
         long dataStart = std::ftell(f);
+        const int problemsBefore = context.problems.count;
         if (status == HeaderStatus::nameTooLong) {
             // The sizes are known, so the run goes on behind this member.
             addProblemAt(context, "member", headerStart, Problem::nameTooLong);
@@ -104,9 +105,14 @@ void extractionRun(ExtractionContext& context) {
             notifyShell(context, ShellEvent::memberHandled, header.name);
         }
         context.run.bytesDone += header.originalSize;
-        // A member cut short by the end of the file is the last one; its extraction has
-        // already listed it.
-        if (header.compressedSize >= static_cast<unsigned long>(context.archiveEnd - dataStart)) break;
+        // A member cut short by the end of the file is the last one. Its extraction has
+        // listed it when it missed bytes; a member that was whole without them (a decoder that
+        // stopped early, a stored size below the compressed size) is listed here, since the
+        // archive still ends inside it and whatever followed it is lost.
+        const auto left = static_cast<unsigned long>(context.archiveEnd - dataStart);
+        if (header.compressedSize > left && context.problems.count == problemsBefore)
+            context.addProblem(header.name, Problem::truncated);
+        if (header.compressedSize >= left) break;
         if (std::fseek(f, dataStart + static_cast<long>(header.compressedSize), SEEK_SET) != 0) break;
     }
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);

@@ -66,7 +66,7 @@ struct DecoderState {
     uint32_t inputPos;
     uint32_t inputEnd;
     uint32_t compressedLeft;
-    bool truncated;  // the file ended before the member's compressed size; zeros stood in
+    bool truncated;  // the file ended before the member's compressed size; zeros follow
     uint32_t padBytes;  // zero bytes handed out past the member's end
 
     // The next bits of the stream, most significant first; bitCount of them are valid and
@@ -89,7 +89,7 @@ struct DecoderState {
 };
 
 // Refills inputBuffer from inputStream. False when the member has no bytes left: the caller
-// then takes a zero. A short read leaves zeros in the buffer and sets truncated.
+// then takes a zero. A short read sets truncated and ends the member's data where the file ends.
 bool refillInput(DecoderState& s);
 
 // The member's next compressed byte, or 0 past its end.

@@ -93,8 +93,17 @@ bool refillInput(DecoderState& s) {
     uint32_t n = s.compressedLeft < s.inputBufferSize ? s.compressedLeft : s.inputBufferSize;
     size_t got = std::fread(s.inputBuffer, 1, n, s.inputStream);
     if (got < n) {
-        std::memset(s.inputBuffer + got, 0, n - got);
+        // The file ends inside the member. What it holds are the member's last bytes; the rest
+        // comes as the zeros past the member's end, which are counted, so that a decoder
+        // running on them far beyond the data ends the member as damaged instead of producing
+        // whatever size the header claims.
         s.truncated = true;
+        s.compressedLeft = static_cast<uint32_t>(got);
+        if (got == 0) {
+            ++s.padBytes;
+            return false;
+        }
+        n = static_cast<uint32_t>(got);
     }
     s.inputPos = 0;
     s.inputEnd = n;

@@ -1,0 +1,85 @@
+// The whole extraction run, with the input as a plain archive, into a destination folder that
+// is the current directory. The destination sits at the bottom of a chain of folders that hold
+// nothing else, so that a member climbing out by any number of levels up to the chain's depth
+// leaves a trace; after every run the chain is checked and the destination emptied.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "archive/extraction_run.h"
+#include "tests/fuzz/fuzz_support.h"
+
+using namespace nivo;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int chainDepth = 8;
+fs::path root;         // top of the chain, made fresh for this process
+fs::path destination;  // its bottom, the current directory during runs
+
+// Each folder of the chain holds exactly the next one, and the destination holds only real
+// files and folders: nothing was written outside it, and no link was made.
+void checkAndClean() {
+    fs::path p = root;
+    for (int i = 0; i < chainDepth; ++i) {
+        int entries = 0;
+        for (const auto& e : fs::directory_iterator(p)) {
+            (void)e;
+            ++entries;
+        }
+        FUZZ_CHECK(entries == 1);
+        p /= "up";
+    }
+    FUZZ_CHECK(fs::is_directory(fs::symlink_status(destination)));
+    for (const auto& e : fs::recursive_directory_iterator(destination)) {
+        fs::file_status st = e.symlink_status();
+        FUZZ_CHECK(fs::is_regular_file(st) || fs::is_directory(st));
+    }
+    for (const auto& e : fs::directory_iterator(destination)) fs::remove_all(e.path());
+}
+
+void removeRoot() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string base = (fs::temp_directory_path() / "nivo-fuzz-XXXXXX").string();
+    if (!mkdtemp(base.data())) std::abort();
+    root = base;
+    destination = root;
+    for (int i = 0; i < chainDepth; ++i) destination /= "up";
+    fs::create_directories(destination);
+    if (chdir(destination.c_str()) != 0) std::abort();
+    std::atexit(removeRoot);
+    // A few bytes can describe gigabytes of valid output. Cap every file written; the writes
+    // past the cap fail, and the run must then list the member and delete what it wrote.
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = 1 << 20;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The failing write must not end the process by its signal. libFuzzer installs its own
+    // handler after the initialisation above, so the signal is ignored here.
+    static const bool ignored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+    FILE* f = fuzz::streamOver(data, size);
+    if (!f) return 0;
+    {
+        ExtractionContext context;
+        context.archiveFile = f;
+        ExtractionContext::replaceText(context.destinationDir, destination.c_str());
+        extractionRun(context);
+    }
+    checkAndClean();
+    return 0;
+}

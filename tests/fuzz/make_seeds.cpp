@@ -1,0 +1,131 @@
+// Writes the seed corpora of the fuzz targets from a folder of LZH archives:
+//   OUT/header, OUT/extract  each archive, cut down to its members of at most 16 KB of data
+//   OUT/decode               each compressed member as the decode target reads it
+//   OUT/settings             settings blocks of several shapes, each followed by an end mark
+// usage: fuzz_seeds CORPUS_DIR OUT_DIR
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/member_header.h"
+
+using namespace nivo;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t maxArchiveMember = 16384;
+constexpr uint32_t maxDecodeInput = 16384;
+constexpr uint32_t maxOriginal = 1u << 17;  // as the decode target caps it
+
+int written = 0;
+
+void writeSeed(const fs::path& dir, const Bytes& bytes) {
+    fs::create_directories(dir);
+    std::ofstream out(dir / std::to_string(++written), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes readRange(FILE* f, long at, size_t n) {
+    Bytes b(n);
+    std::fseek(f, at, SEEK_SET);
+    b.resize(std::fread(b.data(), 1, n, f));
+    return b;
+}
+
+void seedsFromArchive(const fs::path& file, const fs::path& out) {
+    ExtractionContext context;
+    context.archiveFile = std::fopen(file.c_str(), "rb");
+    if (!context.archiveFile) return;
+    Bytes archive;
+    MemberHeader h;
+    for (;;) {
+        long start = std::ftell(context.archiveFile);
+        if (readMemberHeader(context, h) != HeaderStatus::member) break;
+        long dataStart = std::ftell(context.archiveFile);
+        const int index = methodIndex(h);
+        if (h.compressedSize <= maxArchiveMember) {
+            Bytes whole = readRange(context.archiveFile, start,
+                                    static_cast<size_t>(dataStart - start) + h.compressedSize);
+            archive.insert(archive.end(), whole.begin(), whole.end());
+        }
+        if (index >= 1 && index <= 9) {
+            Bytes d = readRange(context.archiveFile, dataStart,
+                                h.compressedSize < maxDecodeInput ? h.compressedSize : maxDecodeInput);
+            uint32_t original = h.originalSize < maxOriginal ? h.originalSize : maxOriginal;
+            Bytes seed = {static_cast<uint8_t>(index - 1), static_cast<uint8_t>(original),
+                          static_cast<uint8_t>(original >> 8), static_cast<uint8_t>(original >> 16)};
+            seed.insert(seed.end(), d.begin(), d.end());
+            writeSeed(out / "decode", seed);
+        }
+        if (std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) break;
+    }
+    if (archive.empty()) return;
+    archive.push_back(0);
+    writeSeed(out / "header", archive);
+    writeSeed(out / "extract", archive);
+}
+
+void appendText(Bytes& b, const std::string& text) {
+    b.push_back(static_cast<uint8_t>(text.size()));
+    b.insert(b.end(), text.begin(), text.end());
+}
+
+Bytes settingsBlock(const std::string& title, uint8_t programFiles, const std::string& destination,
+                    const std::string& target, uint8_t startMenu, uint8_t desktop, uint8_t sendTo,
+                    const std::string& open) {
+    Bytes b = {1};
+    appendText(b, title);
+    b.push_back(programFiles);
+    appendText(b, destination);
+    appendText(b, target);
+    b.push_back(startMenu);
+    b.push_back(desktop);
+    b.push_back(sendTo);
+    appendText(b, open);
+    b.push_back(0);  // the archive: its end mark alone
+    return b;
+}
+
+void settingsSeeds(const fs::path& out) {
+    const fs::path dir = out / "settings";
+    writeSeed(dir, Bytes{0, 0});
+    writeSeed(dir, settingsBlock("Setup", 1, "Tool", "tool.exe", 3, 1, 0, ""));
+    writeSeed(dir, settingsBlock("", 0, "", "", 0, 0, 0, ""));
+    writeSeed(dir, settingsBlock("\x83\x5c\x83\x74\x83\x67", 0, "D:\\Apps\\Tool", "bin\\tool.exe", 2, 3, 1,
+                                 "readme.txt"));
+    writeSeed(dir, settingsBlock(std::string(255, 'T'), 1, std::string(255, 'd'), std::string(255, 't'), 7, 7,
+                                 7, std::string(255, 'o')));
+    writeSeed(dir, settingsBlock("x", 0, "\\\\server\\share\\", "a\\b\\c.exe", 1, 2, 3, "c.exe"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: fuzz_seeds CORPUS_DIR OUT_DIR\n");
+        return 2;
+    }
+    const fs::path corpus = argv[1];
+    const fs::path out = argv[2];
+    settingsSeeds(out);
+    std::error_code ec;
+    if (fs::is_directory(corpus, ec)) {
+        for (const auto& e : fs::recursive_directory_iterator(corpus, ec)) {
+            if (!e.is_regular_file()) continue;
+            const std::string ext = e.path().extension().string();
+            if (ext == ".json" || ext == ".md") continue;
+            seedsFromArchive(e.path(), out);
+        }
+    } else {
+        std::fprintf(stderr, "fuzz_seeds: no corpus at %s; only the settings seeds are made\n", argv[1]);
+    }
+    for (const char* t : {"header", "extract", "decode"}) fs::create_directories(out / t);
+    std::printf("fuzz_seeds: %d seeds in %s\n", written, argv[2]);
+    return 0;
+}
