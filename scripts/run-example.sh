@@ -5,7 +5,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$here/scripts/setup.sh"
 configure_native
-cmake --build "$build" -j 2 --target nivosfx example
+cmake --build "$build" -j 2 --target nivosfx mksfx example
 dest="${1:-$here/out/example}"
 "$build/cli/nivosfx" l "$build/example.lzh"
 "$build/cli/nivosfx" x "$build/example.lzh" -d "$dest"
