@@ -5,11 +5,9 @@
 // destination, no partial file of a failed member, and bounded memory and time.
 #include <gtest/gtest.h>
 
+#include "tests/e2e/program_runner.h"
+
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -51,63 +49,23 @@ struct Outcome {
     double seconds = 0;
 };
 
-// Runs nivosfx with args in cwd, stdin from /dev/null; collects both outputs, the peak
-// resident set (wait4) and the wall time. A child still running after killAfterSeconds is killed.
+// Runs nivosfx with args in cwd and stdin at its end; collects both outputs, the peak resident
+// set and the wall time. A child still running after killAfterSeconds is killed.
 Outcome runNivosfx(const std::vector<std::string>& args, const fs::path& cwd) {
-    Outcome o;
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return o;
+    test::RunOptions how;
+    how.args = args;
+    how.cwd = cwd;
+    how.timeoutSeconds = killAfterSeconds;
     auto started = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        std::string program = NIVOSFX_PATH;
-        argv.push_back(program.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&o.out, &o.err};
-    int open = 2;
-    while (open > 0) {
-        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        if (elapsed > killAfterSeconds && !o.killed) {
-            kill(pid, SIGKILL);
-            o.killed = true;
-        }
-        if (poll(fds, 2, 200) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    rusage usage {};
-    wait4(pid, &status, 0, &usage);
+    test::RunResult r = test::runNivosfx(how);
+    Outcome o;
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    o.rssKb = usage.ru_maxrss;
-    if (WIFEXITED(status)) o.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) o.signal = WTERMSIG(status);
+    o.exitCode = r.exitCode;
+    o.signal = r.termSignal;
+    o.killed = r.timedOut;
+    o.out = r.out;
+    o.err = r.err;
+    o.rssKb = r.maxRssKb;
     return o;
 }
 
