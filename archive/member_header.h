@@ -22,7 +22,7 @@ struct MemberHeader {
 };
 
 // The identifiers in the order that gives each method its index.
-constexpr int methodCount = 12;
+constexpr int methodCount = 13;
 extern const char methodIds[methodCount][6];
 constexpr int methodStored = 0;
 constexpr int methodLz4 = 10;

@@ -18,7 +18,7 @@
 // ready-made codes are given by their lengths alone: a first length, then the codes at which
 // the length grows by one bit (a code listed twice grows it by two), ending at the first 0.
 #include "decode/methods.h"
-#include "decode/table_walk.h"
+#include "decode/huffman_table.h"
 
 namespace nivo {
 

@@ -8,17 +8,16 @@
 
 namespace nivo {
 
-// Canonical Huffman tables: a direct table of 2^tableBits entries for the short codes, and tree
-// links in treeLeft/treeRight for the longer ones, node numbers from alphabetSize upwards.
-// Lengths above 16 or lengths that over-fill the code space are refused (false) and leave
-// nothing out of bounds. A list of lengths that are all 0 leaves the table as it was.
-bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
-                uint16_t* table);
-
-// -lh4- to -lh7- (static_huffman.cpp).
+// -lh4- to -lh7- and -lhx- (static_huffman.cpp). The dictionary loop hands a whole stretch of
+// output to decodeStretchStatic: it decodes symbols into the output window from out until out
+// reaches outLimit (a match may run past it), reading block headers as they come, and returns
+// the new end. Damage sets DecoderState::damaged and ends the stretch early. The compact form
+// is the same loop with every code through the checking reader and byte-wise copies.
 void decodeInitStatic(DecoderState& s);
+template <bool compact>
+uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 uint16_t decodeSymbolStatic(DecoderState& s);
-uint16_t decodeDistanceStatic(DecoderState& s);
+uint32_t decodeDistanceStatic(DecoderState& s);
 void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex);
 void readSymLengths(DecoderState& s);
 
