@@ -33,7 +33,7 @@ bool refillInput(BitReader& r) {
 void fillBitBuffer(BitReader& r) {
     if (r.inputEnd - r.inputPos < BitWindow::refillBytes && r.compressedLeft > r.inputEnd - r.inputPos)
         refillInput(r);
-    if (r.inputEnd - r.inputPos >= BitWindow::refillBytes) {
+    if (!compactDecoder && r.inputEnd - r.inputPos >= BitWindow::refillBytes) {
         BitWindow w(r);
         w.refill();
         w.store(r);

@@ -17,6 +17,14 @@
 
 namespace nivo {
 
+// The Windows program is built with the compact form of the decoding loops (smaller code, same
+// results); everything else with the wide one.
+#ifdef NIVO_COMPACT_DECODER
+constexpr bool compactDecoder = true;
+#else
+constexpr bool compactDecoder = false;
+#endif
+
 // Size of the input buffer: the whole compressed member is never read into memory at once.
 constexpr uint32_t inputBufferCapacity = 256 * 1024;
 // The smaller buffer tried when that one cannot be had.

@@ -20,31 +20,20 @@
 
 namespace nivo {
 
-namespace {
-
-// The static Huffman methods' stretch, in the form this program is built with.
-uint8_t* staticStretch(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeStretchStatic<compactDecoder>(s, out, outLimit);
-}
-
-constexpr MethodOps staticMethod = {nullptr, nullptr, decodeInitStatic, staticStretch};
-
-}  // namespace
-
 const MethodOps methodTable[13] = {
-    {nullptr, nullptr, nullptr, nullptr},                                     // -lh0- (stored)
-    {decodeSymbolDynamic, decodeDistanceTable, decodeInitFixed, nullptr},      // -lh1-
-    {decodeSymbolDynamic, decodeDistanceDynamic, decodeInitDynamic, nullptr},  // -lh2-
-    {decodeSymbolLh3, decodeDistanceTable, decodeInitLh3, nullptr},            // -lh3-
-    staticMethod,                                                             // -lh4-
-    staticMethod,                                                             // -lh5-
-    staticMethod,                                                             // -lh6-
-    staticMethod,                                                             // -lh7-
-    {decodeSymbolLzs, decodeDistanceLzs, decodeInitLzs, nullptr},              // -lzs-
-    {decodeSymbolLz5, decodeDistanceLz5, decodeInitLz5, nullptr},              // -lz5-
-    {nullptr, nullptr, nullptr, nullptr},                                     // -lz4- (stored)
-    {nullptr, nullptr, nullptr, nullptr},                                     // -lhd- (folder)
-    staticMethod,                                                             // -lhx-
+    {nullptr, nullptr, nullptr},                                          // -lh0- (stored)
+    {decodeSymbolDynamic, decodeDistanceTable, decodeInitFixed},          // -lh1-
+    {decodeSymbolDynamic, decodeDistanceDynamic, decodeInitDynamic},      // -lh2-
+    {decodeSymbolLh3, decodeDistanceTable, decodeInitLh3},                // -lh3-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh4-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh5-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh6-
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lh7-
+    {decodeSymbolLzs, decodeDistanceLzs, decodeInitLzs},                  // -lzs-
+    {decodeSymbolLz5, decodeDistanceLz5, decodeInitLz5},                  // -lz5-
+    {nullptr, nullptr, nullptr},                                          // -lz4- (stored)
+    {nullptr, nullptr, nullptr},                                          // -lhd- (folder)
+    {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lhx-
 };
 
 int dictBitsForMethod(int methodIndex) {
@@ -190,18 +179,19 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
 
     while (produced < originalSize) {
         // The stretch ends where the area does, at the original size, or where the bar moves.
-        uint64_t limit = static_cast<uint64_t>(areaEnd - out);
-        if (originalSize - produced < limit) limit = originalSize - produced;
+        auto limit = static_cast<uint32_t>(areaEnd - out);
+        const uint32_t toEnd = originalSize - static_cast<uint32_t>(produced);  // produced < originalSize
+        if (toEnd < limit) limit = toEnd;
         const uint32_t toReport = progress.bytesBeforeReport(static_cast<uint32_t>(produced));
         if (toReport < limit) limit = toReport;
         uint8_t* const before = out;
         s.decodedCount = static_cast<uint32_t>(produced);
-        if (!ops.decodeStretch)
-            out = decodeSymbolByStretch(ops, out, out + limit);
-        else if (compactForm())
-            out = decodeStretchStatic<true>(s, out, out + limit);
+#ifndef NIVO_COMPACT_DECODER
+        if (!compact && ops.decodeInit == decodeInitStatic)
+            out = decodeStretchStatic(s, out, out + limit);
         else
-            out = ops.decodeStretch(s, out, out + limit);
+#endif
+            out = decodeSymbolByStretch(ops, out, out + limit);
         produced += static_cast<uint64_t>(out - before);
         s.decodedCount = static_cast<uint32_t>(produced);
         if (s.damaged || readFarPastEnd(s)) {

@@ -11,13 +11,6 @@
 
 namespace nivo {
 
-// The Windows program runs the compact form of the decoding loops; everything else the wide one.
-#ifdef NIVO_COMPACT_DECODER
-constexpr bool compactDecoder = true;
-#else
-constexpr bool compactDecoder = false;
-#endif
-
 // Where decoded bytes go. write returns false when the bytes could not all be written.
 class OutputSink {
 public:
@@ -36,16 +29,15 @@ private:
     FILE* file;
 };
 
-// A method's operations. Most decode symbol by symbol: decodeSymbol returns 0 to 255 for a
-// literal, 256 and more for a match of length code - 253 (-lzs-: code - 254); decodeDistance
-// then returns d, the match starting d + 1 bytes behind the next byte to be written. The static
-// Huffman methods decode a whole stretch at a time through decodeStretch instead. A method that
-// meets malformed data sets DecoderState::damaged.
+// A method's three operations. decodeSymbol returns 0 to 255 for a literal, 256 and more for a
+// match of length code - 253 (-lzs-: code - 254); decodeDistance then returns d, the match
+// starting d + 1 bytes behind the next byte to be written. A method that meets malformed data
+// sets DecoderState::damaged. (The wide form of the loop runs the static Huffman methods a
+// stretch at a time instead; see decodeStretchStatic.)
 struct MethodOps {
     uint16_t (*decodeSymbol)(DecoderState&);
-    uint16_t (*decodeDistance)(DecoderState&);
+    uint32_t (*decodeDistance)(DecoderState&);
     void (*decodeInit)(DecoderState&);
-    uint8_t* (*decodeStretch)(DecoderState&, uint8_t* out, uint8_t* outLimit);
 };
 
 // Indexed by method index 0 to 12 (see methodIds); the stored methods and folders are empty.
@@ -81,8 +73,8 @@ public:
     void setProgress(const ProgressReporter& reporter) { progress = reporter; }
     // Cap for the input buffer, normally the bytes that remain in the archive file.
     void setInputLimit(uint32_t bytes) { inputLimit = bytes; }
-    // The compact form of the loops, which the Windows program is built with; the tests run
-    // both forms against each other.
+    // The compact form of the loop, which the Windows program is built with: every method
+    // symbol by symbol, matches copied byte by byte. The tests run both forms against each other.
     void setCompact(bool on) { compact = on; }
 
     DecodeResult run();

@@ -8,13 +8,12 @@
 
 namespace nivo {
 
-// -lh4- to -lh7- and -lhx- (static_huffman.cpp). The dictionary loop hands a whole stretch of
-// output to decodeStretchStatic: it decodes symbols into the output window from out until out
-// reaches outLimit (a match may run past it), reading block headers as they come, and returns
-// the new end. Damage sets DecoderState::damaged and ends the stretch early. The compact form
-// is the same loop with every code through the checking reader and byte-wise copies.
+// -lh4- to -lh7- and -lhx- (static_huffman.cpp). Symbol by symbol through the method table, as
+// every method; or, in the wide form of the loop, a whole stretch at a time: decodeStretchStatic
+// decodes symbols into the output window from out until out reaches outLimit (a match may run
+// past it), reading block headers as they come, and returns the new end. Damage sets
+// DecoderState::damaged and ends the stretch early.
 void decodeInitStatic(DecoderState& s);
-template <bool compact>
 uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 uint16_t decodeSymbolStatic(DecoderState& s);
 uint32_t decodeDistanceStatic(DecoderState& s);
@@ -24,7 +23,7 @@ void readSymLengths(DecoderState& s);
 // -lh1- and -lh2- (adaptive_huffman.cpp).
 void decodeInitDynamic(DecoderState& s);
 uint16_t decodeSymbolDynamic(DecoderState& s);
-uint16_t decodeDistanceDynamic(DecoderState& s);
+uint32_t decodeDistanceDynamic(DecoderState& s);
 void startSymbolTree(DecoderState& s);
 void updateSymbol(DecoderState& s, uint32_t symbol);
 void updatePosition(DecoderState& s, uint32_t positionCode);
@@ -36,7 +35,7 @@ void rebuildTree(DecoderState& s, int start, int end);
 void decodeInitFixed(DecoderState& s);
 void decodeInitLh3(DecoderState& s);
 uint16_t decodeSymbolLh3(DecoderState& s);
-uint16_t decodeDistanceTable(DecoderState& s);
+uint32_t decodeDistanceTable(DecoderState& s);
 void setReadyMadeLengths(DecoderState& s, int row);
 void readSymTreeLh3(DecoderState& s);
 void readPosTreeLh3(DecoderState& s);
@@ -44,9 +43,9 @@ void readPosTreeLh3(DecoderState& s);
 // -lzs- and -lz5- (lzs_lz5.cpp).
 void decodeInitLzs(DecoderState& s);
 uint16_t decodeSymbolLzs(DecoderState& s);
-uint16_t decodeDistanceLzs(DecoderState& s);
+uint32_t decodeDistanceLzs(DecoderState& s);
 void decodeInitLz5(DecoderState& s);
 uint16_t decodeSymbolLz5(DecoderState& s);
-uint16_t decodeDistanceLz5(DecoderState& s);
+uint32_t decodeDistanceLz5(DecoderState& s);
 
 }  // namespace nivo

@@ -146,6 +146,9 @@ uint32_t decodeDistanceStatic(DecoderState& s) {
     return (1u << (j - 1)) + takeBits(s, j - 1);
 }
 
+// The wide form's stretch. The Windows program, short of room, decodes these methods symbol by
+// symbol through the shared loop instead.
+#ifndef NIVO_COMPACT_DECODER
 namespace {
 
 // A code longer than the direct table, looked up in the window's bits; the result is a table
@@ -210,7 +213,6 @@ uint8_t* fastSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
 
 }  // namespace
 
-template <bool compact>
 uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
     StaticHuffmanState& h = s.huff;
     const uint32_t mask = s.dictionarySize - 1;
@@ -219,34 +221,27 @@ uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLi
             readBlockHeader(s);
             if (s.damaged) break;
         }
-        if constexpr (!compact) {
-            // The buffer is topped up from the stream when it runs low; only the member's last
-            // few bytes are left to the checking reader.
-            if (s.inputEnd - s.inputPos < BitWindow::refillBytes) refillInput(s);
-            if (s.inputEnd - s.inputPos >= BitWindow::refillBytes) {
-                out = fastSymbols(s, out, outLimit);
-                if (s.damaged) break;
-                continue;
-            }
-        }
-        // One symbol through the checking reader: at the end of the buffered input, and always
-        // in the compact form.
-        --h.blockRemaining;
-        const uint32_t c = decodeWithSymTable(s, symbolCount);
-        if (c < 256) {
+        // The buffer is topped up from the stream when it runs low; only the member's last few
+        // bytes are left to the checking reader.
+        if (s.inputEnd - s.inputPos < BitWindow::refillBytes) refillInput(s);
+        if (s.inputEnd - s.inputPos >= BitWindow::refillBytes) {
+            out = fastSymbols(s, out, outLimit);
             if (s.damaged) break;
+            continue;
+        }
+        const uint32_t c = decodeSymbolStatic(s);
+        if (s.damaged) break;
+        if (c < 256) {
             *out++ = static_cast<uint8_t>(c);
         } else {
             const uint32_t d = decodeDistanceStatic(s);
             if (s.damaged) break;
-            out = copyMatch<compact>(out, (d & mask) + 1, c - 253);
+            out = copyMatch<false>(out, (d & mask) + 1, c - 253);
         }
         if (readFarPastEnd(s)) break;
     }
     return out;
 }
-
-template uint8_t* decodeStretchStatic<true>(DecoderState&, uint8_t*, uint8_t*);
-template uint8_t* decodeStretchStatic<false>(DecoderState&, uint8_t*, uint8_t*);
+#endif
 
 }  // namespace nivo
