@@ -3,6 +3,7 @@
 // first member looks like a member header to a reader that scans for one.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "tests/e2e/program_runner.h"
@@ -78,6 +79,16 @@ TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
             EXPECT_EQ(r.out, "");
         }
     }
+    // On a terminal a progress line shows, and is cleared before the program ends.
+    RunOptions how;
+    how.program = mklzhPath();
+    how.args = {"y.lzh", "-C", src, "tree"};
+    how.cwd = w.dir.path();
+    how.stderrTerminal = true;
+    RunResult r = runNivosfx(how);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mklzh: 100% tree/"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\r\033[K")) << r.err;
 }
 
 // An input that cannot be packed is named; the rest is written and the exit code says so.
@@ -112,6 +123,44 @@ TEST(Packers, NothingBeforeTheFirstMemberLooksLikeAHeader) {
     Bytes file = readBinary((w.dir.path() / "x.exe").string());
     // Behind the block: marker, "T" with its length, flag, two empty texts, options, empty text.
     EXPECT_EQ(firstHeaderLike(file), size_t(imageSize) + 10);
+}
+
+// The real program image, when the cross build has made it: it holds nothing header-like, and a
+// file signed by mksfx is accepted by osslsigncode and still unpacks. (The Wine tests run the
+// signed file on Windows.)
+TEST(Packers, TheRealImageScansCleanAndASignedFileUnpacks) {
+    const std::string stub = NIVO_STUB_PATH;
+    if (!fs::exists(stub)) GTEST_SKIP() << stub << " is not built (scripts/build_stub.sh)";
+    if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "osslsigncode or openssl is missing";
+    Workspace w;
+    const fs::path d = w.dir.path();
+    EXPECT_EQ(firstHeaderLike(readBinary(stub)), std::string::npos);
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test -keyout '" +
+                             (d / "key.pem").string() + "' -out '" + (d / "cert.pem").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::vector<std::string> pack = {"-C", w.src().string(), "tree"};
+    std::vector<std::string> plainArgs = {"--stub", stub, "plain.exe"};
+    plainArgs.insert(plainArgs.end(), pack.begin(), pack.end());
+    std::vector<std::string> signedArgs = {"--stub", stub, "--sign", "cert.pem", "--key", "key.pem", "signed.exe"};
+    signedArgs.insert(signedArgs.end(), pack.begin(), pack.end());
+    ASSERT_EQ(run(mksfxPath(), plainArgs, d).exitCode, 0);
+    RunResult s = run(mksfxPath(), signedArgs, d);
+    ASSERT_EQ(s.exitCode, 0) << s.err;
+    EXPECT_EQ(s.out + s.err, "");
+    const Bytes plain = readBinary((d / "plain.exe").string());
+    const Bytes signedFile = readBinary((d / "signed.exe").string());
+    EXPECT_EQ(firstHeaderLike(plain), size_t(imageSize) + 1);
+    // The settings block and the archive, end mark included, are where they were; the
+    // signature stands behind them.
+    ASSERT_GT(signedFile.size(), plain.size() + 256);
+    EXPECT_TRUE(std::equal(plain.begin() + imageSize, plain.end(), signedFile.begin() + imageSize));
+    const std::string verify = "osslsigncode verify -CAfile '" + (d / "cert.pem").string() + "' -in '" +
+                               (d / "signed.exe").string() + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(verify.c_str()), 0);
+    RunResult x = w.nivosfx(d / "signed.exe", "out");
+    EXPECT_EQ(x.exitCode, 0) << x.err;
+    EXPECT_EQ(fs::file_size(d / "out" / "tree" / "docs" / "readme.txt"), 5000u);
 }
 
 // mksfx takes only an archive that the program can unpack whole, and checks its settings
