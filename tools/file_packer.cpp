@@ -144,6 +144,7 @@ struct Walker {
     std::set<FileId> ancestors;  // the folders on the way down, to find link loops
     bool haveExclude = false;
     FileId exclude{};
+    int methodIndex = 0;  // of the input being walked
 
     void contents(const std::string& path, const std::string& name) {
         std::vector<std::string> entries;
@@ -204,6 +205,7 @@ struct Walker {
         item.path = path;
         item.shown = name;
         item.folder = folder;
+        item.methodIndex = methodIndex;
         item.mtime = static_cast<uint32_t>(st.st_mtime);
         item.mode = static_cast<uint16_t>(st.st_mode);
         if (folder) {
@@ -259,14 +261,15 @@ std::string refuseName(const std::string& name, std::string& cp932) {
 std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const PackOptions& options,
                                    PackNotes& notes) {
     std::vector<PackItem> items;
-    Walker walker{options, notes, items, {}, {}, false, {}};
+    Walker walker{options, notes, items, {}, {}, false, {}, 0};
     struct stat st {};
     if (!options.exclude.empty() && stat(options.exclude.c_str(), &st) == 0) {
         walker.haveExclude = true;
         walker.exclude = idOf(st);
     }
-    for (const auto& [base, arg] : inputs) {
+    for (const auto& [base, arg, method] : inputs) {
         if (arg.empty()) continue;
+        walker.methodIndex = method < 0 ? options.methodIndex : method;
         bool rootTaken = false, parentTaken = false;
         std::string name = memberName(arg, rootTaken, parentTaken);
         if (rootTaken) notes.warn(printableText(arg) + ": leading '/' taken off the member names");
@@ -289,8 +292,8 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
     return items;
 }
 
-void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items,
-               const PackOptions& options, PackNotes& notes, const PackedMember& packed) {
+void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               const PackedMember& packed) {
     std::vector<uint8_t> bytes;
     for (const PackItem& item : items) {
         LzhMember member;
@@ -302,7 +305,7 @@ void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items
                 notes.skip(printableText(item.shown) + ": cannot read: " + error);
                 continue;
             }
-            std::optional<LzhMember> m = compressMember(options.methodIndex, item.name, bytes, item.mtime);
+            std::optional<LzhMember> m = compressMember(item.methodIndex, item.name, bytes, item.mtime);
             if (!m) {
                 notes.skip(printableText(item.shown) + ": cannot be packed with that method");
                 continue;

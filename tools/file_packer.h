@@ -19,7 +19,7 @@
 namespace nivo {
 
 struct PackOptions {
-    int methodIndex = 0;       // 0 stores every file; 5, 6 or 7 compresses
+    int methodIndex = 0;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
     bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
     std::string exclude;       // a file never packed, such as the archive being written
 };
@@ -30,6 +30,7 @@ struct PackItem {
     std::string name;    // in the archive: code page 932, "/" between components; folders end in "/"
     std::string shown;   // the same name in UTF-8, for messages
     bool folder = false;
+    int methodIndex = 0;
     uint32_t mtime = 0;  // UTC seconds
     uint16_t mode = 0;   // st_mode: type and permission bits
     uint64_t size = 0;   // bytes, for progress
@@ -49,6 +50,7 @@ struct PackNotes {
 struct PackInput {
     std::string base;
     std::string path;
+    int methodIndex = -1;  // -1: the options' method
 };
 
 // Walks the inputs and lists what to pack. Leading "/" and ".." components are taken off the
@@ -65,8 +67,8 @@ std::string refuseName(const std::string& name, std::string& cp932);
 using PackedMember = std::function<void(const PackItem&, uint64_t original, uint64_t packed)>;
 
 // Appends the items to archive, without the end mark.
-void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items,
-               const PackOptions& options, PackNotes& notes, const PackedMember& packed = {});
+void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               const PackedMember& packed = {});
 
 // The method index of a method name the packer writes ("lh0", "lh5", "lh6", "lh7", with or
 // without the dashes of "-lh5-"), or -1.

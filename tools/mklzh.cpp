@@ -1,93 +1,100 @@
 // mklzh: packs files and folders into an LZH archive with level-2 headers.
-//
-//   mklzh [-m METHOD] [-v] [-L] ARCHIVE [-C DIR] PATH...
-//
-// The archive is the first argument that is not an option; options may come anywhere. METHOD
-// is lh0 (stored, the default), lh5, lh6 or lh7; a file that does not get smaller is stored.
-// Paths are taken relative to the DIR of the -C before them (default: the current directory);
-// folders are packed with everything below them, in name order. Names are stored in code page
-// 932. -v names each member as it is added; -L packs what symbolic links point to.
-//
-// Exit status: 0 when everything was packed; 3 when the archive was written but some inputs
-// were left out (each is named); 1 when the archive cannot be written; 2 for a usage error.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
 namespace {
 
-constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
-constexpr int exitSkipped = 3;
+const char usage[] =
+    "usage: mklzh [OPTION]... ARCHIVE PATH...\n"
+    "\n"
+    "Packs the files and folders PATH into the LZH archive ARCHIVE (level-2 headers, names in\n"
+    "code page 932). ARCHIVE is the first argument that is not an option; options may stand\n"
+    "anywhere. A folder is packed with everything below it, in name order; \".\" packs a folder's\n"
+    "contents without its name. -m and -C apply to the paths behind them.\n"
+    "\n"
+    "  -m, --method METHOD   lh0 (stored, the default), lh5, lh6 or lh7; a file that does not\n"
+    "                        get smaller is stored\n"
+    "  -C DIR                take the following paths relative to DIR (default: the current\n"
+    "                        directory)\n"
+    "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
+    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
+    "\n"
+    "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
+    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
+    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
+    "out. Each is named on stderr, and the archive is still written.\n"
+    "\n"
+    "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
+    "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "mklzh: %s\nusage: mklzh [-m lh0|lh5|lh6|lh7] [-v] [-L] ARCHIVE [-C DIR] PATH...\n",
-                 message.c_str());
-    return exitUsage;
-}
+constexpr int exitFailure = 1;
+constexpr int exitSkipped = 3;
+const nivo::cli::Program program{"mklzh", usage};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string out;
+    std::string out, base;
+    int method = 0;
     nivo::PackOptions options;
     bool verbose = false;
-    std::vector<nivo::PackInput> paths;  // each with the -C folder in force where it stands
-    std::string base;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            if (a == "--") {
-                optionsEnded = true;
-            } else if (a == "-C") {
-                if (++i >= argc) return usageError("-C needs a folder");
-                base = argv[i];
-            } else if (a == "-m") {
-                if (++i >= argc) return usageError("-m needs a method");
-                options.methodIndex = nivo::packMethodIndex(argv[i]);
-                if (options.methodIndex < 0)
-                    return usageError(std::string("unknown method ") + argv[i] + " (lh0, lh5, lh6 or lh7)");
-            } else if (a == "-v") {
-                verbose = true;
-            } else if (a == "-L") {
-                options.followLinks = true;
-            } else {
-                return usageError("unknown option " + a);
-            }
-        } else if (out.empty()) {
-            out = a;
-        } else {
-            paths.push_back({base, a});
-        }
-    }
-    if (out.empty()) return usageError("no archive named");
-    if (paths.empty()) return usageError("nothing to pack");
+    std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
+    std::vector<nivo::cli::Option> table = {
+        {'m', "method", true, [&](const std::string& v) {
+             method = nivo::packMethodIndex(v);
+             return method < 0 ? "unknown method " + v + " (lh0, lh5, lh6 or lh7)" : std::string();
+         }},
+        {'C', nullptr, true, [&](const std::string& v) {
+             base = v;
+             return std::string();
+         }},
+        {'v', "verbose", false, [&](const std::string&) {
+             verbose = true;
+             return std::string();
+         }},
+        {'L', "follow-links", false, [&](const std::string&) {
+             options.followLinks = true;
+             return std::string();
+         }},
+    };
+    nivo::cli::ParseOutcome parsed =
+        nivo::cli::parseCommandLine(program, argc, argv, table, [&](const std::string& a) {
+            if (out.empty())
+                out = a;
+            else
+                paths.push_back({base, a, method});
+            return std::string();
+        });
+    if (!parsed.proceed) return parsed.exitCode;
+    if (out.empty()) return nivo::cli::usageError(program, "no ARCHIVE given");
+    if (paths.empty()) return nivo::cli::usageError(program, "nothing to pack");
 
-    std::vector<nivo::PackItem> items;
     nivo::PackNotes notes;
     options.exclude = out;
-    uint64_t total = 0;
+    std::vector<nivo::PackItem> items;
     {
-        nivo::PackReporter names("mklzh", false, 0);
-        notes.onNote = [&names](const std::string& line) { names.note(line); };
+        nivo::PackReporter reporter("mklzh", false, 0);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
         items = nivo::collectItems(paths, options, notes);
     }
+    uint64_t total = 0;
     for (const auto& item : items) total += item.size;
-
     std::vector<uint8_t> archive;
     {
         nivo::PackReporter reporter("mklzh", verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
-        nivo::packItems(archive, items, options, notes,
-                        [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
-                            reporter.member(item, original, packed);
-                        });
+        nivo::packItems(archive, items, notes, [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+            reporter.member(item, original, packed);
+        });
     }
     nivo::appendEndMark(archive);
 

@@ -16,6 +16,7 @@
 
 #include "archive/extraction_context.h"
 #include "archive/member_header.h"
+#include "cli/command_line.h"
 #include "platform/posix_names.h"
 #include "setup/settings_writer.h"
 #include "tools/file_packer.h"
@@ -59,14 +60,15 @@ const char usage[] =
     "                        ../share/nivo-sfx/sfx.exe from mksfx's folder, then the build's)\n"
     "  --sign CERT --key KEY sign the finished file with osslsigncode: CERT and KEY are PEM\n"
     "                        files; the signature goes behind the archive\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
     "\n"
     "Exit status: 0 on success; 3 when the file was written but some inputs were left out (each\n"
-    "is named); 1 when a file cannot be read, written or signed; 2 for a usage error.\n";
+    "is named); 1 when a file cannot be read, written or signed; 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
 constexpr int exitSkipped = 3;
+const nivo::cli::Program program{"mksfx", usage};
 
 struct Options {
     nivo::SettingsFields settings;  // texts in code page 932
@@ -79,8 +81,7 @@ struct Options {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", message.c_str());
-    return exitUsage;
+    return nivo::cli::usageError(program, message);
 }
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -297,6 +298,9 @@ int parseArguments(int argc, char** argv, Options& o) {
         if (a == "--help" || a == "-h") {
             std::fputs(usage, stdout);
             return 0;
+        } else if (a == "--version") {
+            nivo::cli::printVersion(program);
+            return 0;
         } else if (a == "--title") {
             r = text(o.settings.title);
         } else if (a == "--destination") {
@@ -396,7 +400,7 @@ int main(int argc, char** argv) {
         for (const auto& item : items) total += item.size;
         nivo::PackReporter reporter("mksfx", o.verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
-        nivo::packItems(archive, items, o.pack, notes,
+        nivo::packItems(archive, items, notes,
                         [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
                             reporter.member(item, original, packed);
                             std::string name = item.name;

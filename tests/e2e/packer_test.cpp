@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-constexpr int exitUsage = 2;
+constexpr int exitUsage = 10;
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
 

@@ -74,12 +74,12 @@ std::string nivosfxPath() {
     return NIVOSFX_PATH;
 }
 
-std::string mklzhPath() {
-    return MKLZH_PATH;
-}
-
 std::string mksfxPath() {
     return MKSFX_PATH;
+}
+
+std::string mklzhPath() {
+    return MKLZH_PATH;
 }
 
 ChildProcess::ChildProcess(const RunOptions& s) : how(s) {

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // Packs the inputs into a whole archive, end mark included.
 std::vector<uint8_t> pack(const std::vector<PackInput>& inputs, PackNotes& notes, PackOptions options = {}) {
     std::vector<uint8_t> archive;
-    packItems(archive, collectItems(inputs, options, notes), options, notes);
+    packItems(archive, collectItems(inputs, options, notes), notes);
     appendEndMark(archive);
     return archive;
 }
@@ -236,7 +236,7 @@ TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
         const fs::path gone = src / "tree" / "gone.txt";
         fs::remove(gone);
         std::vector<uint8_t> archive;
-        packItems(archive, items, options, notes);
+        packItems(archive, items, notes);
         appendEndMark(archive);
         std::ofstream(gone) << "g";
         EXPECT_NE(noteAbout(notes.skipped, "tree/gone.txt").find("No such file"), std::string::npos);
