@@ -13,7 +13,8 @@
 namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
-constexpr long imageSize = 19968;          // the program image in front of the settings block
+// The program image in front of the settings block; the stub build takes its size from here.
+constexpr long imageSize = 19968;
 extern const char defaultTitle[];          // "Nivo SFX"
 
 // What went wrong in a run, member by member. A run with problems is never reported as

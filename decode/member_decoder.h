@@ -40,7 +40,7 @@ struct MethodOps {
     void (*decodeInit)(DecoderState&);
 };
 
-// Indexed by method index 0 to 12 (see methodIds); the stored methods and folders are empty.
+// Indexed by method index 0 to 12 (see methodIndex); the stored methods and folders are empty.
 extern const MethodOps methodTable[13];
 
 // The dictionary size of each method index, as a power of two; 0 for stored and folders.
