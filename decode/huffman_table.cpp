@@ -48,32 +48,22 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
                 table[i] = entry;
             continue;
         }
-        // The table's entry leads to the code's first node; further nodes hang off it.
-        uint16_t& first = table[code >> shift];
-        if (first == 0) {
-            if (nextNode >= 1024) return false;
-            h.treeLeft[nextNode] = 0;
-            h.treeRight[nextNode] = 0;
-            first = static_cast<uint16_t>(treeEntry | nextNode++);
-        } else if (!(first & treeEntry)) {
-            return false;  // a leaf in the way: not a prefix code
-        }
-        uint16_t* slot = nullptr;
-        uint32_t node = first & entrySymbolMask;
+        // The table's entry leads to the code's first node, each link to the next; a node
+        // is held as treeEntry with its number, in the table and in the links alike.
+        uint16_t* slot = &table[code >> shift];
         uint32_t path = code << bits;  // bit 15 is the first bit after the table's part
         for (uint32_t k = bits; k < len; ++k) {
-            slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
-            path <<= 1;
-            if (k + 1 == len) break;
             if (*slot == 0) {
                 if (nextNode >= 1024) return false;
                 h.treeLeft[nextNode] = 0;
                 h.treeRight[nextNode] = 0;
-                *slot = static_cast<uint16_t>(nextNode++);
-            } else if (*slot < n) {
+                *slot = static_cast<uint16_t>(treeEntry | nextNode++);
+            } else if (!(*slot & treeEntry)) {
                 return false;  // a leaf in the way: not a prefix code
             }
-            node = *slot;
+            const uint32_t node = *slot & entrySymbolMask;
+            slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
+            path <<= 1;
         }
         if (*slot != 0) return false;
         *slot = static_cast<uint16_t>(s);
@@ -84,14 +74,14 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
 uint32_t walkTree(DecoderState& s, uint32_t entry, uint32_t next16, uint32_t alphabet, uint32_t tableBits,
                   const uint8_t* lengths) {
     const StaticHuffmanState& h = s.huff;
-    uint32_t j = entry & entrySymbolMask;
+    uint32_t j = entry;
     uint32_t mask = 1u << (15 - tableBits);
     for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
         if (step == 16) {
             s.damaged = true;
             return 0;
         }
-        j = (next16 & mask) ? h.treeRight[j] : h.treeLeft[j];
+        j = (next16 & mask) ? h.treeRight[j & entrySymbolMask] : h.treeLeft[j & entrySymbolMask];
     }
     if (lengths[j] <= tableBits) {
         s.damaged = true;

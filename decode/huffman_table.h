@@ -13,7 +13,8 @@
 namespace nivo {
 
 // A direct table entry: the symbol in the low 10 bits and the code's length above them, or
-// treeEntry with a node number for the codes longer than the table. An entry of 0 is symbol 0
+// treeEntry with a node number for the codes longer than the table. The tree links hold a
+// symbol, or treeEntry with the next node's number. An entry of 0 is symbol 0
 // of length 0: what a code that does not fill the table leaves, and it consumes nothing.
 constexpr uint32_t treeEntry = 0x8000;
 constexpr uint32_t entrySymbolMask = 0x3FF;

@@ -56,9 +56,9 @@ int lookUp(const Table& t, int n, int tableBits, uint32_t code16, int* steps) {
     uint32_t e = t.table[code16 >> (16 - tableBits)];
     *steps = 0;
     if (!(e & treeEntry)) return int(e & entrySymbolMask);
-    uint32_t j = e & entrySymbolMask;
+    uint32_t j = e;
     for (uint32_t mask = 0x8000u >> tableBits; j >= uint32_t(n); mask >>= 1, ++*steps)
-        j = (code16 & mask) ? t.h.treeRight[j] : t.h.treeLeft[j];
+        j = (code16 & mask) ? t.h.treeRight[j & entrySymbolMask] : t.h.treeLeft[j & entrySymbolMask];
     return int(j);
 }
 
@@ -84,8 +84,8 @@ TEST(BuildTable, LongCodesGoThroughTheTreeWithNodesWithoutGaps) {
     }
     // Nodes are numbered from n upwards: the 4 levels below the table take nodes 17 to 20.
     EXPECT_EQ(t.table[0xFFF], treeEntry | n);
-    EXPECT_EQ(t.h.treeRight[n], n + 1);
-    EXPECT_EQ(t.h.treeRight[n + 2], n + 3);
+    EXPECT_EQ(t.h.treeRight[n], treeEntry | (n + 1));
+    EXPECT_EQ(t.h.treeRight[n + 2], treeEntry | (n + 3));
 }
 
 TEST(BuildTable, RefusesLengthsAbove16AndOverFullCodes) {
