@@ -2,26 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 
 #include "platform/posix_names.h"
-#include "tools/lzh_encoder.h"
-#include "tools/lzh_writer.h"
 
 namespace nivo {
 
 namespace {
-
-bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 // The names in a folder, in name order, without "." and "..".
 bool listFolder(const std::string& path, std::vector<std::string>& entries, std::string& error) {
@@ -49,15 +39,37 @@ int packMethodIndex(const std::string& name) {
     return -1;
 }
 
-bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
-              std::string& error, int methodIndex) {
+int packLevelOption(const std::string& arg) {
+    if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' + minLevel && arg[1] <= '0' + maxLevel) return arg[1] - '0';
+    return 0;
+}
+
+std::string packOptionsHelp(const std::string& tool) {
+    const unsigned threads = defaultThreads();
+    const size_t megabytes = (builderMemoryBound(threads) + 999999) / 1000000;
+    char text[1200];
+    std::snprintf(text, sizeof text,
+                  "  -m, --method METHOD   lh0 (stored), lh5, lh6 or lh7 (the default); a file that\n"
+                  "                        does not get smaller is stored\n"
+                  "  -1 ... -9             compression level: -1 fastest, -9 smallest (-%d when\n"
+                  "                        none is given); -6 and above parse near-optimally\n"
+                  "  --threads N           compress on N threads (default: one per core, here %u)\n"
+                  "\n"
+                  "%s writes the archive as it goes; with %u threads it holds at most about %zu MB,\n"
+                  "whatever the size of the files.\n",
+                  defaultLevel, threads, tool.c_str(), threads, megabytes);
+    return text;
+}
+
+bool packPath(ArchiveBuilder& archive, const std::string& base, const std::string& rel,
+              std::string& error) {
     std::string full = base.empty() ? rel : base + "/" + rel;
     if (rel == ".") {
         // The folder's contents, named without the folder.
         std::vector<std::string> entries;
         if (!listFolder(full, entries, error)) return false;
         for (const auto& e : entries)
-            if (!packPath(archive, base, e, error, methodIndex)) return false;
+            if (!packPath(archive, base, e, error)) return false;
         return true;
     }
     struct stat st {};
@@ -72,29 +84,18 @@ bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std:
     }
     auto mtime = static_cast<uint32_t>(st.st_mtime);
     if (S_ISDIR(st.st_mode)) {
-        appendMember(archive, folderMember(name + "/", mtime));
+        if (!archive.addFolder(name + "/", mtime, error)) return false;
         std::vector<std::string> entries;
         if (!listFolder(full, entries, error)) return false;
         for (const auto& e : entries)
-            if (!packPath(archive, base, rel + "/" + e, error, methodIndex)) return false;
+            if (!packPath(archive, base, rel + "/" + e, error)) return false;
         return true;
     }
-    std::vector<uint8_t> bytes;
-    if (!readFile(full, bytes)) {
-        error = full + ": cannot read";
-        return false;
-    }
-    if (bytes.size() > 0xFFFFFFFFu) {
+    if (st.st_size > 0xFFFFFFFF) {
         error = full + ": larger than 4 GB";
         return false;
     }
-    std::optional<LzhMember> member = compressMember(methodIndex, name, bytes, mtime);
-    if (!member) {
-        error = full + ": cannot be packed with that method";
-        return false;
-    }
-    appendMember(archive, *member);
-    return true;
+    return archive.addFile(full, name, mtime, error);
 }
 
 }  // namespace nivo

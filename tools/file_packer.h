@@ -8,14 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "tools/archive_builder.h"
+
 namespace nivo {
 
-// Appends the file or folder rel (taken relative to base, or as given when base is empty) to
+// Adds the file or folder rel (taken relative to base, or as given when base is empty) to
 // archive. False with a message in error when a file cannot be read or a name cannot be
 // stored.
-// methodIndex: 0 stores every file; 5, 6 or 7 compresses.
-bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
-              std::string& error, int methodIndex = 0);
+bool packPath(ArchiveBuilder& archive, const std::string& base, const std::string& rel,
+              std::string& error);
+
+// The compression level of an option -1 (fastest) to -9 (smallest), or 0 for another
+// argument.
+int packLevelOption(const std::string& arg);
+
+// The lines of --help that describe -m, the levels, --threads and the memory the packing
+// takes; both tools print them. tool is the program's name, indent the width of the option
+// column.
+std::string packOptionsHelp(const std::string& tool);
 
 // The method index of a method name the packer writes ("lh0", "lh5", "lh6", "lh7", with or
 // without the dashes of "-lh5-"), or -1.

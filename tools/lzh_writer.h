@@ -28,6 +28,9 @@ LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& byte
 // A folder entry (-lhd-); name ends in "/".
 LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2);
 
+// The header of a member whose data is dataSize bytes; m.data is not looked at. Its length
+// does not depend on the sizes, so a header written ahead of its data can be rewritten in place.
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize);
 // Appends one member, header and data, to out.
 void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
 // Appends the 0x00 end mark.

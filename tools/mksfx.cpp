@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "platform/posix_names.h"
+#include "tools/archive_builder.h"
 #include "tools/file_packer.h"
-#include "tools/lzh_writer.h"
 
 namespace {
 
@@ -51,13 +51,13 @@ const char usage[] =
     "OPTION is never (0), offered (1), always (2), checked (3: offered and chosen), or a\n"
     "number from 0 to 255: bit 0 enables the check box, bit 1 checks it.\n"
     "\n"
-    "  -m, --method METHOD   for files packed here: lh0 (stored, the default), lh5, lh6 or\n"
-    "                        lh7; a file that does not get smaller is stored\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, else the\n"
     "                        build's)\n"
     "  --help                this text\n"
     "\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
+    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n"
+    "\n"
+    "Files packed here:\n";
 
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
@@ -74,7 +74,7 @@ struct Options {
     int block = -1;  // -1: present when any setting is given; 0: absent; 1: present
     std::string stub, output, archive, base;
     std::vector<std::string> paths;
-    int method = 0;  // for files packed here: 0 stored, 5 to 7 compressed
+    nivo::PackOptions pack;  // for files packed here
 };
 
 int usageError(const std::string& message) {
@@ -159,6 +159,7 @@ int parseArguments(int argc, char** argv, Options& o) {
         int r = -1;
         if (a == "--help" || a == "-h") {
             std::fputs(usage, stdout);
+            std::fputs(nivo::packOptionsHelp("mksfx").c_str(), stdout);
             return 0;
         } else if (a == "--title") {
             r = text(o.settings.title);
@@ -188,8 +189,16 @@ int parseArguments(int argc, char** argv, Options& o) {
             if (!value(o.base)) return usageError("-C needs a folder");
         } else if (a == "--method" || a == "-m") {
             std::string m;
-            if (!value(m) || (o.method = nivo::packMethodIndex(m)) < 0)
+            if (!value(m) || (o.pack.method = nivo::packMethodIndex(m)) < 0)
                 return usageError(a + " needs lh0, lh5, lh6 or lh7");
+        } else if (int level = nivo::packLevelOption(a)) {
+            o.pack.encoder.level = level;
+        } else if (a == "--threads") {
+            std::string v;
+            char* end = nullptr;
+            long n = value(v) ? std::strtol(v.c_str(), &end, 10) : 0;
+            if (v.empty() || *end || n < 1 || n > 1024) return usageError("--threads needs a number from 1 to 1024");
+            o.pack.threads = static_cast<unsigned>(n);
         } else if (a == "--") {
             optionsEnded = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -234,6 +243,7 @@ std::vector<uint8_t> settingsBlock(const Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
+    o.pack.method = 7;
     int r = parseArguments(argc, argv, o);
     if (r != -1) return r;
 
@@ -250,34 +260,48 @@ int main(int argc, char** argv) {
     }
 
     std::vector<uint8_t> archive;
-    if (!o.archive.empty()) {
-        if (!readFile(o.archive, archive)) {
-            std::fprintf(stderr, "mksfx: %s: cannot read\n", o.archive.c_str());
-            return exitFailure;
-        }
-    } else {
-        for (std::string rel : o.paths) {
-            while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
-            std::string error;
-            if (!nivo::packPath(archive, o.base, rel, error, o.method)) {
-                std::fprintf(stderr, "mksfx: %s\n", error.c_str());
-                return exitFailure;
-            }
-        }
-        nivo::appendEndMark(archive);
+    if (!o.archive.empty() && !readFile(o.archive, archive)) {
+        std::fprintf(stderr, "mksfx: %s: cannot read\n", o.archive.c_str());
+        return exitFailure;
     }
 
-    std::vector<uint8_t> file = image;
-    std::vector<uint8_t> block = settingsBlock(o);
-    file.insert(file.end(), block.begin(), block.end());
-    file.insert(file.end(), archive.begin(), archive.end());
-
+    // The file is written as it goes, under a temporary name that becomes the output's once
+    // it is complete.
     std::string temporary = o.output + ".part";
     FILE* f = std::fopen(temporary.c_str(), "wb");
-    bool written = f && std::fwrite(file.data(), 1, file.size(), f) == file.size();
-    if (f && std::fclose(f) != 0) written = false;
-    if (!written || std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+    if (!f) {
         std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
+        return exitFailure;
+    }
+    std::vector<uint8_t> head = image;
+    std::vector<uint8_t> block = settingsBlock(o);
+    head.insert(head.end(), block.begin(), block.end());
+    head.insert(head.end(), archive.begin(), archive.end());
+    bool written = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+    std::string error = written ? "" : o.output + ": cannot write: " + std::strerror(errno);
+    if (written && o.archive.empty()) {
+        nivo::ArchiveBuilder builder(f, o.pack);
+        for (std::string rel : o.paths) {
+            while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
+            if (!(written = nivo::packPath(builder, o.base, rel, error))) break;
+        }
+        if (written) written = builder.finish(error);
+        for (const std::string& problem : builder.leftOut()) std::fprintf(stderr, "mksfx: %s\n", problem.c_str());
+        if (written && !builder.leftOut().empty()) {
+            written = false;
+            error = "the archive lacks the files named above";
+        }
+    }
+    if (std::fclose(f) != 0 && written) {
+        written = false;
+        error = o.output + ": cannot write: " + std::strerror(errno);
+    }
+    if (written && std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+        written = false;
+        error = o.output + ": cannot write: " + std::strerror(errno);
+    }
+    if (!written) {
+        std::fprintf(stderr, "mksfx: %s\n", error.c_str());
         std::remove(temporary.c_str());
         return exitFailure;
     }
