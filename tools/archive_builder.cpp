@@ -12,6 +12,8 @@
 namespace nivo {
 
 struct ArchiveBuilder::Segment {
+    int method = 0;
+    EncoderOptions encoder;
     std::vector<uint8_t> input;  // the window before the segment, then the segment
     size_t history = 0;
     BitChunk result;
@@ -77,8 +79,8 @@ void ArchiveBuilder::startWorkers() {
                 std::shared_ptr<Segment> s = work.front();
                 work.pop_front();
                 lock.unlock();
-                compressSegment(options.method, s->input.data(), s->history, s->input.size() - s->history,
-                                s->result, options.encoder);
+                compressSegment(s->method, s->input.data(), s->history, s->input.size() - s->history,
+                                s->result, s->encoder);
                 lock.lock();
                 s->done = true;
                 wake.notify_all();
@@ -210,6 +212,11 @@ bool ArchiveBuilder::rollBack(const Member& m) {
     return true;
 }
 
+void ArchiveBuilder::setCompression(int method, int level) {
+    options.method = method;
+    options.encoder.level = level;
+}
+
 bool ArchiveBuilder::addFolder(const std::string& name, uint32_t unixTime, std::string& error) {
     if (failed) {
         error = "cannot write the archive: " + writeError;
@@ -249,6 +256,8 @@ bool ArchiveBuilder::addFile(const std::string& path, const std::string& name, u
     std::string problem;
     for (;;) {
         auto s = std::make_shared<Segment>();
+        s->method = options.method;
+        s->encoder = options.encoder;
         s->input = history;
         s->history = history.size();
         s->input.resize(s->history + segmentBytes);

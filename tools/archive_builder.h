@@ -43,6 +43,9 @@ public:
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
 
+    // The method (0 stores; 5, 6 or 7 compresses) and level for the files added from now on.
+    void setCompression(int method, int level);
+
     // A folder entry; name in code page 932, ending in "/".
     bool addFolder(const std::string& name, uint32_t unixTime, std::string& error);
     // The file at path as the member name. A file that cannot be read leaves nothing behind

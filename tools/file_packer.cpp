@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -42,6 +43,13 @@ int packMethodIndex(const std::string& name) {
 int packLevelOption(const std::string& arg) {
     if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' + minLevel && arg[1] <= '0' + maxLevel) return arg[1] - '0';
     return 0;
+}
+
+unsigned packThreadsOption(const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(value.c_str(), &end, 10);
+    return value.empty() || *end || errno || n < 1 || n > 1024 ? 0 : static_cast<unsigned>(n);
 }
 
 std::string packOptionsHelp(const std::string& tool) {

@@ -22,6 +22,9 @@ bool packPath(ArchiveBuilder& archive, const std::string& base, const std::strin
 // argument.
 int packLevelOption(const std::string& arg);
 
+// The thread count of a --threads value, 1 to 1024, or 0 when it is not one.
+unsigned packThreadsOption(const std::string& value);
+
 // The lines of --help that describe -m, the levels, --threads and the memory the packing
 // takes; both tools print them. tool is the program's name, indent the width of the option
 // column.

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "platform/posix_names.h"
 #include "tools/archive_builder.h"
 #include "tools/file_packer.h"
@@ -53,14 +54,15 @@ const char usage[] =
     "\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, else the\n"
     "                        build's)\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
     "\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n"
+    "Exit status: 0 on success, 1 when a file cannot be read or written, 10 for bad usage.\n"
     "\n"
     "Files packed here:\n";
 
 constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
+const nivo::cli::Program program{"mksfx", usage};
 
 struct Settings {
     bool given = false;  // any setting on the command line
@@ -78,8 +80,7 @@ struct Options {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", message.c_str());
-    return exitUsage;
+    return nivo::cli::usageError(program, message);
 }
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -161,6 +162,9 @@ int parseArguments(int argc, char** argv, Options& o) {
             std::fputs(usage, stdout);
             std::fputs(nivo::packOptionsHelp("mksfx").c_str(), stdout);
             return 0;
+        } else if (a == "--version") {
+            nivo::cli::printVersion(program);
+            return 0;
         } else if (a == "--title") {
             r = text(o.settings.title);
         } else if (a == "--destination") {
@@ -195,10 +199,8 @@ int parseArguments(int argc, char** argv, Options& o) {
             o.pack.encoder.level = level;
         } else if (a == "--threads") {
             std::string v;
-            char* end = nullptr;
-            long n = value(v) ? std::strtol(v.c_str(), &end, 10) : 0;
-            if (v.empty() || *end || n < 1 || n > 1024) return usageError("--threads needs a number from 1 to 1024");
-            o.pack.threads = static_cast<unsigned>(n);
+            if (!value(v) || !(o.pack.threads = nivo::packThreadsOption(v)))
+                return usageError("--threads needs a number from 1 to 1024");
         } else if (a == "--") {
             optionsEnded = true;
         } else if (a.size() > 1 && a[0] == '-') {
