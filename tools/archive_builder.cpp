@@ -28,6 +28,7 @@ struct ArchiveBuilder::Member {
     size_t headerSize = 0;
     uint64_t dataBytes = 0;
     BitJoiner joiner;
+    MemberWritten written;
 };
 
 namespace {
@@ -52,7 +53,7 @@ size_t builderMemoryBound(unsigned threads) {
     return threads * (tables + segmentsPerThread * perSegment) + perSegment;
 }
 
-ArchiveBuilder::ArchiveBuilder(FILE* o, const PackOptions& opts)
+ArchiveBuilder::ArchiveBuilder(FILE* o, const BuilderOptions& opts)
     : out(o), options(opts) {
     if (options.threads == 0) options.threads = defaultThreads();
     if (options.encoder.segmentBytes == 0) options.encoder.segmentBytes = EncoderOptions{}.segmentBytes;
@@ -124,7 +125,9 @@ bool ArchiveBuilder::writeNext() {
             failed = true;
             writeError = std::strerror(errno);
         }
-        return writeBytes(h.data(), h.size());
+        if (!writeBytes(h.data(), h.size())) return false;
+        if (m.info.method == "-lhd-" && m.written) m.written(0, 0);
+        return true;
     }
     if (item.step == Step::end) return completeMember(m);
     --segmentsPending;
@@ -166,6 +169,7 @@ bool ArchiveBuilder::completeMember(Member& m) {
         failed = true;
         return false;
     }
+    if (m.written) m.written(m.info.originalSize, m.dataBytes);
     return true;
 }
 
@@ -194,7 +198,7 @@ bool ArchiveBuilder::storeAgain(Member& m) {
     if (m.dataBytes != m.info.originalSize || crc != m.info.crc) {
         // The file changed since it was compressed: what it held then is gone, and what it
         // holds now does not match the header. The member is left out.
-        problems.push_back(m.path + ": changed while it was packed; left out");
+        problems.push_back(m.path + ": changed while it was packed, left out");
         rollBack(m);
         return false;
     }
@@ -212,43 +216,39 @@ bool ArchiveBuilder::rollBack(const Member& m) {
     return true;
 }
 
-void ArchiveBuilder::setCompression(int method, int level) {
-    options.method = method;
-    options.encoder.level = level;
-}
-
-bool ArchiveBuilder::addFolder(const std::string& name, uint32_t unixTime, std::string& error) {
+bool ArchiveBuilder::addFolder(const LzhMember& entry, std::string& error, MemberWritten written) {
     if (failed) {
-        error = "cannot write the archive: " + writeError;
+        error = writeError;
         return false;
     }
     auto m = std::make_shared<Member>();
-    m->info = folderMember(name, unixTime, options.headerLevel);
+    m->info = entry;
+    m->written = std::move(written);
     queueItem({Step::header, m, nullptr});
-    return true;
+    return drain(maxPending);
 }
 
-bool ArchiveBuilder::addFile(const std::string& path, const std::string& name, uint32_t unixTime,
-                             std::string& error) {
+bool ArchiveBuilder::addFile(const std::string& path, const LzhMember& info, int method, std::string& error,
+                             MemberWritten written) {
     if (failed) {
-        error = "cannot write the archive: " + writeError;
+        error = writeError;
         return false;
     }
     FILE* in = std::fopen(path.c_str(), "rb");
     if (!in) {
-        error = path + ": " + std::strerror(errno);
+        error = std::strerror(errno);
         return false;
     }
     auto m = std::make_shared<Member>();
     m->path = path;
-    m->info.name = name;
-    m->info.unixTime = unixTime;
-    m->info.level = options.headerLevel;
-    m->compressed = encoderWindow(options.method) != 0;
-    m->info.method = methodIds[m->compressed ? options.method : methodStored];
+    m->info = info;
+    m->info.data.clear();
+    m->written = std::move(written);
+    m->compressed = encoderWindow(method) != 0;
+    m->info.method = methodIds[m->compressed ? method : methodStored];
     queueItem({Step::header, m, nullptr});
 
-    const size_t window = m->compressed ? encoderWindow(options.method) : 0;
+    const size_t window = m->compressed ? encoderWindow(method) : 0;
     const size_t segmentBytes = options.encoder.segmentBytes;
     std::vector<uint8_t> history;
     uint64_t total = 0;
@@ -256,20 +256,20 @@ bool ArchiveBuilder::addFile(const std::string& path, const std::string& name, u
     std::string problem;
     for (;;) {
         auto s = std::make_shared<Segment>();
-        s->method = options.method;
+        s->method = method;
         s->encoder = options.encoder;
         s->input = history;
         s->history = history.size();
         s->input.resize(s->history + segmentBytes);
         const size_t n = std::fread(s->input.data() + s->history, 1, segmentBytes, in);
         if (n < segmentBytes && std::ferror(in)) {
-            problem = path + ": " + std::strerror(errno);
+            problem = std::strerror(errno);
             break;
         }
         s->input.resize(s->history + n);
         total += n;
         if (total > UINT32_MAX) {
-            problem = path + ": larger than 4 GB";
+            problem = "larger than 4 GB";
             break;
         }
         if (n == 0) break;
@@ -301,7 +301,7 @@ bool ArchiveBuilder::addFile(const std::string& path, const std::string& name, u
             return false;
         }
     }
-    error = "cannot write the archive: " + writeError;
+    error = writeError;
     return false;
 }
 
@@ -311,7 +311,7 @@ bool ArchiveBuilder::finish(std::string& error) {
         failed = true;
         writeError = std::strerror(errno);
     }
-    if (failed) error = "cannot write the archive: " + writeError;
+    if (failed) error = writeError;
     return !failed;
 }
 

@@ -20,12 +20,13 @@
 
 namespace nivo {
 
-struct PackOptions {
-    int method = 0;  // 0 stores every file; 5, 6 or 7 compresses
+struct BuilderOptions {
     EncoderOptions encoder;
     unsigned threads = 0;  // compressing threads; 0 for one per core
-    int headerLevel = 2;
 };
+
+// Called once a member is in the archive, with its original size and the bytes its data took.
+using MemberWritten = std::function<void(uint64_t original, uint64_t packed)>;
 
 // The most memory the builder holds with that many threads: segments under way and the
 // encoders' tables.
@@ -38,19 +39,20 @@ class ArchiveBuilder {
 public:
     // out must be seekable (headers are completed in place); the archive starts at its
     // current position.
-    ArchiveBuilder(FILE* out, const PackOptions& options);
+    ArchiveBuilder(FILE* out, const BuilderOptions& options);
     ~ArchiveBuilder();
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
 
-    // The method (0 stores; 5, 6 or 7 compresses) and level for the files added from now on.
-    void setCompression(int method, int level);
-
-    // A folder entry; name in code page 932, ending in "/".
-    bool addFolder(const std::string& name, uint32_t unixTime, std::string& error);
-    // The file at path as the member name. A file that cannot be read leaves nothing behind
-    // in the archive; error names it with the reason.
-    bool addFile(const std::string& path, const std::string& name, uint32_t unixTime, std::string& error);
+    // A folder entry (see folderMember).
+    bool addFolder(const LzhMember& entry, std::string& error, MemberWritten written = {});
+    // The file at path as a member with the name, time, mode and header level of info,
+    // compressed with the method (0 stores; 4 to 7 compress) at the level of the options. A
+    // file that cannot be read leaves nothing behind in the archive; error holds the reason.
+    bool addFile(const std::string& path, const LzhMember& info, int method, std::string& error,
+                 MemberWritten written = {});
+    // True once the output could not be written; every later call fails.
+    bool failedToWrite() const { return failed; }
     // Writes everything still under way and the end mark. False when the output cannot be
     // written; every later call fails too.
     bool finish(std::string& error);
@@ -80,7 +82,7 @@ private:
     bool rollBack(const Member& m);
 
     FILE* out;
-    PackOptions options;
+    BuilderOptions options;
     bool failed = false;
     std::string writeError;
     std::vector<std::string> problems;
