@@ -95,9 +95,8 @@ LzhMember folderMember(const std::string& name, uint32_t unixTime, int level) {
     return m;
 }
 
-void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
     std::vector<uint8_t> h;
-    const auto dataSize = static_cast<uint32_t>(m.data.size());
     std::string dir, file;
     splitName(m.name, dir, file);
     if (m.level == 0) {
@@ -153,6 +152,11 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         for (uint32_t i = 2; i < end; ++i) sum = static_cast<uint8_t>(sum + h[i]);
         h[1] = sum;
     }
+    return h;
+}
+
+void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+    std::vector<uint8_t> h = memberHeader(m, static_cast<uint32_t>(m.data.size()));
     out.insert(out.end(), h.begin(), h.end());
     out.insert(out.end(), m.data.begin(), m.data.end());
 }
