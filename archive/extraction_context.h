@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/member_size.h"
 #include "platform/platform.h"
 
 namespace nivo {

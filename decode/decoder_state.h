@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/member_size.h"
+
 namespace nivo {
 
 // Static Huffman tables, shared by -lh4- to -lh7- and by -lh1-/-lh3-.
@@ -65,7 +67,7 @@ struct DecoderState {
     uint32_t inputBufferSize;
     uint32_t inputPos;
     uint32_t inputEnd;
-    uint32_t compressedLeft;
+    MemberSize compressedLeft;
     bool truncated;  // the file ended before the member's compressed size; zeros follow
     uint32_t padBytes;  // zero bytes handed out past the member's end
 

@@ -90,7 +90,7 @@ bool refillInput(DecoderState& s) {
         ++s.padBytes;
         return false;
     }
-    uint32_t n = s.compressedLeft < s.inputBufferSize ? s.compressedLeft : s.inputBufferSize;
+    uint32_t n = s.compressedLeft < s.inputBufferSize ? static_cast<uint32_t>(s.compressedLeft) : s.inputBufferSize;
     size_t got = std::fread(s.inputBuffer, 1, n, s.inputStream);
     if (got < n) {
         // The file ends inside the member. What it holds are the member's last bytes; the rest
@@ -110,8 +110,8 @@ bool refillInput(DecoderState& s) {
     return true;
 }
 
-MemberDecoder::MemberDecoder(FILE* input, OutputSink& output, uint32_t original,
-                             uint32_t compressed, int bits, int index)
+MemberDecoder::MemberDecoder(FILE* input, OutputSink& output, MemberSize original,
+                             MemberSize compressed, int bits, int index)
     : inputStream(input),
       outputStream(output),
       originalSize(original),
@@ -126,19 +126,19 @@ void MemberDecoder::useMemoryInput(const uint8_t* data) {
     inputStream = nullptr;
 }
 
-bool MemberDecoder::allocateInputBuffer(uint32_t size) {
+bool MemberDecoder::allocateInputBuffer(MemberSize size) {
     DecoderState& s = state;
     s.inputPos = 0;
     s.inputEnd = 0;
     if (memoryInput) {
         s.inputBuffer = const_cast<uint8_t*>(memoryInput);
-        s.inputBufferSize = size;
-        s.inputEnd = size;
+        s.inputBufferSize = static_cast<uint32_t>(size);
+        s.inputEnd = static_cast<uint32_t>(size);
         return true;
     }
     // The whole member in one block where memory allows, but never more than the file holds:
     // a header that claims 4 GB in a small file must not allocate 4 GB.
-    uint32_t n = size < inputLimit ? size : inputLimit;
+    uint32_t n = size < inputLimit ? static_cast<uint32_t>(size) : inputLimit;
     uint64_t available = platform::freePhysicalMemory();
     if (available != 0 && available < n) n = static_cast<uint32_t>(available);
     if (n == 0) n = 1;
@@ -252,17 +252,17 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
     return DecodeStatus::complete;
 }
 
-DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress) {
+DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const ProgressReporter& progress) {
     DecodeResult result;
     uint8_t* block = static_cast<uint8_t*>(std::malloc(2048));
     if (!block) {
         result.status = DecodeStatus::noMemory;
         return result;
     }
-    uint32_t copied = 0;
+    MemberSize copied = 0;
     ProgressReporter reporter = progress;
     while (copied < count) {
-        uint32_t n = count - copied < 2048 ? count - copied : 2048;
+        uint32_t n = count - copied < 2048 ? static_cast<uint32_t>(count - copied) : 2048;
         size_t got = input ? std::fread(block, 1, n, input) : 0;
         if (got < n) {
             // The archive ends inside the member. What is missing is not invented: the member
@@ -278,7 +278,7 @@ DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const Prog
         result.crc = updateCrc(result.crc, block, n);
         copied += n;
         result.bytesWritten = copied;
-        reporter.report(copied);
+        reporter.report(static_cast<uint32_t>(copied));
         if (reporter.aborted()) {
             result.status = DecodeStatus::aborted;
             break;
@@ -289,11 +289,11 @@ DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const Prog
 }
 
 DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
-                              uint32_t originalSize, OutputSink& out,
+                              MemberSize originalSize, OutputSink& out,
                               const ProgressReporter& progress) {
     if (methodIndex == methodStored || methodIndex == methodLz4) {
         DecodeResult result;
-        uint32_t n = originalSize <= compressedSize ? originalSize : compressedSize;
+        uint32_t n = originalSize <= compressedSize ? static_cast<uint32_t>(originalSize) : compressedSize;
         if (n < originalSize) {
             result.truncated = true;
             result.status = DecodeStatus::damaged;

@@ -77,8 +77,8 @@ struct DecodeResult {
 
 class MemberDecoder {
 public:
-    MemberDecoder(FILE* inputStream, OutputSink& outputStream, uint32_t originalSize,
-                  uint32_t compressedSize, int dictBits, int methodIndex);
+    MemberDecoder(FILE* inputStream, OutputSink& outputStream, MemberSize originalSize,
+                  MemberSize compressedSize, int dictBits, int methodIndex);
 
     // Input from memory instead of a stream: the member's compressed bytes.
     void useMemoryInput(const uint8_t* data);
@@ -88,7 +88,7 @@ public:
 
     DecodeResult run();
     // Sizes and allocates the input buffer (at most size bytes) and fills it once.
-    bool allocateInputBuffer(uint32_t size);
+    bool allocateInputBuffer(MemberSize size);
 
     DecoderState state;
 
@@ -100,8 +100,8 @@ private:
     uint32_t dictionarySize = 0;
     FILE* inputStream;
     OutputSink& outputStream;
-    uint32_t originalSize;
-    uint32_t compressedSize;
+    MemberSize originalSize;
+    MemberSize compressedSize;
     int dictBits;
     int methodIndex;
     const uint8_t* memoryInput = nullptr;
@@ -111,12 +111,12 @@ private:
 
 // Copies count stored bytes from input to out in 2048-byte blocks, with the CRC, reporting
 // progress after each block. out may be null (nothing is written).
-DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress);
+DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const ProgressReporter& progress);
 
 // The one entry point: a member's compressed bytes (in memory), its method index and original
 // size in; the bytes written to out and the CRC out. Stored methods are copied.
 DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
-                              uint32_t originalSize, OutputSink& out,
+                              MemberSize originalSize, OutputSink& out,
                               const ProgressReporter& progress = {});
 
 }  // namespace nivo

@@ -1,10 +1,13 @@
-// A small LZH writer: member headers of levels 0, 1 and 2, stored members and folder entries,
-// and members whose compressed bytes the caller brings. The builder, the example archive, the
+// A small LZH writer: member headers of levels 0 to 3, stored members and folder entries,
+// and members whose compressed bytes the caller brings. It can also write what other
+// archivers write: further extended headers, 64-bit sizes, a header CRC, and the quirks some
+// of them have. The builder, the example archive, the
 // tests and the benchmark all write their archives with it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nivo {
@@ -17,6 +20,15 @@ struct LzhMember {
     uint16_t crc = 0;               // CRC-16 of the original bytes
     uint32_t unixTime = 0;          // UTC seconds; levels 0 and 1 store it as MS-DOS time
     int level = 2;
+    char os = 'U';                  // operating-system identifier (levels 1 to 3)
+
+    // Further extended headers (type, data), written behind the name and directory headers.
+    std::vector<std::pair<uint8_t, std::string>> extended;
+    bool headerCrc = false;         // levels 2 and 3: an extended header 0x00 with the CRC
+    bool largeSizes = false;        // extended header 0x42 with both sizes in 64 bits
+    uint64_t largeOriginalSize = 0; // with largeSizes: the original size, when over 32 bits
+    bool shortLevel2Size = false;   // level 2: the size leaves out the chain's final zero
+    bool directoryWithoutSeparator = false;  // the directory header lacks its final 0xFF
 };
 
 // MS-DOS date and time of a UTC instant, as an archiver in a UTC zone writes it.
@@ -32,5 +44,14 @@ LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2
 void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
 // Appends the 0x00 end mark.
 void appendEndMark(std::vector<uint8_t>& out);
+
+// Extended headers of Unix archivers: permissions (0x50) and modification time (0x54).
+std::pair<uint8_t, std::string> unixModeHeader(uint16_t mode);
+std::pair<uint8_t, std::string> unixTimeHeader(uint32_t unixTime);
+
+// A file as classic Mac OS archivers stored it: a 128-byte MacBinary header, the data fork
+// and the resource fork, each padded to a multiple of 128 bytes.
+std::vector<uint8_t> macBinary(const std::string& name, const std::vector<uint8_t>& dataFork,
+                               const std::vector<uint8_t>& resourceFork);
 
 }  // namespace nivo
