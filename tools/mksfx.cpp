@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "platform/posix_names.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
@@ -55,12 +56,13 @@ const char usage[] =
     "                        lh7; a file that does not get smaller is stored\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, else the\n"
     "                        build's)\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
     "\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
+    "Exit status: 0 on success, 1 when a file cannot be read or written, 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
+const nivo::cli::Program program{"mksfx", usage};
 
 struct Settings {
     bool given = false;  // any setting on the command line
@@ -78,8 +80,7 @@ struct Options {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", message.c_str());
-    return exitUsage;
+    return nivo::cli::usageError(program, message);
 }
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -159,6 +160,9 @@ int parseArguments(int argc, char** argv, Options& o) {
         int r = -1;
         if (a == "--help" || a == "-h") {
             std::fputs(usage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            nivo::cli::printVersion(program);
             return 0;
         } else if (a == "--title") {
             r = text(o.settings.title);

@@ -73,10 +73,18 @@ std::string nivosfxPath() {
     return NIVOSFX_PATH;
 }
 
+std::string mksfxPath() {
+    return MKSFX_PATH;
+}
+
+std::string mklzhPath() {
+    return MKLZH_PATH;
+}
+
 ChildProcess::ChildProcess(const RunOptions& s) : how(s) {
     // A child that exits without reading its stdin must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    std::vector<std::string> argvText{nivosfxPath()};
+    std::vector<std::string> argvText{how.program.empty() ? nivosfxPath() : how.program};
     argvText.insert(argvText.end(), how.args.begin(), how.args.end());
     std::vector<std::string> envText = childEnvironment(how.extraEnv);
     std::vector<char*> argv = pointers(argvText);
@@ -175,7 +183,7 @@ bool ChildProcess::running() {
 
 RunResult ChildProcess::wait() {
     if (child <= 0) {
-        result.err = "could not start " + nivosfxPath();
+        result.err = "could not start " + (how.program.empty() ? nivosfxPath() : how.program);
         return result;
     }
     while (running()) {

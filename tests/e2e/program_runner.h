@@ -1,4 +1,5 @@
-// Runs the nivosfx binary as a user would, and composes the self-extracting files it is run on.
+// Runs the programs (nivosfx by default) as a user would, and composes the self-extracting
+// files nivosfx is run on.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 namespace nivo::test {
 
 struct RunOptions {
+    std::string program;                          // empty: nivosfx
     std::vector<std::string> args;               // behind the program name
     std::string stdinText;                        // fed to stdin, which is then closed
     std::filesystem::path cwd;                    // empty: the test's own
@@ -57,6 +59,8 @@ private:
 // Runs nivosfx as told and returns when it has ended.
 RunResult runNivosfx(RunOptions how);
 std::string nivosfxPath();
+std::string mksfxPath();
+std::string mklzhPath();
 
 // The settings block as the builder writes it; texts are code page 932.
 struct SetupBlock {

@@ -187,14 +187,14 @@ class Suite:
         with open(os.path.join(d, "short.exe"), "wb") as f:
             f.write(b"MZ" + bytes(100))
         refusals = [
-            ("no output", [], 2),
-            ("nothing to pack", [os.path.join(d, "x.exe")], 2),
-            ("title over 255 bytes", ["--title", "題" * 128, os.path.join(d, "x.exe")] + pack, 2),
+            ("no output", [], 10),
+            ("nothing to pack", [os.path.join(d, "x.exe")], 10),
+            ("title over 255 bytes", ["--title", "題" * 128, os.path.join(d, "x.exe")] + pack, 10),
             ("text outside code page 932", ["--title", "\u00e9\u0301\U0001F600",
-                                            os.path.join(d, "x.exe")] + pack, 2),
-            ("option byte 256", ["--desktop", "256", os.path.join(d, "x.exe")] + pack, 2),
+                                            os.path.join(d, "x.exe")] + pack, 10),
+            ("option byte 256", ["--desktop", "256", os.path.join(d, "x.exe")] + pack, 10),
             ("settings refused and given", ["--no-settings", "--title", "A",
-                                            os.path.join(d, "x.exe")] + pack, 2),
+                                            os.path.join(d, "x.exe")] + pack, 10),
             ("image of the wrong size", ["--stub", os.path.join(d, "short.exe"),
                                          os.path.join(d, "x.exe")] + pack, 1),
             ("missing file", [os.path.join(d, "x.exe"), "-C", d, "no-such-file"], 1),
