@@ -91,17 +91,6 @@ uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
 
 namespace {
 
-// True when the text's last character is a "/" of its own, not the second byte of a two-byte
-// character.
-bool endsWithSeparator(const char* text) {
-    bool separator = false;
-    for (auto* p = reinterpret_cast<const uint8_t*>(text); *p; ++p) {
-        separator = *p == '/';
-        if (isLeadByte(*p) && p[1]) ++p;
-    }
-    return separator;
-}
-
 // The values of one extended header's data (n bytes at p, header byte at) that the record
 // keeps. Damaged only for sizes this build cannot hold.
 HeaderStatus takeExtended(MemberHeader& header, uint8_t type, const uint8_t* p, uint32_t n,
@@ -144,7 +133,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     if (level == 2) {
         size = littleEndian(buffer, 2);
         if (size < 24) return HeaderStatus::damaged;
-    } else if (level == 3) {
+    } else if (!stubBuild && level == 3) {
         if (littleEndian(buffer, 2) != 4 || !readExact(f, buffer + 21, 7)) return HeaderStatus::damaged;
         read = 28;
         size = littleEndian(buffer + 24, 4);
@@ -160,7 +149,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     header.compressedSize = littleEndian(buffer + 7, 4);
     header.originalSize = littleEndian(buffer + 11, 4);
     header.timeStamp = littleEndian(buffer + 15, 4);
-    header.attribute = buffer[19];
+    if (!stubBuild) header.attribute = buffer[19];
     header.level = level;
     const uint8_t*& cursor = context.headerCursor;
     cursor = buffer + 21;
@@ -171,7 +160,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint32_t dirNameLength = 0;
 
     // S - N decides the layout; for levels 2 and 3 it is taken on the header size itself.
-    const bool fullSize = level == 2 || level == 3;
+    const bool fullSize = level == 2 || (!stubBuild && level == 3);
     uint32_t layout = size;
     if (!fullSize) {
         fileNameLength = *cursor++;
@@ -183,7 +172,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     if (layout == 22 || layout >= 24) {
         header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
         header.hasDataCrc = 1;
-        if (layout != 22) header.osId = cursor[2];
+        if (!stubBuild && layout != 22) header.osId = cursor[2];
         cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
         context.frontEnd->unknownHeader();
@@ -205,7 +194,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
             if (at > limit) {
                 // A level-2 size that leaves out the final zero of a well-formed chain: that
                 // zero stands in the 2 bytes behind the stated size, and the data behind it.
-                if (level != 2 || pos != size || header.shortHeaderSize) return HeaderStatus::damaged;
+                if (stubBuild || level != 2 || pos != size || header.shortHeaderSize) return HeaderStatus::damaged;
                 if (!readExact(f, buffer + size, 2) || buffer[size] | buffer[size + 1]) return HeaderStatus::damaged;
                 header.shortHeaderSize = 1;
                 break;
@@ -219,14 +208,14 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
             }
             const uint8_t type = buffer[at];
             const uint32_t n = z - width - 1;  // the data's length
-            header.extendedTypes[type >> 5] |= 1u << (type & 31);
+            if (!stubBuild) header.extendedTypes[type >> 5] |= 1u << (type & 31);
             if (type == extFileName) {
                 fileName = buffer + at + 1;
                 fileNameLength = n;
             } else if (type == extDirectory) {
                 dirName = buffer + at + 1;
                 dirNameLength = n;
-            } else if (takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
+            } else if (!stubBuild && takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
                 return HeaderStatus::damaged;
             }
             pos = at + z - width;
@@ -245,8 +234,10 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         unifySeparators(header.name, '/');
     }
     size_t dirLength = std::strlen(header.name);
-    // The directory part ends with a separator; some archivers leave the last one out.
-    if (dirLength && fileNameLength && !endsWithSeparator(header.name)) {
+    // The directory part ends with a separator; some archivers leave the last one out. A "/"
+    // is never the second byte of a two-byte character, and unifySeparators has turned every
+    // other separator into one.
+    if (dirLength && fileNameLength && header.name[dirLength - 1] != '/') {
         if (dirLength + 1 + fileNameLength > pathBufferSize - 1) return HeaderStatus::nameTooLong;
         header.name[dirLength++] = '/';
     }
@@ -254,7 +245,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     header.name[dirLength + fileNameLength] = '\0';
     slashBackslashes(header.name, std::strlen(header.name));
 
-    if (header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
+    if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
     bool valid = true;
     header.modifiedTime = fullSize ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
     header.hasModifiedTime = valid;
