@@ -136,5 +136,94 @@ TEST(OtherArchivers, EveryKindOfMemberExtracts) {
     EXPECT_EQ(t.exitCode, 0) << describe(t);
 }
 
+// Self-extracting files of other makers: their own program first, the archive somewhere
+// behind it. The program holds method identifiers of its own (a table of names, a header
+// template) that must not be taken for the archive.
+TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
+    const Bytes one = textBytes("first member ", 700), two = textBytes("second ", 300);
+    auto archiveOf = [&](int level, bool headerCrc) {
+        Bytes a;
+        for (auto [name, data] : {std::pair{"one.txt", &one}, std::pair{"dir/two.txt", &two}}) {
+            LzhMember m = storedMember(name, *data, someTime, level);
+            m.headerCrc = headerCrc;
+            appendMember(a, m);
+        }
+        appendEndMark(a);
+        return a;
+    };
+    auto program = [](const std::string& magic, size_t size) {
+        Bytes p(size);
+        for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(i * 131 + 7);
+        std::copy(magic.begin(), magic.end(), p.begin());
+        // A method table as an extractor's code carries it.
+        const std::string table = "-lh0-\0-lh1-\0-lh5-\0-lhd-\0-lz5-";
+        std::copy(table.begin(), table.end(), p.begin() + 300);
+        return p;
+    };
+    // A header left in the program as a template: level 2, sound but for its header CRC.
+    auto decoyHeader = [] {
+        LzhMember m = storedMember("decoy.txt", {}, someTime, 2);
+        m.headerCrc = true;
+        Bytes b;
+        appendMember(b, m);
+        b[27] ^= 0x55;  // the CRC no longer matches
+        return b;
+    };
+    // A level-0 header whose checksum is wrong.
+    auto badChecksum = [] {
+        Bytes b;
+        appendMember(b, storedMember("bad.txt", {1, 2, 3}, someTime, 0));
+        b[1] ^= 1;
+        return b;
+    };
+    struct Case {
+        const char* what;
+        Bytes program;
+        Bytes decoy;
+        Bytes archive;
+    } cases[] = {
+        {"MS-DOS program, level 0", program("MZ", 24000), badChecksum(), archiveOf(0, false)},
+        {"Windows program smaller than ours, level 1", program("MZ", 9000), badChecksum(), archiveOf(1, false)},
+        {"Windows program, level 2 with header CRCs", program("MZ", 40000), decoyHeader(), archiveOf(2, true)},
+        {"Amiga program, level 1", program(std::string("\0\0\x03\xF3", 4), 5000), {}, archiveOf(1, false)},
+        {"X68000 program, level 2 without header CRC", program("HU", 7000), decoyHeader(), archiveOf(2, false)},
+        {"Atari program, level 3", program("\x60\x1A", 3000), {}, archiveOf(3, true)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = c.program;
+        file.insert(file.end(), c.decoy.begin(), c.decoy.end());
+        const size_t archiveAt = file.size();
+        file.insert(file.end(), c.archive.begin(), c.archive.end());
+        TempDir tmp;
+        const fs::path path = tmp.path() / "other.exe";
+        writeBinary(path.string(), file);
+
+        RunResult l = run({"l", path.string()});
+        EXPECT_EQ(l.exitCode, 0) << describe(l);
+        EXPECT_NE(l.out.find("another maker, archive at offset " + std::to_string(archiveAt)), std::string::npos)
+            << l.out;
+        EXPECT_EQ(l.out.find("decoy"), std::string::npos) << l.out;
+        EXPECT_EQ(l.out.find("bad.txt"), std::string::npos) << l.out;
+
+        const fs::path dest = tmp.path() / "out";
+        RunResult x = run({"x", path.string(), "-d", dest.string()});
+        EXPECT_EQ(x.exitCode, 0) << describe(x);
+        EXPECT_EQ(readBinary((dest / "one.txt").string()), one);
+        EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
+    }
+
+    // Our own layout is tried first and named; a file with no archive anywhere is no success.
+    TempDir tmp;
+    const fs::path own = tmp.path() / "own.exe";
+    writeBinary(own.string(), sfxFile(nullptr, archiveOf(2, false)));
+    RunResult l = run({"l", own.string()});
+    EXPECT_EQ(l.exitCode, 0) << describe(l);
+    EXPECT_NE(l.out.find("Nivo SFX self-extracting file, archive at offset 19969"), std::string::npos) << l.out;
+    const fs::path none = tmp.path() / "none.exe";
+    writeBinary(none.string(), program("MZ", 30000));
+    EXPECT_NE(run({"x", none.string(), "-d", (tmp.path() / "none").string()}).exitCode, 0);
+}
+
 }  // namespace
 }  // namespace nivo::test
