@@ -34,9 +34,9 @@ bool headerCrcHolds(FILE* f, long offset, long end, uint32_t crcAt) {
 }
 
 bool knownMethod(const uint8_t* id) {
-    for (const auto& known : methodIds)
-        if (std::memcmp(id, known, 5) == 0) return true;
-    return std::memcmp(id, "-lhx-", 5) == 0;
+    MemberHeader h;
+    std::memcpy(h.method, id, 5);
+    return methodIndex(h) >= 0 || (id[0] == '-' && id[1] == 'l' && id[2] == 'h' && id[3] == 'x' && id[4] == '-');
 }
 
 class QuietFrontEnd final : public FrontEnd {};

@@ -6,6 +6,9 @@
 
 namespace nivo {
 
+const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
+                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+
 namespace {
 
 void put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -36,7 +39,7 @@ void putCommon(std::vector<uint8_t>& h, const LzhMember& m, uint32_t compressed,
     put32(h, compressed);
     put32(h, m.originalSize);
     put32(h, stamp);
-    h.push_back(m.level >= 2 ? 0x00 : 0x20);
+    h.push_back(memberAttribute(m));
     h.push_back(static_cast<uint8_t>(m.level));
 }
 
@@ -49,6 +52,10 @@ std::string directoryField(const std::string& dir) {
 }
 
 }  // namespace
+
+uint8_t memberAttribute(const LzhMember& member) {
+    return member.method == "-lhd-" ? 0x10 : 0x20;
+}
 
 uint32_t unixToDosTime(uint32_t unixTime) {
     time_t t = static_cast<time_t>(unixTime);
@@ -100,6 +107,7 @@ std::vector<uint8_t> extendedChain(const LzhMember& m, const std::string& dir, c
         if (m.directoryWithoutSeparator) d.pop_back();
         list.emplace_back(0x02, d);
     }
+    if (m.unixMode) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
     if (m.largeSizes) {
         std::vector<uint8_t> sizes;
         put32(sizes, static_cast<uint32_t>(dataSize));
@@ -160,14 +168,14 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         h.push_back(static_cast<uint8_t>(file.size()));
         h.insert(h.end(), file.begin(), file.end());
         put16(h, m.crc);
-        h.push_back(static_cast<uint8_t>(m.os));
+        h.push_back(m.os);
         h.insert(h.end(), ext.begin(), ext.end());
         h[0] = static_cast<uint8_t>(22 + file.size() + 3);
     } else if (m.level == 2) {
         put16(h, 0);
         putCommon(h, m, dataSize, m.unixTime);
         put16(h, m.crc);
-        h.push_back(static_cast<uint8_t>(m.os));
+        h.push_back(m.os);
         std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 2);
         h.insert(h.end(), ext.begin(), ext.end());
         size_t stated = h.size() - (m.shortLevel2Size ? 2 : 0);
@@ -179,7 +187,7 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         put16(h, 4);
         putCommon(h, m, dataSize, m.unixTime);
         put16(h, m.crc);
-        h.push_back(static_cast<uint8_t>(m.os));
+        h.push_back(m.os);
         put32(h, 0);
         std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 4);
         h.insert(h.end(), ext.begin(), ext.end());
@@ -203,9 +211,6 @@ void appendEndMark(std::vector<uint8_t>& out) {
     out.push_back(0);
 }
 
-std::pair<uint8_t, std::string> unixModeHeader(uint16_t mode) {
-    return {0x50, std::string{static_cast<char>(mode & 0xFF), static_cast<char>(mode >> 8)}};
-}
 
 std::pair<uint8_t, std::string> unixTimeHeader(uint32_t unixTime) {
     std::vector<uint8_t> v;
