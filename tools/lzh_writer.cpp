@@ -140,9 +140,8 @@ void putHeaderCrc(std::vector<uint8_t>& h, size_t chainStart, int width) {
 
 }  // namespace
 
-void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
     std::vector<uint8_t> h;
-    const auto dataSize = static_cast<uint32_t>(m.data.size());
     std::string dir, file;
     splitName(m.name, dir, file);
     if (m.level == 0) {
@@ -203,6 +202,11 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         for (uint32_t i = 2; i < end; ++i) sum = static_cast<uint8_t>(sum + h[i]);
         h[1] = sum;
     }
+    return h;
+}
+
+void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+    std::vector<uint8_t> h = memberHeader(m, static_cast<uint32_t>(m.data.size()));
     out.insert(out.end(), h.begin(), h.end());
     out.insert(out.end(), m.data.begin(), m.data.end());
 }

@@ -52,6 +52,9 @@ LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& byte
 // A folder entry (-lhd-); name ends in "/".
 LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2);
 
+// The header of a member whose data is dataSize bytes; m.data is not looked at. Its length
+// does not depend on the sizes, so a header written ahead of its data can be rewritten in place.
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize);
 // Appends one member, header and data, to out. A level-2 or level-3 header begins its extended
 // headers with the header CRC (type 0x00: the CRC-16 of the whole header with that field zero).
 void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
