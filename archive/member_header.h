@@ -46,8 +46,8 @@ inline bool hasExtendedType(const MemberHeader& header, uint8_t type) {
     return header.extendedTypes[type >> 5] >> (type & 31) & 1;
 }
 
-// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, and -lhd- (folders).
-constexpr int methodCount = 12;
+// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, -lhd- (folders), -lhx-.
+constexpr int methodCount = 13;
 constexpr int methodStored = 0;
 constexpr int methodLz4 = 10;
 constexpr int methodFolder = 11;

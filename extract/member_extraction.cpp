@@ -8,6 +8,7 @@
 
 #include "extract/mac_binary.h"
 #include "extract/path_helpers.h"
+#include "extract/stored_copy.h"
 #include "platform/platform.h"
 
 namespace nivo {
