@@ -136,6 +136,53 @@ TEST(OtherArchivers, EveryKindOfMemberExtracts) {
     EXPECT_EQ(t.exitCode, 0) << describe(t);
 }
 
+// l -v names each member's header level, operating system, attribute and extended headers;
+// x --raw keeps a classic Mac OS file as stored.
+TEST(OtherArchivers, VerboseListingAndRawMacFiles) {
+    const Bytes text = textBytes("data fork ", 200);
+    const Bytes mac = macBinary("Note", text, textBytes("rsrc", 50));
+    LzhMember unix = storedMember("bin/tool", text, someTime, 1);
+    unix.unixMode = 0100750;
+    unix.extended = {unixTimeHeader(someTime)};
+    LzhMember fromMac = storedMember("note.txt", mac, someTime, 3);
+    fromMac.os = 'm';
+    fromMac.largeSizes = true;
+    LzhMember dos = storedMember("DOS.TXT", text, someTime, 0);
+    LzhMember shortSize = storedMember("short.txt", text, someTime, 2);
+    shortSize.shortLevel2Size = true;
+    shortSize.headerCrc = false;
+    Bytes archive;
+    for (const LzhMember* m : {&unix, &fromMac, &dos, &shortSize}) appendMember(archive, *m);
+    appendEndMark(archive);
+    TempDir tmp;
+    const fs::path path = tmp.path() / "a.lzh";
+    writeBinary(path.string(), archive);
+
+    RunResult l = run({"l", "-v", path.string()});
+    ASSERT_EQ(l.exitCode, 0) << describe(l);
+    const std::string expected[] = {
+        "level 1, OS U (Unix), attribute 0x20, extended headers: 0x02 directory, 0x50 permissions 0750, 0x54 Unix time",
+        "level 3, OS m (Mac OS), attribute 0x20, extended headers: 0x00 header CRC, 0x01 file name, 0x42 64-bit sizes",
+        "level 0, OS not given, attribute 0x20, extended headers: none",
+        "level 2, OS U (Unix), attribute 0x20, extended headers: 0x01 file name; header size stated 2 bytes short",
+    };
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        size_t found = l.out.find(line, at);
+        EXPECT_NE(found, std::string::npos) << line << "\nin\n" << l.out;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(run({"l", path.string()}).out.find("extended headers"), std::string::npos);
+
+    const fs::path raw = tmp.path() / "raw", plain = tmp.path() / "plain";
+    RunResult x = run({"x", path.string(), "-d", raw.string(), "--raw"});
+    EXPECT_EQ(x.exitCode, 0) << describe(x);
+    EXPECT_EQ(readBinary((raw / "note.txt").string()), mac);
+    x = run({"x", path.string(), "-d", plain.string()});
+    EXPECT_EQ(x.exitCode, 0) << describe(x);
+    EXPECT_EQ(readBinary((plain / "note.txt").string()), text);
+}
+
 // Self-extracting files of other makers: their own program first, the archive somewhere
 // behind it. The program holds method identifiers of its own (a table of names, a header
 // template) that must not be taken for the archive.
