@@ -319,6 +319,7 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
         const fs::path dest = tmp.path() / "out";
         RunResult x = run({"x", path.string(), "-d", dest.string()});
         EXPECT_EQ(x.exitCode, 0) << describe(x);
+        EXPECT_NE(x.out.find("archive at offset " + std::to_string(archiveAt)), std::string::npos) << x.out;
         EXPECT_EQ(readBinary((dest / "one.txt").string()), one);
         EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
     }
