@@ -44,6 +44,8 @@ void setMemberTime(const char* path, const MemberHeader& header) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
 }
 
+}  // namespace
+
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r) {
     static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
@@ -60,8 +62,6 @@ void checkComplete(ExtractionContext& context, const MemberHeader& header, const
         context.addProblem(header.name, Problem::truncated);
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
 }
-
-}  // namespace
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
     const char* p = name;
