@@ -6,43 +6,51 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "tools/archive_builder.h"
 #include "tools/file_packer.h"
-#include "tools/lzh_writer.h"
 
 namespace {
 
-const char usage[] =
+const std::string usage =
     "usage: mklzh [OPTION]... ARCHIVE PATH...\n"
     "\n"
     "Packs the files and folders PATH into the LZH archive ARCHIVE (level-2 headers, names in\n"
-    "code page 932). A folder is packed with everything below it, in name order. Options apply\n"
-    "to the paths behind them.\n"
+    "code page 932). ARCHIVE is the first argument that is not an option; options may stand\n"
+    "anywhere. A folder is packed with everything below it, in name order; \".\" packs a folder's\n"
+    "contents without its name. -m and -C apply to the paths behind them.\n"
     "\n"
-    "  -m, --method METHOD   lh0 (stored, the default), lh5, lh6 or lh7; a file that does not\n"
-    "                        get smaller is stored\n"
+    "  -m, --method METHOD   lh0 (stored), lh5, lh6 or lh7 (the default); a file that does not\n"
+    "                        get smaller is stored\n" +
+    nivo::packOptionsHelp("mklzh") +
+    "\n"
     "  -C DIR                take the following paths relative to DIR (default: the current\n"
     "                        directory)\n"
+    "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
+    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
     "  -h, --help            this text\n"
     "  --version             the program's version\n"
     "\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 10 for bad usage.\n";
+    "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
+    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
+    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
+    "out. Each is named on stderr, and the archive is still written.\n"
+    "\n"
+    "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
+    "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
-const nivo::cli::Program program{"mklzh", usage};
-
-struct PathToPack {
-    std::string base;
-    std::string path;
-    int method;
-};
+constexpr int exitSkipped = 3;
+const nivo::cli::Program program{"mklzh", usage.c_str()};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string out, base;
-    int method = 0;
-    std::vector<PathToPack> paths;
-    std::vector<nivo::cli::Option> options = {
+    nivo::PackOptions options;
+    int method = options.methodIndex;
+    bool verbose = false;
+    std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
+    std::vector<nivo::cli::Option> table = {
         {'m', "method", true, [&](const std::string& v) {
              method = nivo::packMethodIndex(v);
              return method < 0 ? "unknown method " + v + " (lh0, lh5, lh6 or lh7)" : std::string();
@@ -51,9 +59,26 @@ int main(int argc, char** argv) {
              base = v;
              return std::string();
          }},
+        {'v', "verbose", false, [&](const std::string&) {
+             verbose = true;
+             return std::string();
+         }},
+        {'L', "follow-links", false, [&](const std::string&) {
+             options.followLinks = true;
+             return std::string();
+         }},
+        {0, "threads", true, [&](const std::string& v) {
+             options.builder.threads = nivo::packThreadsOption(v);
+             return options.builder.threads ? std::string() : "--threads needs a number from 1 to 1024";
+         }},
     };
+    for (int level = nivo::minLevel; level <= nivo::maxLevel; ++level)
+        table.push_back({static_cast<char>('0' + level), nullptr, false, [&options, level](const std::string&) {
+                             options.builder.encoder.level = level;
+                             return std::string();
+                         }});
     nivo::cli::ParseOutcome parsed =
-        nivo::cli::parseCommandLine(program, argc, argv, options, [&](const std::string& a) {
+        nivo::cli::parseCommandLine(program, argc, argv, table, [&](const std::string& a) {
             if (out.empty())
                 out = a;
             else
@@ -64,20 +89,50 @@ int main(int argc, char** argv) {
     if (out.empty()) return nivo::cli::usageError(program, "no ARCHIVE given");
     if (paths.empty()) return nivo::cli::usageError(program, "nothing to pack");
 
-    std::vector<uint8_t> archive;
-    for (PathToPack& p : paths) {
-        while (p.path.size() > 1 && p.path.back() == '/') p.path.pop_back();
-        std::string error;
-        if (!nivo::packPath(archive, p.base, p.path, error, p.method)) {
-            std::fprintf(stderr, "mklzh: %s\n", error.c_str());
-            return exitFailure;
-        }
+    nivo::PackNotes notes;
+    options.exclude = out;
+    std::vector<nivo::PackItem> items;
+    {
+        nivo::PackReporter reporter("mklzh", false, 0);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        items = nivo::collectItems(paths, options, notes);
     }
-    nivo::appendEndMark(archive);
-    FILE* f = std::fopen(out.c_str(), "wb");
-    if (!f || std::fwrite(archive.data(), 1, archive.size(), f) != archive.size() || std::fclose(f) != 0) {
+    uint64_t total = 0;
+    for (const auto& item : items) total += item.size;
+    // The archive is written as it goes, under a temporary name that becomes ARCHIVE's once it
+    // is complete.
+    std::string temporary = out + ".part";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
         std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
         return exitFailure;
+    }
+    std::string error;
+    bool written;
+    {
+        nivo::PackReporter reporter("mklzh", verbose, total);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        nivo::ArchiveBuilder archive(f, options.builder);
+        written = nivo::packItems(archive, items, notes, error,
+                                  [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+                                      reporter.member(item, original, packed);
+                                  }) &&
+                  archive.finish(error);
+        for (const std::string& line : archive.leftOut()) notes.skip(line);
+    }
+    if (std::fclose(f) != 0 && written) {
+        written = false;
+        error = std::strerror(errno);
+    }
+    if (!written || std::rename(temporary.c_str(), out.c_str()) != 0) {
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), written ? std::strerror(errno) : error.c_str());
+        std::remove(temporary.c_str());
+        return exitFailure;
+    }
+    if (!notes.skipped.empty()) {
+        std::fprintf(stderr, "mklzh: %s written; %zu input%s left out\n", out.c_str(), notes.skipped.size(),
+                     notes.skipped.size() == 1 ? "" : "s");
+        return exitSkipped;
     }
     return 0;
 }
