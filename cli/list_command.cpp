@@ -67,8 +67,9 @@ void printSettingsJson(const SetupSettings& s) {
 
 void printMemberJson(const MemberHeader& h, const std::string& name, bool first) {
     std::string method = cp932ToUtf8(std::string(h.method, 5).c_str());
-    std::printf("%s    {\"name\": %s, \"size\": %u, \"packedSize\": %u, \"method\": %s, ", first ? "" : ",\n",
-                jsonString(name).c_str(), h.originalSize, h.compressedSize, jsonString(method).c_str());
+    std::printf("%s    {\"name\": %s, \"size\": %llu, \"packedSize\": %llu, \"method\": %s, ", first ? "" : ",\n",
+                jsonString(name).c_str(), static_cast<unsigned long long>(h.originalSize),
+                static_cast<unsigned long long>(h.compressedSize), jsonString(method).c_str());
     if (h.hasDataCrc)
         std::printf("\"crc\": \"%04X\", ", h.dataCrc);
     else
@@ -126,12 +127,14 @@ int listMembers(ExtractionContext& context, const Options& o, const SetupSetting
             } else {
                 char ratio[16] = "-";
                 if (h.originalSize)
-                    std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * h.compressedSize / h.originalSize);
+                    std::snprintf(ratio, sizeof ratio, "%5.1f%%",
+                                  100.0 * static_cast<double>(h.compressedSize) / static_cast<double>(h.originalSize));
                 char crc[8] = "-";
                 if (h.hasDataCrc) std::snprintf(crc, sizeof crc, "%04X", h.dataCrc);
                 std::string method = printableName(std::string(h.method, 5).c_str());
-                std::printf("%10u %10u %6s %-6s %4s  %-19s  %s\n", h.originalSize, h.compressedSize, ratio,
-                            method.c_str(), crc, h.hasModifiedTime ? timeText(h, "%Y-%m-%d %H:%M:%S").c_str() : "-",
+                std::printf("%10llu %10llu %6s %-6s %4s  %-19s  %s\n",
+                            static_cast<unsigned long long>(h.originalSize),
+                            static_cast<unsigned long long>(h.compressedSize), ratio, method.c_str(), crc, h.hasModifiedTime ? timeText(h, "%Y-%m-%d %H:%M:%S").c_str() : "-",
                             printableText(name).c_str());
             }
             totalOriginal += h.originalSize;

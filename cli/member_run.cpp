@@ -92,7 +92,7 @@ void runChosenMembers(ExtractionContext& context, const MemberChoice& choose, Ou
                 break;
             if (!context.run.keepRunning.load()) break;
         }
-        if (chosen) context.run.bytesDone += header.originalSize;
+        if (chosen) context.run.bytesDone += static_cast<uint32_t>(header.originalSize);
         // The archive ends inside this member: it is the last one, and whatever followed it is
         // lost.
         const auto left = static_cast<unsigned long>(context.archiveEnd - dataStart);

@@ -45,7 +45,7 @@ const char usageText[] =
     "  -o          replace existing files without asking\n"
     "  -n          never replace existing files. Without -o or -n, nivosfx asks for each\n"
     "              file when standard input is a terminal (yes, no, all, none), and\n"
-    "              replaces otherwise. A file is only ever replaced by a complete member.\n"
+    "              replaces otherwise.\n"
     "  -q          print only problems\n"
     "  -v          print each member as it is written (x) or tested (t)\n"
     "  --json      list as JSON (l); the format is described in nivosfx(1)\n"
@@ -123,9 +123,11 @@ int main(int argc, char** argv) {
     if (options.json && options.command != 'l') return usageError(program, "--json goes with l");
     ExtractionContext context;
     SetupSettings settings{};
-    if (!openArchive(context, options.file, settings)) return exitUnreadable;
+    ArchiveOrigin origin;
+    if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
     MemberSelection selection(options.names, options.excluded);
     if (options.command == 'l') {
+        if (origin.kind != ArchiveOrigin::plain && !options.json) std::printf("%s\n", originText(origin).c_str());
         int status = listMembers(context, options, settings, selection);
         for (const std::string& name : selection.unmatched())
             std::fprintf(stderr, "nivosfx: %s: no member matches\n", printableText(name).c_str());
