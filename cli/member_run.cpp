@@ -46,19 +46,34 @@ void printMember(ExtractionContext& context, const MemberHeader& header, OutputS
         context.addProblem(header.name, problemOf(r));
 }
 
+// What a member can write at most. A header may claim any size, up to 2^64 bytes; but its data
+// ends with the file, and no method makes more than about 2^22 bytes of one byte of data (a
+// block of single-value codes costs 52 bits for 65535 matches of 256 bytes), so a larger claim
+// counts for that much.
+uint64_t possibleSize(const MemberHeader& h, uint64_t bytesLeft) {
+    uint64_t data = h.compressedSize < bytesLeft ? h.compressedSize : bytesLeft;
+    uint64_t bound = (data + 1) << 22;
+    return h.originalSize < bound ? h.originalSize : bound;
+}
+
 }  // namespace
 
 uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose) {
     FILE* f = context.archiveFile;
     long start = std::ftell(f);
+    long end = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : LONG_MAX;
+    std::fseek(f, start, SEEK_SET);
     MemberHeader h;
     uint64_t total = 0;
     for (;;) {
         HeaderStatus hs = readMemberHeader(context, h);
         if (hs != HeaderStatus::member && hs != HeaderStatus::nameTooLong) break;
         long dataStart = std::ftell(f);
-        if (hs == HeaderStatus::nameTooLong || choose(h)) total += h.originalSize;
-        if (std::fseek(f, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) break;
+        if (hs == HeaderStatus::nameTooLong || choose(h))
+            total += possibleSize(h, dataStart < end ? static_cast<uint64_t>(end - dataStart) : 0);
+        if (h.compressedSize > static_cast<uint64_t>(LONG_MAX - dataStart) ||
+            std::fseek(f, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0)
+            break;
     }
     std::fseek(f, start, SEEK_SET);
     return total;

@@ -16,7 +16,8 @@ namespace nivo::cli {
 
 using MemberChoice = std::function<bool(const MemberHeader&)>;
 
-// The sum of the chosen members' original sizes; leaves the stream where it was.
+// The sum of the chosen members' original sizes, each no more than its data can hold; leaves
+// the stream where it was.
 uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose);
 
 // Extracts (or with testOnly decodes) the chosen members from the archive's position; choose is

@@ -23,7 +23,8 @@ const char usageText[] =
     "usage: nivosfx COMMAND [OPTION]... FILE [NAME]... [-x NAME...]\n"
     "\n"
     "FILE is a self-extracting file (it begins with \"MZ\"; its settings block stands at\n"
-    "offset 19968, the archive behind it) or a plain LZH archive. FILE \"-\" is standard\n"
+    "offset 19968, the archive behind it), a plain LZH archive, or another maker's\n"
+    "self-extracting file, in which the archive is looked for. FILE \"-\" is standard\n"
     "input; a pipe is read once, from front to back.\n"
     "\n"
     "commands:\n"
@@ -47,10 +48,14 @@ const char usageText[] =
     "              file when standard input is a terminal (yes, no, all, none), and\n"
     "              replaces otherwise.\n"
     "  -q          print only problems\n"
-    "  -v          print each member as it is written (x) or tested (t)\n"
+    "  -v, --verbose  print each member as it is written (x) or tested (t); with l, also\n"
+    "              each member's header level, operating system, attribute and\n"
+    "              extended headers\n"
     "  --json      list as JSON (l); the format is described in nivosfx(1)\n"
     "  --force     extract even when the members need more space than is free\n"
     "  --open      after a run without problems, open the file the setup names (xdg-open)\n"
+    "  --raw       keep files from classic Mac OS as stored (MacBinary: header, data and\n"
+    "              resource fork) instead of extracting their data fork\n"
     "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
@@ -91,10 +96,11 @@ std::vector<Option> optionTable(Options& o) {
         {'o', nullptr, false, set(o.overwrite, Overwrite::always)},
         {'n', nullptr, false, set(o.overwrite, Overwrite::never)},
         {'q', nullptr, false, set(o.verbosity, Verbosity::quiet)},
-        {'v', nullptr, false, set(o.verbosity, Verbosity::verbose)},
+        {'v', "verbose", false, set(o.verbosity, Verbosity::verbose)},
         {0, "json", false, set(o.json, true)},
         {0, "force", false, set(o.force, true)},
         {0, "open", false, set(o.open, true)},
+        {0, "raw", false, set(o.raw, true)},
     };
 }
 
@@ -126,12 +132,17 @@ int main(int argc, char** argv) {
     ArchiveOrigin origin;
     if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
     MemberSelection selection(options.names, options.excluded);
+    // The listing names where the archive was found; extraction names it when it was searched
+    // for. Never on p's standard output, nor in the JSON listing.
+    if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain && !options.json
+                               : origin.kind == ArchiveOrigin::otherSelfExtracting)
+        std::fprintf(options.command == 'p' ? stderr : stdout, "%s\n", originText(origin).c_str());
     if (options.command == 'l') {
-        if (origin.kind != ArchiveOrigin::plain && !options.json) std::printf("%s\n", originText(origin).c_str());
         int status = listMembers(context, options, settings, selection);
         for (const std::string& name : selection.unmatched())
             std::fprintf(stderr, "nivosfx: %s: no member matches\n", printableText(name).c_str());
         return status == exitOk && !selection.unmatched().empty() ? exitNoMatch : status;
     }
+    context.keepMacBinary = options.raw;
     return runExtraction(context, options, settings, selection);
 }

@@ -30,6 +30,7 @@ struct Options {
     bool force = false;  // extract even when the members seem not to fit
     Overwrite overwrite = Overwrite::ask;
     Verbosity verbosity = Verbosity::normal;
+    bool raw = false;  // x: classic Mac OS members as stored (MacBinary)
 };
 
 }  // namespace nivo::cli

@@ -317,11 +317,12 @@ TEST(MemberChoice, RefusesMembersThatCannotFit) {
     struct statvfs st {};
     ASSERT_EQ(::statvfs(tmp.path().c_str(), &st), 0);
     const uint64_t free = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
-    // Headers that claim 4 GB each: nothing of them is ever decoded.
+    // Members of 4 GB each, with enough data to make that much (about 1 KB): nothing of them is
+    // ever decoded.
     Bytes a;
     appendMember(a, storedMember("first.txt", bytesOf("first"), someTime));
     for (uint64_t claimed = 0; claimed <= free; claimed += 0xFFFFFFFFu) {
-        LzhMember big = storedMember("big" + std::to_string(claimed) + ".bin", {}, someTime);
+        LzhMember big = storedMember("big" + std::to_string(claimed) + ".bin", Bytes(1100, 0x55), someTime);
         big.method = "-lh5-";
         big.originalSize = 0xFFFFFFFFu;
         appendMember(a, big);
