@@ -26,7 +26,7 @@ namespace nivo {
 // The identifiers without their dashes, three letters each in index order. A table of whole
 // identifiers would stand in the Windows program as text like "-lh5-", where readers that
 // scan a self-extracting file for its archive would take it for a member header.
-const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhd";
+const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhdlhx";
 
 int methodIndex(const MemberHeader& header) {
     if (header.method[0] != '-' || header.method[4] != '-') return -1;

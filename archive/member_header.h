@@ -21,8 +21,8 @@ struct MemberHeader {
     uint8_t hasModifiedTime;  // 0 when the stamp is not a valid date; the file keeps its time
 };
 
-// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, and -lhd- (folders).
-constexpr int methodCount = 12;
+// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, -lhd- (folders), -lhx-.
+constexpr int methodCount = 13;
 constexpr int methodStored = 0;
 constexpr int methodLz4 = 10;
 constexpr int methodFolder = 11;

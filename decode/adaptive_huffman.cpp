@@ -282,7 +282,7 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
     updatePosition(s, positionCode);
 }
 
-uint16_t decodeDistanceDynamic(DecoderState& s) {
+uint32_t decodeDistanceDynamic(DecoderState& s) {
     Tree& a = s.adaptive;
     while (s.decodedCount > a.nextLeafAt) {
         addPositionLeaf(s, a.nextLeafAt / 64);
@@ -294,7 +294,7 @@ uint16_t decodeDistanceDynamic(DecoderState& s) {
     if (s.damaged) return 0;
     const uint32_t p = leaf - positionLeafBase;
     updatePosition(s, p);
-    return static_cast<uint16_t>(64 * p + takeBits(s, 6));
+    return 64 * p + takeBits(s, 6);
 }
 
 }  // namespace nivo

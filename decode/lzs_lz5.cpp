@@ -34,8 +34,8 @@ uint16_t decodeSymbolLzs(DecoderState& s) {
     return static_cast<uint16_t>(256 + (item & 0xF));
 }
 
-uint16_t decodeDistanceLzs(DecoderState& s) {
-    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 18) & 0x7FF);
+uint32_t decodeDistanceLzs(DecoderState& s) {
+    return (s.dictPos - s.sliding.matchPosition - 18) & 0x7FF;
 }
 
 void decodeInitLz5(DecoderState& s) {
@@ -67,8 +67,8 @@ uint16_t decodeSymbolLz5(DecoderState& s) {
     return static_cast<uint16_t>(c);
 }
 
-uint16_t decodeDistanceLz5(DecoderState& s) {
-    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 19) & 0xFFF);
+uint32_t decodeDistanceLz5(DecoderState& s) {
+    return (s.dictPos - s.sliding.matchPosition - 19) & 0xFFF;
 }
 
 }  // namespace nivo

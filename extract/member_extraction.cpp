@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "extract/path_helpers.h"
+#include "extract/stored_copy.h"
 #include "platform/platform.h"
 
 namespace nivo {

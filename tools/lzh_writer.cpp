@@ -7,7 +7,7 @@
 namespace nivo {
 
 const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
-                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", "-lhx-"};
 
 namespace {
 

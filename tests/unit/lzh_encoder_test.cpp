@@ -7,7 +7,7 @@
 
 #include "archive/member_header.h"
 #include "decode/crc16.h"
-#include "decode/methods.h"
+#include "decode/huffman_table.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 
