@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include "archive/member_header.h"
 #include "decode/crc16.h"
 #include "decode/member_decoder.h"
 #include "decode/huffman_table.h"
@@ -13,6 +14,7 @@
 #include "platform/platform.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
+#include "tools/lzh_encoder.h"
 
 namespace nivo {
 namespace {
@@ -277,14 +279,29 @@ TEST(StaticHuffman, DamagedBlockHeadersEndTheMember) {
     }
 }
 
+// Decodes in both forms of the loop and checks that they agree on everything: bytes, CRC,
+// verdict, and what was written before damage.
+DecodeResult decodeBothForms(const Bytes& data, int method, uint32_t originalSize, Bytes* out = nullptr) {
+    test::VectorSink wide, compact;
+    DecodeResult w = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, wide, {}, false);
+    DecodeResult c = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, compact, {}, true);
+    EXPECT_EQ(w.status, c.status);
+    EXPECT_EQ(w.crc, c.crc);
+    EXPECT_EQ(w.truncated, c.truncated);
+    EXPECT_EQ(w.overran, c.overran);
+    EXPECT_EQ(wide.bytes, compact.bytes);
+    if (out) *out = wide.bytes;
+    return w;
+}
+
 TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
     std::mt19937 rng(12345);
-    for (int method = 4; method <= 7; ++method) {
+    for (int method : {4, 5, 6, 7, 12}) {
         for (int trial = 0; trial < 200; ++trial) {
             Bytes data(size_t(rng() % 600), 0);
             for (uint8_t& b : data) b = uint8_t(rng());
             Bytes out;
-            DecodeResult r = decode(data, method, 50000, &out);
+            DecodeResult r = decodeBothForms(data, method, 50000, &out);
             // Either damaged, or decoded to the size (a match may run a little past it).
             if (r.status == DecodeStatus::complete) {
                 EXPECT_GE(out.size(), 50000u);
@@ -294,6 +311,72 @@ TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
             }
         }
     }
+}
+
+TEST(StaticHuffman, DamagedStreamsGiveTheSameVerdictInBothForms) {
+    // Real compressed data with small blocks, then bits flipped, bytes cut off or the sizes
+    // claimed wrong: the wide loop must stop, write and judge exactly as the compact one.
+    Bytes text;
+    std::mt19937 rng(99);
+    static const char* words[] = {"lorem ", "ipsum ", "dolor ", "sit ", "amet, ", "\n", "0123456789 "};
+    while (text.size() < 200000) {
+        const char* w = words[rng() % 7];
+        text.insert(text.end(), w, w + std::strlen(w));
+        if (rng() % 50 == 0) text.push_back(uint8_t(rng()));
+    }
+    for (int method : {5, 7}) {
+        EncoderOptions options;
+        options.maxBlockSymbols = uint32_t(1000 + rng() % 3000);
+        Bytes packed;
+        ASSERT_TRUE(compressStaticHuffman(method, text.data(), text.size(), packed, options));
+        Bytes out;
+        DecodeResult clean = decodeBothForms(packed, method, uint32_t(text.size()), &out);
+        EXPECT_EQ(clean.status, DecodeStatus::complete);
+        EXPECT_EQ(out, text);
+        for (int trial = 0; trial < 60; ++trial) {
+            Bytes damaged = packed;
+            uint32_t size = uint32_t(text.size());
+            switch (trial % 3) {
+            case 0:
+                for (int k = 0; k < 1 + trial / 10; ++k) damaged[rng() % damaged.size()] ^= uint8_t(1 << (rng() % 8));
+                break;
+            case 1:
+                damaged.resize(rng() % damaged.size());
+                break;
+            default:
+                size += uint32_t(rng() % 100000);
+                break;
+            }
+            SCOPED_TRACE(trial);
+            decodeBothForms(damaged, method, size);
+        }
+    }
+}
+
+TEST(StaticHuffman, LhxReachesBackMoreThan16Bits) {
+    // -lhx-: a 2^19-byte dictionary, 20 position codes with a 5-bit count. 'A', then 2^18 + 5
+    // times 'q', then a match of 3 whose position code 19 (18 extra bits) reaches back to the 'A'.
+    const uint32_t run = (1u << 18) + 5;
+    const uint32_t d = run;  // distance - 1: the 'A' is run + 1 bytes behind
+    BitWriter w;
+    singleValueBlock(w, 1, 'A', 0, 5);
+    for (uint32_t left = run; left;) {
+        const uint32_t n = left > 65535 ? 65535 : left;
+        singleValueBlock(w, n, 'q', 0, 5);
+        left -= n;
+    }
+    singleValueBlock(w, 1, 256, 19, 5).put(d - (1u << 18), 18);
+    MemberHeader h{};
+    std::memcpy(h.method, "-lhx-", 5);
+    const int method = methodIndex(h);
+    ASSERT_EQ(method, 12);
+    Bytes out;
+    DecodeResult r = decodeBothForms(w.bytes(), method, run + 4, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    ASSERT_EQ(out.size(), run + 4);
+    EXPECT_EQ(std::string(out.end() - 4, out.end()), "qAqq");
+    // The same code is outside -lh7-'s 17 position codes.
+    EXPECT_EQ(decodeBothForms(w.bytes(), 7, run + 4).status, DecodeStatus::damaged);
 }
 
 TEST(StaticHuffman, ABlockCountOfZeroMeans65536Symbols) {
@@ -359,6 +442,26 @@ TEST(Progress, EveryChangeIsSentOnceAndInOrder) {
         if (pos != last) expected.push_back(last = pos);
     }
     EXPECT_EQ(fe.positions, expected);
+}
+
+TEST(Progress, MovesOnlyBetweenSymbolsNeverInsideAMatch) {
+    // One literal, then matches of 256 bytes: the symbols end at 1, 257, 513, 769 and 1025 bytes.
+    // With a total of 1000 the bar goes to 25, 51, 76 and 102 (the last match runs past the
+    // size), never to a position that a count inside a match would give.
+    BitWriter w;
+    singleValueBlock(w, 1, 'a', 0, 4);
+    singleValueBlock(w, 4, 509, 0, 4);
+    const Bytes data = w.bytes();
+    for (bool compact : {false, true}) {
+        RunValues run;
+        run.totalBytes = 1000;
+        PositionRecorder fe;
+        test::VectorSink sink;
+        DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 1000, sink, ProgressReporter{&run, &fe},
+                                          compact);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_EQ(fe.positions, (std::vector<uint32_t>{25, 51, 76, 102})) << compact;
+    }
 }
 
 TEST(StoredCopy, CopiesInBlocksWithTheCrcAndProgress) {
