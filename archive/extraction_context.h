@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/member_size.h"
 #include "decode/run_values.h"
 #include "platform/platform.h"
 
@@ -63,6 +64,9 @@ public:
     ProblemList problems;
     // Decode and check every member without writing anything (the extractor's test command).
     bool testOnly = false;
+    // Keep the data of classic Mac OS members as stored, MacBinary header and resource fork
+    // included, instead of extracting the data fork alone.
+    bool keepMacBinary = false;
     // Size of the archive file, so that no member's input buffer is sized past its end.
     long archiveEnd = LONG_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default

@@ -104,7 +104,7 @@ void extractionRun(ExtractionContext& context) {
             if (extractMember(context, header) == MemberResult::stop) break;
             notifyShell(context, ShellEvent::memberHandled, header.name);
         }
-        context.run.bytesDone += header.originalSize;
+        context.run.bytesDone += static_cast<uint32_t>(header.originalSize);
         // A member cut short by the end of the file is the last one. Its extraction has
         // listed it when it missed bytes; a member that was whole without them (a decoder that
         // stopped early, a stored size below the compressed size) is listed here, since the

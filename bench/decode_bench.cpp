@@ -224,7 +224,7 @@ bool readArchive(const std::string& path, std::vector<ArchiveMember>& out) {
         m.packed.data.resize(h.compressedSize);
         size_t got = std::fread(m.packed.data.data(), 1, m.packed.data.size(), context.archiveFile);
         m.packed.data.resize(got);
-        m.packed.originalSize = h.originalSize;
+        m.packed.originalSize = static_cast<uint32_t>(h.originalSize);
         m.packed.crc = h.dataCrc;
         m.packed.hasCrc = h.hasDataCrc != 0;
         if (m.packed.method >= 0 && m.packed.method != nivo::methodFolder) out.push_back(std::move(m));

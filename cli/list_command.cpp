@@ -44,11 +44,12 @@ int listMembers(ExtractionContext& context, const std::string& path) {
         std::string name = hs == HeaderStatus::nameTooLong ? "(name too long)" : printableName(h.name);
         char ratio[16] = "-";
         if (h.originalSize)
-            std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * h.compressedSize / h.originalSize);
+            std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * static_cast<double>(h.compressedSize) / static_cast<double>(h.originalSize));
         char crc[8] = "-";
         if (h.hasDataCrc) std::snprintf(crc, sizeof crc, "%04X", h.dataCrc);
         std::string method = printableName(std::string(h.method, 5).c_str());
-        std::printf("%10u %10u %6s %-6s %4s  %-19s  %s\n", h.originalSize, h.compressedSize, ratio,
+        std::printf("%10llu %10llu %6s %-6s %4s  %-19s  %s\n", static_cast<unsigned long long>(h.originalSize),
+                    static_cast<unsigned long long>(h.compressedSize), ratio,
                     method.c_str(), crc, timeText(h).c_str(), name.c_str());
         totalOriginal += h.originalSize;
         totalPacked += h.compressedSize;

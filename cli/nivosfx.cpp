@@ -92,7 +92,11 @@ int main(int argc, char** argv) {
     if (options.file.empty()) return usageError(program, "no FILE given");
     ExtractionContext context;
     SetupSettings settings{};
-    if (!openArchive(context, options.file, settings)) return exitUnreadable;
-    if (options.command == 'l') return listMembers(context, options.file);
+    ArchiveOrigin origin;
+    if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
+    if (options.command == 'l') {
+        if (origin.kind != ArchiveOrigin::plain) std::printf("%s\n", originText(origin).c_str());
+        return listMembers(context, options.file);
+    }
     return runExtraction(context, options, settings);
 }

@@ -4,7 +4,7 @@ namespace nivo {
 
 bool refillInput(BitReader& r) {
     const uint32_t kept = r.inputEnd - r.inputPos;
-    const uint32_t inStream = r.compressedLeft - kept;
+    const MemberSize inStream = r.compressedLeft - kept;
     if (inStream == 0 || !r.inputStream) {
         if (inStream != 0) {
             r.truncated = true;
@@ -16,7 +16,7 @@ bool refillInput(BitReader& r) {
     r.inputPos = 0;
     r.inputEnd = kept;
     const uint32_t room = r.inputBufferSize - kept;
-    const uint32_t n = inStream < room ? inStream : room;
+    const uint32_t n = inStream < room ? static_cast<uint32_t>(inStream) : room;
     const auto got = static_cast<uint32_t>(std::fread(r.inputBuffer + kept, 1, n, r.inputStream));
     r.inputEnd = kept + got;
     if (got < n) {

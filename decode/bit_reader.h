@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/member_size.h"
+
 namespace nivo {
 
 // The Windows program is built with the compact form of the decoding loops (smaller code, same
@@ -38,7 +40,7 @@ struct BitReader {
     uint32_t inputBufferSize;
     uint32_t inputPos;
     uint32_t inputEnd;
-    uint32_t compressedLeft;
+    MemberSize compressedLeft;
     bool truncated;     // the file ended before the member's compressed size; zeros follow
     uint32_t padBytes;  // zero bytes handed out past the member's end
 

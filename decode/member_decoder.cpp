@@ -45,8 +45,8 @@ bool FileSink::write(const uint8_t* data, uint32_t count) {
     return std::fwrite(data, 1, count, file) == count;
 }
 
-MemberDecoder::MemberDecoder(FILE* input, OutputSink& output, uint32_t original,
-                             uint32_t compressed, int bits, int index)
+MemberDecoder::MemberDecoder(FILE* input, OutputSink& output, MemberSize original,
+                             MemberSize compressed, int bits, int index)
     : inputStream(input),
       outputStream(output),
       originalSize(original),
@@ -62,20 +62,20 @@ void MemberDecoder::useMemoryInput(const uint8_t* data) {
     inputStream = nullptr;
 }
 
-bool MemberDecoder::allocateInputBuffer(uint32_t size) {
+bool MemberDecoder::allocateInputBuffer(MemberSize size) {
     DecoderState& s = state;
     s.inputPos = 0;
     s.inputEnd = 0;
     if (memoryInput) {
         s.inputBuffer = const_cast<uint8_t*>(memoryInput);
-        s.inputBufferSize = size;
-        s.inputEnd = size;
+        s.inputBufferSize = static_cast<uint32_t>(size);
+        s.inputEnd = static_cast<uint32_t>(size);
         return true;
     }
     // A bounded buffer, refilled as the decoder goes: memory does not grow with the member.
     // Never larger than the member, nor than what the file still holds, so that a header that
     // claims 4 GB in a small file allocates nothing large.
-    uint32_t n = size < inputLimit ? size : inputLimit;
+    uint32_t n = size < inputLimit ? static_cast<uint32_t>(size) : inputLimit;
     if (n > inputBufferCapacity) n = inputBufferCapacity;
     uint64_t available = platform::freePhysicalMemory();
     if (available != 0 && available < n) n = static_cast<uint32_t>(available);
@@ -180,8 +180,8 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
     while (produced < originalSize) {
         // The stretch ends where the area does, at the original size, or where the bar moves.
         auto limit = static_cast<uint32_t>(areaEnd - out);
-        const uint32_t toEnd = originalSize - static_cast<uint32_t>(produced);  // produced < originalSize
-        if (toEnd < limit) limit = toEnd;
+        const uint64_t toEnd = originalSize - produced;  // produced < originalSize
+        if (toEnd < limit) limit = static_cast<uint32_t>(toEnd);
         const uint32_t toReport = progress.bytesBeforeReport(static_cast<uint32_t>(produced));
         if (toReport < limit) limit = toReport;
         uint8_t* const before = out;
@@ -212,11 +212,11 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
 }
 
 DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
-                              uint32_t originalSize, OutputSink& out,
+                              MemberSize originalSize, OutputSink& out,
                               const ProgressReporter& progress, bool compact) {
     if (methodIndex == methodStored || methodIndex == methodLz4) {
         DecodeResult result;
-        uint32_t n = originalSize <= compressedSize ? originalSize : compressedSize;
+        uint32_t n = originalSize <= compressedSize ? static_cast<uint32_t>(originalSize) : compressedSize;
         if (n < originalSize) {
             result.truncated = true;
             result.status = DecodeStatus::damaged;

@@ -65,8 +65,8 @@ struct DecodeResult {
 
 class MemberDecoder {
 public:
-    MemberDecoder(FILE* inputStream, OutputSink& outputStream, uint32_t originalSize,
-                  uint32_t compressedSize, int dictBits, int methodIndex);
+    MemberDecoder(FILE* inputStream, OutputSink& outputStream, MemberSize originalSize,
+                  MemberSize compressedSize, int dictBits, int methodIndex);
 
     // Input from memory instead of a stream: the member's compressed bytes.
     void useMemoryInput(const uint8_t* data);
@@ -80,7 +80,7 @@ public:
     DecodeResult run();
     // Sizes and allocates the input buffer (a bounded buffer of at most size bytes, refilled as
     // the decoder goes) and fills it once.
-    bool allocateInputBuffer(uint32_t size);
+    bool allocateInputBuffer(MemberSize size);
 
     DecoderState state;
 
@@ -96,8 +96,8 @@ private:
     uint32_t areaSize = 0;
     FILE* inputStream;
     OutputSink& outputStream;
-    uint32_t originalSize;
-    uint32_t compressedSize;
+    MemberSize originalSize;
+    MemberSize compressedSize;
     int dictBits;
     int methodIndex;
     const uint8_t* memoryInput = nullptr;
@@ -109,7 +109,7 @@ private:
 // The one entry point: a member's compressed bytes (in memory), its method index and original
 // size in; the bytes written to out and the CRC out. Stored methods are copied.
 DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
-                              uint32_t originalSize, OutputSink& out,
+                              MemberSize originalSize, OutputSink& out,
                               const ProgressReporter& progress = {}, bool compact = compactDecoder);
 
 }  // namespace nivo

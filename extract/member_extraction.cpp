@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "extract/mac_binary.h"
 #include "extract/path_helpers.h"
 #include "extract/stored_copy.h"
 #include "platform/platform.h"
@@ -41,8 +42,12 @@ bool foldersAreReal(const char* path) {
     return true;
 }
 
-void setMemberTime(const char* path, const MemberHeader& header) {
+// The member's time, and on systems with Unix permissions the stored ones: never set-user,
+// set-group or sticky, and never without the owner's read and write (and search, for folders).
+void setMemberAttributes(const char* path, const MemberHeader& header, bool folder) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+    if (!stubBuild && header.hasUnixMode)
+        platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
 }
 
 // What a member that stopped short is listed as, by how it stopped.
@@ -125,7 +130,7 @@ MemberResult makeFolder(ExtractionContext& context, const MemberHeader& header, 
         return refuse(context, header, Problem::nameTooLong);
     if (!makeParentDirectories(context, path)) return refuse(context, header, Problem::cannotCreate);
     path[n] = '\0';
-    setMemberTime(path, header);
+    setMemberAttributes(path, header, true);
     return MemberResult::proceed;
 }
 
@@ -137,7 +142,12 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     if (index < 0) return refuse(context, header, Problem::unknownMethod);
     if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
         return refuse(context, header, Problem::outsideDestination);
-    if (index == methodFolder) return makeFolder(context, header, path);
+    // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
+    // (The Windows program has no room for this rule: it lists such a member as not created.)
+    if (index == methodFolder || (!stubBuild && index == methodStored &&
+                                  (header.originalSize | header.compressedSize) == 0 &&
+                                  path[std::strlen(path) - 1] == '/'))
+        return makeFolder(context, header, path);
 
     FILE* f = nullptr;
     if (!context.testOnly) {
@@ -145,8 +155,14 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
         f = openOutputFile(context, path);
         if (!f) return refuse(context, header, Problem::cannotCreate);
     }
-    FileSink sink(f);
-    DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, path, index);
+    FileSink fileSink(f);
+    OutputSink* sink = f ? &fileSink : nullptr;
+    // A classic Mac OS member gives its data fork; the CRC still covers every stored byte.
+    MacBinarySink macSink(fileSink, header.originalSize);
+    const bool macFilter = !stubBuild && f && header.osId == 'm' && !context.keepMacBinary;
+    if (macFilter) sink = &macSink;
+    DecodeResult r = transferMemberData(context, sink, header, path, index);
+    if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
     if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
@@ -156,7 +172,7 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
         if (r.status == DecodeStatus::aborted) return MemberResult::stop;
         return refuse(context, header, problemOf(r));
     }
-    if (f) setMemberTime(path, header);
+    if (f) setMemberAttributes(path, header, false);
     checkComplete(context, header, r);
     // An abort that came after the member's data still ends the run.
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;

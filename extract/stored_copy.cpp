@@ -7,17 +7,17 @@
 
 namespace nivo {
 
-DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress) {
+DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const ProgressReporter& progress) {
     DecodeResult result;
     uint8_t* block = static_cast<uint8_t*>(std::malloc(2048));
     if (!block) {
         result.status = DecodeStatus::noMemory;
         return result;
     }
-    uint32_t copied = 0;
+    MemberSize copied = 0;
     ProgressReporter reporter = progress;
     while (copied < count) {
-        uint32_t n = count - copied < 2048 ? count - copied : 2048;
+        uint32_t n = count - copied < 2048 ? static_cast<uint32_t>(count - copied) : 2048;
         size_t got = input ? std::fread(block, 1, n, input) : 0;
         if (got < n) {
             // The archive ends inside the member. What is missing is not invented: the member
@@ -33,7 +33,7 @@ DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const Prog
         result.crc = updateCrc(result.crc, block, n);
         copied += n;
         result.bytesWritten = copied;
-        reporter.report(copied);
+        reporter.report(static_cast<uint32_t>(copied));
         if (reporter.aborted()) {
             result.status = DecodeStatus::aborted;
             break;

@@ -10,6 +10,6 @@ namespace nivo {
 // Copies count stored bytes from input to out in 2048-byte blocks, with the CRC, reporting
 // progress after each block. out may be null (nothing is written). A file that ends early
 // leaves the member damaged and truncated.
-DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress);
+DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const ProgressReporter& progress);
 
 }  // namespace nivo
