@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "tests/e2e/program_runner.h"
+#include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"
@@ -136,6 +137,156 @@ TEST(OtherArchivers, EveryKindOfMemberExtracts) {
     EXPECT_EQ(t.exitCode, 0) << describe(t);
 }
 
+// The CRC-16 of count bytes of value. The CRC is affine in its state: after a block of the
+// bytes it is L(state) ^ c, so the 16 columns of L and c are found once and then applied per block.
+uint16_t crcOfRun(uint8_t value, uint64_t count) {
+    const Bytes block(1 << 20, value);
+    auto blockCrc = [&](uint16_t from) { return lzhCrc16(from, block.data(), block.size()); };
+    const uint16_t c = blockCrc(0);
+    uint16_t column[16];
+    for (int i = 0; i < 16; ++i) column[i] = static_cast<uint16_t>(blockCrc(static_cast<uint16_t>(1u << i)) ^ c);
+    uint16_t crc = 0;
+    for (uint64_t n = count / block.size(); n > 0; --n) {
+        uint16_t next = c;
+        for (int i = 0; i < 16; ++i)
+            if (crc >> i & 1) next ^= column[i];
+        crc = next;
+    }
+    return lzhCrc16(crc, block.data(), count % block.size());
+}
+
+// A member of more than 4 GiB: its sizes stand in extended header 0x42 and are taken over the
+// 32-bit fields. An -lh5- stream of 'A' and 256-byte matches at distance 1 makes the 4 GiB
+// from a few kilobytes; t decodes it without writing it anywhere.
+TEST(OtherArchivers, MemberLargerThan4GiB) {
+    // One block of the single symbol s, repeated count times: each of the three codes has a
+    // single value and costs no bits (16-bit count, empty pre-tree, single literal/length, single
+    // position 0).
+    auto block = [](BitWriter& w, uint16_t count, uint16_t symbol) {
+        w.put(count, 16).put(0, 5).put(0, 5).put(0, 9).put(symbol, 9).put(0, 4).put(0, 4);
+    };
+    BitWriter w;
+    block(w, 1, 'A');
+    const int blocks = 258;
+    for (int i = 0; i < blocks; ++i) block(w, 65535, 509);  // 509: a match of 256 bytes
+    const uint64_t size = 1 + uint64_t{blocks} * 65535 * 256;
+    ASSERT_GT(size, uint64_t{1} << 32);
+    LzhMember m;
+    m.method = "-lh5-";
+    m.name = "zeros.bin";
+    m.data = w.bytes();
+    m.originalSize = static_cast<uint32_t>(size);  // the low 32 bits, as archivers write them
+    m.largeSizes = true;
+    m.largeOriginalSize = size;
+    m.crc = crcOfRun('A', size);
+    m.unixTime = someTime;
+    Bytes archive;
+    appendMember(archive, m);
+    appendMember(archive, storedMember("after.txt", textBytes("behind the large one ", 100), someTime, 2));
+    appendEndMark(archive);
+    TempDir tmp;
+    const fs::path path = tmp.path() / "large.lzh";
+    writeBinary(path.string(), archive);
+
+    RunResult l = run({"l", path.string()});
+    EXPECT_EQ(l.exitCode, 0) << describe(l);
+    EXPECT_NE(l.out.find(std::to_string(size)), std::string::npos) << l.out;
+    RunOptions how;
+    how.args = {"t", path.string()};
+    how.timeoutSeconds = 300;
+    RunResult t = runNivosfx(how);
+    EXPECT_EQ(t.exitCode, 0) << describe(t);
+    EXPECT_NE(t.out.find("No errors in 2 members"), std::string::npos) << describe(t);
+}
+
+// A member that claims more than its data holds fails cleanly at every level, with 64-bit
+// sizes too: listed, no file left behind, and no run that says success.
+TEST(OtherArchivers, MembersThatClaimMoreThanTheirDataFail) {
+    const Bytes data = textBytes("short ", 60);
+    struct Case {
+        const char* what;
+        int level;
+        bool large;
+        uint64_t claimed;  // compressed and original size
+    } cases[] = {
+        {"level 0", 0, false, 5000}, {"level 1", 1, false, 5000}, {"level 2", 2, false, 5000},
+        {"level 3", 3, false, 5000}, {"level 2, 0x42", 2, true, 5000},
+        {"level 3, 0x42 beyond 4 GiB", 3, true, uint64_t{1} << 33},
+        {"level 2, 0x42 of 2^63", 2, true, uint64_t{1} << 63},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LzhMember m = storedMember("claims.txt", data, someTime, c.level);
+        m.largeSizes = c.large;
+        m.largeOriginalSize = c.claimed;
+        if (!c.large) m.originalSize = static_cast<uint32_t>(c.claimed);
+        Bytes archive = memberHeader(m, static_cast<uint32_t>(c.claimed));
+        if (c.large) {
+            // Extended header 0x42 comes last: its compressed size is the 16 bytes before the
+            // final zero size. (The header CRC no longer holds; the reader does not check it.)
+            const size_t at = archive.size() - (c.level == 3 ? 4 : 2) - 16;
+            for (int i = 0; i < 8; ++i) archive[at + i] = static_cast<uint8_t>(c.claimed >> (8 * i));
+        }
+        archive.insert(archive.end(), data.begin(), data.end());
+        TempDir tmp;
+        const fs::path path = tmp.path() / "claims.lzh", dest = tmp.path() / "out";
+        writeBinary(path.string(), archive);
+        for (const char* command : {"t", "x"}) {
+            RunResult r = run({command, path.string(), "-d", dest.string()});
+            EXPECT_EQ(r.exitCode, 2) << command << "\n" << describe(r);
+            EXPECT_NE(r.err.find("claims.txt"), std::string::npos) << r.err;
+        }
+        EXPECT_FALSE(fs::exists(dest / "claims.txt"));
+    }
+}
+
+// l -v names each member's header level, operating system, attribute and extended headers;
+// x --raw keeps a classic Mac OS file as stored.
+TEST(OtherArchivers, VerboseListingAndRawMacFiles) {
+    const Bytes text = textBytes("data fork ", 200);
+    const Bytes mac = macBinary("Note", text, textBytes("rsrc", 50));
+    LzhMember unix = storedMember("bin/tool", text, someTime, 1);
+    unix.unixMode = 0100750;
+    unix.extended = {unixTimeHeader(someTime)};
+    LzhMember fromMac = storedMember("note.txt", mac, someTime, 3);
+    fromMac.os = 'm';
+    fromMac.largeSizes = true;
+    LzhMember dos = storedMember("DOS.TXT", text, someTime, 0);
+    LzhMember shortSize = storedMember("short.txt", text, someTime, 2);
+    shortSize.shortLevel2Size = true;
+    shortSize.headerCrc = false;
+    Bytes archive;
+    for (const LzhMember* m : {&unix, &fromMac, &dos, &shortSize}) appendMember(archive, *m);
+    appendEndMark(archive);
+    TempDir tmp;
+    const fs::path path = tmp.path() / "a.lzh";
+    writeBinary(path.string(), archive);
+
+    RunResult l = run({"l", "-v", path.string()});
+    ASSERT_EQ(l.exitCode, 0) << describe(l);
+    const std::string expected[] = {
+        "level 1, OS U (Unix), attribute 0x20, extended headers: 0x02 directory, 0x50 permissions 0750, 0x54 Unix time",
+        "level 3, OS m (Mac OS), attribute 0x20, extended headers: 0x00 header CRC, 0x01 file name, 0x42 64-bit sizes",
+        "level 0, OS not given, attribute 0x20, extended headers: none",
+        "level 2, OS U (Unix), attribute 0x20, extended headers: 0x01 file name; header size stated 2 bytes short",
+    };
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        size_t found = l.out.find(line, at);
+        EXPECT_NE(found, std::string::npos) << line << "\nin\n" << l.out;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(run({"l", path.string()}).out.find("extended headers"), std::string::npos);
+
+    const fs::path raw = tmp.path() / "raw", plain = tmp.path() / "plain";
+    RunResult x = run({"x", path.string(), "-d", raw.string(), "--raw"});
+    EXPECT_EQ(x.exitCode, 0) << describe(x);
+    EXPECT_EQ(readBinary((raw / "note.txt").string()), mac);
+    x = run({"x", path.string(), "-d", plain.string()});
+    EXPECT_EQ(x.exitCode, 0) << describe(x);
+    EXPECT_EQ(readBinary((plain / "note.txt").string()), text);
+}
+
 // Self-extracting files of other makers: their own program first, the archive somewhere
 // behind it. The program holds method identifiers of its own (a table of names, a header
 // template) that must not be taken for the archive.
@@ -209,6 +360,7 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
         const fs::path dest = tmp.path() / "out";
         RunResult x = run({"x", path.string(), "-d", dest.string()});
         EXPECT_EQ(x.exitCode, 0) << describe(x);
+        EXPECT_NE(x.out.find("archive at offset " + std::to_string(archiveAt)), std::string::npos) << x.out;
         EXPECT_EQ(readBinary((dest / "one.txt").string()), one);
         EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
     }

@@ -1,7 +1,9 @@
 // The header reader and the header walk, with the input as an archive stream: header after
-// header, each member's data skipped by its compressed size as the run does.
+// header, each member's data skipped by its compressed size as the run does. Then the search
+// for an archive inside another maker's self-extracting file, over the same bytes.
 #include <cstring>
 
+#include "archive/archive_search.h"
 #include "archive/extraction_run.h"
 #include "archive/member_header.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -38,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (next >= size) break;
         if (std::fseek(f, static_cast<long>(next), SEEK_SET) != 0) break;
     }
+    // A header found by the search lies inside the input, and is found again where it stands.
+    long found = findArchive(context, 0);
+    FUZZ_CHECK(found >= -1 && found < static_cast<long>(size));
+    if (found >= 0) FUZZ_CHECK(isTrustedHeader(context, found, static_cast<long>(size)));
     // context closes the stream.
     return 0;
 }
