@@ -36,7 +36,7 @@ bool headerCrcHolds(FILE* f, long offset, long end, uint32_t crcAt) {
 bool knownMethod(const uint8_t* id) {
     MemberHeader h;
     std::memcpy(h.method, id, 5);
-    return methodIndex(h) >= 0 || (id[0] == '-' && id[1] == 'l' && id[2] == 'h' && id[3] == 'x' && id[4] == '-');
+    return methodIndex(h) >= 0;
 }
 
 class QuietFrontEnd final : public FrontEnd {};

@@ -1,5 +1,6 @@
 #include "cli/list_command.h"
 
+#include <climits>
 #include <cstdio>
 #include <ctime>
 
@@ -117,7 +118,8 @@ int listMembers(ExtractionContext& context, const std::string& path, bool verbos
         totalOriginal += h.originalSize;
         totalPacked += h.compressedSize;
         ++members;
-        if (std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) {
+        if (h.compressedSize > static_cast<uint64_t>(LONG_MAX - dataStart) ||
+            std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) {
             status = exitProblems;
             break;
         }

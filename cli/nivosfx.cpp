@@ -101,10 +101,11 @@ int main(int argc, char** argv) {
     SetupSettings settings{};
     ArchiveOrigin origin;
     if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
-    if (options.command == 'l') {
-        if (origin.kind != ArchiveOrigin::plain) std::printf("%s\n", originText(origin).c_str());
-        return listMembers(context, options.file, options.verbose);
-    }
+    // The listing names where the archive was found; extraction names it when it was searched for.
+    if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain
+                               : origin.kind == ArchiveOrigin::otherSelfExtracting)
+        std::printf("%s\n", originText(origin).c_str());
+    if (options.command == 'l') return listMembers(context, options.file, options.verbose);
     context.keepMacBinary = options.raw;
     return runExtraction(context, options, settings);
 }

@@ -21,6 +21,7 @@
 // by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
 // is its position code followed by 6 low bits; -lh1- takes its distances from a fixed code.
 #include "decode/methods.h"
+#include "decode/symbol_loop.h"
 
 namespace nivo {
 
@@ -296,5 +297,15 @@ uint32_t decodeDistanceDynamic(DecoderState& s) {
     updatePosition(s, p);
     return 64 * p + takeBits(s, 6);
 }
+
+#ifndef NIVO_COMPACT_DECODER
+uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceTable, 253, out, outLimit);
+}
+
+uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceDynamic, 253, out, outLimit);
+}
+#endif
 
 }  // namespace nivo

@@ -18,6 +18,7 @@
 // ready-made codes are given by their lengths alone: a first length, then the codes at which
 // the length grows by one bit (a code listed twice grows it by two), ending at the first 0.
 #include "decode/methods.h"
+#include "decode/symbol_loop.h"
 #include "decode/huffman_table.h"
 
 namespace nivo {
@@ -124,5 +125,11 @@ uint32_t decodeDistanceTable(DecoderState& s) {
     const uint32_t j = decodeWithPosTable(s, s.huff.tablePosCodeCount);
     return 64 * j + takeBits(s, 6);
 }
+
+#ifndef NIVO_COMPACT_DECODER
+uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolLh3, decodeDistanceTable, 253, out, outLimit);
+}
+#endif
 
 }  // namespace nivo

@@ -16,6 +16,7 @@
 #include "decode/crc16.h"
 #include "decode/methods.h"
 #include "decode/output_window.h"
+#include "decode/symbol_loop.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -35,6 +36,19 @@ const MethodOps methodTable[13] = {
     {nullptr, nullptr, nullptr},                                          // -lhd- (folder)
     {decodeSymbolStatic, decodeDistanceStatic, decodeInitStatic},         // -lhx-
 };
+
+#ifndef NIVO_COMPACT_DECODER
+namespace {
+
+// The wide form of each method family's stretch, with its operations inlined.
+using Stretch = uint8_t* (*)(DecoderState&, uint8_t*, uint8_t*);
+const Stretch wideStretch[13] = {nullptr, decodeStretchLh1, decodeStretchLh2, decodeStretchLh3,
+                                 decodeStretchStatic, decodeStretchStatic, decodeStretchStatic,
+                                 decodeStretchStatic, decodeStretchLzs, decodeStretchLz5,
+                                 nullptr, nullptr, decodeStretchStatic};
+
+}  // namespace
+#endif
 
 int dictBitsForMethod(int methodIndex) {
     static const uint8_t bits[13] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0, 19};
@@ -138,32 +152,12 @@ DecodeResult MemberDecoder::run() {
     return result;
 }
 
-// Symbol by symbol through the method's two operations, until out reaches outLimit or the data
-// shows damage.
+// Symbol by symbol through the method table's operations.
 uint8_t* MemberDecoder::decodeSymbolByStretch(const MethodOps& ops, uint8_t* out, uint8_t* const outLimit) {
-    DecoderState& s = state;
-    uint8_t* const area = window + dictionarySize;
-    const uint32_t mask = dictionarySize - 1;
     const uint32_t lengthOffset = methodIndex == 8 ? 254 : 253;
-    const uint32_t areaStart = s.decodedCount - static_cast<uint32_t>(out - area);
-    while (out < outLimit) {
-        s.decodedCount = areaStart + static_cast<uint32_t>(out - area);
-        const uint32_t code = ops.decodeSymbol(s);
-        if (s.damaged) break;
-        if (code <= 255) {
-            *out++ = static_cast<uint8_t>(code);
-        } else {
-            s.dictPos = s.decodedCount & mask;
-            const uint32_t d = ops.decodeDistance(s);
-            if (s.damaged) break;
-            const uint32_t length = code - lengthOffset;
-            out = compactForm() ? copyMatch<true>(out, (d & mask) + 1, length)
-                                : copyMatch<false>(out, (d & mask) + 1, length);
-        }
-        if (readFarPastEnd(s)) break;
-    }
-    s.decodedCount = areaStart + static_cast<uint32_t>(out - area);
-    return out;
+    if (compactForm())
+        return decodeSymbolStretch<true>(state, ops.decodeSymbol, ops.decodeDistance, lengthOffset, out, outLimit);
+    return decodeSymbolStretch<false>(state, ops.decodeSymbol, ops.decodeDistance, lengthOffset, out, outLimit);
 }
 
 DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
@@ -187,8 +181,8 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
         uint8_t* const before = out;
         s.decodedCount = static_cast<uint32_t>(produced);
 #ifndef NIVO_COMPACT_DECODER
-        if (!compact && ops.decodeInit == decodeInitStatic)
-            out = decodeStretchStatic(s, out, out + limit);
+        if (!compact && wideStretch[methodIndex])
+            out = wideStretch[methodIndex](s, out, out + limit);
         else
 #endif
             out = decodeSymbolByStretch(ops, out, out + limit);

@@ -20,6 +20,14 @@ uint32_t decodeDistanceStatic(DecoderState& s);
 void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex);
 void readSymLengths(DecoderState& s);
 
+// The wide form's stretches of the other families: the shared symbol loop (symbol_loop.h) with
+// each family's operations inlined.
+uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLzs(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLz5(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+
 // -lh1- and -lh2- (adaptive_huffman.cpp).
 void decodeInitDynamic(DecoderState& s);
 uint16_t decodeSymbolDynamic(DecoderState& s);

@@ -199,6 +199,47 @@ TEST(OtherArchivers, MemberLargerThan4GiB) {
     EXPECT_NE(t.out.find("No errors in 2 members"), std::string::npos) << describe(t);
 }
 
+// A member that claims more than its data holds fails cleanly at every level, with 64-bit
+// sizes too: listed, no file left behind, and no run that says success.
+TEST(OtherArchivers, MembersThatClaimMoreThanTheirDataFail) {
+    const Bytes data = textBytes("short ", 60);
+    struct Case {
+        const char* what;
+        int level;
+        bool large;
+        uint64_t claimed;  // compressed and original size
+    } cases[] = {
+        {"level 0", 0, false, 5000}, {"level 1", 1, false, 5000}, {"level 2", 2, false, 5000},
+        {"level 3", 3, false, 5000}, {"level 2, 0x42", 2, true, 5000},
+        {"level 3, 0x42 beyond 4 GiB", 3, true, uint64_t{1} << 33},
+        {"level 2, 0x42 of 2^63", 2, true, uint64_t{1} << 63},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LzhMember m = storedMember("claims.txt", data, someTime, c.level);
+        m.largeSizes = c.large;
+        m.largeOriginalSize = c.claimed;
+        if (!c.large) m.originalSize = static_cast<uint32_t>(c.claimed);
+        Bytes archive = memberHeader(m, static_cast<uint32_t>(c.claimed));
+        if (c.large) {
+            // Extended header 0x42 comes last: its compressed size is the 16 bytes before the
+            // final zero size. (The header CRC no longer holds; the reader does not check it.)
+            const size_t at = archive.size() - (c.level == 3 ? 4 : 2) - 16;
+            for (int i = 0; i < 8; ++i) archive[at + i] = static_cast<uint8_t>(c.claimed >> (8 * i));
+        }
+        archive.insert(archive.end(), data.begin(), data.end());
+        TempDir tmp;
+        const fs::path path = tmp.path() / "claims.lzh", dest = tmp.path() / "out";
+        writeBinary(path.string(), archive);
+        for (const char* command : {"t", "x"}) {
+            RunResult r = run({command, path.string(), "-d", dest.string()});
+            EXPECT_EQ(r.exitCode, 2) << command << "\n" << describe(r);
+            EXPECT_NE(r.err.find("claims.txt"), std::string::npos) << r.err;
+        }
+        EXPECT_FALSE(fs::exists(dest / "claims.txt"));
+    }
+}
+
 // l -v names each member's header level, operating system, attribute and extended headers;
 // x --raw keeps a classic Mac OS file as stored.
 TEST(OtherArchivers, VerboseListingAndRawMacFiles) {
@@ -319,6 +360,7 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
         const fs::path dest = tmp.path() / "out";
         RunResult x = run({"x", path.string(), "-d", dest.string()});
         EXPECT_EQ(x.exitCode, 0) << describe(x);
+        EXPECT_NE(x.out.find("archive at offset " + std::to_string(archiveAt)), std::string::npos) << x.out;
         EXPECT_EQ(readBinary((dest / "one.txt").string()), one);
         EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
     }
