@@ -47,10 +47,13 @@ size_t builderMemoryBound(unsigned threads) {
     const size_t segment = EncoderOptions{}.segmentBytes;
     // A segment's input with its window, and its output, which is never much larger.
     const size_t perSegment = (segment + window) + (segment + segment / 8);
-    // The encoder's tables at the top levels: the tree, the hash heads, the matches of a
-    // stretch of 128 KiB with their prices and choices, and the stretch's symbols.
-    const size_t tables = 4 * window * 4 + 65536 * 4 + (size_t{1} << 17) * (8 * 4 + 2 + 4 + 4 + 4);
-    return threads * (tables + segmentsPerThread * perSegment) + perSegment;
+    // The encoder's tables at the top levels: the tree, two tables of hash heads, the matches
+    // of a stretch of 128 KiB with their prices and choices, and the stretch's symbols.
+    const size_t tables = 4 * window * 4 + 2 * 65536 * 4 + (size_t{1} << 17) * (8 * 4 + 2 + 4 + 4 + 4);
+    // The program itself, its libraries and the file buffers.
+    const size_t program = 4u << 20;
+    // Each thread's segments, and the one being read.
+    return threads * (tables + segmentsPerThread * perSegment) + perSegment + program;
 }
 
 ArchiveBuilder::ArchiveBuilder(FILE* o, const BuilderOptions& opts)

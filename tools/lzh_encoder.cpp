@@ -230,6 +230,7 @@ constexpr uint32_t minSplitSymbols = 1024;
 // The tables of one compression, kept per thread so that many small members do not allocate.
 struct Workspace {
     std::vector<uint32_t> head;
+    std::vector<uint32_t> head3;   // binary tree: the latest position of each three-byte hash
     std::vector<uint32_t> links;   // hash chains: one per position; binary tree: two
     struct Match {
         uint16_t length;
@@ -259,6 +260,11 @@ private:
     uint32_t hashAt(uint32_t pos) const {
         uint32_t v = static_cast<uint32_t>(data[pos]) << 16 | static_cast<uint32_t>(data[pos + 1]) << 8 |
                      data[pos + 2];
+        return (v * 2654435761u) >> (32 - hashBits);
+    }
+    uint32_t hash4At(uint32_t pos) const {
+        uint32_t v;
+        std::memcpy(&v, data + pos, 4);
         return (v * 2654435761u) >> (32 - hashBits);
     }
     uint32_t matchLength(uint32_t a, uint32_t b, uint32_t limit) const;
@@ -322,6 +328,7 @@ Encoder::Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t le
     // Small inputs clear a smaller table.
     hashBits = std::clamp<uint32_t>(static_cast<uint32_t>(std::bit_width(size)), 10, 16);
     ws.head.assign(size_t{1} << hashBits, noPosition);
+    if (params.parse == Parse::optimal) ws.head3.assign(size_t{1} << hashBits, noPosition);
     // The binary tree keeps two links per position over twice the window, so that a node at
     // the window's full distance is still its own.
     const uint32_t slots = params.parse == Parse::optimal ? 2 * window : window;
@@ -413,21 +420,31 @@ void Encoder::runHashChains() {
     flushSymbols(true);
 }
 
-// Inserts pos into the binary tree of earlier positions, ordered by the bytes that follow
-// them, and with record writes the matches met on the way down: each longer than the one
-// before, so each at a larger distance. Returns how many. Positions with fewer than three
-// bytes behind them are not inserted.
+// Inserts pos into the binary tree of earlier positions with the same four-byte hash, ordered
+// by the bytes that follow them, and with record writes the matches met on the way down: each
+// longer than the one before, so each at a larger distance. A three-byte match comes from the
+// latest position with the same three-byte hash, which is never farther than a longer match.
+// Returns how many. Positions with fewer than three bytes behind them are not inserted.
 uint32_t Encoder::treeAdvance(uint32_t pos, bool record, Workspace::Match* found) {
     const uint32_t maxLen = std::min(maxMatch, size - pos);
     if (maxLen < minMatch) return 0;
+    uint32_t n = 0;
+    uint32_t bestLen = minMatch - 1;
+    const uint32_t h3 = hashAt(pos);
+    const uint32_t near = ws.head3[h3];
+    ws.head3[h3] = pos;
+    if (record && near != noPosition && pos - near <= window && data[near] == data[pos] &&
+        data[near + 1] == data[pos + 1] && data[near + 2] == data[pos + 2]) {
+        found[n++] = {static_cast<uint16_t>(minMatch), static_cast<uint16_t>(pos - near - 1)};
+        bestLen = minMatch;
+    }
+    if (maxLen < 4) return n;
     const uint32_t nice = std::min(params.nice, maxLen);
-    const uint32_t h = hashAt(pos);
+    const uint32_t h = hash4At(pos);
     uint32_t cand = ws.head[h];
     ws.head[h] = pos;
     uint32_t* pendingLt = &ws.links[2 * (pos & linkMask)];
     uint32_t* pendingGt = pendingLt + 1;
-    uint32_t n = 0;
-    uint32_t bestLen = minMatch - 1;
     uint32_t bestLtLen = 0, bestGtLen = 0, len = 0;
     uint32_t depth = params.depth;
     while (cand != noPosition && pos - cand <= window) {
