@@ -50,6 +50,8 @@ void setMemberAttributes(const char* path, const MemberHeader& header, bool fold
         platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
 }
 
+}  // namespace
+
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r) {
     static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
@@ -66,8 +68,6 @@ void checkComplete(ExtractionContext& context, const MemberHeader& header, const
         context.addProblem(header.name, Problem::truncated);
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
 }
-
-}  // namespace
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
     const char* p = name;

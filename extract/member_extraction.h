@@ -19,6 +19,13 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex);
 
+// What a member that stopped short is listed as, by how it stopped.
+Problem problemOf(const DecodeResult& r);
+
+// The checks on a member whose data was transferred to its full length: the CRC, the input
+// that ran out, the data that ran past the original size.
+void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
+
 // Opens path for writing; on failure makes its folders and tries once more.
 FILE* openOutputFile(ExtractionContext& context, const char* path);
 
