@@ -28,6 +28,9 @@ const char* problemText(Problem problem) {
     case Problem::noMemory: return "out of memory";
     case Problem::damagedHeader: return "damaged header";
     case Problem::sizeMismatch: return "data longer than the original size";
+    case Problem::unknownHeader: return "Unknown header";
+    case Problem::noFileName: return "no file name";
+    case Problem::reservedName: return "device or stream name, refused on Windows";
     }
     return "problem";
 }
@@ -66,6 +69,7 @@ bool ExtractionContext::replaceText(char*& field, const char* text) {
 }
 
 void ExtractionContext::addProblem(const char* name, Problem problem) {
+    name = shownName(name);
     problems.add(name, problem);
     frontEnd->memberProblem(name, problem);
 }

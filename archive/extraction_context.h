@@ -74,6 +74,8 @@ public:
     ProblemList problems;
     // Decode and check every member without writing anything (the extractor's test command).
     bool testOnly = false;
+    // Refuse names that Windows gives another meaning: devices (NUL, COM1, ...) and streams.
+    bool windowsNames = false;
     // Size of the archive file, so that no member's input buffer is sized past its end.
     long archiveEnd = LONG_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default

@@ -89,11 +89,14 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     FILE* f = context.archiveFile;
 
     int first = std::fgetc(f);
-    if (first == EOF || first == 0) return HeaderStatus::end;
+    if (first == EOF) return HeaderStatus::end;
     buffer[0] = static_cast<uint8_t>(first);
     // Bytes 1 to 20, up to the level, are common to every layout.
-    if (!readExact(f, buffer + 1, 20)) return HeaderStatus::damaged;
+    if (!readExact(f, buffer + 1, 20)) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
     const uint8_t level = buffer[20];
+    // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
+    // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
+    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
 
     uint32_t size;  // bytes of the base header (level 2: of the whole header)
     if (level == 2) {
@@ -132,7 +135,6 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         header.hasDataCrc = 1;
         cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
-        context.frontEnd->unknownHeader();
         return HeaderStatus::unknownLayout;
     }
 
@@ -171,16 +173,18 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         }
     }
 
-    if (dirNameLength + fileNameLength > pathBufferSize - 1) return HeaderStatus::nameTooLong;
+    // An overlong name keeps what fits, so that the member can be named; it is not extracted.
+    const bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
+    if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
     if (dirNameLength) {
         std::memcpy(header.name, dirName, dirNameLength);
-        header.name[dirNameLength] = '\0';
         unifySeparators(header.name, '/');
     }
     size_t dirLength = std::strlen(header.name);
+    if (fileNameLength > pathBufferSize - 1 - dirLength) fileNameLength = static_cast<uint32_t>(pathBufferSize - 1 - dirLength);
     if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
-    header.name[dirLength + fileNameLength] = '\0';
     slashBackslashes(header.name, std::strlen(header.name));
+    if (tooLong) return HeaderStatus::nameTooLong;
 
     bool valid = true;
     header.modifiedTime = level == 2 ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);

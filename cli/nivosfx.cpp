@@ -13,10 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "archive/archive_walker.h"
 #include "archive/extraction_context.h"
 #include "archive/extraction_run.h"
 #include "archive/member_header.h"
 #include "cli/terminal_front_end.h"
+#include "extract/path_helpers.h"
 #include "platform/posix_names.h"
 #include "setup/settings_block.h"
 
@@ -152,25 +154,28 @@ std::string timeText(const MemberHeader& h) {
     return buf;
 }
 
-int listMembers(ExtractionContext& context, const std::string& path) {
+int listMembers(ExtractionContext& context) {
     std::printf("%10s %10s %6s %-6s %4s  %-19s  %s\n", "Original", "Packed", "Ratio", "Method", "CRC",
                 "Time (UTC)", "Name");
     MemberHeader h;
     uint64_t totalOriginal = 0, totalPacked = 0;
     int members = 0;
     int status = exitOk;
+    ArchiveWalker walk(context);
+    char shown[pathBufferSize];
     for (;;) {
-        long headerStart = std::ftell(context.archiveFile);
-        HeaderStatus hs = readMemberHeader(context, h);
+        HeaderStatus hs = walk.next(h);
         if (hs == HeaderStatus::end) break;
         if (hs == HeaderStatus::damaged || hs == HeaderStatus::unknownLayout) {
-            std::fprintf(stderr, "nivosfx: %s: damaged header at offset %ld\n", printableText(path).c_str(),
-                         headerStart);
+            offsetName(shown, sizeof shown, "header", walk.headerStart);
+            std::fprintf(stderr, "nivosfx: %s: %s\n", shown,
+                         problemText(hs == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader));
             status = exitProblems;
             break;
         }
-        long dataStart = std::ftell(context.archiveFile);
-        std::string name = hs == HeaderStatus::nameTooLong ? "(name too long)" : printableName(h.name);
+        if (hs == HeaderStatus::nameTooLong) overlongMemberName(shown, h, walk.headerStart);
+        else copyText(shown, sizeof shown, shownName(h.name));
+        std::string name = printableName(shown);
         char ratio[16] = "-";
         if (h.originalSize)
             std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * h.compressedSize / h.originalSize);
@@ -182,9 +187,9 @@ int listMembers(ExtractionContext& context, const std::string& path) {
         totalOriginal += h.originalSize;
         totalPacked += h.compressedSize;
         ++members;
-        if (std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) {
+        if (walk.endsInside) {
+            std::fprintf(stderr, "nivosfx: %s: %s\n", name.c_str(), problemText(Problem::truncated));
             status = exitProblems;
-            break;
         }
     }
     std::printf("%d members, %llu bytes, %llu packed\n", members,
@@ -343,6 +348,6 @@ int main(int argc, char** argv) {
     ExtractionContext context;
     SetupSettings settings{};
     if (!openArchive(context, options.file, settings)) return exitUnreadable;
-    if (options.command == 'l') return listMembers(context, options.file);
+    if (options.command == 'l') return listMembers(context);
     return runExtraction(context, options, settings);
 }

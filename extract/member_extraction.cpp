@@ -23,10 +23,6 @@ public:
     }
 };
 
-bool isDriveLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 // A link must never lead a member outside the destination: no folder on the way to the
 // member may be a symbolic link.
 bool foldersAreReal(const char* path) {
@@ -64,23 +60,24 @@ void checkComplete(ExtractionContext& context, const MemberHeader& header, const
 }  // namespace
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
-    const char* p = name;
-    // Drive prefixes ("C:") and leading separators: the member stays inside the destination.
-    for (;;) {
-        if (isDriveLetter(p[0]) && p[1] == ':') p += 2;
-        else if (*p == '/') ++p;
-        else break;
-    }
-    if (!copyText(out, capacity, p) || !*out) return false;
-    // Refuse any ".." component. Names use "/" here, and a second byte of a two-byte
-    // character is never "/" or ".", so a byte-wise look is exact.
-    for (const char* c = out; *c;) {
+    // Component by component: "." and empty components are dropped, ".." is refused. Names use
+    // "/" here, and a second byte of a two-byte character is never "/" or ".", so a byte-wise
+    // look is exact.
+    size_t n = 0;
+    for (const char* c = skipRoot(name); *c;) {
         const char* end = std::strchr(c, '/');
-        size_t n = end ? static_cast<size_t>(end - c) : std::strlen(c);
-        if (n == 2 && c[0] == '.' && c[1] == '.') return false;
+        size_t length = end ? static_cast<size_t>(end - c) : std::strlen(c);
+        if (length == 2 && c[0] == '.' && c[1] == '.') return false;
+        if (length > 1 || (length == 1 && c[0] != '.')) {
+            if (n + length + 1 >= capacity) return false;
+            if (n) out[n++] = '/';
+            std::memcpy(out + n, c, length);
+            n += length;
+        }
         if (!end) break;
         c = end + 1;
     }
+    out[n] = '\0';
     return true;
 }
 
@@ -118,10 +115,9 @@ MemberResult refuse(ExtractionContext& context, const MemberHeader& header, Prob
 MemberResult makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
     // Some archivers store a symbolic link as a folder entry "name|target".
     if (std::strchr(path, '|')) return refuse(context, header, Problem::linkRefused);
-    if (context.testOnly) return MemberResult::proceed;
     size_t n = std::strlen(path);
-    if (path[n - 1] != '/' && !appendText(path, pathBufferSize, "/"))
-        return refuse(context, header, Problem::nameTooLong);
+    if (context.testOnly || n == 0) return MemberResult::proceed;
+    if (!appendText(path, pathBufferSize, "/")) return refuse(context, header, Problem::nameTooLong);
     if (!makeParentDirectories(context, path)) return refuse(context, header, Problem::cannotCreate);
     path[n] = '\0';
     setMemberTime(path, header);
@@ -136,7 +132,13 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     if (index < 0) return refuse(context, header, Problem::unknownMethod);
     if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
         return refuse(context, header, Problem::outsideDestination);
+    if (context.windowsNames && namesDeviceOrStream(path)) return refuse(context, header, Problem::reservedName);
     if (index == methodFolder) return makeFolder(context, header, path);
+    // A file needs a name; a folder entry of the destination itself has nothing to make.
+    if (!path[0]) return refuse(context, header, Problem::noFileName);
+    // Stored data is as long as the file: sizes that differ mean a damaged header.
+    if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
+        return refuse(context, header, Problem::damagedData);
 
     FILE* f = nullptr;
     if (!context.testOnly) {

@@ -42,10 +42,6 @@ public:
     void progressPosition(uint32_t position) override {
         SendMessageA(progressBar, PBM_SETPOS, position, 0);
     }
-    void unknownHeader() override {
-        MessageBoxA(static_cast<HWND>(context.mainWindow), "Unknown header", defaultTitle,
-                    MB_ICONHAND);
-    }
     void runEnded(bool aborted) override {
         PostMessageA(static_cast<HWND>(context.mainWindow),
                      aborted ? UM_RUN_ABORTED : UM_RUN_FINISHED, 0, 0);
@@ -242,5 +238,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     nivo::ExtractionContext context(instance);
     nivo::WindowFrontEnd frontEnd(context);
     context.frontEnd = &frontEnd;
+    context.windowsNames = true;
     return nivo::startUp(context) ? nivo::runMessageLoop() : 0;
 }
