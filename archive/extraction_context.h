@@ -13,7 +13,8 @@
 namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
-constexpr long imageSize = 19968;          // the program image in front of the settings block
+// The program image in front of the settings block; the stub build takes its size from here.
+constexpr long imageSize = 19968;
 extern const char defaultTitle[];          // "Nivo SFX"
 
 // The run's shared values. keepRunning goes from 1 to 0 once, when the user aborts; the worker

@@ -23,12 +23,15 @@
 
 namespace nivo {
 
-const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
-                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+// The identifiers without their dashes, three letters each in index order. A table of whole
+// identifiers would stand in the Windows program as text like "-lh5-", where readers that
+// scan a self-extracting file for its archive would take it for a member header.
+const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhd";
 
 int methodIndex(const MemberHeader& header) {
+    if (header.method[0] != '-' || header.method[4] != '-') return -1;
     for (int i = 0; i < methodCount; ++i)
-        if (std::memcmp(header.method, methodIds[i], 5) == 0) return i;
+        if (std::memcmp(header.method + 1, methodLetters + 3 * i, 3) == 0) return i;
     return -1;
 }
 

@@ -21,9 +21,8 @@ struct MemberHeader {
     uint8_t hasModifiedTime;  // 0 when the stamp is not a valid date; the file keeps its time
 };
 
-// The identifiers in the order that gives each method its index.
+// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, and -lhd- (folders).
 constexpr int methodCount = 12;
-extern const char methodIds[methodCount][6];
 constexpr int methodStored = 0;
 constexpr int methodLz4 = 10;
 constexpr int methodFolder = 11;

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <map>
+#include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/posix_names.h"
 #include "tools/lzh_encoder.h"
@@ -16,28 +20,303 @@ namespace nivo {
 
 namespace {
 
-bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// The longest name a reader joins from its directory and file parts.
+constexpr size_t nameLimit = 259;
+
+using FileId = std::pair<dev_t, ino_t>;
+
+FileId idOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino};
+}
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+// The whole file, or false with the reason in error.
+bool readFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errorText(errno);
+        return false;
+    }
+    bytes.clear();
+    uint8_t buffer[1 << 16];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errorText(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > UINT32_MAX) {
+            error = "larger than 4 GB";
+            close(fd);
+            return false;
+        }
+    }
+    close(fd);
+    return true;
 }
 
 // The names in a folder, in name order, without "." and "..".
 bool listFolder(const std::string& path, std::vector<std::string>& entries, std::string& error) {
     DIR* d = opendir(path.c_str());
     if (!d) {
-        error = path + ": " + std::strerror(errno);
+        error = errorText(errno);
         return false;
     }
+    errno = 0;
     while (dirent* e = readdir(d))
         if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) entries.push_back(e->d_name);
+    int readError = errno;
     closedir(d);
+    if (readError) {
+        error = errorText(readError);
+        return false;
+    }
     std::sort(entries.begin(), entries.end());
     return true;
 }
 
+std::string asciiLower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 name devices in every folder on Windows,
+// with any extension and in any case.
+bool isDeviceName(const std::string& component) {
+    std::string stem = asciiLower(component.substr(0, component.find('.')));
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+// Why one component of a name cannot be a Windows file name, or empty.
+std::string refuseComponent(const std::string& c) {
+    for (char ch : c) {
+        auto u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u == 0x7F) return "holds a control character, which Windows does not allow in names";
+        if (std::strchr("<>:\"\\|?*", ch))
+            return std::string("holds '") + ch + "', which Windows does not allow in names";
+    }
+    if (c.back() == '.' || c.back() == ' ') return "has a part ending in a dot or a space, which Windows drops";
+    if (isDeviceName(c)) return "'" + c + "' is a Windows device name";
+    return {};
+}
+
+// A command-line path as a member name: "." and empty components dropped, leading "/" and ".."
+// components taken off (a ".." inside the path takes the component before it).
+std::string memberName(const std::string& path, bool& rootTaken, bool& parentTaken) {
+    rootTaken = !path.empty() && path[0] == '/';
+    parentTaken = false;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string c = path.substr(start, end - start);
+        if (c == "..") {
+            if (parts.empty())
+                parentTaken = true;
+            else
+                parts.pop_back();
+        } else if (!c.empty() && c != ".") {
+            parts.push_back(c);
+        }
+        start = end + 1;
+    }
+    std::string name;
+    for (const auto& c : parts) name += (name.empty() ? "" : "/") + c;
+    return name;
+}
+
+struct Walker {
+    const PackOptions& options;
+    PackNotes& notes;
+    std::vector<PackItem>& items;
+    std::map<std::string, std::pair<std::string, FileId>> taken;  // lower-case name: shown, file
+    std::set<FileId> ancestors;  // the folders on the way down, to find link loops
+    bool haveExclude = false;
+    FileId exclude{};
+    int methodIndex = 0;  // of the input being walked
+
+    void contents(const std::string& path, const std::string& name) {
+        std::vector<std::string> entries;
+        std::string error;
+        if (!listFolder(path, entries, error)) {
+            notes.skip(printableText(name.empty() ? path : name) + "/: cannot list the folder: " + error);
+            return;
+        }
+        for (const auto& e : entries) visit(path + "/" + e, name.empty() ? e : name + "/" + e);
+    }
+
+    void visit(const std::string& path, const std::string& name) {
+        const std::string shown = printableText(name);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            notes.skip(shown + ": " + errorText(errno));
+            return;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (!options.followLinks) {
+                notes.warn(shown + ": symbolic link, left out (-L follows links)");
+                return;
+            }
+            if (stat(path.c_str(), &st) != 0) {
+                notes.skip(shown + ": symbolic link that leads nowhere: " + errorText(errno));
+                return;
+            }
+        }
+        const bool folder = S_ISDIR(st.st_mode);
+        if (!folder && !S_ISREG(st.st_mode)) {
+            notes.skip(shown + ": not a file or a folder, left out");
+            return;
+        }
+        if (haveExclude && idOf(st) == exclude) {
+            notes.warn(shown + ": the archive being written, left out");
+            return;
+        }
+        if (folder && ancestors.count(idOf(st))) {
+            notes.skip(shown + ": symbolic link loop, left out");
+            return;
+        }
+        PackItem item;
+        std::string reason = refuseName(name, item.name);
+        if (reason.empty() && item.name.size() + folder > nameLimit)
+            reason = "longer than 259 bytes in Shift-JIS";
+        if (reason.empty()) {
+            auto [at, fresh] = taken.try_emplace(asciiLower(name), shown, idOf(st));
+            if (!fresh) {
+                if (at->second.second == idOf(st)) return;  // the same file or folder again
+                reason = "collides with " + at->second.first + " on Windows";
+            }
+        }
+        if (!reason.empty()) {
+            notes.skip(shown + (folder ? "/" : "") + ": refused: " + reason +
+                       (folder ? " (with everything in it)" : ""));
+            return;
+        }
+        item.path = path;
+        item.shown = name;
+        item.folder = folder;
+        item.methodIndex = methodIndex;
+        item.mtime = static_cast<uint32_t>(st.st_mtime);
+        item.mode = static_cast<uint16_t>(st.st_mode);
+        if (folder) {
+            item.name += '/';
+            item.shown += '/';
+        } else {
+            item.size = static_cast<uint64_t>(st.st_size);
+            if (item.size > UINT32_MAX) {
+                notes.skip(shown + ": larger than 4 GB, left out");
+                return;
+            }
+        }
+        items.push_back(item);
+        if (folder) {
+            ancestors.insert(idOf(st));
+            contents(path, name);
+            ancestors.erase(idOf(st));
+        }
+    }
+};
+
 }  // namespace
+
+void PackNotes::warn(const std::string& line) {
+    warnings.push_back(line);
+    if (onNote) onNote(line);
+}
+
+void PackNotes::skip(const std::string& line) {
+    skipped.push_back(line);
+    if (onNote) onNote(line);
+}
+
+std::string refuseName(const std::string& name, std::string& cp932) {
+    cp932.clear();
+    if (!utf8ToCp932(name, cp932)) return "has characters that Shift-JIS cannot hold";
+    std::string back = cp932ToUtf8(cp932.c_str());
+    if (back != name) return "would come back from Shift-JIS as " + printableText(back);
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        if (end > start) {
+            std::string reason = refuseComponent(name.substr(start, end - start));
+            if (!reason.empty()) return reason;
+        }
+        start = end + 1;
+    }
+    if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
+    return {};
+}
+
+std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const PackOptions& options,
+                                   PackNotes& notes) {
+    std::vector<PackItem> items;
+    Walker walker{options, notes, items, {}, {}, false, {}, 0};
+    struct stat st {};
+    if (!options.exclude.empty() && stat(options.exclude.c_str(), &st) == 0) {
+        walker.haveExclude = true;
+        walker.exclude = idOf(st);
+    }
+    for (const auto& [base, arg, method] : inputs) {
+        if (arg.empty()) continue;
+        walker.methodIndex = method < 0 ? options.methodIndex : method;
+        bool rootTaken = false, parentTaken = false;
+        std::string name = memberName(arg, rootTaken, parentTaken);
+        if (rootTaken) notes.warn(printableText(arg) + ": leading '/' taken off the member names");
+        if (parentTaken) notes.warn(printableText(arg) + ": leading '../' taken off the member names");
+        std::string path = base.empty() || arg[0] == '/' ? arg : base + "/" + arg;
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        if (!name.empty()) {
+            walker.visit(path, name);
+            continue;
+        }
+        // "." and the like: the folder's contents without its name.
+        if (stat(path.c_str(), &st) != 0) {
+            notes.skip(printableText(arg) + ": " + errorText(errno));
+            continue;
+        }
+        walker.ancestors.insert(idOf(st));
+        walker.contents(path, "");
+        walker.ancestors.clear();
+    }
+    return items;
+}
+
+void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               const PackedMember& packed) {
+    std::vector<uint8_t> bytes;
+    for (const PackItem& item : items) {
+        LzhMember member;
+        if (item.folder) {
+            member = folderMember(item.name, item.mtime);
+        } else {
+            std::string error;
+            if (!readFile(item.path, bytes, error)) {
+                notes.skip(printableText(item.shown) + ": cannot read: " + error);
+                continue;
+            }
+            std::optional<LzhMember> m = compressMember(item.methodIndex, item.name, bytes, item.mtime);
+            if (!m) {
+                notes.skip(printableText(item.shown) + ": cannot be packed with that method");
+                continue;
+            }
+            member = std::move(*m);
+        }
+        member.unixMode = item.mode;
+        appendMember(archive, member);
+        if (packed) packed(item, member.originalSize, member.data.size());
+    }
+}
 
 int packMethodIndex(const std::string& name) {
     std::string n = name;
@@ -49,52 +328,53 @@ int packMethodIndex(const std::string& name) {
     return -1;
 }
 
-bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
-              std::string& error, int methodIndex) {
-    std::string full = base.empty() ? rel : base + "/" + rel;
-    if (rel == ".") {
-        // The folder's contents, named without the folder.
-        std::vector<std::string> entries;
-        if (!listFolder(full, entries, error)) return false;
-        for (const auto& e : entries)
-            if (!packPath(archive, base, e, error, methodIndex)) return false;
-        return true;
+PackReporter::PackReporter(const char* program, bool verbose, uint64_t totalBytes)
+    : program_(program), verbose_(verbose), terminal_(isatty(STDERR_FILENO) != 0), total_(totalBytes) {}
+
+PackReporter::~PackReporter() {
+    clearProgress();
+}
+
+void PackReporter::clearProgress() {
+    if (!progressShown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    progressShown_ = false;
+}
+
+void PackReporter::note(const std::string& line) {
+    clearProgress();
+    std::fprintf(stderr, "%s: %s\n", program_, line.c_str());
+}
+
+void PackReporter::member(const PackItem& item, uint64_t original, uint64_t packed) {
+    done_ += item.size;
+    if (verbose_) {
+        clearProgress();
+        if (item.folder)
+            std::printf("adding: %s\n", printableText(item.shown).c_str());
+        else if (original == 0)
+            std::printf("adding: %s (empty)\n", printableText(item.shown).c_str());
+        else
+            std::printf("adding: %s (%.1f%%)\n", printableText(item.shown).c_str(),
+                        100.0 * static_cast<double>(packed) / static_cast<double>(original));
+        std::fflush(stdout);
     }
-    struct stat st {};
-    if (stat(full.c_str(), &st) != 0) {
-        error = full + ": " + std::strerror(errno);
-        return false;
+    if (!terminal_ || total_ == 0) return;
+    // At most ten updates a second: a tree of small files would otherwise flood the terminal.
+    auto now = std::chrono::steady_clock::now();
+    if (progressShown_ && now - lastShown_ < std::chrono::milliseconds(100) && done_ < total_) return;
+    lastShown_ = now;
+    // The end of a long name, cut where a character starts.
+    std::string name = printableText(item.shown);
+    if (name.size() > 50) {
+        size_t cut = name.size() - 47;
+        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
+        name = "..." + name.substr(cut);
     }
-    std::string name;
-    if (!utf8ToCp932(rel, name)) {
-        error = rel + ": name cannot be stored in code page 932";
-        return false;
-    }
-    auto mtime = static_cast<uint32_t>(st.st_mtime);
-    if (S_ISDIR(st.st_mode)) {
-        appendMember(archive, folderMember(name + "/", mtime));
-        std::vector<std::string> entries;
-        if (!listFolder(full, entries, error)) return false;
-        for (const auto& e : entries)
-            if (!packPath(archive, base, rel + "/" + e, error, methodIndex)) return false;
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-    if (!readFile(full, bytes)) {
-        error = full + ": cannot read";
-        return false;
-    }
-    if (bytes.size() > 0xFFFFFFFFu) {
-        error = full + ": larger than 4 GB";
-        return false;
-    }
-    std::optional<LzhMember> member = compressMember(methodIndex, name, bytes, mtime);
-    if (!member) {
-        error = full + ": cannot be packed with that method";
-        return false;
-    }
-    appendMember(archive, *member);
-    return true;
+    std::fprintf(stderr, "\r\033[K%s: %3d%% %s", program_, static_cast<int>(done_ * 100 / total_), name.c_str());
+    std::fflush(stderr);
+    progressShown_ = true;
 }
 
 }  // namespace nivo

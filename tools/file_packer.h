@@ -1,24 +1,97 @@
-// Packs files and folders from the file system into an LZH archive with level-2 headers: files
-// stored or compressed with -lh5-, -lh6- or -lh7- (stored when that does not make them smaller), folders as folder entries followed by everything below them, in name order.
-// Names are stored in code page 932 with "/" between components; each member keeps its file's
-// modification time.
+// Packs files and folders from the file system into an LZH archive with level-2 headers, shared
+// by mklzh and mksfx. Files are stored or compressed with -lh5-, -lh6- or -lh7- (stored when
+// that does not make them smaller); folders become folder entries followed by everything below
+// them, in name order. Names are stored in code page 932 with "/" between components; each
+// member keeps its modification time and Unix permissions.
+//
+// Packing is two steps. collectItems walks the arguments and decides every name before a byte
+// is read: names that Windows or code page 932 cannot hold are refused, each with one line, and
+// the rest goes on. packItems then reads and packs the items in order; a file that cannot be
+// read is named and left out, and the archive is still written.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace nivo {
 
-// Appends the file or folder rel (taken relative to base, or as given when base is empty) to
-// archive. False with a message in error when a file cannot be read or a name cannot be
-// stored.
-// methodIndex: 0 stores every file; 5, 6 or 7 compresses.
-bool packPath(std::vector<uint8_t>& archive, const std::string& base, const std::string& rel,
-              std::string& error, int methodIndex = 0);
+struct PackOptions {
+    int methodIndex = 0;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
+    bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
+    std::string exclude;       // a file never packed, such as the archive being written
+};
+
+// One file or folder to pack, in archive order.
+struct PackItem {
+    std::string path;    // where to read it
+    std::string name;    // in the archive: code page 932, "/" between components; folders end in "/"
+    std::string shown;   // the same name in UTF-8, for messages
+    bool folder = false;
+    int methodIndex = 0;
+    uint32_t mtime = 0;  // UTC seconds
+    uint16_t mode = 0;   // st_mode: type and permission bits
+    uint64_t size = 0;   // bytes, for progress
+};
+
+// What a run has to say besides the archive, one line per entry, without the program's name.
+struct PackNotes {
+    std::vector<std::string> warnings;  // the archive is as asked: names shortened, links left out
+    std::vector<std::string> skipped;   // inputs left out of the archive
+    std::function<void(const std::string&)> onNote;  // called with every line as it comes
+    void warn(const std::string& line);
+    void skip(const std::string& line);
+};
+
+// A path as given on the command line, with the folder it is relative to (empty: the current
+// one). "." stands for the folder's contents without its name.
+struct PackInput {
+    std::string base;
+    std::string path;
+    int methodIndex = -1;  // -1: the options' method
+};
+
+// Walks the inputs and lists what to pack. Leading "/" and ".." components are taken off the
+// names with a warning per input.
+std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const PackOptions& options,
+                                   PackNotes& notes);
+
+// Why a name cannot be stored (UTF-8 name, "/" between components), or empty when it can;
+// cp932 then holds its code page 932 form.
+std::string refuseName(const std::string& name, std::string& cp932);
+
+// Called after each member is written: the item, its original size and the bytes its data
+// took in the archive.
+using PackedMember = std::function<void(const PackItem&, uint64_t original, uint64_t packed)>;
+
+// Appends the items to archive, without the end mark.
+void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               const PackedMember& packed = {});
 
 // The method index of a method name the packer writes ("lh0", "lh5", "lh6", "lh7", with or
 // without the dashes of "-lh5-"), or -1.
 int packMethodIndex(const std::string& name);
+
+// What mklzh and mksfx print: notes as they come, "adding: name (ratio)" lines with verbose,
+// and on a terminal a progress line that is cleared at the end.
+class PackReporter {
+public:
+    PackReporter(const char* program, bool verbose, uint64_t totalBytes);
+    ~PackReporter();
+    void note(const std::string& line);
+    void member(const PackItem& item, uint64_t original, uint64_t packed);
+
+private:
+    void clearProgress();
+    const char* program_;
+    bool verbose_;
+    bool terminal_;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    bool progressShown_ = false;
+    std::chrono::steady_clock::time_point lastShown_;
+};
 
 }  // namespace nivo

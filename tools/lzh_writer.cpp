@@ -6,6 +6,9 @@
 
 namespace nivo {
 
+const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
+                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+
 namespace {
 
 void put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -36,7 +39,7 @@ void putCommon(std::vector<uint8_t>& h, const LzhMember& m, uint32_t compressed,
     put32(h, compressed);
     put32(h, m.originalSize);
     put32(h, stamp);
-    h.push_back(m.level == 2 ? 0x00 : 0x20);
+    h.push_back(memberAttribute(m));
     h.push_back(static_cast<uint8_t>(m.level));
 }
 
@@ -55,6 +58,10 @@ std::string directoryField(const std::string& dir) {
 }
 
 }  // namespace
+
+uint8_t memberAttribute(const LzhMember& member) {
+    return member.method == "-lhd-" ? 0x10 : 0x20;
+}
 
 uint32_t unixToDosTime(uint32_t unixTime) {
     time_t t = static_cast<time_t>(unixTime);
@@ -116,7 +123,7 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         h.push_back(static_cast<uint8_t>(file.size()));
         h.insert(h.end(), file.begin(), file.end());
         put16(h, m.crc);
-        h.push_back('U');
+        h.push_back(m.os);
         h.insert(h.end(), ext.begin(), ext.end());
         h[0] = static_cast<uint8_t>(22 + file.size() + 3);
     } else {
@@ -124,12 +131,19 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         h.push_back(0);
         putCommon(h, m, dataSize, m.unixTime);
         put16(h, m.crc);
-        h.push_back('U');
+        h.push_back(m.os);
+        const size_t headerCrcAt = h.size() + 3;
+        putExtended(h, 0x00, std::string(2, '\0'));
         if (!file.empty()) putExtended(h, 0x01, file);
         if (!dir.empty()) putExtended(h, 0x02, directoryField(dir));
+        if (m.unixMode) putExtended(h, 0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
         put16(h, 0);
         h[0] = static_cast<uint8_t>(h.size());
         h[1] = static_cast<uint8_t>(h.size() >> 8);
+        makeCrcTable();
+        const uint16_t headerCrc = updateCrc(0, h.data(), static_cast<uint32_t>(h.size()));
+        h[headerCrcAt] = static_cast<uint8_t>(headerCrc);
+        h[headerCrcAt + 1] = static_cast<uint8_t>(headerCrc >> 8);
     }
     if (m.level != 2) {
         if (m.level == 0) h[0] = static_cast<uint8_t>(h.size() - 2);

@@ -7,7 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "archive/member_header.h"
+
 namespace nivo {
+
+// "-lh0-" .. "-lhd-" by method index. The core compares identifiers without such a table, so
+// that the Windows program holds nothing a scanning reader could take for a member header.
+extern const char methodIds[methodCount][6];
+
+// The operating-system byte of the headers this machine writes.
+constexpr uint8_t osUnix = 'U';
 
 struct LzhMember {
     std::string method = "-lh0-";   // five characters
@@ -17,7 +26,12 @@ struct LzhMember {
     uint16_t crc = 0;               // CRC-16 of the original bytes
     uint32_t unixTime = 0;          // UTC seconds; levels 0 and 1 store it as MS-DOS time
     int level = 2;
+    uint8_t os = osUnix;            // levels 1 and 2
+    uint16_t unixMode = 0;          // level 2: type and permission bits (st_mode); 0 leaves them out
 };
+
+// The attribute byte: 0x10 for a folder entry, 0x20 (archive) for a file.
+uint8_t memberAttribute(const LzhMember& member);
 
 // MS-DOS date and time of a UTC instant, as an archiver in a UTC zone writes it.
 uint32_t unixToDosTime(uint32_t unixTime);
@@ -28,7 +42,8 @@ LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& byte
 // A folder entry (-lhd-); name ends in "/".
 LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2);
 
-// Appends one member, header and data, to out.
+// Appends one member, header and data, to out. A level-2 header begins its extended headers
+// with the header CRC (type 0x00: the CRC-16 of the whole header with that field zero).
 void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
 // Appends the 0x00 end mark.
 void appendEndMark(std::vector<uint8_t>& out);

@@ -1,60 +1,116 @@
 // mklzh: packs files and folders into an LZH archive with level-2 headers.
-//
-//   mklzh ARCHIVE [-m METHOD] [-C DIR] PATH...
-//
-// METHOD is lh0 (stored, the default), lh5, lh6 or lh7; a file that does not get smaller is
-// stored.
-// Paths are taken relative to DIR (default: the current directory); folders are packed with
-// everything below them, in name order. Names are stored in code page 932.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
+namespace {
+
+const char usage[] =
+    "usage: mklzh [OPTION]... ARCHIVE PATH...\n"
+    "\n"
+    "Packs the files and folders PATH into the LZH archive ARCHIVE (level-2 headers, names in\n"
+    "code page 932). ARCHIVE is the first argument that is not an option; options may stand\n"
+    "anywhere. A folder is packed with everything below it, in name order; \".\" packs a folder's\n"
+    "contents without its name. -m and -C apply to the paths behind them.\n"
+    "\n"
+    "  -m, --method METHOD   lh0 (stored, the default), lh5, lh6 or lh7; a file that does not\n"
+    "                        get smaller is stored\n"
+    "  -C DIR                take the following paths relative to DIR (default: the current\n"
+    "                        directory)\n"
+    "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
+    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
+    "\n"
+    "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
+    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
+    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
+    "out. Each is named on stderr, and the archive is still written.\n"
+    "\n"
+    "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
+    "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
+
+constexpr int exitFailure = 1;
+constexpr int exitSkipped = 3;
+const nivo::cli::Program program{"mklzh", usage};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: mklzh ARCHIVE [-m lh0|lh5|lh6|lh7] [-C DIR] PATH...\n");
-        return 2;
-    }
-    std::string out = argv[1];
-    std::string base;
-    std::vector<uint8_t> archive;
-    int added = 0;
+    std::string out, base;
     int method = 0;
-    for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-C") == 0 && i + 1 < argc) {
-            base = argv[++i];
-            continue;
-        }
-        if (std::strcmp(argv[i], "-m") == 0 && i + 1 < argc) {
-            method = nivo::packMethodIndex(argv[++i]);
-            if (method < 0) {
-                std::fprintf(stderr, "mklzh: unknown method %s (lh0, lh5, lh6 or lh7)\n", argv[i]);
-                return 2;
-            }
-            continue;
-        }
-        std::string rel = argv[i];
-        while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
-        std::string error;
-        if (!nivo::packPath(archive, base, rel, error, method)) {
-            std::fprintf(stderr, "mklzh: %s\n", error.c_str());
-            return 1;
-        }
-        ++added;
+    nivo::PackOptions options;
+    bool verbose = false;
+    std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
+    std::vector<nivo::cli::Option> table = {
+        {'m', "method", true, [&](const std::string& v) {
+             method = nivo::packMethodIndex(v);
+             return method < 0 ? "unknown method " + v + " (lh0, lh5, lh6 or lh7)" : std::string();
+         }},
+        {'C', nullptr, true, [&](const std::string& v) {
+             base = v;
+             return std::string();
+         }},
+        {'v', "verbose", false, [&](const std::string&) {
+             verbose = true;
+             return std::string();
+         }},
+        {'L', "follow-links", false, [&](const std::string&) {
+             options.followLinks = true;
+             return std::string();
+         }},
+    };
+    nivo::cli::ParseOutcome parsed =
+        nivo::cli::parseCommandLine(program, argc, argv, table, [&](const std::string& a) {
+            if (out.empty())
+                out = a;
+            else
+                paths.push_back({base, a, method});
+            return std::string();
+        });
+    if (!parsed.proceed) return parsed.exitCode;
+    if (out.empty()) return nivo::cli::usageError(program, "no ARCHIVE given");
+    if (paths.empty()) return nivo::cli::usageError(program, "nothing to pack");
+
+    nivo::PackNotes notes;
+    options.exclude = out;
+    std::vector<nivo::PackItem> items;
+    {
+        nivo::PackReporter reporter("mklzh", false, 0);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        items = nivo::collectItems(paths, options, notes);
     }
-    if (added == 0) {
-        std::fprintf(stderr, "mklzh: nothing to pack\n");
-        return 2;
+    uint64_t total = 0;
+    for (const auto& item : items) total += item.size;
+    std::vector<uint8_t> archive;
+    {
+        nivo::PackReporter reporter("mklzh", verbose, total);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        nivo::packItems(archive, items, notes, [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+            reporter.member(item, original, packed);
+        });
     }
     nivo::appendEndMark(archive);
-    FILE* f = std::fopen(out.c_str(), "wb");
-    if (!f || std::fwrite(archive.data(), 1, archive.size(), f) != archive.size() || std::fclose(f) != 0) {
-        std::fprintf(stderr, "mklzh: %s: cannot write\n", out.c_str());
-        return 1;
+
+    std::string temporary = out + ".part";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool written = f && std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
+    if (f && std::fclose(f) != 0) written = false;
+    if (!written || std::rename(temporary.c_str(), out.c_str()) != 0) {
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
+        std::remove(temporary.c_str());
+        return exitFailure;
+    }
+    if (!notes.skipped.empty()) {
+        std::fprintf(stderr, "mklzh: %s written; %zu input%s left out\n", out.c_str(), notes.skipped.size(),
+                     notes.skipped.size() == 1 ? "" : "s");
+        return exitSkipped;
     }
     return 0;
 }

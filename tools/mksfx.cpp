@@ -1,31 +1,28 @@
-// mksfx: builds a self-extracting file: the 19968-byte Windows program image, the settings
-// block, and an LZH archive, back to back.
-//
-// The settings block, all numbers single bytes, texts code page 932 without a terminator:
-//   present marker (1; a file without settings has the single byte 0 here)
-//   title length, title
-//   Program Files flag
-//   destination length, destination
-//   shortcut target length, shortcut target
-//   Start menu, Desktop and Send To option bytes (bit 0 offered, bit 1 chosen)
-//   length and path of the file to open after a finished run
+// mksfx: builds a self-extracting file: the Windows program image, the settings block, and an
+// LZH archive, back to back.
 #include <cerrno>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "archive/extraction_context.h"
+#include "archive/member_header.h"
+#include "cli/command_line.h"
 #include "platform/posix_names.h"
+#include "setup/settings_writer.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
 namespace {
-
-constexpr size_t imageSize = 19968;
 
 const char usage[] =
     "usage: mksfx [OPTION]... OUTPUT (--archive ARCHIVE.lzh | [-C DIR] PATH...)\n"
@@ -45,41 +42,46 @@ const char usage[] =
     "  --desktop OPTION      Desktop shortcut\n"
     "  --send-to OPTION      Send To entry\n"
     "  --open PATH           file to open after a finished run, relative to the destination\n"
+    "                        (a --target or --open that names no member is warned about)\n"
     "  --settings            write a settings block even when no setting is given\n"
     "  --no-settings         write no settings block: the program unpacks into the current\n"
     "                        directory without asking (the default when no setting is given)\n"
     "OPTION is never (0), offered (1), always (2), checked (3: offered and chosen), or a\n"
-    "number from 0 to 255: bit 0 enables the check box, bit 1 checks it.\n"
+    "number from 0 to 255: bit 0 enables the check box, bit 1 checks it. A shortcut option\n"
+    "other than never needs --target.\n"
     "\n"
     "  -m, --method METHOD   for files packed here: lh0 (stored, the default), lh5, lh6 or\n"
     "                        lh7; a file that does not get smaller is stored\n"
-    "  --stub FILE           the program image (default: sfx.exe next to mksfx, else the\n"
-    "                        build's)\n"
-    "  --help                this text\n"
+    "  -v                    name each member as it is added, with its packed size in per cent\n"
+    "  -L                    pack what symbolic links point to (else they are left out)\n"
+    "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
+    "                        method the program reads (-lh0- to -lh7-, -lzs-, -lz5-, -lz4-)\n"
+    "  --stub FILE           the program image (default: sfx.exe next to mksfx, then\n"
+    "                        ../share/nivo-sfx/sfx.exe from mksfx's folder, then the build's)\n"
+    "  --sign CERT --key KEY sign the finished file with osslsigncode: CERT and KEY are PEM\n"
+    "                        files; the signature goes behind the archive\n"
+    "  -h, --help            this text\n"
+    "  --version             the program's version\n"
     "\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
+    "Exit status: 0 on success; 3 when the file was written but some inputs were left out (each\n"
+    "is named); 1 when a file cannot be read, written or signed; 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
-
-struct Settings {
-    bool given = false;  // any setting on the command line
-    std::string title, destination, target, open;  // code page 932
-    bool programFiles = false;
-    uint8_t options[3] = {0, 0, 0};  // Start menu, Desktop, Send To
-};
+constexpr int exitSkipped = 3;
+const nivo::cli::Program program{"mksfx", usage};
 
 struct Options {
-    Settings settings;
+    nivo::SettingsFields settings;  // texts in code page 932
+    bool settingsGiven = false;     // any setting on the command line
     int block = -1;  // -1: present when any setting is given; 0: absent; 1: present
-    std::string stub, output, archive, base;
-    std::vector<std::string> paths;
-    int method = 0;  // for files packed here: 0 stored, 5 to 7 compressed
+    std::string stub, output, archive, base, signCert, signKey;
+    std::vector<nivo::PackInput> paths;  // each with the -C folder in force where it stands
+    nivo::PackOptions pack;
+    bool verbose = false;
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", message.c_str());
-    return exitUsage;
+    return nivo::cli::usageError(program, message);
 }
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -104,18 +106,153 @@ bool parseOption(const std::string& text, uint8_t& value) {
     return true;
 }
 
-// The stub next to this program, else the one the build made.
-std::string defaultStub() {
+// Where the program image may be: beside mksfx (a build folder), in the share folder of an
+// installed mksfx, and where the build that made mksfx puts it.
+std::vector<std::string> stubCandidates() {
+    std::vector<std::string> places;
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
         self[n] = '\0';
         std::string dir(self);
         dir.erase(dir.rfind('/') + 1);
-        std::string beside = dir + "sfx.exe";
-        if (access(beside.c_str(), R_OK) == 0) return beside;
+        places.push_back(dir + "sfx.exe");
+        places.push_back(dir + "../share/nivo-sfx/sfx.exe");
     }
-    return NIVO_DEFAULT_STUB;
+    places.push_back(NIVO_DEFAULT_STUB);
+    return places;
+}
+
+const char buildHint[] =
+    "Build it with scripts/build_stub.sh (it needs the i686 MinGW-w64 compilers), or give its place "
+    "with --stub FILE.\n";
+
+// The program image from --stub or the first place that has one; false with the message told.
+bool loadStub(Options& o, std::vector<uint8_t>& image) {
+    if (o.stub.empty()) {
+        std::vector<std::string> places = stubCandidates();
+        for (const auto& p : places)
+            if (access(p.c_str(), F_OK) == 0) {
+                o.stub = p;
+                break;
+            }
+        if (o.stub.empty()) {
+            std::string list;
+            for (const auto& p : places) list += "\n  " + p;
+            std::fprintf(stderr, "mksfx: no Windows program image (sfx.exe); looked in:%s\n%s", list.c_str(),
+                         buildHint);
+            return false;
+        }
+    }
+    if (!readFile(o.stub, image)) {
+        std::fprintf(stderr, "mksfx: %s: cannot read the program image: %s\n%s", o.stub.c_str(),
+                     std::strerror(errno), buildHint);
+        return false;
+    }
+    if (image.size() != size_t(nivo::imageSize) || image[0] != 'M' || image[1] != 'Z') {
+        std::fprintf(stderr, "mksfx: %s: not the program image: %zu bytes, expected a Windows program of %zu\n",
+                     o.stub.c_str(), image.size(), size_t(nivo::imageSize));
+        return false;
+    }
+    return true;
+}
+
+// Reads every header of the archive: true when all members use a method the program reads
+// and the archive ends properly; names gets the members' names (code page 932, "/").
+bool checkArchive(const std::string& path, std::vector<std::string>& names) {
+    nivo::ExtractionContext context;
+    context.archiveFile = std::fopen(path.c_str(), "rb");
+    if (!context.archiveFile) {
+        std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::vector<std::string> unreadable;
+    for (;;) {
+        const long at = std::ftell(context.archiveFile);
+        nivo::MemberHeader header;
+        nivo::HeaderStatus status = nivo::readMemberHeader(context, header);
+        if (status == nivo::HeaderStatus::end) break;
+        if (status == nivo::HeaderStatus::damaged || status == nivo::HeaderStatus::unknownLayout) {
+            std::fprintf(stderr, "mksfx: %s: %s at offset %ld\n", path.c_str(),
+                         at == 0 ? "not an LZH archive: no member header" : "damaged member header", at);
+            return false;
+        }
+        const std::string name = header.name;
+        if (status == nivo::HeaderStatus::nameTooLong) {
+            unreadable.push_back("a member at offset " + std::to_string(at) + ": name longer than 259 bytes");
+        } else if (nivo::methodIndex(header) < 0) {
+            unreadable.push_back(nivo::printableName(header.name) + ": method " +
+                                 nivo::printableText(std::string(header.method, 5)) + " is not one the program reads");
+        } else {
+            names.push_back(name);
+        }
+        if (std::fseek(context.archiveFile, static_cast<long>(header.compressedSize), SEEK_CUR) != 0) {
+            std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
+            return false;
+        }
+    }
+    for (const auto& line : unreadable) std::fprintf(stderr, "mksfx: %s: %s\n", path.c_str(), line.c_str());
+    if (!unreadable.empty()) return false;
+    if (names.empty()) {
+        std::fprintf(stderr, "mksfx: %s: holds no members\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Warns when a setting's path (code page 932, "\" or "/" between components, relative to the
+// destination) is not among the member names. Windows compares names without regard to case.
+void warnUnlessMember(const char* option, const std::string& setting, const std::vector<std::string>& names) {
+    if (setting.empty()) return;
+    auto key = [](std::string t) {
+        nivo::slashBackslashes(t.data(), t.size());
+        while (!t.empty() && t[0] == '/') t.erase(0, 1);
+        for (char& c : t)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return t;
+    };
+    const std::string wanted = key(setting);
+    for (const auto& n : names)
+        if (key(n) == wanted) return;
+    std::fprintf(stderr, "mksfx: warning: %s %s names no member of the archive\n", option,
+                 nivo::printableName(setting.c_str()).c_str());
+}
+
+// Signs file in place with osslsigncode; the signature is appended behind everything.
+bool signFile(const Options& o, const std::string& file) {
+    const std::string signedFile = file + ".signed";
+    std::vector<std::string> args = {"osslsigncode", "sign", "-certs", o.signCert, "-key", o.signKey,
+                                     "-in", file, "-out", signedFile};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // Its report of success goes nowhere; its errors reach the user.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int spawned = posix_spawnp(&pid, "osslsigncode", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        std::fprintf(stderr, "mksfx: cannot sign: osslsigncode: %s (it comes in the osslsigncode package)\n",
+                     std::strerror(spawned));
+        return false;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "mksfx: osslsigncode could not sign %s with %s and %s\n", o.output.c_str(),
+                     o.signCert.c_str(), o.signKey.c_str());
+        std::remove(signedFile.c_str());
+        return false;
+    }
+    if (std::rename(signedFile.c_str(), file.c_str()) != 0) {
+        std::fprintf(stderr, "mksfx: %s: %s\n", file.c_str(), std::strerror(errno));
+        std::remove(signedFile.c_str());
+        return false;
+    }
+    return true;
 }
 
 // Parses the command line; returns -1 to go on, else the exit code.
@@ -125,7 +262,7 @@ int parseArguments(int argc, char** argv, Options& o) {
         if (o.output.empty())
             o.output = a;
         else
-            o.paths.push_back(a);
+            o.paths.push_back({o.base, a});
     };
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -145,37 +282,42 @@ int parseArguments(int argc, char** argv, Options& o) {
             if (!value(utf8)) return usageError(a + " needs a value");
             if (!nivo::utf8ToCp932(utf8, out))
                 return usageError(a + ": '" + utf8 + "' cannot be written in code page 932");
-            if (out.size() > 255) return usageError(a + ": longer than 255 bytes in code page 932");
-            o.settings.given = true;
+            if (out.size() > nivo::settingsTextLimit)
+                return usageError(a + ": longer than 255 bytes in code page 932");
+            o.settingsGiven = true;
             return -1;
         };
         auto option = [&](uint8_t& out) {
             std::string v;
             if (!value(v) || !parseOption(v, out))
                 return usageError(a + " needs never, offered, always, checked or 0 to 255");
-            o.settings.given = true;
+            o.settingsGiven = true;
             return -1;
         };
         int r = -1;
         if (a == "--help" || a == "-h") {
             std::fputs(usage, stdout);
             return 0;
+        } else if (a == "--version") {
+            nivo::cli::printVersion(program);
+            return 0;
         } else if (a == "--title") {
             r = text(o.settings.title);
         } else if (a == "--destination") {
             r = text(o.settings.destination);
         } else if (a == "--target") {
-            r = text(o.settings.target);
+            r = text(o.settings.shortcutTarget);
         } else if (a == "--open") {
-            r = text(o.settings.open);
+            r = text(o.settings.launchCommand);
         } else if (a == "--program-files") {
-            o.settings.programFiles = o.settings.given = true;
+            o.settings.programFilesFlag = 1;
+            o.settingsGiven = true;
         } else if (a == "--start-menu") {
-            r = option(o.settings.options[0]);
+            r = option(o.settings.startMenuOption);
         } else if (a == "--desktop") {
-            r = option(o.settings.options[1]);
+            r = option(o.settings.desktopOption);
         } else if (a == "--send-to") {
-            r = option(o.settings.options[2]);
+            r = option(o.settings.sendToOption);
         } else if (a == "--settings" || a == "--no-settings") {
             int want = a == "--settings" ? 1 : 0;
             if (o.block != -1 && o.block != want) return usageError("--settings and --no-settings together");
@@ -188,8 +330,16 @@ int parseArguments(int argc, char** argv, Options& o) {
             if (!value(o.base)) return usageError("-C needs a folder");
         } else if (a == "--method" || a == "-m") {
             std::string m;
-            if (!value(m) || (o.method = nivo::packMethodIndex(m)) < 0)
+            if (!value(m) || (o.pack.methodIndex = nivo::packMethodIndex(m)) < 0)
                 return usageError(a + " needs lh0, lh5, lh6 or lh7");
+        } else if (a == "-v") {
+            o.verbose = true;
+        } else if (a == "-L") {
+            o.pack.followLinks = true;
+        } else if (a == "--sign") {
+            if (!value(o.signCert)) return usageError("--sign needs a certificate file");
+        } else if (a == "--key") {
+            if (!value(o.signKey)) return usageError("--key needs a private key file");
         } else if (a == "--") {
             optionsEnded = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -203,31 +353,17 @@ int parseArguments(int argc, char** argv, Options& o) {
     if (o.archive.empty() == o.paths.empty())
         return usageError(o.archive.empty() ? "nothing to pack: give --archive or paths"
                                             : "--archive and paths together");
-    if (o.block == 0 && o.settings.given) return usageError("--no-settings with settings");
-    if (o.block == -1) o.block = o.settings.given ? 1 : 0;
-    return -1;
-}
-
-void appendText(std::vector<uint8_t>& out, const std::string& text) {
-    out.push_back(static_cast<uint8_t>(text.size()));
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-std::vector<uint8_t> settingsBlock(const Options& o) {
-    std::vector<uint8_t> block;
-    if (!o.block) {
-        block.push_back(0);
-        return block;
+    if (o.block == 0 && o.settingsGiven) return usageError("--no-settings with settings");
+    if (o.signCert.empty() != o.signKey.empty()) return usageError("--sign and --key go together");
+    const nivo::SettingsFields& s = o.settings;
+    if (s.shortcutTarget.empty()) {
+        const char* const names[] = {"--start-menu", "--desktop", "--send-to"};
+        const uint8_t values[] = {s.startMenuOption, s.desktopOption, s.sendToOption};
+        for (int k = 0; k < 3; ++k)
+            if (values[k]) return usageError(std::string(names[k]) + " needs --target: a shortcut needs a file to point to");
     }
-    const Settings& s = o.settings;
-    block.push_back(1);
-    appendText(block, s.title);
-    block.push_back(s.programFiles ? 1 : 0);
-    appendText(block, s.destination);
-    appendText(block, s.target);
-    block.insert(block.end(), s.options, s.options + 3);
-    appendText(block, s.open);
-    return block;
+    if (o.block == -1) o.block = o.settingsGiven ? 1 : 0;
+    return -1;
 }
 
 }  // namespace
@@ -237,49 +373,73 @@ int main(int argc, char** argv) {
     int r = parseArguments(argc, argv, o);
     if (r != -1) return r;
 
-    if (o.stub.empty()) o.stub = defaultStub();
     std::vector<uint8_t> image;
-    if (!readFile(o.stub, image)) {
-        std::fprintf(stderr, "mksfx: %s: cannot read the program image\n", o.stub.c_str());
-        return exitFailure;
-    }
-    if (image.size() != imageSize) {
-        std::fprintf(stderr, "mksfx: %s: the program image is %zu bytes, not %zu\n", o.stub.c_str(),
-                     image.size(), imageSize);
-        return exitFailure;
-    }
+    if (!loadStub(o, image)) return exitFailure;
 
     std::vector<uint8_t> archive;
+    std::vector<std::string> names;  // the members, for the checks of --target and --open
+    nivo::PackNotes notes;
     if (!o.archive.empty()) {
+        if (!checkArchive(o.archive, names)) {
+            std::fprintf(stderr, "mksfx: %s: refused\n", o.archive.c_str());
+            return exitFailure;
+        }
         if (!readFile(o.archive, archive)) {
-            std::fprintf(stderr, "mksfx: %s: cannot read\n", o.archive.c_str());
+            std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", o.archive.c_str(), std::strerror(errno));
             return exitFailure;
         }
     } else {
-        for (std::string rel : o.paths) {
-            while (rel.size() > 1 && rel.back() == '/') rel.pop_back();
-            std::string error;
-            if (!nivo::packPath(archive, o.base, rel, error, o.method)) {
-                std::fprintf(stderr, "mksfx: %s\n", error.c_str());
-                return exitFailure;
-            }
+        o.pack.exclude = o.output;
+        std::vector<nivo::PackItem> items;
+        {
+            nivo::PackReporter reporter("mksfx", false, 0);
+            notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+            items = nivo::collectItems(o.paths, o.pack, notes);
         }
+        uint64_t total = 0;
+        for (const auto& item : items) total += item.size;
+        nivo::PackReporter reporter("mksfx", o.verbose, total);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        nivo::packItems(archive, items, notes,
+                        [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+                            reporter.member(item, original, packed);
+                            std::string name = item.name;
+                            if (item.folder) name.pop_back();
+                            names.push_back(name);
+                        });
         nivo::appendEndMark(archive);
+    }
+    if (o.block) {
+        warnUnlessMember("--target", o.settings.shortcutTarget, names);
+        warnUnlessMember("--open", o.settings.launchCommand, names);
     }
 
     std::vector<uint8_t> file = image;
-    std::vector<uint8_t> block = settingsBlock(o);
-    file.insert(file.end(), block.begin(), block.end());
+    nivo::appendSettingsBlock(file, o.block ? &o.settings : nullptr);  // texts checked above
     file.insert(file.end(), archive.begin(), archive.end());
 
     std::string temporary = o.output + ".part";
     FILE* f = std::fopen(temporary.c_str(), "wb");
     bool written = f && std::fwrite(file.data(), 1, file.size(), f) == file.size();
     if (f && std::fclose(f) != 0) written = false;
-    if (!written || std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+    if (!written) {
         std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
         std::remove(temporary.c_str());
         return exitFailure;
+    }
+    if (!o.signCert.empty() && !signFile(o, temporary)) {
+        std::remove(temporary.c_str());
+        return exitFailure;
+    }
+    if (std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+        std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
+        std::remove(temporary.c_str());
+        return exitFailure;
+    }
+    if (!notes.skipped.empty()) {
+        std::fprintf(stderr, "mksfx: %s written; %zu input%s left out\n", o.output.c_str(), notes.skipped.size(),
+                     notes.skipped.size() == 1 ? "" : "s");
+        return exitSkipped;
     }
     return 0;
 }

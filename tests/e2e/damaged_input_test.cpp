@@ -581,10 +581,13 @@ TEST(DamagedInput, HeaderOfLevelThree) {
 
 // A self-extracting file cut inside its settings block cannot be read at all.
 TEST(DamagedInput, SelfExtractingFileCutInItsSettings) {
-    Bytes image(19968, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    Bytes settings = {1, 3, 'A', 'B', 'C', 0, 4, 'T', 'o', 'o', 'l', 0, 0, 0, 0, 0};
+    Bytes image = test::sfxFile(nullptr, {});
+    image.pop_back();  // the absent block's 0 byte
+    test::SetupBlock fields;
+    fields.title = "ABC";
+    fields.destination = "Tool";
+    Bytes settings;
+    ASSERT_TRUE(appendSettingsBlock(settings, &fields));
     for (size_t cut = 0; cut < settings.size(); cut += 3) {
         SCOPED_TRACE("settings cut at " + std::to_string(cut));
         Bytes file = image;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -73,10 +74,18 @@ std::string nivosfxPath() {
     return NIVOSFX_PATH;
 }
 
+std::string mksfxPath() {
+    return MKSFX_PATH;
+}
+
+std::string mklzhPath() {
+    return MKLZH_PATH;
+}
+
 ChildProcess::ChildProcess(const RunOptions& s) : how(s) {
     // A child that exits without reading its stdin must not kill the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    std::vector<std::string> argvText{nivosfxPath()};
+    std::vector<std::string> argvText{how.program.empty() ? nivosfxPath() : how.program};
     argvText.insert(argvText.end(), how.args.begin(), how.args.end());
     std::vector<std::string> envText = childEnvironment(how.extraEnv);
     std::vector<char*> argv = pointers(argvText);
@@ -175,7 +184,7 @@ bool ChildProcess::running() {
 
 RunResult ChildProcess::wait() {
     if (child <= 0) {
-        result.err = "could not start " + nivosfxPath();
+        result.err = "could not start " + (how.program.empty() ? nivosfxPath() : how.program);
         return result;
     }
     while (running()) {
@@ -202,23 +211,8 @@ std::vector<uint8_t> sfxFile(const SetupBlock* settings, const std::vector<uint8
     std::vector<uint8_t> f(sfxImageSize, 0);
     f[0] = 'M';
     f[1] = 'Z';
-    auto text = [&f](const std::string& t) {
-        f.push_back(static_cast<uint8_t>(t.size()));
-        f.insert(f.end(), t.begin(), t.end());
-    };
-    if (!settings) {
-        f.push_back(0);
-    } else {
-        f.push_back(1);
-        text(settings->title);
-        f.push_back(settings->programFilesFlag);
-        text(settings->destination);
-        text(settings->shortcutTarget);
-        f.push_back(settings->startMenuOption);
-        f.push_back(settings->desktopOption);
-        f.push_back(settings->sendToOption);
-        text(settings->launchCommand);
-    }
+    // A text too long for its length byte is a fault of the test that asks for it.
+    if (!appendSettingsBlock(f, settings)) std::abort();
     f.insert(f.end(), archive.begin(), archive.end());
     return f;
 }

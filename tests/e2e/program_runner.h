@@ -1,4 +1,5 @@
-// Runs the nivosfx binary as a user would, and composes the self-extracting files it is run on.
+// Runs the programs (nivosfx by default) as a user would, and composes the self-extracting
+// files nivosfx is run on.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,13 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "archive/extraction_context.h"
+#include "setup/settings_writer.h"
+
 namespace nivo::test {
 
 struct RunOptions {
+    std::string program;                          // empty: nivosfx
     std::vector<std::string> args;               // behind the program name
     std::string stdinText;                        // fed to stdin, which is then closed
     std::filesystem::path cwd;                    // empty: the test's own
@@ -57,23 +62,16 @@ private:
 // Runs nivosfx as told and returns when it has ended.
 RunResult runNivosfx(RunOptions how);
 std::string nivosfxPath();
+std::string mksfxPath();
+std::string mklzhPath();
 
 // The settings block as the builder writes it; texts are code page 932.
-struct SetupBlock {
-    std::string title;
-    uint8_t programFilesFlag = 0;
-    std::string destination;
-    std::string shortcutTarget;
-    uint8_t startMenuOption = 0;
-    uint8_t desktopOption = 0;
-    uint8_t sendToOption = 0;
-    std::string launchCommand;
-};
+using SetupBlock = SettingsFields;
 
-constexpr size_t sfxImageSize = 19968;
+constexpr size_t sfxImageSize = imageSize;
 
-// The 19968-byte image ("MZ", zeros otherwise), the settings block (the single 0 byte when
-// settings is null) and the archive.
+// The image ("MZ", zeros otherwise), the settings block (the single 0 byte when settings is
+// null) and the archive.
 std::vector<uint8_t> sfxFile(const SetupBlock* settings, const std::vector<uint8_t>& archive);
 
 // CRC-16 of the LZH format (reflected polynomial 0xA001, initial value 0), continued from crc.

@@ -4,6 +4,7 @@
 //   OUT/settings             settings blocks of several shapes, each followed by an end mark
 // usage: fuzz_seeds CORPUS_DIR OUT_DIR
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "archive/member_header.h"
+#include "setup/settings_writer.h"
 
 using namespace nivo;
 namespace fs = std::filesystem;
@@ -71,23 +73,12 @@ void seedsFromArchive(const fs::path& file, const fs::path& out) {
     writeSeed(out / "extract", archive);
 }
 
-void appendText(Bytes& b, const std::string& text) {
-    b.push_back(static_cast<uint8_t>(text.size()));
-    b.insert(b.end(), text.begin(), text.end());
-}
-
 Bytes settingsBlock(const std::string& title, uint8_t programFiles, const std::string& destination,
                     const std::string& target, uint8_t startMenu, uint8_t desktop, uint8_t sendTo,
                     const std::string& open) {
-    Bytes b = {1};
-    appendText(b, title);
-    b.push_back(programFiles);
-    appendText(b, destination);
-    appendText(b, target);
-    b.push_back(startMenu);
-    b.push_back(desktop);
-    b.push_back(sendTo);
-    appendText(b, open);
+    const nivo::SettingsFields fields{title, programFiles, destination, target, startMenu, desktop, sendTo, open};
+    Bytes b;
+    if (!nivo::appendSettingsBlock(b, &fields)) std::abort();
     b.push_back(0);  // the archive: its end mark alone
     return b;
 }

@@ -1,5 +1,5 @@
-// Files and folders packed from the file system come back byte for byte, with their names and
-// times, through the extraction run.
+// Files and folders packed from the file system come back byte for byte, with their names,
+// times and permissions; odd inputs are named and left out without stopping the others.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,13 +7,40 @@
 #include <sys/stat.h>
 
 #include "archive/extraction_run.h"
+#include "decode/crc16.h"
 #include "tests/support/test_support.h"
 #include "tools/file_packer.h"
+#include "tools/lzh_writer.h"
 
 namespace nivo {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Packs the inputs into a whole archive, end mark included.
+std::vector<uint8_t> pack(const std::vector<PackInput>& inputs, PackNotes& notes, PackOptions options = {}) {
+    std::vector<uint8_t> archive;
+    packItems(archive, collectItems(inputs, options, notes), notes);
+    appendEndMark(archive);
+    return archive;
+}
+
+std::vector<std::string> itemNames(const std::vector<PackItem>& items) {
+    std::vector<std::string> names;
+    for (const auto& i : items) names.push_back(i.shown);
+    return names;
+}
+
+// The one note that mentions what, or "" when none or several do.
+std::string noteAbout(const std::vector<std::string>& notes, const std::string& what) {
+    std::string found;
+    for (const auto& n : notes)
+        if (n.find(what) != std::string::npos) {
+            if (!found.empty()) return "";
+            found = n;
+        }
+    return found;
+}
 
 TEST(FilePacker, MethodNames) {
     EXPECT_EQ(packMethodIndex("lh0"), 0);
@@ -38,10 +65,11 @@ TEST(FilePacker, PackedFoldersExtractToTheSameFiles) {
 
     for (int method : {0, 5, 6, 7}) {
         SCOPED_TRACE(method);
-        std::vector<uint8_t> archive;
-        std::string error;
-        ASSERT_TRUE(packPath(archive, src.string(), "tree", error, method)) << error;
-        archive.push_back(0);
+        PackNotes notes;
+        PackOptions options;
+        options.methodIndex = method;
+        std::vector<uint8_t> archive = pack({{src.string(), "tree"}}, notes, options);
+        EXPECT_TRUE(notes.skipped.empty() && notes.warnings.empty());
         fs::path out = dir.path() / ("out" + std::to_string(method));
         fs::create_directory(out);
         fs::path old = fs::current_path();
@@ -67,13 +95,190 @@ TEST(FilePacker, DotPacksAFoldersContentsWithoutItsName) {
     fs::create_directories(dir.path() / "d" / "sub");
     std::ofstream(dir.path() / "d" / "a.txt") << "a";
     std::ofstream(dir.path() / "d" / "sub" / "b.txt") << "b";
-    std::vector<uint8_t> archive;
-    std::string error;
-    ASSERT_TRUE(packPath(archive, (dir.path() / "d").string(), ".", error)) << error;
+    PackNotes notes;
+    std::vector<uint8_t> archive = pack({{(dir.path() / "d").string(), "."}}, notes);
     std::string bytes(archive.begin(), archive.end());
     EXPECT_NE(bytes.find("a.txt"), std::string::npos);
     EXPECT_EQ(bytes.find("./"), std::string::npos);
     EXPECT_NE(bytes.find("b.txt"), std::string::npos);
+}
+
+// Every level-2 header starts its extended headers with its own CRC, computed over the whole
+// header with that field zero; the attribute says file or folder, the OS byte Unix, and the
+// permissions travel in extended header 0x50.
+TEST(FilePacker, Level2HeadersCarryTheirCrcAttributeAndPermissions) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "d");
+    std::ofstream(dir.path() / "d" / "f.txt") << "contents";
+    ASSERT_EQ(chmod((dir.path() / "d" / "f.txt").c_str(), 0640), 0);
+    ASSERT_EQ(chmod((dir.path() / "d").c_str(), 0751), 0);
+    PackNotes notes;
+    std::vector<uint8_t> a = pack({{dir.path().string(), "d"}}, notes);
+    struct Expected {
+        uint8_t attribute;
+        uint16_t mode;
+    } expected[] = {{0x10, 040751}, {0x20, 0100640}};
+    makeCrcTable();
+    size_t at = 0;
+    for (const Expected& e : expected) {
+        ASSERT_LT(at + 26, a.size());
+        const uint8_t* h = a.data() + at;
+        const size_t size = h[0] | h[1] << 8;
+        EXPECT_EQ(h[19], e.attribute);
+        EXPECT_EQ(h[20], 2);
+        EXPECT_EQ(h[23], 'U');
+        // The first extended header: size 5, type 0x00, the CRC.
+        ASSERT_EQ(h[24] | h[25] << 8, 5);
+        ASSERT_EQ(h[26], 0x00);
+        const uint16_t stored = static_cast<uint16_t>(h[27] | h[28] << 8);
+        std::vector<uint8_t> zeroed(h, h + size);
+        zeroed[27] = zeroed[28] = 0;
+        EXPECT_EQ(stored, updateCrc(0, zeroed.data(), static_cast<uint32_t>(size)));
+        int modes = 0;
+        for (size_t x = 24; (h[x] | h[x + 1] << 8) != 0; x += h[x] | h[x + 1] << 8) {
+            ASSERT_LT(x + 3, size);
+            if (h[x + 2] == 0x50) {
+                ++modes;
+                EXPECT_EQ(h[x + 3] | h[x + 4] << 8, e.mode);
+            }
+        }
+        EXPECT_EQ(modes, 1);
+        at += size + (a[at + 7] | a[at + 8] << 8);
+    }
+    EXPECT_EQ(a[at], 0);
+}
+
+TEST(FilePacker, NamesThatWindowsOrShiftJisCannotHoldAreRefused) {
+    struct Case {
+        const char* name;
+        const char* reason;  // part of the refusal; null: stored
+    } cases[] = {
+        {"readme.txt", nullptr},
+        {"日本語/ソフト表示.txt", nullptr},  // second bytes 0x5C are not separators
+        {"a/b c/d.e.f", nullptr},
+        {"com10.txt", nullptr},
+        {"nulx", nullptr},
+        {"price¥.txt", "come back"},  // becomes a backslash
+        {"over‾line", "come back"},
+        {"wave〜dash", "come back"},
+        {"emoji😀", "cannot hold"},
+        {"é", "cannot hold"},
+        {"a:b", "':'"},
+        {"q?", "'?'"},
+        {"x*", "'*'"},
+        {"back\\slash", "'\\'"},
+        {"tab\tname", "control character"},
+        {"dir/trailing./x", "dot or a space"},
+        {"space ", "dot or a space"},
+        {"NUL", "device"},
+        {"sub/aux.txt", "device"},
+        {"Com1.log", "device"},
+        {"lpt9", "device"},
+    };
+    for (const Case& c : cases) {
+        std::string cp932;
+        std::string reason = refuseName(c.name, cp932);
+        if (!c.reason)
+            EXPECT_EQ(reason, "") << c.name;
+        else
+            EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
+    }
+    // 259 bytes in Shift-JIS are the most a reader joins; two-byte characters count twice.
+    std::string cp932;
+    EXPECT_EQ(refuseName(std::string(259, 'n'), cp932), "");
+    EXPECT_EQ(cp932.size(), 259u);
+    EXPECT_NE(refuseName(std::string(260, 'n'), cp932), "");
+    std::string kana;
+    for (int i = 0; i < 130; ++i) kana += "ア";
+    EXPECT_NE(refuseName(kana, cp932), "");
+}
+
+// Odd inputs are named once each and left out; everything else is still packed.
+TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
+    test::TempDir dir;
+    const fs::path src = dir.path() / "src";
+    fs::create_directories(src / "tree" / "sub");
+    std::ofstream(src / "tree" / "Readme.txt") << "r";
+    std::ofstream(src / "tree" / "readme.TXT") << "R";  // the same name on Windows
+    std::ofstream(src / "tree" / fs::u8path("¥.txt")) << "y";
+    std::ofstream(src / "tree" / "sub" / "kept.txt") << "k";
+    std::ofstream(src / "tree" / "gone.txt") << "g";
+    fs::create_directory_symlink("..", src / "tree" / "sub" / "up");  // a loop when followed
+    fs::create_symlink("kept.txt", src / "tree" / "sub" / "link.txt");
+    fs::create_symlink("nowhere", src / "tree" / "dangling");
+
+    for (bool follow : {false, true}) {
+        SCOPED_TRACE(follow);
+        PackNotes notes;
+        PackOptions options;
+        options.followLinks = follow;
+        std::vector<PackItem> items = collectItems({{src.string(), "tree"}, {src.string(), "tree/sub/kept.txt"}},
+                                                   options, notes);
+        std::vector<std::string> want = {"tree/", "tree/Readme.txt", "tree/gone.txt", "tree/sub/"};
+        if (follow) want.push_back("tree/sub/kept.txt"), want.push_back("tree/sub/link.txt");
+        else want.push_back("tree/sub/kept.txt");
+        EXPECT_EQ(itemNames(items), want);
+        EXPECT_NE(noteAbout(notes.skipped, "readme.TXT").find("collides with tree/Readme.txt"), std::string::npos);
+        EXPECT_NE(noteAbout(notes.skipped, "tree/¥.txt").find("refused"), std::string::npos);
+        if (follow) {
+            EXPECT_NE(noteAbout(notes.skipped, "tree/sub/up").find("loop"), std::string::npos);
+            EXPECT_NE(noteAbout(notes.skipped, "tree/dangling").find("leads nowhere"), std::string::npos);
+            EXPECT_EQ(notes.skipped.size(), 4u);
+            EXPECT_TRUE(notes.warnings.empty());
+        } else {
+            for (const char* link : {"tree/sub/up", "tree/sub/link.txt", "tree/dangling"})
+                EXPECT_NE(noteAbout(notes.warnings, link).find("symbolic link"), std::string::npos) << link;
+            EXPECT_EQ(notes.skipped.size(), 2u);
+        }
+
+        // A file that cannot be read when its turn comes is named with the reason; the rest is
+        // packed and extracts.
+        const fs::path gone = src / "tree" / "gone.txt";
+        fs::remove(gone);
+        std::vector<uint8_t> archive;
+        packItems(archive, items, notes);
+        appendEndMark(archive);
+        std::ofstream(gone) << "g";
+        EXPECT_NE(noteAbout(notes.skipped, "tree/gone.txt").find("No such file"), std::string::npos);
+        fs::path out = dir.path() / (follow ? "followed" : "plain");
+        fs::create_directory(out);
+        fs::path old = fs::current_path();
+        fs::current_path(out);
+        ExtractionContext context;
+        context.archiveFile = test::fileWithBytes(archive);
+        extractionRun(context);
+        fs::current_path(old);
+        EXPECT_TRUE(context.problems.empty());
+        EXPECT_TRUE(fs::is_regular_file(out / "tree" / "sub" / "kept.txt"));
+        EXPECT_EQ(fs::is_regular_file(out / "tree" / "sub" / "link.txt"), follow);
+        EXPECT_FALSE(fs::exists(out / "tree" / "gone.txt"));
+    }
+}
+
+// Leading "/" and ".." are taken off the names, with one warning per argument.
+TEST(FilePacker, LeadingRootAndParentComponentsAreTakenOff) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "a" / "b");
+    std::ofstream(dir.path() / "a" / "b" / "f") << "f";
+    const std::string abs = (dir.path() / "a" / "b" / "f").string();
+    struct Case {
+        std::string base, path, name;
+        int warnings;
+    } cases[] = {
+        {(dir.path() / "a" / "b").string(), "../b/f", "b/f", 1},
+        {(dir.path() / "a").string(), "b/../b/./f", "b/f", 0},
+        {"", abs, abs.substr(1), 1},
+        {(dir.path() / "a").string(), "../../" + dir.path().filename().string() + "/a/b/f",
+         dir.path().filename().string() + "/a/b/f", 1},
+    };
+    for (const Case& c : cases) {
+        PackNotes notes;
+        std::vector<PackItem> items = collectItems({{c.base, c.path}}, {}, notes);
+        ASSERT_EQ(items.size(), 1u) << c.path;
+        EXPECT_EQ(items[0].name, c.name);
+        EXPECT_EQ(notes.warnings.size(), size_t(c.warnings)) << c.path;
+        EXPECT_TRUE(notes.skipped.empty());
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "archive/extraction_context.h"
 #include "setup/settings_block.h"
+#include "setup/settings_writer.h"
 #include "tests/support/test_support.h"
 
 namespace nivo {
@@ -45,6 +46,34 @@ TEST(SettingsBlock, ReadsTheExampleBlockAndStopsAtTheArchive) {
     EXPECT_EQ(o.context.hasSetupSettings, 1);
     // No Windows directory on this system: the text is kept as given.
     EXPECT_STREQ(o.context.destinationDir, "Tool");
+}
+
+// The writer makes the example block byte for byte, the single 0 byte for an absent block, and
+// refuses a text its length byte cannot announce without writing anything.
+TEST(SettingsBlock, TheWriterMakesWhatTheReaderReads) {
+    SettingsFields fields{"ABC", 1, "Tool", "tool.exe", 3, 1, 0, ""};
+    Bytes written = {0xAA};
+    ASSERT_TRUE(appendSettingsBlock(written, &fields));
+    EXPECT_EQ(Bytes(written.begin() + 1, written.end()), exampleBlock);
+    Bytes absent;
+    ASSERT_TRUE(appendSettingsBlock(absent, nullptr));
+    EXPECT_EQ(absent, Bytes{0x00});
+
+    fields.launchCommand = std::string(255, 'x');
+    Bytes longest;
+    ASSERT_TRUE(appendSettingsBlock(longest, &fields));
+    Opened o;
+    readBlock(longest, o);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(std::string(o.context.launchCommand), fields.launchCommand);
+    for (std::string SettingsFields::*text : {&SettingsFields::title, &SettingsFields::destination,
+                                              &SettingsFields::shortcutTarget, &SettingsFields::launchCommand}) {
+        SettingsFields overlong = fields;
+        overlong.*text = std::string(256, 'x');
+        Bytes refused = {0xAA};
+        EXPECT_FALSE(appendSettingsBlock(refused, &overlong));
+        EXPECT_EQ(refused, Bytes{0xAA});
+    }
 }
 
 TEST(SettingsBlock, AnAbsentBlockIsOneZeroByte) {

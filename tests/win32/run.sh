@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program under Wine: installs the cross compilers, Wine and the Japanese locale
 # when missing, builds sfx.exe with the test driver and mksfx, and plays the scenarios of
-# wine_tests.py in a fresh 32-bit prefix without a display. Ends with "N passed, M failed".
+# wine_tests.py in a fresh 32-bit prefix without a display. osslsigncode and openssl sign a file
+# with a certificate made for the test. Ends with "N passed, M failed".
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$here/scripts/setup.sh"
@@ -14,7 +15,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
 fi
-need_packages wine wine32:i386 locales python3
+need_packages wine wine32:i386 locales python3 osslsigncode openssl
 # Code page 932 as the ANSI code page needs a Japanese locale.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
   echo "Generating the ja_JP.UTF-8 locale"

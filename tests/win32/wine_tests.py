@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Windows program under Wine, played as a user plays it.
 
-Each scenario composes a self-extracting file with mksfx (the padded 19968-byte program image,
-a settings block or none, and an archive packed from files made here or taken from the
+Each scenario composes a self-extracting file with mksfx (the padded program image, a settings
+block or none, and an archive packed from files made here or taken from the
 corpus), runs it through the driver (tests/win32/driver.cpp) in a fresh 32-bit Wine prefix
 without a display, and checks what the user would see afterwards: the files and their times,
 the shortcuts in the prefix's special folders, whether the file to open was started, and the
@@ -14,6 +14,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -34,6 +35,9 @@ CANNOT_CREATE = "フォルダを作成できません"
 NOT_EXTRACTED = "次のファイルを正しく展開できませんでした"
 
 T1, T2, T3 = 1262337634, 1300000000, 1400000000  # member times, UTC seconds
+
+# What a reader that scans a file for an LZH archive takes for a member's method: "-l??-".
+HEADER_LIKE = re.compile(rb"-l..-", re.S)
 
 
 class Results:
@@ -89,6 +93,8 @@ class Suite:
         self.results = Results()
         self.wine = Wine(root)
         self.count = 0
+        # The program image is padded to exactly its size: the settings block starts behind it.
+        self.image_size = os.path.getsize(args.stub)
 
     # -- composing ---------------------------------------------------------------------------
 
@@ -113,6 +119,20 @@ class Suite:
                            archive_args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         if p.returncode != 0:
             raise RuntimeError(f"mksfx failed: {p.stderr.decode()}")
+        return output
+
+    def compose(self, output, archive_bytes):
+        """A file without settings around an archive that mksfx would refuse: mksfx makes the
+        image and block around a valid archive, which is then replaced."""
+        valid = os.path.join(os.path.dirname(output), "valid.lzh")
+        with open(valid, "wb") as f:
+            f.write(bytes([27, 0]) + b"-lh0-" + bytes(8) + bytes(4) + bytes([0x20, 0, 5]) +
+                    b"x.txt" + bytes(2) + b"\0")
+        self.mksfx(output, [], ["--archive", valid])
+        with open(output, "r+b") as f:
+            f.seek(self.image_size + 1)
+            f.truncate()
+            f.write(archive_bytes)
         return output
 
     def drive(self, exe, steps, cwd):
@@ -177,27 +197,32 @@ class Suite:
         example = bytes.fromhex("01 03414243 01 04546F6F6C 08746F6F6C2E657865 030100 00")
         with open(exe, "rb") as f:
             data = f.read()
-        self.check("example settings block", data[19968:19968 + 24] == example,
-                   data[19968:19968 + 24].hex())
-        self.check("archive behind the block", data[19968 + 24 + 2:19968 + 24 + 7] == b"-lh0-")
+        at = self.image_size
+        self.check("example settings block", data[at:at + 24] == example, data[at:at + 24].hex())
+        self.check("archive behind the block", data[at + 24 + 2:at + 24 + 7] == b"-lh0-")
+        found = HEADER_LIKE.search(data)
+        self.check("nothing header-like before the archive", found and found.start() == at + 24 + 2,
+                   found and hex(found.start()))
         exe = self.mksfx(os.path.join(d, "empty.exe"), ["--settings"], pack)
         with open(exe, "rb") as f:
-            f.seek(19968)
+            f.seek(self.image_size)
             self.check("present block with nothing set", f.read(9) == bytes([1] + [0] * 8))
         with open(os.path.join(d, "short.exe"), "wb") as f:
             f.write(b"MZ" + bytes(100))
         refusals = [
-            ("no output", [], 2),
-            ("nothing to pack", [os.path.join(d, "x.exe")], 2),
-            ("title over 255 bytes", ["--title", "題" * 128, os.path.join(d, "x.exe")] + pack, 2),
+            ("no output", [], 10),
+            ("nothing to pack", [os.path.join(d, "x.exe")], 10),
+            ("title over 255 bytes", ["--title", "題" * 128, os.path.join(d, "x.exe")] + pack, 10),
             ("text outside code page 932", ["--title", "\u00e9\u0301\U0001F600",
-                                            os.path.join(d, "x.exe")] + pack, 2),
-            ("option byte 256", ["--desktop", "256", os.path.join(d, "x.exe")] + pack, 2),
+                                            os.path.join(d, "x.exe")] + pack, 10),
+            ("option byte 256", ["--desktop", "256", os.path.join(d, "x.exe")] + pack, 10),
             ("settings refused and given", ["--no-settings", "--title", "A",
-                                            os.path.join(d, "x.exe")] + pack, 2),
+                                            os.path.join(d, "x.exe")] + pack, 10),
             ("image of the wrong size", ["--stub", os.path.join(d, "short.exe"),
                                          os.path.join(d, "x.exe")] + pack, 1),
-            ("missing file", [os.path.join(d, "x.exe"), "-C", d, "no-such-file"], 1),
+            ("shortcut without a target", ["--desktop", "1", os.path.join(d, "x.exe")] +
+             ["-C", os.path.join(d, "src"), "tool.exe"], 10),
+            ("archive the program cannot read", [os.path.join(d, "x.exe"), "--archive", os.path.join(d, "short.exe")], 1),
         ]
         for name, args, want in refusals:
             stub = [] if "--stub" in args else ["--stub", self.args.stub]
@@ -219,7 +244,7 @@ class Suite:
         exe = self.mksfx(os.path.join(d, "setup.exe"), [], ["-C", os.path.join(d, "src"),
                                                             "readme.txt", "sub", "表示"])
         with open(exe, "rb") as f:
-            f.seek(19968)
+            f.seek(self.image_size)
             self.check("absent settings block is one zero byte", f.read(1) == b"\0")
         out = os.path.join(d, "out")
         os.makedirs(out)
@@ -446,18 +471,48 @@ class Suite:
         # archiver writes: header size S = 21 + N, and S + 2 bytes in all.
         header = bytes([21 + len(name), 0]) + b"-lh0-" + bytes(8) + bytes(4) + bytes([0x20, 0])
         header += bytes([len(name)]) + name + b"\0"
-        archive = os.path.join(d, "unknown.lzh")
-        with open(archive, "wb") as f:
-            f.write(header + b"\0")
-        exe = self.mksfx(os.path.join(d, "setup.exe"), [], ["--archive", archive])
+        exe = self.compose(os.path.join(d, "setup.exe"), header + b"\0")
         out = os.path.join(d, "out")
         os.makedirs(out)
         code, failure = self.drive(exe, ["message", "Unknown header", "message", NOT_EXTRACTED], out)
         self.check_exit(code, 2, failure)
         self.check_empty(out)
 
+    def signed(self):
+        """A file signed by mksfx with a self-signed certificate: osslsigncode accepts the
+        signature, everything up to the archive's end mark is as unsigned, and it unpacks."""
+        self.current = "signed"
+        d = self.scenario_dir("signed")
+        files = {"a.txt": (b"signed contents\r\n", T1), "sub/b.bin": (bytes(range(256)) * 8, T2)}
+        self.make_files(os.path.join(d, "src"), files)
+        key, cert = os.path.join(d, "key.pem"), os.path.join(d, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "2", "-subj", "/CN=Nivo SFX test"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pack = ["-C", os.path.join(d, "src"), "a.txt", "sub"]
+        plain = self.mksfx(os.path.join(d, "plain.exe"), [], pack)
+        exe = self.mksfx(os.path.join(d, "setup.exe"), ["--sign", cert, "--key", key], pack)
+        with open(plain, "rb") as f:
+            unsigned = f.read()
+        with open(exe, "rb") as f:
+            signed = f.read()
+        # The image's header gets the certificate table's place and a checksum; the settings
+        # block and the archive, end mark included, stay where they were.
+        self.check("archive unchanged behind the image",
+                   signed[self.image_size:len(unsigned)] == unsigned[self.image_size:])
+        self.check("signature behind the end mark", len(signed) > len(unsigned) + 256)
+        p = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.check("osslsigncode verify accepts it", p.returncode == 0,
+                   p.stdout.decode(errors="replace")[-400:])
+        out = os.path.join(d, "out")
+        os.makedirs(out)
+        code, failure = self.drive(exe, [], out)
+        self.check_exit(code, 0, failure)
+        self.check_files(out, files)
+
     def run(self):
-        for scenario in [self.builder, self.without_settings, self.corpus, self.dialog_initial_state,
+        for scenario in [self.builder, self.signed, self.without_settings, self.corpus, self.dialog_initial_state,
                          self.typed_destination, self.relative_destination, self.cannot_create,
                          self.stopped_during_large_member, self.damaged_archive]:
             try:

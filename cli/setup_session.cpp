@@ -1,0 +1,112 @@
+#include "cli/setup_session.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "archive/extraction_context.h"
+#include "platform/posix_names.h"
+
+extern char** environ;
+
+namespace nivo::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The destination a setup proposes on this system: no drive and no Program Files here, so the
+// destination text without its drive, with "/" separators, relative to the current folder.
+std::string posixDestination(const SetupSettings& s) {
+    std::string d = cp932ToUtf8(s.destination);
+    if (d.size() >= 2 && std::isalpha(static_cast<unsigned char>(d[0])) && d[1] == ':') d.erase(0, 2);
+    for (char& c : d)
+        if (c == '\\') c = '/';
+    while (!d.empty() && d[0] == '/') d.erase(0, 1);
+    return d.empty() ? "." : d;
+}
+
+struct SetupOption {
+    const char* label;
+    uint8_t* byte;
+};
+
+// Reads one answer line; an empty line or the end of input takes the default.
+std::string ask(const std::string& prompt) {
+    std::cout << prompt << std::flush;
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+        std::cout << "\n";
+        return "";
+    }
+    return line;
+}
+
+}  // namespace
+
+// Plays the destination dialog in the terminal. Bit 0 of an option byte offers the option
+// (the user may change it), bit 1 chooses it.
+std::string playSetup(SetupSettings& s, const Options& o) {
+    std::cout << printableName(s.title[0] ? s.title : defaultTitle) << "\n";
+    std::string destination = o.destination.empty() ? posixDestination(s) : o.destination;
+    SetupOption options[3] = {{"Start menu entry", &s.startMenuOption},
+                              {"Desktop shortcut", &s.desktopOption},
+                              {"Send To entry", &s.sendToOption}};
+    if (o.assumeYes || !o.destination.empty()) {
+        std::cout << "Destination: " << printableText(destination) << "\n";
+    } else {
+        std::string answer = ask("Destination [" + printableText(destination) + "]: ");
+        if (!answer.empty()) destination = answer;
+    }
+    for (SetupOption& opt : options) {
+        bool offered = *opt.byte & 1;
+        bool chosen = *opt.byte & 2;
+        if (!offered || o.assumeYes) {
+            std::cout << opt.label << ": " << (chosen ? "yes" : "no") << (offered ? "" : " (fixed)") << "\n";
+            continue;
+        }
+        std::string answer = ask(std::string(opt.label) + (chosen ? " [Y/n]: " : " [y/N]: "));
+        if (!answer.empty()) chosen = answer[0] == 'y' || answer[0] == 'Y';
+        *opt.byte = static_cast<uint8_t>(chosen ? (*opt.byte | 2) : (*opt.byte & ~2));
+    }
+    return destination;
+}
+
+void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool clean, bool open) {
+    const char* names[3] = {"Start menu entry", "Desktop shortcut", "Send To entry"};
+    uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
+    std::string chosen;
+    for (int i = 0; i < 3; ++i)
+        if (bytes[i] & 2) chosen += std::string(chosen.empty() ? "" : ", ") + names[i];
+    if (!chosen.empty() && clean)
+        std::cout << "Shortcuts cannot be made on this system. The setup asks for: " << chosen << ", to "
+                  << printableName(s.shortcutTarget) << "\n";
+    if (!s.launchCommand[0]) return;
+    std::string launch = cp932ToUtf8(s.launchCommand);
+    for (char& c : launch)
+        if (c == '\\') c = '/';
+    fs::path target = destination / launch;
+    if (!clean) {
+        std::cout << "The setup names " << printableName(s.launchCommand)
+                  << " to open; it is not opened after a run with problems.\n";
+        return;
+    }
+    if (!open) {
+        std::cout << "The setup names " << printableText(target.string()) << " to open; nivosfx does not start it"
+                  << " (use --open to open it with xdg-open).\n";
+        return;
+    }
+    pid_t pid;
+    std::string file = target.string();
+    char* args[] = {const_cast<char*>("xdg-open"), file.data(), nullptr};
+    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, args, environ) != 0) {
+        std::fprintf(stderr, "nivosfx: cannot run xdg-open for %s\n", printableText(file).c_str());
+        return;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+}  // namespace nivo::cli

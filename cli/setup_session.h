@@ -1,0 +1,21 @@
+// A self-extracting file's setup played in the terminal: the title, the destination and the
+// three shell options before the run, and what the setup asks for afterwards.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "cli/nivosfx_options.h"
+#include "setup/settings_block.h"
+
+namespace nivo::cli {
+
+// Asks for the destination and the options (or takes the defaults with -y); returns the
+// destination and updates the option bytes.
+std::string playSetup(SetupSettings& s, const Options& o);
+
+// Names the shortcuts the setup asks for and the file it names to open; opens that file with
+// xdg-open when asked to and the run was clean.
+void reportAfterSetup(const SetupSettings& s, const std::filesystem::path& destination, bool clean, bool open);
+
+}  // namespace nivo::cli

@@ -1,0 +1,224 @@
+// mklzh and mksfx run as a user runs them: where the archive name may stand, what an odd input
+// does to the exit code, what mksfx checks before it writes, and that nothing in front of the
+// first member looks like a member header to a reader that scans for one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/e2e/program_runner.h"
+#include "tests/support/test_support.h"
+#include "tools/lzh_writer.h"
+
+namespace nivo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int exitUsage = 10;
+constexpr int exitFailure = 1;
+constexpr int exitSkipped = 3;
+
+RunResult run(const std::string& program, std::vector<std::string> args, const fs::path& cwd) {
+    RunOptions how;
+    how.program = program;
+    how.args = std::move(args);
+    how.cwd = cwd;
+    return runNivosfx(how);
+}
+
+// Where a reader that scans for an archive inside a file would first see a member header: the
+// offset of the first "-l??-" less the two bytes in front of the method, or npos.
+size_t firstHeaderLike(const Bytes& file) {
+    for (size_t i = 2; i + 5 <= file.size(); ++i)
+        if (file[i] == '-' && file[i + 1] == 'l' && file[i + 4] == '-') return i - 2;
+    return std::string::npos;
+}
+
+// A tree with a file and a folder, and a stand-in program image: "MZ" and zeros.
+struct Workspace {
+    TempDir dir;
+    fs::path src() const { return dir.path() / "src"; }
+    fs::path stub() const { return dir.path() / "stub.exe"; }
+    Workspace() {
+        fs::create_directories(src() / "tree" / "docs");
+        std::ofstream(src() / "tree" / "tool.exe") << "MZ tool";
+        std::ofstream(src() / "tree" / "docs" / "readme.txt") << std::string(5000, 'r');
+        Bytes image = sfxFile(nullptr, {});
+        image.pop_back();  // the absent block's byte
+        writeBinary(stub().string(), image);
+    }
+    RunResult nivosfx(const fs::path& file, const std::string& to) const {
+        return run("", {"x", file.string(), "-d", (dir.path() / to).string(), "-y"}, dir.path());
+    }
+};
+
+TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
+    Workspace w;
+    const std::string src = w.src().string();
+    const std::vector<std::vector<std::string>> orders = {
+        {"-m", "lh5", "x.lzh", "-C", src, "tree"},
+        {"x.lzh", "-m", "lh5", "-C", src, "tree"},
+        {"-C", src, "x.lzh", "tree", "-m", "lh5"},
+        {"-v", "-m", "lh5", "x.lzh", "-C", src, "tree"},
+    };
+    for (const auto& args : orders) {
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + args[2]);
+        fs::remove_all(w.dir.path() / "out");
+        RunResult r = run(mklzhPath(), args, w.dir.path());
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        RunResult x = w.nivosfx(w.dir.path() / "x.lzh", "out");
+        EXPECT_EQ(x.exitCode, 0) << x.err;
+        EXPECT_EQ(fs::file_size(w.dir.path() / "out" / "tree" / "docs" / "readme.txt"), 5000u);
+        if (args[0] == "-v") {
+            EXPECT_NE(r.out.find("adding: tree/docs/readme.txt ("), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("adding: tree/\n"), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    // On a terminal a progress line shows, and is cleared before the program ends.
+    RunOptions how;
+    how.program = mklzhPath();
+    how.args = {"y.lzh", "-C", src, "tree"};
+    how.cwd = w.dir.path();
+    how.stderrTerminal = true;
+    RunResult r = runNivosfx(how);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mklzh: 100% tree/"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\r\033[K")) << r.err;
+}
+
+// An input that cannot be packed is named; the rest is written and the exit code says so.
+TEST(Packers, AnOddInputIsNamedAndTheArchiveStillWritten) {
+    Workspace w;
+    std::ofstream(w.src() / "tree" / "bad:name.txt") << "b";
+    for (const std::string& tool : {mklzhPath(), mksfxPath()}) {
+        SCOPED_TRACE(tool);
+        fs::remove_all(w.dir.path() / "out");
+        std::vector<std::string> args = {"out.exe", "-C", w.src().string(), "tree", "missing"};
+        if (tool == mksfxPath()) args.insert(args.begin(), {"--stub", w.stub().string()});
+        RunResult r = run(tool, args, w.dir.path());
+        EXPECT_EQ(r.exitCode, exitSkipped) << r.err;
+        EXPECT_NE(r.err.find("tree/bad:name.txt: refused"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("missing: No such file or directory"), std::string::npos) << r.err;
+        RunResult x = w.nivosfx(w.dir.path() / "out.exe", "out");
+        EXPECT_EQ(x.exitCode, 0) << x.err;
+        EXPECT_TRUE(fs::is_regular_file(w.dir.path() / "out" / "tree" / "tool.exe"));
+    }
+}
+
+// Nothing before the first real header looks like one: not in the archive, and not in the
+// program image and settings in front of it. The real image is scanned by the Wine tests.
+TEST(Packers, NothingBeforeTheFirstMemberLooksLikeAHeader) {
+    Workspace w;
+    RunResult a = run(mklzhPath(), {"x.lzh", "-C", w.src().string(), "tree"}, w.dir.path());
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_EQ(firstHeaderLike(readBinary((w.dir.path() / "x.lzh").string())), 0u);
+    RunResult s = run(mksfxPath(), {"--stub", w.stub().string(), "--title", "T", "x.exe", "-C", w.src().string(), "tree"},
+                      w.dir.path());
+    ASSERT_EQ(s.exitCode, 0) << s.err;
+    Bytes file = readBinary((w.dir.path() / "x.exe").string());
+    // Behind the block: marker, "T" with its length, flag, two empty texts, options, empty text.
+    EXPECT_EQ(firstHeaderLike(file), size_t(imageSize) + 10);
+}
+
+// The real program image, when the cross build has made it: it holds nothing header-like, and a
+// file signed by mksfx is accepted by osslsigncode and still unpacks. (The Wine tests run the
+// signed file on Windows.)
+TEST(Packers, TheRealImageScansCleanAndASignedFileUnpacks) {
+    const std::string stub = NIVO_STUB_PATH;
+    if (!fs::exists(stub)) GTEST_SKIP() << stub << " is not built (scripts/build_stub.sh)";
+    if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "osslsigncode or openssl is missing";
+    Workspace w;
+    const fs::path d = w.dir.path();
+    EXPECT_EQ(firstHeaderLike(readBinary(stub)), std::string::npos);
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test -keyout '" +
+                             (d / "key.pem").string() + "' -out '" + (d / "cert.pem").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::vector<std::string> pack = {"-C", w.src().string(), "tree"};
+    std::vector<std::string> plainArgs = {"--stub", stub, "plain.exe"};
+    plainArgs.insert(plainArgs.end(), pack.begin(), pack.end());
+    std::vector<std::string> signedArgs = {"--stub", stub, "--sign", "cert.pem", "--key", "key.pem", "signed.exe"};
+    signedArgs.insert(signedArgs.end(), pack.begin(), pack.end());
+    ASSERT_EQ(run(mksfxPath(), plainArgs, d).exitCode, 0);
+    RunResult s = run(mksfxPath(), signedArgs, d);
+    ASSERT_EQ(s.exitCode, 0) << s.err;
+    EXPECT_EQ(s.out + s.err, "");
+    const Bytes plain = readBinary((d / "plain.exe").string());
+    const Bytes signedFile = readBinary((d / "signed.exe").string());
+    EXPECT_EQ(firstHeaderLike(plain), size_t(imageSize) + 1);
+    // The settings block and the archive, end mark included, are where they were; the
+    // signature stands behind them.
+    ASSERT_GT(signedFile.size(), plain.size() + 256);
+    EXPECT_TRUE(std::equal(plain.begin() + imageSize, plain.end(), signedFile.begin() + imageSize));
+    const std::string verify = "osslsigncode verify -CAfile '" + (d / "cert.pem").string() + "' -in '" +
+                               (d / "signed.exe").string() + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(verify.c_str()), 0);
+    RunResult x = w.nivosfx(d / "signed.exe", "out");
+    EXPECT_EQ(x.exitCode, 0) << x.err;
+    EXPECT_EQ(fs::file_size(d / "out" / "tree" / "docs" / "readme.txt"), 5000u);
+}
+
+// mksfx takes only an archive that the program can unpack whole, and checks its settings
+// against the members.
+TEST(Packers, MksfxChecksItsArchiveAndSettings) {
+    Workspace w;
+    const fs::path dir = w.dir.path();
+    Bytes good;
+    appendMember(good, folderMember("bin/", 0));
+    appendMember(good, storedMember("bin/Tool.exe", {'M', 'Z'}, 0));
+    appendEndMark(good);
+    writeBinary((dir / "good.lzh").string(), good);
+    Bytes strange(good.begin(), good.end() - 1);  // without the end mark
+    LzhMember odd = storedMember("x.bin", {1, 2, 3}, 0);
+    odd.method = "-lh9-";
+    appendMember(strange, odd);
+    appendEndMark(strange);
+    writeBinary((dir / "strange.lzh").string(), strange);
+    writeBinary((dir / "text.lzh").string(), Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', ',', ' ',
+                                                  'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
+    writeBinary((dir / "empty.lzh").string(), Bytes{0});
+    const std::string stub = w.stub().string();
+
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* said;  // part of stderr; "" for nothing at all
+    } cases[] = {
+        {{"--archive", "good.lzh", "--target", "bin\\tool.exe", "--desktop", "3", "--open", "BIN/tool.exe"}, 0, ""},
+        {{"--archive", "good.lzh", "--target", "bin\\other.exe", "--desktop", "1"}, 0,
+         "--target bin\\other.exe names no member"},
+        {{"--archive", "good.lzh", "--open", "readme.txt"}, 0, "--open readme.txt names no member"},
+        {{"--archive", "strange.lzh"}, exitFailure, "x.bin: method -lh9- is not one the program reads"},
+        {{"--archive", "text.lzh"}, exitFailure, "not an LZH archive"},
+        {{"--archive", "empty.lzh"}, exitFailure, "holds no members"},
+        {{"--archive", "good.lzh", "--start-menu", "offered"}, exitUsage, "--start-menu needs --target"},
+        {{"--archive", "good.lzh", "--send-to", "2", "--title", "T"}, exitUsage, "--send-to needs --target"},
+        {{"--archive", "good.lzh", "--sign", "cert.pem"}, exitUsage, "--sign and --key go together"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + (c.args.size() > 2 ? c.args[2] : ""));
+        fs::remove(dir / "out.exe");
+        std::vector<std::string> args = {"--stub", stub, "out.exe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = run(mksfxPath(), args, dir);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (*c.said)
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+        EXPECT_EQ(fs::exists(dir / "out.exe"), c.exitCode == 0);
+    }
+    // An image that is not there: the message says how to get one.
+    RunResult r = run(mksfxPath(), {"--stub", (dir / "none.exe").string(), "out.exe", "--archive", "good.lzh"}, dir);
+    EXPECT_EQ(r.exitCode, exitFailure);
+    EXPECT_NE(r.err.find("none.exe"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("scripts/build_stub.sh"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace nivo::test
