@@ -13,6 +13,9 @@
 namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
+// A member's path with its last component replaced by the name of the file it is written to
+// until it is complete ("~nivo99.tmp").
+constexpr uint32_t writingPathSize = pathBufferSize + 12;
 // The program image in front of the settings block; the stub build takes its size from here.
 constexpr long imageSize = 19968;
 extern const char defaultTitle[];          // "Nivo SFX"
@@ -61,7 +64,8 @@ public:
     void* abortDialog = nullptr;
     FILE* archiveFile = nullptr;
     const uint8_t* headerCursor = nullptr;
-    char outputPath[pathBufferSize] = {};
+    // The file of the member being written; empty between members.
+    char outputPath[writingPathSize] = {};
     char* destinationDir = nullptr;
     char* titleText = nullptr;
     char* shortcutTarget = nullptr;

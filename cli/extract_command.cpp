@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "archive/extraction_run.h"
+#include "cli/command_line.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
 #include "platform/posix_names.h"
@@ -19,9 +20,17 @@ namespace {
 
 std::atomic<int>* keepRunningFlag = nullptr;
 
-void onInterrupt(int) {
+// Ctrl-C, and the requests to end that a terminal closing or a system shutting down send: the
+// run stops as the abort button stops it, and the member being written is deleted.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onStopSignal(int signal) {
     if (keepRunningFlag) keepRunningFlag->store(0);
-    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+    std::signal(signal, SIG_DFL);  // a second one ends the program at once
+}
+
+void handleStopSignals(void (*handler)(int)) {
+    for (int signal : stopSignals) std::signal(signal, handler);
 }
 
 }  // namespace
@@ -29,7 +38,10 @@ void onInterrupt(int) {
 int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings) {
     bool test = o.command == 't';
     std::string destination = o.destination;
-    if (!test && settings.present) destination = playSetup(settings, o);
+    if (!test && settings.present) {
+        destination = playSetup(settings, o);
+        if (destination.empty()) return exitUsage;  // refused, and said why
+    }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
     if (!test) {
         std::error_code ec;
@@ -45,15 +57,15 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     TerminalFrontEnd frontEnd(isatty(STDERR_FILENO) != 0, test);
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
-    std::signal(SIGINT, onInterrupt);
+    handleStopSignals(onStopSignal);
     extractionRun(context);
-    std::signal(SIGINT, SIG_DFL);
+    handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
 
     bool aborted = context.run.keepRunning.load() == 0;
     int problems = context.problems.count;
     if (aborted) {
-        std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted\n");
+        std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted, any old file of its name kept\n");
         return exitInterrupted;
     }
     if (problems) {

@@ -81,10 +81,29 @@ bool memberOutputPath(const char* name, char* out, size_t capacity) {
     return true;
 }
 
-FILE* openOutputFile(ExtractionContext& context, const char* path) {
-    if (FILE* f = platform::openFile(path, "wb")) return f;
-    makeParentDirectories(context, path);
-    return platform::openFile(path, "wb");
+FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) {
+    const char* slash = std::strrchr(path, '/');
+    const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
+    std::memcpy(temp, path, folder);
+    bool foldersMade = false;
+    for (int n = 0; n < 100;) {
+        char* p = temp + folder;
+        std::memcpy(p, "~nivo", 5);
+        p += 5;
+        if (n >= 10) *p++ = static_cast<char>('0' + n / 10);
+        *p++ = static_cast<char>('0' + n % 10);
+        std::memcpy(p, ".tmp", 5);
+        if (platform::pathKind(temp) != platform::PathKind::missing) {
+            ++n;
+        } else if (FILE* f = platform::createFile(temp)) {
+            return f;
+        } else if (foldersMade || !makeParentDirectories(context, temp)) {
+            return nullptr;
+        } else {
+            foldersMade = true;
+        }
+    }
+    return nullptr;
 }
 
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
@@ -140,24 +159,33 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
         return refuse(context, header, Problem::damagedData);
 
+    // The member is written to a file of its own and takes the place of any old file of its
+    // name only when it is complete, so that a member that fails never destroys what was there.
     FILE* f = nullptr;
+    char temp[writingPathSize];
     if (!context.testOnly) {
-        platform::unlinkFile(path);  // existing files are replaced without asking
-        f = openOutputFile(context, path);
+        f = openWritingFile(context, path, temp);
         if (!f) return refuse(context, header, Problem::cannotCreate);
     }
     FileSink sink(f);
-    DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, path, index);
+    DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, f ? temp : path, index);
     if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
     if (r.status != DecodeStatus::complete) {
         // Nothing half-written stays behind, whatever stopped it.
-        if (f) platform::unlinkFile(path);
+        if (f) platform::unlinkFile(temp);
         if (r.status == DecodeStatus::aborted) return MemberResult::stop;
         return refuse(context, header, problemOf(r));
     }
-    if (f) setMemberTime(path, header);
+    if (f) {
+        // Existing files are replaced without asking; one that cannot be replaced stays.
+        if (!platform::replaceFile(temp, path)) {
+            platform::unlinkFile(temp);
+            return refuse(context, header, Problem::cannotCreate);
+        }
+        setMemberTime(path, header);
+    }
     checkComplete(context, header, r);
     // An abort that came after the member's data still ends the run.
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;

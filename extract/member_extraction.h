@@ -19,8 +19,10 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex);
 
-// Opens path for writing; on failure makes its folders and tries once more.
-FILE* openOutputFile(ExtractionContext& context, const char* path);
+// Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
+// the first number whose name is free, with the folders made when missing. temp (of
+// writingPathSize bytes) receives its name.
+FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name

@@ -61,6 +61,11 @@ constexpr long notifyCreate = 2;     // SHCNE_CREATE
 constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
 
 FILE* openFile(const char* path, const char* mode);
+// Creates path, which must not exist, and opens it for writing ("wb"); none when it cannot.
+FILE* createFile(const char* path);
+// Puts from in the place of to, replacing a file there, so that at every instant one of the two
+// exists under to's name.
+bool replaceFile(const char* from, const char* to);
 bool makeDirectory(const char* path);
 PathKind pathKind(const char* path);
 bool unlinkFile(const char* path);
