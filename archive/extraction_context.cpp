@@ -43,8 +43,7 @@ void ProblemList::add(const char* name, Problem problem) {
     ++count;
 }
 
-ExtractionContext::ExtractionContext(void* instanceHandle)
-    : instance(instanceHandle), frontEnd(&silentFrontEnd) {}
+ExtractionContext::ExtractionContext() : frontEnd(&silentFrontEnd) {}
 
 ExtractionContext::~ExtractionContext() {
     if (archiveFile) {
@@ -61,8 +60,8 @@ bool ExtractionContext::replaceText(char*& field, const char* text) {
     std::free(field);
     field = nullptr;
     if (!text) return true;
-    size_t n = std::strlen(text);
-    field = static_cast<char*>(std::calloc(n + 1, 1));
+    size_t n = std::strlen(text) + 1;
+    field = static_cast<char*>(std::malloc(n));
     if (!field) return false;
     std::memcpy(field, text, n);
     return true;

@@ -49,7 +49,7 @@ struct ProblemList {
 
 class ExtractionContext {
 public:
-    explicit ExtractionContext(void* instanceHandle = nullptr);
+    ExtractionContext();
     ~ExtractionContext();
     ExtractionContext(const ExtractionContext&) = delete;
     ExtractionContext& operator=(const ExtractionContext&) = delete;
@@ -57,11 +57,7 @@ public:
     // Replaces one of the owned texts with a heap copy of text (null leaves it null).
     static bool replaceText(char*& field, const char* text);
 
-    void* instance = nullptr;
     char modulePath[pathBufferSize] = {};
-    void* mainWindow = nullptr;
-    void* labelWindow = nullptr;
-    void* abortDialog = nullptr;
     FILE* archiveFile = nullptr;
     const uint8_t* headerCursor = nullptr;
     // The file of the member being written; empty between members.

@@ -91,15 +91,16 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint8_t buffer[bufferSize];  // the header with its own byte numbering
     FILE* f = context.archiveFile;
 
-    int first = std::fgetc(f);
-    if (first == EOF) return HeaderStatus::end;
-    buffer[0] = static_cast<uint8_t>(first);
-    // Bytes 1 to 20, up to the level, are common to every layout.
-    if (!readExact(f, buffer + 1, 20)) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
+    // Bytes 0 to 20, up to the level, are common to every layout. The end of the file where a
+    // header would start is the end of the archive.
+    const size_t got = std::fread(buffer, 1, 21, f);
+    if (got == 0) return HeaderStatus::end;
+    const uint32_t first = buffer[0];
     const uint8_t level = buffer[20];
     // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
     // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
-    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
+    if (first == 0 && (got < 21 || level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
+    if (got < 21) return HeaderStatus::damaged;
 
     uint32_t size;  // bytes of the base header (level 2: of the whole header)
     if (level == 2) {

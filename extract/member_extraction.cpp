@@ -26,6 +26,7 @@ public:
 // A link must never lead a member outside the destination: no folder on the way to the
 // member may be a symbolic link.
 bool foldersAreReal(const char* path) {
+    if (!platform::reportsLinks) return true;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(path, '/'); p; p = std::strchr(p + 1, '/')) {
         size_t n = static_cast<size_t>(p - path);
@@ -108,7 +109,6 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
 
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex) {
-    std::memset(context.outputPath, 0, sizeof context.outputPath);
     copyText(context.outputPath, sizeof context.outputPath, path);
     ProgressReporter progress{&context.run, context.frontEnd};
     if (methodIndex == methodStored || methodIndex == methodLz4)

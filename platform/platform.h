@@ -55,6 +55,12 @@ namespace platform {
 
 // link: a symbolic link, which is never followed as a folder.
 enum class PathKind : uint8_t { missing, file, directory, link };
+// Whether pathKind reports links at all; where it does not, nobody needs to look for one.
+#ifdef _WIN32
+constexpr bool reportsLinks = false;
+#else
+constexpr bool reportsLinks = true;
+#endif
 
 // Shell change notification events (the Win32 values).
 constexpr long notifyCreate = 2;     // SHCNE_CREATE

@@ -41,12 +41,7 @@ bool setCurrentDirectoryText(ExtractionContext& context) {
 }  // namespace
 
 bool readSettingsBytes(ExtractionContext& context, int count, char* buffer) {
-    for (int i = 0; i < count; ++i) {
-        int c = std::fgetc(context.archiveFile);
-        if (c == EOF) return false;
-        buffer[i] = static_cast<char>(c);
-    }
-    return true;
+    return std::fread(buffer, 1, static_cast<size_t>(count), context.archiveFile) == static_cast<size_t>(count);
 }
 
 bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings) {
