@@ -33,20 +33,22 @@ HeaderStatus ArchiveWalker::next(MemberHeader& header) {
 }
 
 void offsetName(char* out, size_t capacity, const char* what, long offset) {
-    // The number is written from its end backwards.
-    char digits[16];
-    char* p = digits + sizeof digits;
+    // " at offset N)", written from its end backwards.
+    static const char at[] = " at offset ";
+    char tail[32];
+    char* p = tail + sizeof tail;
     *--p = '\0';
+    *--p = ')';
     auto v = static_cast<unsigned long>(offset);
     do {
         *--p = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v);
+    p -= sizeof at - 1;
+    std::memcpy(p, at, sizeof at - 1);
     copyText(out, capacity, "(");
     appendText(out, capacity, what);
-    appendText(out, capacity, " at offset ");
     appendText(out, capacity, p);
-    appendText(out, capacity, ")");
 }
 
 void overlongMemberName(char* out, const MemberHeader& header, long headerStart) {

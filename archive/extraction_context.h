@@ -14,7 +14,7 @@ namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
 // A member's path with its last component replaced by the name of the file it is written to
-// until it is complete ("~nivo99.tmp").
+// until it is complete ("~nivo9.tmp").
 constexpr uint32_t writingPathSize = pathBufferSize + 12;
 // The program image in front of the settings block; the stub build takes its size from here.
 constexpr long imageSize = 19968;

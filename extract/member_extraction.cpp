@@ -49,14 +49,6 @@ Problem problemOf(const DecodeResult& r) {
     return byStatus[static_cast<int>(r.status)];
 }
 
-// The checks on a member whose data was transferred to its full length.
-void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
-    if (header.hasDataCrc && r.crc != header.dataCrc)
-        context.addProblem(header.name, r.truncated ? Problem::truncated : Problem::crcMismatch);
-    else if (r.truncated)
-        context.addProblem(header.name, Problem::truncated);
-    if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
-}
 
 }  // namespace
 
@@ -87,13 +79,9 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
     const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
     std::memcpy(temp, path, folder);
     bool foldersMade = false;
-    for (int n = 0; n < 100;) {
-        char* p = temp + folder;
-        std::memcpy(p, "~nivo", 5);
-        p += 5;
-        if (n >= 10) *p++ = static_cast<char>('0' + n / 10);
-        *p++ = static_cast<char>('0' + n % 10);
-        std::memcpy(p, ".tmp", 5);
+    for (char n = '0'; n <= '9';) {
+        std::memcpy(temp + folder, "~nivo0.tmp", 11);
+        temp[folder + 5] = n;
         if (platform::pathKind(temp) != platform::PathKind::missing) {
             ++n;
         } else if (FILE* f = platform::createFile(temp)) {
@@ -125,39 +113,36 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 
 namespace {
 
-MemberResult refuse(ExtractionContext& context, const MemberHeader& header, Problem problem) {
-    context.addProblem(header.name, problem);
-    return MemberResult::proceed;
-}
+// What stopped a member, as a Problem, or one of these.
+constexpr int extracted = -1;  // done; problems of a finished member are already listed
+constexpr int aborted = -2;    // the run was aborted while the member was written
 
 // A folder entry is made, never decoded, with or without its final "/".
-MemberResult makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
+int makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
     // Some archivers store a symbolic link as a folder entry "name|target".
-    if (std::strchr(path, '|')) return refuse(context, header, Problem::linkRefused);
+    if (std::strchr(path, '|')) return static_cast<int>(Problem::linkRefused);
     size_t n = std::strlen(path);
-    if (context.testOnly || n == 0) return MemberResult::proceed;
-    if (!appendText(path, pathBufferSize, "/")) return refuse(context, header, Problem::nameTooLong);
-    if (!makeParentDirectories(context, path)) return refuse(context, header, Problem::cannotCreate);
+    if (context.testOnly || n == 0) return extracted;
+    if (!appendText(path, pathBufferSize, "/")) return static_cast<int>(Problem::nameTooLong);
+    if (!makeParentDirectories(context, path)) return static_cast<int>(Problem::cannotCreate);
     path[n] = '\0';
     setMemberTime(path, header);
-    return MemberResult::proceed;
+    return extracted;
 }
 
-}  // namespace
-
-MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
+int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     char path[pathBufferSize];
     const int index = methodIndex(header);
-    if (index < 0) return refuse(context, header, Problem::unknownMethod);
+    if (index < 0) return static_cast<int>(Problem::unknownMethod);
     if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
-        return refuse(context, header, Problem::outsideDestination);
-    if (context.windowsNames && namesDeviceOrStream(path)) return refuse(context, header, Problem::reservedName);
+        return static_cast<int>(Problem::outsideDestination);
+    if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
     if (index == methodFolder) return makeFolder(context, header, path);
     // A file needs a name; a folder entry of the destination itself has nothing to make.
-    if (!path[0]) return refuse(context, header, Problem::noFileName);
+    if (!path[0]) return static_cast<int>(Problem::noFileName);
     // Stored data is as long as the file: sizes that differ mean a damaged header.
     if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
-        return refuse(context, header, Problem::damagedData);
+        return static_cast<int>(Problem::damagedData);
 
     // The member is written to a file of its own and takes the place of any old file of its
     // name only when it is complete, so that a member that fails never destroys what was there.
@@ -165,7 +150,7 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     char temp[writingPathSize];
     if (!context.testOnly) {
         f = openWritingFile(context, path, temp);
-        if (!f) return refuse(context, header, Problem::cannotCreate);
+        if (!f) return static_cast<int>(Problem::cannotCreate);
     }
     FileSink sink(f);
     DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, f ? temp : path, index);
@@ -175,18 +160,29 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     if (r.status != DecodeStatus::complete) {
         // Nothing half-written stays behind, whatever stopped it.
         if (f) platform::unlinkFile(temp);
-        if (r.status == DecodeStatus::aborted) return MemberResult::stop;
-        return refuse(context, header, problemOf(r));
+        return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
     }
     if (f) {
         // Existing files are replaced without asking; one that cannot be replaced stays.
         if (!platform::replaceFile(temp, path)) {
             platform::unlinkFile(temp);
-            return refuse(context, header, Problem::cannotCreate);
+            return static_cast<int>(Problem::cannotCreate);
         }
         setMemberTime(path, header);
     }
-    checkComplete(context, header, r);
+    // The checks on a member whose data was transferred to its full length; the file stays.
+    if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
+    if (r.truncated) return static_cast<int>(Problem::truncated);
+    if (header.hasDataCrc && r.crc != header.dataCrc) return static_cast<int>(Problem::crcMismatch);
+    return extracted;
+}
+
+}  // namespace
+
+MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
+    const int outcome = extractOrRefuse(context, header);
+    if (outcome == aborted) return MemberResult::stop;
+    if (outcome != extracted) context.addProblem(header.name, static_cast<Problem>(outcome));
     // An abort that came after the member's data still ends the run.
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
 }

@@ -20,7 +20,7 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
                                 const char* path, int methodIndex);
 
 // Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
-// the first number whose name is free, with the folders made when missing. temp (of
+// the first digit whose name is free, with the folders made when missing. temp (of
 // writingPathSize bytes) receives its name.
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 

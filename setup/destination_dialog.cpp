@@ -23,8 +23,7 @@ uint8_t ExtractionContext::* const optionFields[optionCount] = {
 namespace {
 
 void onInitDialog(HWND dialog, ExtractionContext& context) {
-        SetWindowTextA(dialog, context.titleText);
-    std::memset(windows.editText, 0, sizeof windows.editText);
+    SetWindowTextA(dialog, context.titleText);
     copyText(windows.editText, sizeof windows.editText, context.destinationDir);  // at most 259 bytes
     SetDlgItemTextA(dialog, destinationEdit, windows.editText);
     for (int i = 0; i < optionCount; ++i) {
@@ -77,7 +76,6 @@ bool enterDestination(ExtractionContext& context) {
 
 void onOk(HWND dialog) {
     ExtractionContext& context = *windows.context;
-    std::memset(windows.editText, 0, sizeof windows.editText);
     GetDlgItemTextA(dialog, destinationEdit, windows.editText, sizeof windows.editText);
     if (!ExtractionContext::replaceText(context.destinationDir, windows.editText) ||
         !enterDestination(context)) {

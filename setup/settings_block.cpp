@@ -87,22 +87,18 @@ void composeDestination(const char* text, bool programFiles, char* out, uint32_t
 
 bool readSetupSettings(ExtractionContext& context) {
     SetupSettings settings;  // readSettingsBlock clears it
-    if (!readSettingsBlock(context, settings)) return false;
-    if (!settings.present) {
-        return ExtractionContext::replaceText(context.titleText, defaultTitle) &&
-               setCurrentDirectoryText(context);
-    }
-    if (!ExtractionContext::replaceText(context.titleText,
-                                        settings.title[0] ? settings.title : defaultTitle))
+    if (!readSettingsBlock(context, settings) ||
+        !ExtractionContext::replaceText(context.titleText, settings.title[0] ? settings.title : defaultTitle))
         return false;
-    if (settings.destination[0]) {
+    if (!settings.destination[0]) {
+        if (!setCurrentDirectoryText(context)) return false;
+    } else {
         char composed[pathBufferSize];
         composeDestination(settings.destination, settings.programFilesFlag != 0, composed,
                            sizeof composed);
         if (!ExtractionContext::replaceText(context.destinationDir, composed)) return false;
-    } else if (!setCurrentDirectoryText(context)) {
-        return false;
     }
+    if (!settings.present) return true;
     context.startMenuOption = settings.startMenuOption;
     context.desktopOption = settings.desktopOption;
     context.sendToOption = settings.sendToOption;
