@@ -3,11 +3,12 @@
 // run's progress and the abort request between the two threads.
 #pragma once
 
-#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/member_size.h"
+#include "decode/run_values.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -19,18 +20,6 @@ constexpr uint32_t writingPathSize = pathBufferSize + 12;
 // The program image in front of the settings block; the stub build takes its size from here.
 constexpr long imageSize = 19968;
 extern const char defaultTitle[];          // "Nivo SFX"
-
-// The run's shared values. keepRunning goes from 1 to 0 once, when the user aborts; the worker
-// polls it after every block or symbol.
-struct RunValues {
-    std::atomic<int> keepRunning{1};
-    uint32_t totalBytes = 0;   // sum of the original sizes of all members
-    uint32_t bytesDone = 0;    // sum of the original sizes of the members already finished
-    uint32_t lastPercent = 0;  // the last position sent to the progress bar
-    // The smallest bytesDone + d at which the position moves past lastPercent, so that the
-    // per-symbol report is one comparison. Kept by reportProgress.
-    uint32_t nextReportAt = 0;
-};
 
 // What went wrong in a run, member by member. A run with problems is never reported as
 // success. The first few names are kept for the end-of-run message; all are counted.
@@ -77,6 +66,9 @@ public:
     bool testOnly = false;
     // Refuse names that Windows gives another meaning: devices (NUL, COM1, ...) and streams.
     bool windowsNames = false;
+    // Keep the data of classic Mac OS members as stored, MacBinary header and resource fork
+    // included, instead of extracting the data fork alone.
+    bool keepMacBinary = false;
     // Size of the archive file, so that no member's input buffer is sized past its end.
     long archiveEnd = LONG_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default

@@ -19,7 +19,7 @@ uint32_t measureArchive(ExtractionContext& context) {
     for (;;) {
         HeaderStatus status = walk.next(header);
         if (status != HeaderStatus::member && status != HeaderStatus::nameTooLong) break;
-        total += header.originalSize;
+        total += static_cast<uint32_t>(header.originalSize);
     }
     std::fseek(context.archiveFile, start, SEEK_SET);
     return total;
@@ -50,7 +50,7 @@ void extractionRun(ExtractionContext& context) {
             if (extractMember(context, header) == MemberResult::stop) break;
             notifyShell(context, ShellEvent::memberHandled, header.name);
         }
-        context.run.bytesDone += header.originalSize;
+        context.run.bytesDone += static_cast<uint32_t>(header.originalSize);
         // The archive ends inside this member: it is the last one. Its extraction has listed it
         // when it missed bytes; a member that was whole without them (a decoder that stopped
         // early, a stored size below the compressed size) is listed here, since whatever

@@ -10,10 +10,16 @@
 //
 // Level 2 has a 16-bit total size in bytes 0-1 that covers all its extended headers, a UTC
 // stamp, the CRC in 21-22, the OS byte in 23, and the first extended header size in 24-25.
+// Some archivers state that size 2 bytes short, without the chain's final zero.
 //
-// An extended header of size Z is a type byte, Z - 3 bytes of data, and the 16-bit size of the
-// next one (0 ends the list). Type 1 is the file name, type 2 the directory name with its
-// components separated by 0xFF.
+// Level 3 begins with the word size 4 in bytes 0-1 and has the level-2 fields up to the OS
+// byte; bytes 24-27 hold the whole header's size and 28-31 the size of the first extended
+// header. Its extended-header sizes are 4 bytes wide.
+//
+// An extended header of size Z is a type byte, the data, and the size of the next one (0 ends
+// the list); Z counts all three. Type 1 is the file name, type 2 the directory name with its
+// components separated by 0xFF, 0x42 the two sizes in 64 bits, 0x50 the Unix permissions and
+// 0x54 a Unix modification time.
 #include <cstdio>
 #include <cstring>
 
@@ -26,7 +32,7 @@ namespace nivo {
 // The identifiers without their dashes, three letters each in index order. A table of whole
 // identifiers would stand in the Windows program as text like "-lh5-", where readers that
 // scan a self-extracting file for its archive would take it for a member header.
-const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhd";
+const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhdlhx";
 
 int methodIndex(const MemberHeader& header) {
     if (header.method[0] != '-' || header.method[4] != '-') return -1;
@@ -86,9 +92,35 @@ uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
     return seconds + static_cast<uint32_t>(platform::timeZoneOffset());
 }
 
+namespace {
+
+// The values of one extended header's data (n bytes at p, header byte at) that the record
+// keeps. Damaged only for sizes this build cannot hold.
+HeaderStatus takeExtended(MemberHeader& header, uint8_t type, const uint8_t* p, uint32_t n,
+                          uint32_t at) {
+    if (type == extHeaderCrc && n >= 2) {
+        header.headerCrcAt = at;
+    } else if (type == extLargeSizes && n >= 16) {
+        uint32_t high = littleEndian(p + 4, 4) | littleEndian(p + 12, 4);
+        // Without 64-bit sizes a larger member cannot be read, nor skipped.
+        if (stubBuild && high) return HeaderStatus::damaged;
+        header.compressedSize = static_cast<MemberSize>(littleEndian(p, 4) | uint64_t{littleEndian(p + 4, 4)} << 32);
+        header.originalSize = static_cast<MemberSize>(littleEndian(p + 8, 4) | uint64_t{littleEndian(p + 12, 4)} << 32);
+    } else if (type == extUnixMode && n >= 2) {
+        header.unixMode = static_cast<uint16_t>(littleEndian(p, 2));
+        header.hasUnixMode = 1;
+    } else if (type == extUnixTime && n >= 4) {
+        header.modifiedTime = littleEndian(p, 4);
+        header.hasModifiedTime = 1;  // taken over the base header's stamp
+    }
+    return HeaderStatus::member;
+}
+
+}  // namespace
+
 HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) {
     std::memset(&header, 0, sizeof header);
-    uint8_t buffer[bufferSize];  // the header with its own byte numbering
+    uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
     FILE* f = context.archiveFile;
 
     // Bytes 0 to 20, up to the level, are common to every layout. The end of the file where a
@@ -102,20 +134,29 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     if (first == 0 && (got < 21 || level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
     if (got < 21) return HeaderStatus::damaged;
 
-    uint32_t size;  // bytes of the base header (level 2: of the whole header)
+    uint32_t size;     // bytes of the base header (levels 2 and 3: of the whole header)
+    uint32_t read = 21;
+    uint32_t width = 2;  // of an extended header's size field
     if (level == 2) {
-        size = static_cast<uint32_t>(buffer[0] | buffer[1] << 8);
-        if (size < 26) return HeaderStatus::damaged;
+        size = littleEndian(buffer, 2);
+        if (size < 24) return HeaderStatus::damaged;
+    } else if (!stubBuild && level == 3) {
+        if (littleEndian(buffer, 2) != 4 || !readExact(f, buffer + 21, 7)) return HeaderStatus::damaged;
+        read = 28;
+        size = littleEndian(buffer + 24, 4);
+        if (size < 32 || size > bufferSize) return HeaderStatus::damaged;
+        width = 4;
     } else {
         size = static_cast<uint32_t>(first) + 2;
         if (size < 22) return HeaderStatus::damaged;  // too short to reach the name length
     }
-    if (!readExact(f, buffer + 21, size - 21)) return HeaderStatus::damaged;
+    if (!readExact(f, buffer + read, size - read)) return HeaderStatus::damaged;
 
     std::memcpy(header.method, buffer + 2, 5);
     header.compressedSize = littleEndian(buffer + 7, 4);
     header.originalSize = littleEndian(buffer + 11, 4);
     header.timeStamp = littleEndian(buffer + 15, 4);
+    if (!stubBuild) header.attribute = buffer[19];
     header.level = level;
     const uint8_t*& cursor = context.headerCursor;
     cursor = buffer + 21;
@@ -125,9 +166,10 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     const uint8_t* dirName = nullptr;
     uint32_t dirNameLength = 0;
 
-    // S - N decides the layout; for level 2 it is taken on the header size itself.
+    // S - N decides the layout; for levels 2 and 3 it is taken on the header size itself.
+    const bool fullSize = level == 2 || (!stubBuild && level == 3);
     uint32_t layout = size;
-    if (level != 2) {
+    if (!fullSize) {
         fileNameLength = *cursor++;
         fileName = cursor;
         if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
@@ -137,6 +179,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     if (layout == 22 || layout >= 24) {
         header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
         header.hasDataCrc = 1;
+        if (!stubBuild && layout != 22) header.osId = cursor[2];
         cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
         return HeaderStatus::unknownLayout;
@@ -144,54 +187,75 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
 
     if (level != 0) {
         // The extended headers: level 1 reads them from the stream one by one into the
-        // buffer behind the base header; level 2 has them in the buffer already.
+        // buffer behind the base header; levels 2 and 3 have them in the buffer already.
         uint32_t limit = size;
-        if (level != 2) {
-            cursor = buffer + static_cast<uint32_t>(first);
+        uint32_t pos = level == 3 ? 28 : 24;
+        if (!fullSize) {
+            pos = static_cast<uint32_t>(first);
             limit = level1Limit;
         }
         uint32_t extendedBytes = 0;
         for (;;) {
-            uint32_t at = static_cast<uint32_t>(cursor - buffer) + 2;
-            if (at > limit) return HeaderStatus::damaged;
-            uint32_t z = littleEndian(cursor, 2);
+            uint32_t at = pos + width;
+            if (at > limit) {
+                // A level-2 size that leaves out the final zero of a well-formed chain: that
+                // zero stands in the 2 bytes behind the stated size, and the data behind it.
+                if (stubBuild || level != 2 || pos != size || header.shortHeaderSize) return HeaderStatus::damaged;
+                if (!readExact(f, buffer + size, 2) || buffer[size] | buffer[size + 1]) return HeaderStatus::damaged;
+                header.shortHeaderSize = 1;
+                break;
+            }
+            uint32_t z = littleEndian(buffer + pos, static_cast<int>(width));
             if (z == 0) break;
-            if (z < 3 || at + z > limit) return HeaderStatus::damaged;
-            if (level != 2) {
+            if (z < width + 1 || z - width > limit - at) return HeaderStatus::damaged;
+            if (!fullSize) {
                 if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
                 extendedBytes += z;
             }
             const uint8_t type = buffer[at];
-            if (type == 0x01) {
+            const uint32_t n = z - width - 1;  // the data's length
+            if (!stubBuild) header.extendedTypes[type >> 5] |= 1u << (type & 31);
+            if (type == extFileName) {
                 fileName = buffer + at + 1;
-                fileNameLength = z - 3;
-            } else if (type == 0x02) {
+                fileNameLength = n;
+            } else if (type == extDirectory) {
                 dirName = buffer + at + 1;
-                dirNameLength = z - 3;
+                dirNameLength = n;
+            } else if (!stubBuild && takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
+                return HeaderStatus::damaged;
             }
-            cursor = buffer + at + z - 2;
+            pos = at + z - width;
         }
-        if (level != 2) {
+        cursor = buffer + pos;
+        if (!fullSize) {
             if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
             header.compressedSize -= extendedBytes;
         }
     }
 
     // An overlong name keeps what fits, so that the member can be named; it is not extracted.
-    const bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
+    bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
     if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
     if (dirNameLength) {
         std::memcpy(header.name, dirName, dirNameLength);
         unifySeparators(header.name, '/');
     }
     size_t dirLength = std::strlen(header.name);
+    // The directory part ends with a separator; some archivers leave the last one out. A "/"
+    // is never the second byte of a two-byte character, and unifySeparators has turned every
+    // other separator into one. (The Windows program joins the two parts as they stand.)
+    if (!stubBuild && dirLength && fileNameLength && header.name[dirLength - 1] != '/') {
+        if (dirLength + 1 + fileNameLength > pathBufferSize - 1) tooLong = true;
+        if (dirLength < pathBufferSize - 1) header.name[dirLength++] = '/';
+    }
     if (fileNameLength > pathBufferSize - 1 - dirLength) fileNameLength = static_cast<uint32_t>(pathBufferSize - 1 - dirLength);
     if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
     slashBackslashes(header.name, std::strlen(header.name));
     if (tooLong) return HeaderStatus::nameTooLong;
 
+    if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
     bool valid = true;
-    header.modifiedTime = level == 2 ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
+    header.modifiedTime = fullSize ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
     header.hasModifiedTime = valid;
     return HeaderStatus::member;
 }

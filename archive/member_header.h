@@ -1,4 +1,4 @@
-// The member header record and the reader of LZH member headers (levels 0, 1 and 2).
+// The member header record and the reader of LZH member headers (levels 0 to 3).
 #pragma once
 
 #include <cstddef>
@@ -9,20 +9,45 @@
 namespace nivo {
 
 struct MemberHeader {
-    char method[5];           // header bytes 2 to 6, e.g. "-lh5-"; not terminated
-    uint32_t compressedSize;  // data bytes behind the header (level 1: extended headers taken off)
-    uint32_t originalSize;
-    uint32_t timeStamp;       // as stored: MS-DOS date and time (levels 0, 1) or UTC seconds (2)
+    char method[5];              // header bytes 2 to 6, e.g. "-lh5-"; not terminated
+    MemberSize compressedSize;   // data bytes behind the header (level 1: extended headers taken off)
+    MemberSize originalSize;
+    uint32_t timeStamp;          // as stored: MS-DOS date and time (levels 0, 1) or UTC seconds (2, 3)
     uint8_t level;
-    char name[pathBufferSize];  // directory part then file-name part, "\" turned into "/"
+    char name[pathBufferSize];   // directory part then file-name part, "\" turned into "/"
     uint16_t dataCrc;
     uint8_t hasDataCrc;
-    uint32_t modifiedTime;    // seconds since 1970-01-01 00:00 UTC
-    uint8_t hasModifiedTime;  // 0 when the stamp is not a valid date; the file keeps its time
+    uint32_t modifiedTime;       // seconds since 1970-01-01 00:00 UTC
+    uint8_t hasModifiedTime;     // 0 when the stamp is not a valid date; the file keeps its time
+    uint8_t osId;                // the operating-system identifier, 0 when the header has none
+    uint8_t attribute;           // header byte 19: MS-DOS attribute (levels 0, 1)
+    uint8_t hasUnixMode;
+    uint16_t unixMode;           // permission bits and file type of extended header 0x50
+    uint8_t shortHeaderSize;     // a level-2 size that left out the final zero of the chain
+    uint32_t headerCrcAt;        // offset of the CRC field of extended header 0x00, or 0
+    uint32_t extendedTypes[8];   // one bit for each extended-header type present
 };
 
-// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, and -lhd- (folders).
-constexpr int methodCount = 12;
+// The extended-header types the reader takes values from.
+enum ExtendedType : uint8_t {
+    extHeaderCrc = 0x00,
+    extFileName = 0x01,
+    extDirectory = 0x02,
+    extAttribute = 0x40,
+    extLargeSizes = 0x42,   // compressed and original size, 64 bits each
+    extUnixMode = 0x50,
+    extUnixIds = 0x51,      // group and user id: read, not used
+    extUnixGroup = 0x52,    // group name: not used
+    extUnixUser = 0x53,     // user name: not used
+    extUnixTime = 0x54,     // modification time, UTC seconds
+};
+
+inline bool hasExtendedType(const MemberHeader& header, uint8_t type) {
+    return header.extendedTypes[type >> 5] >> (type & 31) & 1;
+}
+
+// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, -lhd- (folders), -lhx-.
+constexpr int methodCount = 13;
 constexpr int methodStored = 0;
 constexpr int methodLz4 = 10;
 constexpr int methodFolder = 11;

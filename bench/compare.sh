@@ -2,6 +2,7 @@
 # Whole-process comparison of `nivosfx t` against `libdeflate-gunzip -t` on the same data.
 #
 #   bench/compare.sh [--runs N] [--mb N] [--cpu] [--scratch DIR] [--build DIR]
+#                    [--only decoders|packers] [--levels "1 5 9"] [--pack-threads N]
 #
 # Makes two corpora from this machine's own files (text, and programs), packs each with the
 # project's encoder as -lh5- and -lh7- and with gzip -9, and times the whole test command of
@@ -9,6 +10,11 @@
 # in the same run. Times are wall-clock; --cpu takes user plus system time instead, which a
 # busy shared machine disturbs less. The corpora and the packed files are kept in the scratch folder, so later
 # runs only time. Nothing here is a test: the figures depend on the machine and its load.
+#
+# The packers section packs 40 MB of unique text (documentation and manual pages) and 40 MB of
+# unique programs with mklzh -lh7- at every level (-lh5- and -lh6- at the fastest, the default
+# and the top level), beside gzip -9 and libdeflate-gzip -12 in the same run: sizes, size
+# against libdeflate's, and MB/s of input. Then the peak memory of packing a 150 MB tree.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -17,6 +23,9 @@ mb=40
 clock=wall
 scratch="${TMPDIR:-/tmp}/nivo-compare"
 build="$here/build/native"
+only=""
+levels="1 2 3 4 5 6 7 8 9"
+pack_threads=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -25,7 +34,10 @@ while [ $# -gt 0 ]; do
     --cpu) clock=cpu; shift ;;
     --scratch) scratch="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --only) only="$2"; shift 2 ;;
+    --levels) levels="$2"; shift 2 ;;
+    --pack-threads) pack_threads="$2"; shift 2 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare.sh: unknown option $1" >&2; exit 10 ;;
   esac
 done
@@ -34,7 +46,7 @@ done
 
 setup_tools() {
   source "$here/scripts/setup.sh"
-  need_packages libdeflate-tools gzip coreutils
+  need_packages libdeflate-tools gzip coreutils python3 time
   if [ ! -x "$build/cli/nivosfx" ] || [ ! -x "$build/tools/mklzh" ]; then
     configure_native
     cmake --build "$build" -j 2 --target nivosfx mklzh
@@ -136,13 +148,155 @@ compare_corpus() {
   done
 }
 
+# ---- Packers -----------------------------------------------------------------------------------
+
+# 40 MB (10^6 bytes) of unique files, each once whatever its name: text from the documentation
+# and the manual pages (compressed ones unpacked, files with NUL bytes left out), or programs
+# (ELF files). Roots in order, each in byte order of its paths; the last file is cut.
+make_unique_corpus() {
+  local kind="$1" out="$scratch/$1-unique" want=40000000
+  [ -s "$out" ] && [ "$(stat -c %s "$out")" -eq "$want" ] && return 0
+  python3 - "$kind" "$out.part" "$want" <<'PY'
+import gzip, hashlib, os, sys
+kind, out, want = sys.argv[1], sys.argv[2], int(sys.argv[3])
+roots = ["/usr/share/doc", "/usr/share/man"] if kind == "text" else \
+        ["/usr/bin", "/usr/sbin", "/usr/lib", "/usr/libexec"]
+seen, total = set(), 0
+with open(out, "wb") as o:
+    for root in roots:
+        for d, dirs, files in os.walk(root):
+            dirs.sort()
+            for f in sorted(files):
+                p = os.path.join(d, f)
+                if total >= want or os.path.islink(p) or not os.path.isfile(p):
+                    continue
+                try:
+                    b = open(p, "rb").read()
+                    if kind == "text" and p.endswith(".gz"):
+                        b = gzip.decompress(b)
+                except Exception:
+                    continue
+                if not b or (kind == "text" and b"\0" in b[:8192]) or (kind != "text" and b[:4] != b"\x7fELF"):
+                    continue
+                h = hashlib.sha256(b).digest()
+                if h in seen:
+                    continue
+                seen.add(h)
+                b = b[:want - total]
+                o.write(b)
+                total += len(b)
+if total < want:
+    sys.exit("compare.sh: only %d bytes of %s on this machine" % (total, kind))
+PY
+  mv "$out.part" "$out"
+}
+
+# Seconds of one run of a command (wall-clock, or user plus system time with --cpu).
+run_time() {
+  local real user sys
+  read -r real user sys < <( { TIMEFORMAT='%3R %3U %3S'; time "$@" >/dev/null; } 2>&1 )
+  if [ "$clock" = cpu ]; then
+    awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }'
+  else
+    echo "$real"
+  fi
+}
+
+# "-5" for a level, "(default)" for none.
+level_label() { if [ -n "$1" ]; then echo "-$1"; else echo "(default)"; fi; }
+
+# One line: what, packed bytes, per cent of the original, against libdeflate -12, MB/s.
+pack_row() {
+  local what="$1" bytes="$2" secs="$3" size="$4" ref="$5"
+  awk -v w="$what" -v b="$bytes" -v t="$secs" -v s="$size" -v r="$ref" 'BEGIN {
+    printf "  %-22s %11d  %6.2f%%  %7.4f  %7.1f\n", w, b, 100 * b / s, b / r, s / (t > 0 ? t : 1e-9) / 1e6 }'
+}
+
+# Packs corpus $1 with the references and with mklzh at the levels, best time of $runs.
+pack_corpus_levels() {
+  local name="$1" f="$scratch/$1-unique" size ref out="$scratch/packed"
+  size=$(stat -c %s "$f")
+  mkdir -p "$out"
+  local threads_opt=()
+  [ -n "$pack_threads" ] && threads_opt=(--threads "$pack_threads")
+  echo "$name: $size bytes"
+  printf '  %-22s %11s  %7s  %7s  %7s\n' packer bytes "" "vs -12" "MB/s"
+  best_of() {  # best seconds of $runs runs of the command
+    local best="" t
+    for _ in $(seq "$runs"); do
+      t=$(run_time "$@")
+      if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    done
+    echo "$best"
+  }
+  # Each reference writes its output, as mklzh writes its archive.
+  local t
+  t=$(best_of bash -c 'libdeflate-gzip -12 -n -c "$1" >"$2"' _ "$f" "$out/$name.ld12.gz")
+  ref=$(stat -c %s "$out/$name.ld12.gz")
+  pack_row "libdeflate-gzip -12" "$ref" "$t" "$size" "$ref"
+  t=$(best_of bash -c 'gzip -9 -n -c "$1" >"$2"' _ "$f" "$out/$name.gz")
+  pack_row "gzip -9" "$(stat -c %s "$out/$name.gz")" "$t" "$size" "$ref"
+  local runs_list=()
+  for l in $levels; do runs_list+=("lh7 $l"); done
+  for m in lh5 lh6; do
+    for l in 1 "" 9; do runs_list+=("$m $l"); done
+  done
+  for r in "${runs_list[@]}"; do
+    local m="${r% *}" l="${r#* }" a="$out/$name.lzh" level_opt=()
+    [ -n "$l" ] && level_opt=("-$l")
+    rm -f "$a"
+    t=$(best_of "$mklzh" "${level_opt[@]}" "${threads_opt[@]}" -m "$m" -C "$scratch" "$a" "$name-unique")
+    "$nivosfx" t "$a" >/dev/null || { echo "compare.sh: nivosfx t failed on $a" >&2; exit 1; }
+    pack_row "mklzh -$m- $(level_label "$l")" "$(stat -c %s "$a")" "$t" "$size" "$ref"
+  done
+}
+
+# A 150 MB tree of this machine's files (the two corpora, then libraries, copied so that it
+# does not change), and the peak memory of packing it.
+pack_tree_memory() {
+  local tree="$scratch/tree" want=150000000
+  if [ ! -d "$tree" ]; then
+    mkdir -p "$tree.part/corpora" "$tree.part/lib"
+    cp "$scratch/text-unique" "$scratch/programs-unique" "$tree.part/corpora/"
+    local have=80000000 n=0
+    while IFS= read -r -d '' p; do
+      [ "$have" -ge "$want" ] && break
+      local s; s=$(stat -c %s "$p")
+      cp "$p" "$tree.part/lib/$n.$(basename "$p")" 2>/dev/null || continue
+      have=$((have + s)); n=$((n + 1))
+    done < <(LC_ALL=C find /usr/lib/x86_64-linux-gnu -type f -size +1k -print0 | LC_ALL=C sort -z)
+    mv "$tree.part" "$tree"
+  fi
+  local bytes
+  bytes=$(du -sb "$tree" | cut -f1)
+  echo "peak memory packing a tree of $bytes bytes (resident set, GNU time):"
+  for l in 1 "" 9; do
+    local a="$scratch/packed/tree.lzh" kb
+    rm -f "$a"
+    kb=$( { /usr/bin/time -f %M "$mklzh" ${l:+-$l} ${pack_threads:+--threads $pack_threads} -m lh7 -C "$scratch" "$a" tree >/dev/null; } 2>&1 | tail -1)
+    printf '  mklzh -lh7- %-10s %6.1f MB  (archive %d bytes)\n' "$(level_label "$l")" "$(awk -v k="$kb" 'BEGIN { print k * 1024 / 1e6 }')" "$(stat -c %s "$a")"
+  done
+}
+
 # ---- Main ---------------------------------------------------------------------------------------
 
 setup_tools
-make_text_corpus
-make_program_corpus
-for c in text programs; do pack_corpus "$c"; done
+if [ "$only" != packers ]; then
+  make_text_corpus
+  make_program_corpus
+  for c in text programs; do pack_corpus "$c"; done
 
-echo "decoding: nivosfx t against libdeflate-gunzip -t, ${mb} MiB each, best of $runs runs ($clock time)"
-echo "  (MB/s of original data; ratio = our speed / libdeflate's, above 1.00 is faster)"
-for c in text programs; do compare_corpus "$c"; done
+  echo "decoding: nivosfx t against libdeflate-gunzip -t, ${mb} MiB each, best of $runs runs ($clock time)"
+  echo "  (MB/s of original data; ratio = our speed / libdeflate's, above 1.00 is faster)"
+  for c in text programs; do compare_corpus "$c"; done
+fi
+if [ "$only" != decoders ]; then
+  make_unique_corpus text
+  make_unique_corpus programs
+  echo
+  echo "packers: best of $runs runs ($clock time), mklzh on ${pack_threads:-every} core(s); sizes in bytes,"
+  echo "  per cent of the original, against libdeflate-gzip -12 (below 1 is smaller), MB/s of input"
+  for c in text programs; do pack_corpus_levels "$c"; done
+  echo
+  pack_tree_memory
+fi

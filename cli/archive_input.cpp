@@ -4,32 +4,80 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/archive_search.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {
 
-bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings) {
+namespace {
+
+// Whether the bytes at offset 2 look like a method identifier ("-l", two characters, "-"):
+// then a header stands there, sound or damaged, and the file is not searched.
+bool methodAt(FILE* f, long offset) {
+    uint8_t id[5];
+    return std::fseek(f, offset + 2, SEEK_SET) == 0 && std::fread(id, 1, 5, f) == 5 && id[0] == '-' &&
+           id[1] == 'l' && id[4] == '-';
+}
+
+// The end of the file, or a 0 byte at its end: an empty archive. (An Amiga program begins
+// with a 0 byte too.)
+bool emptyAt(FILE* f, long offset) {
+    if (std::fseek(f, offset, SEEK_SET) != 0) return false;
+    int c = std::fgetc(f);
+    return c == EOF || (c == 0 && std::fgetc(f) == EOF);
+}
+
+}  // namespace
+
+bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings,
+                 ArchiveOrigin* origin) {
     const std::string shown = printableText(path);
     context.archiveFile = std::fopen(path.c_str(), "rb");
     if (!context.archiveFile) {
         std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), std::strerror(errno));
         return false;
     }
+    FILE* f = context.archiveFile;
     char magic[2] = {};
-    size_t got = std::fread(magic, 1, 2, context.archiveFile);
+    size_t got = std::fread(magic, 1, 2, f);
     // A folder opens, but its first read fails: that is an unreadable file, not an empty archive.
-    if (got < 2 && std::ferror(context.archiveFile)) {
+    if (got < 2 && std::ferror(f)) {
         std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), std::strerror(errno));
         return false;
     }
+    ArchiveOrigin found;
+    // Our own layout first: the settings block at the end of the program image, the archive
+    // behind it. Else the file is a plain archive, or another maker's self-extracting file.
+    bool settingsRead = false;
+    long at = 0;
     if (got == 2 && magic[0] == 'M' && magic[1] == 'Z') {
-        if (std::fseek(context.archiveFile, imageSize, SEEK_SET) != 0 || !readSettingsBlock(context, settings)) {
+        settingsRead = std::fseek(f, imageSize, SEEK_SET) == 0 && readSettingsBlock(context, settings);
+        at = settingsRead ? std::ftell(f) : -1;
+        found.kind = ArchiveOrigin::ownSelfExtracting;
+    }
+    if (at < 0 || (!emptyAt(f, at) && !methodAt(f, at))) {
+        long other = findArchive(context, 0);
+        if (other >= 0) {
+            settings = SetupSettings{};
+            found = {ArchiveOrigin::otherSelfExtracting, other};
+            at = other;
+        } else if (!settingsRead && found.kind == ArchiveOrigin::ownSelfExtracting) {
             std::fprintf(stderr, "nivosfx: %s: the settings block is cut short\n", shown.c_str());
             return false;
         }
-        return true;
     }
-    return std::fseek(context.archiveFile, 0, SEEK_SET) == 0;
+    found.offset = at;
+    if (origin) *origin = found;
+    return std::fseek(f, at, SEEK_SET) == 0;
+}
+
+std::string originText(const ArchiveOrigin& origin) {
+    const char* what = origin.kind == ArchiveOrigin::ownSelfExtracting ? "Nivo SFX self-extracting file"
+                       : origin.kind == ArchiveOrigin::otherSelfExtracting
+                           ? "Self-extracting file of another maker"
+                           : nullptr;
+    if (!what) return "";
+    return std::string(what) + ", archive at offset " + std::to_string(origin.offset);
 }
 
 }  // namespace nivo::cli

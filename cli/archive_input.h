@@ -8,8 +8,19 @@
 
 namespace nivo::cli {
 
-// Opens FILE and positions it at the archive: behind the settings block of a self-extracting
-// file, or at offset 0 of a plain archive. Prints the reason on failure.
-bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings);
+// Where the archive was found.
+struct ArchiveOrigin {
+    enum Kind { plain, ownSelfExtracting, otherSelfExtracting } kind = plain;
+    long offset = 0;
+};
+
+// Opens FILE and positions it at the archive: behind the settings block of our own
+// self-extracting file, at offset 0 of a plain archive, or wherever the archive of another
+// maker's self-extracting file stands. Prints the reason on failure.
+bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings,
+                 ArchiveOrigin* origin = nullptr);
+
+// The line that tells the origin of a self-extracting file's archive; empty for a plain one.
+std::string originText(const ArchiveOrigin& origin);
 
 }  // namespace nivo::cli

@@ -20,12 +20,13 @@ const char usageText[] =
     "usage: nivosfx COMMAND FILE [options]\n"
     "\n"
     "FILE is a self-extracting file (it begins with \"MZ\"; its settings block stands at\n"
-    "offset 19968, the archive behind it) or a plain LZH archive.\n"
+    "offset 19968, the archive behind it), a plain LZH archive, or another maker's\n"
+    "self-extracting file, in which the archive is looked for.\n"
     "\n"
     "commands:\n"
-    "  l FILE              list the members: sizes, ratio, method, CRC, time and name\n"
+    "  l FILE [-v]         list the members: sizes, ratio, method, CRC, time and name\n"
     "  t FILE              decode every member and check its CRC; nothing is written\n"
-    "  x FILE [-d DIR] [-y] [--open]\n"
+    "  x FILE [-d DIR] [-y] [--open] [--raw]\n"
     "                      extract. A self-extracting file's setup is played here: its\n"
     "                      title, the proposed destination and the three shell options.\n"
     "\n"
@@ -35,6 +36,10 @@ const char usageText[] =
     "            or the current folder for a plain archive\n"
     "  -y        take the setup's defaults without asking\n"
     "  --open    after a run without problems, open the file the setup names (xdg-open)\n"
+    "  --raw     keep files from classic Mac OS as stored (MacBinary: header, data and\n"
+    "            resource fork) instead of extracting their data fork\n"
+    "  -v, --verbose  l: also each member's header level, operating system, attribute\n"
+    "            and extended headers\n"
     "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
@@ -65,6 +70,8 @@ std::vector<Option> optionTable(Options& o) {
          }},
         {'y', nullptr, false, flag(o.assumeYes)},
         {0, "open", false, flag(o.open)},
+        {0, "raw", false, flag(o.raw)},
+        {'v', "verbose", false, flag(o.verbose)},
     };
 }
 
@@ -92,7 +99,13 @@ int main(int argc, char** argv) {
     if (options.file.empty()) return usageError(program, "no FILE given");
     ExtractionContext context;
     SetupSettings settings{};
-    if (!openArchive(context, options.file, settings)) return exitUnreadable;
-    if (options.command == 'l') return listMembers(context, options.file);
+    ArchiveOrigin origin;
+    if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
+    // The listing names where the archive was found; extraction names it when it was searched for.
+    if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain
+                               : origin.kind == ArchiveOrigin::otherSelfExtracting)
+        std::printf("%s\n", originText(origin).c_str());
+    if (options.command == 'l') return listMembers(context, options.file, options.verbose);
+    context.keepMacBinary = options.raw;
     return runExtraction(context, options, settings);
 }

@@ -17,6 +17,8 @@ struct Options {
     std::string destination;
     bool assumeYes = false;
     bool open = false;
+    bool verbose = false;  // l: header level, OS, attribute and extended headers per member
+    bool raw = false;      // x: classic Mac OS members as stored (MacBinary)
 };
 
 }  // namespace nivo::cli

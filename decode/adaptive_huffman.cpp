@@ -21,6 +21,7 @@
 // by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
 // is its position code followed by 6 low bits; -lh1- takes its distances from a fixed code.
 #include "decode/methods.h"
+#include "decode/symbol_loop.h"
 
 namespace nivo {
 
@@ -282,7 +283,7 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
     updatePosition(s, positionCode);
 }
 
-uint16_t decodeDistanceDynamic(DecoderState& s) {
+uint32_t decodeDistanceDynamic(DecoderState& s) {
     Tree& a = s.adaptive;
     while (s.decodedCount > a.nextLeafAt) {
         addPositionLeaf(s, a.nextLeafAt / 64);
@@ -294,7 +295,17 @@ uint16_t decodeDistanceDynamic(DecoderState& s) {
     if (s.damaged) return 0;
     const uint32_t p = leaf - positionLeafBase;
     updatePosition(s, p);
-    return static_cast<uint16_t>(64 * p + takeBits(s, 6));
+    return 64 * p + takeBits(s, 6);
 }
+
+#ifndef NIVO_COMPACT_DECODER
+uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceTable, 253, out, outLimit);
+}
+
+uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceDynamic, 253, out, outLimit);
+}
+#endif
 
 }  // namespace nivo

@@ -5,8 +5,7 @@
 // the direct table. A longer code starts in the entry of its first tableBits bits and goes on
 // through a binary tree: the entry holds a node number (alphabetSize or more), and each further
 // bit picks treeRight (1) or treeLeft (0) until a symbol is reached.
-#include "decode/methods.h"
-#include "decode/table_walk.h"
+#include "decode/huffman_table.h"
 
 namespace nivo {
 
@@ -44,10 +43,13 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
         const uint32_t code = start[len];
         start[len] = code + (1u << (16 - len));
         if (len <= bits) {
+            const uint16_t entry = tableEntry(s, len);
             for (uint32_t i = code >> shift, end = (code + (1u << (16 - len))) >> shift; i < end; ++i)
-                table[i] = static_cast<uint16_t>(s);
+                table[i] = entry;
             continue;
         }
+        // The table's entry leads to the code's first node, each link to the next; a node
+        // is held as treeEntry with its number, in the table and in the links alike.
         uint16_t* slot = &table[code >> shift];
         uint32_t path = code << bits;  // bit 15 is the first bit after the table's part
         for (uint32_t k = bits; k < len; ++k) {
@@ -55,11 +57,12 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
                 if (nextNode >= 1024) return false;
                 h.treeLeft[nextNode] = 0;
                 h.treeRight[nextNode] = 0;
-                *slot = static_cast<uint16_t>(nextNode++);
-            } else if (*slot < n) {
+                *slot = static_cast<uint16_t>(treeEntry | nextNode++);
+            } else if (!(*slot & treeEntry)) {
                 return false;  // a leaf in the way: not a prefix code
             }
-            slot = (path & 0x8000) ? &h.treeRight[*slot] : &h.treeLeft[*slot];
+            const uint32_t node = *slot & entrySymbolMask;
+            slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
             path <<= 1;
         }
         if (*slot != 0) return false;
@@ -68,17 +71,17 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
     return true;
 }
 
-uint32_t walkTree(DecoderState& s, uint32_t j, uint32_t alphabet, uint32_t tableBits,
+uint32_t walkTree(DecoderState& s, uint32_t entry, uint32_t next16, uint32_t alphabet, uint32_t tableBits,
                   const uint8_t* lengths) {
     const StaticHuffmanState& h = s.huff;
-    uint32_t window = nextBits(s, codeBits);
+    uint32_t j = entry;
     uint32_t mask = 1u << (15 - tableBits);
     for (uint32_t step = tableBits; j >= alphabet; ++step, mask >>= 1) {
         if (step == 16) {
             s.damaged = true;
             return 0;
         }
-        j = (window & mask) ? h.treeRight[j] : h.treeLeft[j];
+        j = (next16 & mask) ? h.treeRight[j & entrySymbolMask] : h.treeLeft[j & entrySymbolMask];
     }
     if (lengths[j] <= tableBits) {
         s.damaged = true;

@@ -18,7 +18,8 @@
 // ready-made codes are given by their lengths alone: a first length, then the codes at which
 // the length grows by one bit (a code listed twice grows it by two), ending at the first 0.
 #include "decode/methods.h"
-#include "decode/table_walk.h"
+#include "decode/symbol_loop.h"
+#include "decode/huffman_table.h"
 
 namespace nivo {
 
@@ -120,9 +121,15 @@ uint16_t decodeSymbolLh3(DecoderState& s) {
     return static_cast<uint16_t>(j);
 }
 
-uint16_t decodeDistanceTable(DecoderState& s) {
+uint32_t decodeDistanceTable(DecoderState& s) {
     const uint32_t j = decodeWithPosTable(s, s.huff.tablePosCodeCount);
-    return static_cast<uint16_t>(64 * j + takeBits(s, 6));
+    return 64 * j + takeBits(s, 6);
 }
+
+#ifndef NIVO_COMPACT_DECODER
+uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolLh3, decodeDistanceTable, 253, out, outLimit);
+}
+#endif
 
 }  // namespace nivo

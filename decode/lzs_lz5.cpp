@@ -15,6 +15,7 @@
 // modulo the dictionary size. -lz5- starts from a dictionary with fixed contents: runs of every
 // byte value, both byte ramps, zeros and spaces.
 #include "decode/methods.h"
+#include "decode/symbol_loop.h"
 
 namespace nivo {
 
@@ -34,8 +35,8 @@ uint16_t decodeSymbolLzs(DecoderState& s) {
     return static_cast<uint16_t>(256 + (item & 0xF));
 }
 
-uint16_t decodeDistanceLzs(DecoderState& s) {
-    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 18) & 0x7FF);
+uint32_t decodeDistanceLzs(DecoderState& s) {
+    return (s.dictPos - s.sliding.matchPosition - 18) & 0x7FF;
 }
 
 void decodeInitLz5(DecoderState& s) {
@@ -67,8 +68,18 @@ uint16_t decodeSymbolLz5(DecoderState& s) {
     return static_cast<uint16_t>(c);
 }
 
-uint16_t decodeDistanceLz5(DecoderState& s) {
-    return static_cast<uint16_t>((s.dictPos - s.sliding.matchPosition - 19) & 0xFFF);
+uint32_t decodeDistanceLz5(DecoderState& s) {
+    return (s.dictPos - s.sliding.matchPosition - 19) & 0xFFF;
 }
+
+#ifndef NIVO_COMPACT_DECODER
+uint8_t* decodeStretchLzs(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolLzs, decodeDistanceLzs, 254, out, outLimit);
+}
+
+uint8_t* decodeStretchLz5(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
+    return decodeSymbolStretch<false>(s, decodeSymbolLz5, decodeDistanceLz5, 253, out, outLimit);
+}
+#endif
 
 }  // namespace nivo

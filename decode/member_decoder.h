@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "archive/extraction_context.h"
 #include "decode/decoder_state.h"
+#include "decode/run_values.h"
 
 namespace nivo {
 
@@ -29,31 +29,19 @@ private:
     FILE* file;
 };
 
-// Moves the progress bar as bytes are produced. Without run values it does nothing.
-struct ProgressReporter {
-    RunValues* run = nullptr;
-    FrontEnd* frontEnd = nullptr;
-
-    // d: bytes produced within the current member. One comparison unless the position moves.
-    void report(uint32_t d) {
-        if (run && static_cast<uint32_t>(run->bytesDone + d) >= run->nextReportAt) reportProgress(d);
-    }
-    void reportProgress(uint32_t d);
-    bool aborted() const { return run && run->keepRunning.load(std::memory_order_relaxed) == 0; }
-};
-
 // A method's three operations. decodeSymbol returns 0 to 255 for a literal, 256 and more for a
 // match of length code - 253 (-lzs-: code - 254); decodeDistance then returns d, the match
 // starting d + 1 bytes behind the next byte to be written. A method that meets malformed data
-// sets DecoderState::damaged.
+// sets DecoderState::damaged. (The wide form of the loop runs the static Huffman methods a
+// stretch at a time instead; see decodeStretchStatic.)
 struct MethodOps {
     uint16_t (*decodeSymbol)(DecoderState&);
-    uint16_t (*decodeDistance)(DecoderState&);
+    uint32_t (*decodeDistance)(DecoderState&);
     void (*decodeInit)(DecoderState&);
 };
 
-// Indexed by method index 0 to 9; entry 0 (stored) is empty.
-extern const MethodOps methodTable[10];
+// Indexed by method index 0 to 12 (see methodIndex); the stored methods and folders are empty.
+extern const MethodOps methodTable[13];
 
 // The dictionary size of each method index, as a power of two; 0 for stored and folders.
 int dictBitsForMethod(int methodIndex);
@@ -77,46 +65,51 @@ struct DecodeResult {
 
 class MemberDecoder {
 public:
-    MemberDecoder(FILE* inputStream, OutputSink& outputStream, uint32_t originalSize,
-                  uint32_t compressedSize, int dictBits, int methodIndex);
+    MemberDecoder(FILE* inputStream, OutputSink& outputStream, MemberSize originalSize,
+                  MemberSize compressedSize, int dictBits, int methodIndex);
 
     // Input from memory instead of a stream: the member's compressed bytes.
     void useMemoryInput(const uint8_t* data);
     void setProgress(const ProgressReporter& reporter) { progress = reporter; }
     // Cap for the input buffer, normally the bytes that remain in the archive file.
     void setInputLimit(uint32_t bytes) { inputLimit = bytes; }
+    // The compact form of the loop, which the Windows program is built with: every method
+    // symbol by symbol, matches copied byte by byte. The tests run both forms against each other.
+    void setCompact(bool on) { compact = on; }
 
     DecodeResult run();
-    // Sizes and allocates the input buffer (at most size bytes) and fills it once.
-    bool allocateInputBuffer(uint32_t size);
+    // Sizes and allocates the input buffer (a bounded buffer of at most size bytes, refilled as
+    // the decoder goes) and fills it once.
+    bool allocateInputBuffer(MemberSize size);
 
     DecoderState state;
 
 private:
     DecodeStatus decodeSymbols(DecodeResult& result);
-    bool flushDictionary(uint32_t count, DecodeResult& result);
+    uint8_t* decodeSymbolByStretch(const MethodOps& ops, uint8_t* out, uint8_t* outLimit);
+    bool flushArea(uint8_t* out, DecodeResult& result);
     void release();
+    bool compactForm() const { return compactDecoder || compact; }
 
     uint32_t dictionarySize = 0;
+    uint8_t* window = nullptr;  // history, output area and slack (output_window.h)
+    uint32_t areaSize = 0;
     FILE* inputStream;
     OutputSink& outputStream;
-    uint32_t originalSize;
-    uint32_t compressedSize;
+    MemberSize originalSize;
+    MemberSize compressedSize;
     int dictBits;
     int methodIndex;
     const uint8_t* memoryInput = nullptr;
     uint32_t inputLimit = UINT32_MAX;
+    bool compact;
     ProgressReporter progress;
 };
-
-// Copies count stored bytes from input to out in 2048-byte blocks, with the CRC, reporting
-// progress after each block. out may be null (nothing is written).
-DecodeResult storedCopy(FILE* input, OutputSink* out, uint32_t count, const ProgressReporter& progress);
 
 // The one entry point: a member's compressed bytes (in memory), its method index and original
 // size in; the bytes written to out and the CRC out. Stored methods are copied.
 DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int methodIndex,
-                              uint32_t originalSize, OutputSink& out,
-                              const ProgressReporter& progress = {});
+                              MemberSize originalSize, OutputSink& out,
+                              const ProgressReporter& progress = {}, bool compact = compactDecoder);
 
 }  // namespace nivo

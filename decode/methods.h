@@ -8,24 +8,30 @@
 
 namespace nivo {
 
-// Canonical Huffman tables: a direct table of 2^tableBits entries for the short codes, and tree
-// links in treeLeft/treeRight for the longer ones, node numbers from alphabetSize upwards.
-// Lengths above 16 or lengths that over-fill the code space are refused (false) and leave
-// nothing out of bounds. A list of lengths that are all 0 leaves the table as it was.
-bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
-                uint16_t* table);
-
-// -lh4- to -lh7- (static_huffman.cpp).
+// -lh4- to -lh7- and -lhx- (static_huffman.cpp). Symbol by symbol through the method table, as
+// every method; or, in the wide form of the loop, a whole stretch at a time: decodeStretchStatic
+// decodes symbols into the output window from out until out reaches outLimit (a match may run
+// past it), reading block headers as they come, and returns the new end. Damage sets
+// DecoderState::damaged and ends the stretch early.
 void decodeInitStatic(DecoderState& s);
+uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 uint16_t decodeSymbolStatic(DecoderState& s);
-uint16_t decodeDistanceStatic(DecoderState& s);
+uint32_t decodeDistanceStatic(DecoderState& s);
 void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex);
 void readSymLengths(DecoderState& s);
+
+// The wide form's stretches of the other families: the shared symbol loop (symbol_loop.h) with
+// each family's operations inlined.
+uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLzs(DecoderState& s, uint8_t* out, uint8_t* outLimit);
+uint8_t* decodeStretchLz5(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 
 // -lh1- and -lh2- (adaptive_huffman.cpp).
 void decodeInitDynamic(DecoderState& s);
 uint16_t decodeSymbolDynamic(DecoderState& s);
-uint16_t decodeDistanceDynamic(DecoderState& s);
+uint32_t decodeDistanceDynamic(DecoderState& s);
 void startSymbolTree(DecoderState& s);
 void updateSymbol(DecoderState& s, uint32_t symbol);
 void updatePosition(DecoderState& s, uint32_t positionCode);
@@ -37,7 +43,7 @@ void rebuildTree(DecoderState& s, int start, int end);
 void decodeInitFixed(DecoderState& s);
 void decodeInitLh3(DecoderState& s);
 uint16_t decodeSymbolLh3(DecoderState& s);
-uint16_t decodeDistanceTable(DecoderState& s);
+uint32_t decodeDistanceTable(DecoderState& s);
 void setReadyMadeLengths(DecoderState& s, int row);
 void readSymTreeLh3(DecoderState& s);
 void readPosTreeLh3(DecoderState& s);
@@ -45,9 +51,9 @@ void readPosTreeLh3(DecoderState& s);
 // -lzs- and -lz5- (lzs_lz5.cpp).
 void decodeInitLzs(DecoderState& s);
 uint16_t decodeSymbolLzs(DecoderState& s);
-uint16_t decodeDistanceLzs(DecoderState& s);
+uint32_t decodeDistanceLzs(DecoderState& s);
 void decodeInitLz5(DecoderState& s);
 uint16_t decodeSymbolLz5(DecoderState& s);
-uint16_t decodeDistanceLz5(DecoderState& s);
+uint32_t decodeDistanceLz5(DecoderState& s);
 
 }  // namespace nivo

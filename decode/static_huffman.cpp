@@ -1,4 +1,4 @@
-// -lh4- to -lh7-: static Huffman blocks.
+// -lh4- to -lh7- and -lhx-: static Huffman blocks.
 //
 // The data is a sequence of blocks. Each block header gives, in stream order:
 //   16 bits   the number of symbols in the block (0 stands for 65536)
@@ -8,12 +8,19 @@
 //   symbols   9-bit count, then lengths coded with the pre-tree: 0 is one zero length, 1 a run
 //             of 3 to 18 zeros (4 bits), 2 a run of 20 to 531 zeros (9 bits), 3 to 18 the
 //             lengths 1 to 16; a count of 0 is followed by one 9-bit symbol
-//   positions 4-bit (-lh4-, -lh5-) or 5-bit (-lh6-, -lh7-) count, lengths as for the pre-tree
-//             without the zero insertion
+//   positions 4-bit (-lh4-, -lh5-) or 5-bit (-lh6-, -lh7-, -lhx-) count, lengths as for the
+//             pre-tree without the zero insertion
 // Symbols 0 to 255 are literals, 256 to 509 matches of length 3 to 256. A match is followed by
-// its position code j: d = 0 for j = 0, else 2^(j-1) plus j-1 extra bits.
+// its position code j: d = 0 for j = 0, else 2^(j-1) plus j-1 extra bits. The methods differ in
+// their dictionary, 2^12 to 2^16 bytes and 2^19 for -lhx-, and in the position codes that
+// follow from it: 14 for the small ones, one more than the dictionary's bits for the others.
+//
+// The symbols of a block are decoded a stretch at a time (decodeStretchStatic), with the bit
+// buffer, the input and the output in locals: one refill from memory per step gives the bits of
+// a match and its position code, or of two literals.
+#include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "decode/table_walk.h"
+#include "decode/output_window.h"
 
 namespace nivo {
 
@@ -104,16 +111,17 @@ void decodeInitStatic(DecoderState& s) {
         h.posCodeBits = 4;
     } else {
         h.posCodeBits = 5;
-        h.posCodeCount = s.dictBits == 16 ? 17 : 16;
+        h.posCodeCount = s.dictBits + 1u;
     }
     startBitReader(s);
     h.blockRemaining = 0;
 }
 
-// The block header: the symbol count and the three codes.
+// The block header: the symbol count (0 stands for 65536) and the three codes.
 static void readBlockHeader(DecoderState& s) {
     StaticHuffmanState& h = s.huff;
-    h.blockRemaining = static_cast<uint16_t>(takeBits(s, 16));
+    const uint32_t count = takeBits(s, 16);
+    h.blockRemaining = count ? count : 0x10000;
     readPosLengths(s, static_cast<int>(preTreeCount), 5, 3);
     if (!s.damaged) readSymLengths(s);
     if (!s.damaged)
@@ -126,18 +134,114 @@ uint16_t decodeSymbolStatic(DecoderState& s) {
         readBlockHeader(s);
         if (s.damaged) return 0;
     }
-    --h.blockRemaining;  // a count of 0 wraps: the block has 65536 symbols
+    --h.blockRemaining;
     return static_cast<uint16_t>(decodeWithSymTable(s, symbolCount));
 }
 
-uint16_t decodeDistanceStatic(DecoderState& s) {
-    ensureBits(s, positionBits);
-    uint32_t j = decodeWithPosTable(s, s.huff.posCodeCount);
-    if (j <= 1) return static_cast<uint16_t>(j);
+uint32_t decodeDistanceStatic(DecoderState& s) {
+    ensureBits(s, 16 + 18);  // the longest position code and its extra bits
+    const uint32_t j = decodeWithPosTable(s, s.huff.posCodeCount);
+    if (j <= 1) return j;
     // j - 1 extra bits, most significant first, below the implied leading 1.
-    uint32_t extra = nextBits(s, j - 1);
-    dropBits(s, j - 1);
-    return static_cast<uint16_t>((1u << (j - 1)) + extra);
+    return (1u << (j - 1)) + takeBits(s, j - 1);
 }
+
+// The wide form's stretch. The Windows program, short of room, decodes these methods symbol by
+// symbol through the shared loop instead.
+#ifndef NIVO_COMPACT_DECODER
+namespace {
+
+// A code longer than the direct table, looked up in the window's bits; the result is a table
+// entry of the symbol with its full length, or 0 with the member marked damaged.
+uint32_t longCode(DecoderState& s, const BitWindow& w, uint32_t entry, uint32_t alphabet, uint32_t tableBits,
+                  const uint8_t* lengths) {
+    const uint32_t j = walkTree(s, entry, w.peekBits(16), alphabet, tableBits, lengths);
+    return s.damaged ? 0 : tableEntry(j, lengths[j]);
+}
+
+// Symbols of the current block from the window until the block ends, out reaches outLimit,
+// fewer than eight bytes of input remain buffered, or a code is damaged. After a refill at
+// least 56 bits are in the buffer: enough for a symbol (16) with its position code (16) and
+// extra bits (18), or for two symbols.
+uint8_t* fastSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    StaticHuffmanState& h = s.huff;
+    BitWindow w(s);
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
+    const uint16_t* const symTable = h.symTable;
+    const uint16_t* const posTable = h.posTable;
+    const uint32_t mask = s.dictionarySize - 1;
+    uint32_t left = h.blockRemaining;
+    while (left != 0 && out < outLimit && w.in <= inLast) {
+        w.refill();
+        uint32_t e = symTable[w.peekBits(12)];
+        if (e & treeEntry) [[unlikely]] {
+            e = longCode(s, w, e, symbolCount, 12, h.symLen);
+            if (s.damaged) break;
+        }
+        w.skipBits(e >> entryLengthShift);
+        --left;
+        const uint32_t c = e & entrySymbolMask;
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+            // A second literal from the same refill, when the next code is one.
+            e = symTable[w.peekBits(12)];
+            if ((e & (treeEntry | 0x300)) == 0 && left != 0 && out < outLimit) {
+                w.skipBits(e >> entryLengthShift);
+                --left;
+                *out++ = static_cast<uint8_t>(e);
+            }
+            continue;
+        }
+        uint32_t p = posTable[w.peekBits(8)];
+        if (p & treeEntry) [[unlikely]] {
+            p = longCode(s, w, p, h.posCodeCount, 8, h.posLen);
+            if (s.damaged) break;
+        }
+        w.skipBits(p >> entryLengthShift);
+        uint32_t d = p & entrySymbolMask;
+        if (d > 1) {
+            const uint32_t extra = d - 1;
+            d = (1u << extra) + w.peekBits(extra);
+            w.skipBits(extra);
+        }
+        out = copyMatch<false>(out, (d & mask) + 1, c - 253);
+    }
+    h.blockRemaining = left;
+    w.store(s);
+    return out;
+}
+
+}  // namespace
+
+uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    StaticHuffmanState& h = s.huff;
+    const uint32_t mask = s.dictionarySize - 1;
+    while (out < outLimit) {
+        if (h.blockRemaining == 0) [[unlikely]] {
+            readBlockHeader(s);
+            if (s.damaged) break;
+        }
+        // The buffer is topped up from the stream when it runs low; only the member's last few
+        // bytes are left to the checking reader.
+        if (s.inputEnd - s.inputPos < BitWindow::refillBytes) refillInput(s);
+        if (s.inputEnd - s.inputPos >= BitWindow::refillBytes) {
+            out = fastSymbols(s, out, outLimit);
+            if (s.damaged) break;
+            continue;
+        }
+        const uint32_t c = decodeSymbolStatic(s);
+        if (s.damaged) break;
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+        } else {
+            const uint32_t d = decodeDistanceStatic(s);
+            if (s.damaged) break;
+            out = copyMatch<false>(out, (d & mask) + 1, c - 253);
+        }
+        if (readFarPastEnd(s)) break;
+    }
+    return out;
+}
+#endif
 
 }  // namespace nivo

@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "extract/mac_binary.h"
 #include "extract/path_helpers.h"
+#include "extract/stored_copy.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -37,8 +39,12 @@ bool foldersAreReal(const char* path) {
     return true;
 }
 
-void setMemberTime(const char* path, const MemberHeader& header) {
+// The member's time, and on systems with Unix permissions the stored ones: never set-user,
+// set-group or sticky, and never without the owner's read and write (and search, for folders).
+void setMemberAttributes(const char* path, const MemberHeader& header, bool folder) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+    if (!stubBuild && header.hasUnixMode)
+        platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
 }
 
 // What a member that stopped short is listed as, by how it stopped.
@@ -126,7 +132,7 @@ int makeFolder(ExtractionContext& context, const MemberHeader& header, char* pat
     if (!appendText(path, pathBufferSize, "/")) return static_cast<int>(Problem::nameTooLong);
     if (!makeParentDirectories(context, path)) return static_cast<int>(Problem::cannotCreate);
     path[n] = '\0';
-    setMemberTime(path, header);
+    setMemberAttributes(path, header, true);
     return extracted;
 }
 
@@ -137,7 +143,13 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
         return static_cast<int>(Problem::outsideDestination);
     if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
-    if (index == methodFolder) return makeFolder(context, header, path);
+    // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
+    // (The Windows program has no room for this rule: it lists such a member as not created.)
+    const size_t nameLength = std::strlen(header.name);
+    if (index == methodFolder || (!stubBuild && index == methodStored &&
+                                  (header.originalSize | header.compressedSize) == 0 && nameLength &&
+                                  header.name[nameLength - 1] == '/'))
+        return makeFolder(context, header, path);
     // A file needs a name; a folder entry of the destination itself has nothing to make.
     if (!path[0]) return static_cast<int>(Problem::noFileName);
     // Stored data is as long as the file: sizes that differ mean a damaged header.
@@ -152,8 +164,14 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         f = openWritingFile(context, path, temp);
         if (!f) return static_cast<int>(Problem::cannotCreate);
     }
-    FileSink sink(f);
-    DecodeResult r = transferMemberData(context, f ? &sink : nullptr, header, f ? temp : path, index);
+    FileSink fileSink(f);
+    OutputSink* sink = f ? &fileSink : nullptr;
+    // A classic Mac OS member gives its data fork; the CRC still covers every stored byte.
+    MacBinarySink macSink(fileSink, header.originalSize);
+    const bool macFilter = !stubBuild && f && header.osId == 'm' && !context.keepMacBinary;
+    if (macFilter) sink = &macSink;
+    DecodeResult r = transferMemberData(context, sink, header, f ? temp : path, index);
+    if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
     if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
@@ -168,7 +186,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
             platform::unlinkFile(temp);
             return static_cast<int>(Problem::cannotCreate);
         }
-        setMemberTime(path, header);
+        setMemberAttributes(path, header, false);
     }
     // The checks on a member whose data was transferred to its full length; the file stays.
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);

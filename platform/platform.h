@@ -77,6 +77,8 @@ PathKind pathKind(const char* path);
 bool unlinkFile(const char* path);
 // Sets access and modification time, seconds since 1970-01-01 00:00 UTC.
 bool setFileTime(const char* path, uint32_t unixTime);
+// Sets the permission bits (the low 12 bits of mode, as Unix stores them).
+bool setFilePermissions(const char* path, uint16_t mode);
 // Seconds west of UTC of local standard time, as the C runtime's _timezone gives it.
 long timeZoneOffset();
 // Fill buf (size bytes) with the directory; false when it cannot be had or does not fit.

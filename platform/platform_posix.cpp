@@ -61,6 +61,10 @@ bool setFileTime(const char* path, uint32_t unixTime) {
     return ::utimensat(AT_FDCWD, toLocal(path).c_str(), times, 0) == 0;
 }
 
+bool setFilePermissions(const char* path, uint16_t mode) {
+    return ::chmod(toLocal(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
 long timeZoneOffset() {
     tzset();
     return timezone;

@@ -45,6 +45,13 @@ bool setFileTime(const char* path, uint32_t unixTime) {
     return _utime(path, &times) == 0;
 }
 
+bool setFilePermissions(const char* path, uint16_t mode) {
+    // Windows files have no Unix permissions; the archive's are not applied.
+    (void)path;
+    (void)mode;
+    return true;
+}
+
 long timeZoneOffset() {
     _tzset();
     return _timezone;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,35 +32,6 @@ FileId idOf(const struct stat& st) {
 
 std::string errorText(int error) {
     return std::strerror(error);
-}
-
-// The whole file, or false with the reason in error.
-bool readFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errorText(errno);
-        return false;
-    }
-    bytes.clear();
-    uint8_t buffer[1 << 16];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = errorText(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
-        if (bytes.size() > UINT32_MAX) {
-            error = "larger than 4 GB";
-            close(fd);
-            return false;
-        }
-    }
-    close(fd);
-    return true;
 }
 
 // The names in a folder, in name order, without "." and "..".
@@ -292,30 +264,57 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
     return items;
 }
 
-void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
-               const PackedMember& packed) {
-    std::vector<uint8_t> bytes;
+bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               std::string& error, const PackedMember& packed) {
     for (const PackItem& item : items) {
-        LzhMember member;
-        if (item.folder) {
-            member = folderMember(item.name, item.mtime);
-        } else {
-            std::string error;
-            if (!readFile(item.path, bytes, error)) {
-                notes.skip(printableText(item.shown) + ": cannot read: " + error);
-                continue;
-            }
-            std::optional<LzhMember> m = compressMember(item.methodIndex, item.name, bytes, item.mtime);
-            if (!m) {
-                notes.skip(printableText(item.shown) + ": cannot be packed with that method");
-                continue;
-            }
-            member = std::move(*m);
-        }
+        auto written = [&packed, &item](uint64_t original, uint64_t bytes) {
+            if (packed) packed(item, original, bytes);
+        };
+        LzhMember member = item.folder ? folderMember(item.name, item.mtime) : LzhMember{};
+        member.name = item.name;
+        member.unixTime = item.mtime;
         member.unixMode = item.mode;
-        appendMember(archive, member);
-        if (packed) packed(item, member.originalSize, member.data.size());
+        if (item.folder) {
+            if (!archive.addFolder(member, error, written)) return false;
+            continue;
+        }
+        std::string reason;
+        if (!archive.addFile(item.path, member, item.methodIndex, reason, written)) {
+            if (archive.failedToWrite()) {
+                error = reason;
+                return false;
+            }
+            notes.skip(printableText(item.shown) + ": cannot read: " + reason);
+        }
     }
+    return true;
+}
+
+int packLevelOption(const std::string& arg) {
+    if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' + minLevel && arg[1] <= '0' + maxLevel) return arg[1] - '0';
+    return 0;
+}
+
+unsigned packThreadsOption(const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(value.c_str(), &end, 10);
+    return value.empty() || *end || errno || n < 1 || n > 1024 ? 0 : static_cast<unsigned>(n);
+}
+
+std::string packOptionsHelp(const std::string& tool) {
+    const unsigned threads = defaultThreads();
+    const size_t megabytes = (builderMemoryBound(threads) + 999999) / 1000000;
+    char text[1200];
+    std::snprintf(text, sizeof text,
+                  "  -1 ... -9             compression level: -1 fastest, -9 smallest (-%d when\n"
+                  "                        none is given); -6 and above parse near-optimally\n"
+                  "  --threads N           compress on N threads (default: one per core, here %u)\n"
+                  "\n"
+                  "%s writes the archive as it goes; with %u threads it holds at most about\n"
+                  "%zu MB, whatever the size of the files.\n",
+                  defaultLevel, threads, tool.c_str(), threads, megabytes);
+    return text;
 }
 
 int packMethodIndex(const std::string& name) {

@@ -6,8 +6,9 @@
 //
 // Packing is two steps. collectItems walks the arguments and decides every name before a byte
 // is read: names that Windows or code page 932 cannot hold are refused, each with one line, and
-// the rest goes on. packItems then reads and packs the items in order; a file that cannot be
-// read is named and left out, and the archive is still written.
+// the rest goes on. packItems then reads and packs the items in order, through an
+// ArchiveBuilder that compresses on all cores and writes as it goes; a file that cannot be read
+// is named and left out, and the archive is still written.
 #pragma once
 
 #include <chrono>
@@ -16,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/archive_builder.h"
+
 namespace nivo {
 
 struct PackOptions {
-    int methodIndex = 0;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
+    int methodIndex = 7;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
+    BuilderOptions builder;    // compression level and threads
     bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
     std::string exclude;       // a file never packed, such as the archive being written
 };
@@ -66,9 +70,21 @@ std::string refuseName(const std::string& name, std::string& cp932);
 // took in the archive.
 using PackedMember = std::function<void(const PackItem&, uint64_t original, uint64_t packed)>;
 
-// Appends the items to archive, without the end mark.
-void packItems(std::vector<uint8_t>& archive, const std::vector<PackItem>& items, PackNotes& notes,
-               const PackedMember& packed = {});
+// Adds the items to archive in order; the caller finishes it. False with the reason in error
+// when the archive cannot be written.
+bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, PackNotes& notes,
+               std::string& error, const PackedMember& packed = {});
+
+// The compression level of an option -1 (fastest) to -9 (smallest), or 0 for another
+// argument.
+int packLevelOption(const std::string& arg);
+
+// The thread count of a --threads value, 1 to 1024, or 0 when it is not one.
+unsigned packThreadsOption(const std::string& value);
+
+// The lines of --help that describe -m, the levels, --threads and the memory that packing
+// takes; both tools print them. tool is the program's name.
+std::string packOptionsHelp(const std::string& tool);
 
 // The method index of a method name the packer writes ("lh0", "lh5", "lh6", "lh7", with or
 // without the dashes of "-lh5-"), or -1.

@@ -1,9 +1,14 @@
 // The static Huffman compressor (-lh4- to -lh7-).
 //
 // The data is parsed into literals and matches (length 3 to 256, distance 1 to the window
-// size) by hash chains over three-byte prefixes, with one-step lazy matching: a match is taken
-// only when the match at the next byte is not longer. Symbols are collected into blocks; each
-// block is written as
+// size). The fast levels search hash chains over three-byte prefixes and take the longest match
+// found, or, with one-step lazy matching, only when the match at the next byte is not longer.
+// The top levels keep the earlier positions in a binary tree ordered by the bytes that follow
+// them, which yields every useful match at a position in one walk down, and choose among them
+// by price: the cheapest path through a stretch of input, each literal, length and position
+// priced in bits by the code lengths of the parse before. Symbols are collected into blocks;
+// a block ends where two codes cost fewer bits, headers included, than one. Each block is
+// written as
 //   16 bits   the number of symbols in the block (1 to 65535 here)
 //   pre-tree  5-bit count, then 3-bit lengths (7 and more: 7, then a run of 1 bits ended by a
 //             0), with a 2-bit count of zero lengths after the third; or a count of 0 and one
@@ -44,7 +49,7 @@ constexpr uint32_t lazyLimit = 32;
 // Bits into bytes, most significant bit first.
 class BitWriter {
 public:
-    explicit BitWriter(std::vector<uint8_t>& o) : out(o) {}
+    explicit BitWriter(std::vector<uint8_t>& o) : out(o), first(o.size()) {}
 
     // The low n bits of value, n at most 32.
     void put(uint32_t value, uint32_t n) {
@@ -56,6 +61,8 @@ public:
             out.push_back(static_cast<uint8_t>(acc >> count));
         }
     }
+    // The bits written so far.
+    uint64_t bitCount() const { return uint64_t{out.size() - first} * 8 + count; }
     // Pads the last byte with zero bits.
     void finish() {
         if (count) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
@@ -64,6 +71,7 @@ public:
 
 private:
     std::vector<uint8_t>& out;
+    size_t first;
     uint64_t acc = 0;
     uint32_t count = 0;
 };
@@ -96,14 +104,16 @@ struct Code {
             if (length[i]) bits[i] = static_cast<uint16_t>(next[length[i]]++);
     }
     // A symbol of the code; nothing in the single-value form.
-    void put(BitWriter& w, uint32_t symbol) const {
+    template <class Writer>
+    void put(Writer& w, uint32_t symbol) const {
         if (used > 1) w.put(bits[symbol], length[symbol]);
     }
 };
 
 // A length in the 3-bit form: 0 to 6 as they are, 7 and more as 7 followed by (length - 7)
 // one bits and a zero bit.
-void putSmallLength(BitWriter& w, uint32_t length) {
+template <class Writer>
+void putSmallLength(Writer& w, uint32_t length) {
     if (length < 7) {
         w.put(length, 3);
     } else {
@@ -114,7 +124,8 @@ void putSmallLength(BitWriter& w, uint32_t length) {
 
 // Lengths of the pre-tree or of the position code. insertionIndex: after that many lengths a
 // 2-bit count of zero lengths follows (the pre-tree), or 0 for none.
-void putSmallCode(BitWriter& w, const Code& code, uint32_t countWidth, uint32_t insertionIndex) {
+template <class Writer>
+void putSmallCode(Writer& w, const Code& code, uint32_t countWidth, uint32_t insertionIndex) {
     if (code.used <= 1) {
         // The single-value form; a code that is never used takes the same form with value 0.
         w.put(0, countWidth);
@@ -177,29 +188,70 @@ inline uint32_t positionCode(uint32_t d) {
     return d == 0 ? 0 : static_cast<uint32_t>(std::bit_width(d));
 }
 
+// Counts the bits a BitWriter would write.
+struct BitCounter {
+    uint64_t bits = 0;
+    void put(uint32_t, uint32_t n) { bits += n; }
+};
+
+// Block symbols: the literal/length code in the low 16 bits, distance - 1 above.
+inline uint32_t literalSymbol(uint8_t b) { return b; }
+inline uint32_t matchSymbol(uint32_t length, uint32_t distance) {
+    return (length + 253) | (distance - 1) << 16;
+}
+
+// How hard each level works.
+enum class Parse : uint8_t { greedy, lazy, optimal };
+struct LevelParams {
+    Parse parse;
+    uint32_t depth;   // hash-chain candidates or binary-tree depth per position
+    uint32_t nice;    // a match this long ends the search
+    uint32_t passes;  // near-optimal parses per stretch, each priced by the one before
+    bool splitBlocks; // end blocks where that saves bits, rather than when they are full
+};
+constexpr LevelParams levelParams[maxLevel + 1] = {
+    {Parse::greedy, 1, 8, 0, false},  // unused
+    {Parse::greedy, 2, 16, 0, false},
+    {Parse::greedy, 6, 32, 0, false},
+    {Parse::lazy, 8, 32, 0, true},
+    {Parse::lazy, 32, 64, 0, true},
+    {Parse::lazy, 128, 256, 0, true},
+    {Parse::optimal, 12, 48, 1, true},
+    {Parse::optimal, 24, 96, 2, true},
+    {Parse::optimal, 48, 192, 3, true},
+    {Parse::optimal, 128, 256, 4, true},
+};
+
+// Bytes parsed near-optimally at a time; blocks never span two such stretches.
+constexpr uint32_t optimalStretch = 1u << 17;
+// Split candidates: a block is tried cut at each eighth; no part shorter than this.
+constexpr uint32_t minSplitSymbols = 1024;
+
+// The tables of one compression, kept per thread so that many small members do not allocate.
+struct Workspace {
+    std::vector<uint32_t> head;
+    std::vector<uint32_t> head3;   // binary tree: the latest position of each three-byte hash
+    std::vector<uint32_t> links;   // hash chains: one per position; binary tree: two
+    struct Match {
+        uint16_t length;
+        uint16_t distanceMinus1;
+    };
+    std::vector<Match> matches;    // the stretch's matches, position by position
+    std::vector<uint16_t> matchCount;
+    std::vector<uint32_t> cost;
+    std::vector<uint32_t> choice;  // the symbol chosen at each position
+    std::vector<uint32_t> symbols;
+};
+
 class Encoder {
 public:
-    Encoder(const uint8_t* bytes, uint32_t n, int dictBits, uint32_t positionCodes,
-            uint32_t positionCountWidth, const EncoderOptions& options, std::vector<uint8_t>& out)
-        : data(bytes),
-          size(n),
-          window(1u << dictBits),
-          posCodeCount(positionCodes),
-          posCodeBits(positionCountWidth),
-          maxBlock(std::clamp(options.maxBlockSymbols, 1u, 65535u)),
-          maxChain(std::max(options.maxChain, 1u)),
-          head(hashSize, noPosition),
-          prev(window, noPosition),
-          writer(out) {
-        block.reserve(maxBlock);
-    }
+    Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t length,
+            const EncoderOptions& options, Workspace& ws, std::vector<uint8_t>& out);
 
     void run();
+    uint64_t bitCount() const { return bits; }
 
 private:
-    static constexpr uint32_t hashBits = 16;
-    static constexpr uint32_t hashSize = 1u << hashBits;
-
     struct Match {
         uint32_t length = 0;
         uint32_t distance = 0;
@@ -210,41 +262,80 @@ private:
                      data[pos + 2];
         return (v * 2654435761u) >> (32 - hashBits);
     }
+    uint32_t hash4At(uint32_t pos) const {
+        uint32_t v;
+        std::memcpy(&v, data + pos, 4);
+        return (v * 2654435761u) >> (32 - hashBits);
+    }
+    uint32_t matchLength(uint32_t a, uint32_t b, uint32_t limit) const;
+
+    // Hash chains (levels 1 to 5).
     void insert(uint32_t pos) {
         if (size - pos < minMatch) return;
         uint32_t h = hashAt(pos);
-        prev[pos & (window - 1)] = head[h];
-        head[h] = pos;
+        ws.links[pos & linkMask] = ws.head[h];
+        ws.head[h] = pos;
     }
-    uint32_t matchLength(uint32_t a, uint32_t b, uint32_t limit) const;
     Match find(uint32_t pos, uint32_t chain) const;
-    void literal(uint8_t b) { addSymbol(b); }
-    void match(const Match& m) { addSymbol((m.length + 253) | (m.distance - 1) << 16); }
-    void addSymbol(uint32_t s) {
-        block.push_back(s);
-        if (block.size() == maxBlock) writeBlock();
-    }
-    void writeBlock();
+    void runHashChains();
+
+    // Binary tree (levels 6 to 9).
+    uint32_t treeAdvance(uint32_t pos, bool record, Workspace::Match* found);
+    void runOptimal();
+    uint32_t collectMatches(uint32_t from, uint32_t to);
+    void parseStretch(uint32_t from, uint32_t n, const uint32_t* symbolPrice, const uint32_t* positionPrice);
+
+    void addSymbol(uint32_t s) { ws.symbols.push_back(s); }
+    void flushSymbols(bool all);
+    void emit(const uint32_t* s, size_t n);
+    uint64_t blockBits(const uint32_t* symFreq, const uint32_t* posFreq, uint32_t count);
+    void writeBlock(const uint32_t* s, uint32_t n);
+    template <class Writer>
+    void putBlockHeader(Writer& w, uint32_t count);
 
     const uint8_t* data;
+    uint32_t start;  // the first byte to compress; the ones before are history
     uint32_t size;
     uint32_t window;
     uint32_t posCodeCount;
     uint32_t posCodeBits;
     uint32_t maxBlock;
-    uint32_t maxChain;
-    // head: the latest position of each hash; prev: the position before it with the same
-    // hash, indexed by position modulo the window. Only positions inside the window are valid,
-    // and every valid chain runs to lower positions.
-    std::vector<uint32_t> head;
-    std::vector<uint32_t> prev;
-    // The block's symbols: the literal/length code in the low 16 bits, distance - 1 above.
-    std::vector<uint32_t> block;
+    LevelParams params;
+    uint32_t hashBits;
+    uint32_t linkMask;
+    Workspace& ws;
     BitWriter writer;
+    std::vector<uint8_t>& output;
+    uint64_t bits = 0;
     Code symbols;
     Code preTree;
     Code positions;
 };
+
+Encoder::Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t length,
+                 const EncoderOptions& options, Workspace& w, std::vector<uint8_t>& out)
+    : data(bytes),
+      start(history),
+      size(history + length),
+      window(encoderWindow(method)),
+      posCodeCount(method <= 5 ? 14 : method == 6 ? 16 : 17),
+      posCodeBits(method <= 5 ? 4 : 5),
+      maxBlock(std::clamp(options.maxBlockSymbols, 1u, 65535u)),
+      params(levelParams[std::clamp(options.level, minLevel, maxLevel)]),
+      ws(w),
+      writer(out),
+      output(out) {
+    // Small inputs clear a smaller table.
+    hashBits = std::clamp<uint32_t>(static_cast<uint32_t>(std::bit_width(size)), 10, 16);
+    ws.head.assign(size_t{1} << hashBits, noPosition);
+    if (params.parse == Parse::optimal) ws.head3.assign(size_t{1} << hashBits, noPosition);
+    // The binary tree keeps two links per position over twice the window, so that a node at
+    // the window's full distance is still its own.
+    const uint32_t slots = params.parse == Parse::optimal ? 2 * window : window;
+    linkMask = slots - 1;
+    if (ws.links.size() < size_t{2} * slots) ws.links.resize(size_t{2} * slots);
+    ws.symbols.clear();
+}
 
 uint32_t Encoder::matchLength(uint32_t a, uint32_t b, uint32_t limit) const {
     uint32_t len = 0;
@@ -266,7 +357,8 @@ Encoder::Match Encoder::find(uint32_t pos, uint32_t chain) const {
     Match best;
     const uint32_t limit = std::min(maxMatch, size - pos);
     if (limit < minMatch) return best;
-    uint32_t cand = head[hashAt(pos)];
+    const uint32_t nice = std::min(params.nice, limit);
+    uint32_t cand = ws.head[hashAt(pos)];
     uint32_t bestLength = minMatch - 1;
     while (cand != noPosition && pos - cand <= window) {
         // A candidate can only win if it also matches at the current best length.
@@ -275,11 +367,11 @@ Encoder::Match Encoder::find(uint32_t pos, uint32_t chain) const {
             if (len > bestLength) {
                 bestLength = len;
                 best = {len, pos - cand};
-                if (len == limit) break;
+                if (len >= nice) break;
             }
         }
         if (--chain == 0) break;
-        uint32_t next = prev[cand & (window - 1)];
+        uint32_t next = ws.links[cand & linkMask];
         if (next >= cand) break;
         cand = next;
     }
@@ -287,90 +379,447 @@ Encoder::Match Encoder::find(uint32_t pos, uint32_t chain) const {
     return best;
 }
 
-void Encoder::run() {
-    if (size == 0) return;
-    uint32_t pos = 0;
-    Match cur = find(0, maxChain);
-    insert(0);
+void Encoder::runHashChains() {
+    for (uint32_t p = 0; p < start; ++p) insert(p);
+    const uint32_t chain = params.depth;
+    const bool lazy = params.parse == Parse::lazy;
+    uint32_t pos = start;
+    Match cur = find(pos, chain);
+    insert(pos);
     while (pos < size) {
         if (cur.length < minMatch) {
-            literal(data[pos++]);
+            addSymbol(literalSymbol(data[pos++]));
             if (pos < size) {
-                cur = find(pos, maxChain);
+                cur = find(pos, chain);
                 insert(pos);
             }
+            flushSymbols(false);
             continue;
         }
         uint32_t inserted = pos + 1;
-        if (cur.length < lazyLimit) {
+        if (lazy && cur.length < lazyLimit && cur.length < params.nice) {
             // A good match already found makes a long search for a better one less worthwhile.
-            Match next = find(pos + 1, cur.length >= 8 ? std::max(maxChain / 4, 1u) : maxChain);
+            Match next = find(pos + 1, cur.length >= 8 ? std::max(chain / 4, 1u) : chain);
             insert(pos + 1);
             ++inserted;
             if (next.length > cur.length) {
-                literal(data[pos++]);
+                addSymbol(literalSymbol(data[pos++]));
                 cur = next;
                 continue;
             }
         }
-        match(cur);
+        addSymbol(matchSymbol(cur.length, cur.distance));
         for (uint32_t p = inserted; p < pos + cur.length; ++p) insert(p);
         pos += cur.length;
         if (pos < size) {
-            cur = find(pos, maxChain);
+            cur = find(pos, chain);
             insert(pos);
         }
+        flushSymbols(false);
     }
-    if (!block.empty()) writeBlock();
-    writer.finish();
+    flushSymbols(true);
 }
 
-void Encoder::writeBlock() {
-    uint32_t symFreq[symbolCount] = {};
-    uint32_t posFreq[17] = {};
-    for (uint32_t s : block) {
-        uint32_t code = s & 0xFFFF;
-        ++symFreq[code];
-        if (code > 255) ++posFreq[positionCode(s >> 16)];
+// Inserts pos into the binary tree of earlier positions with the same four-byte hash, ordered
+// by the bytes that follow them, and with record writes the matches met on the way down: each
+// longer than the one before, so each at a larger distance. A three-byte match comes from the
+// latest position with the same three-byte hash, which is never farther than a longer match.
+// Returns how many. Positions with fewer than three bytes behind them are not inserted.
+uint32_t Encoder::treeAdvance(uint32_t pos, bool record, Workspace::Match* found) {
+    const uint32_t maxLen = std::min(maxMatch, size - pos);
+    if (maxLen < minMatch) return 0;
+    uint32_t n = 0;
+    uint32_t bestLen = minMatch - 1;
+    const uint32_t h3 = hashAt(pos);
+    const uint32_t near = ws.head3[h3];
+    ws.head3[h3] = pos;
+    if (record && near != noPosition && pos - near <= window && data[near] == data[pos] &&
+        data[near + 1] == data[pos + 1] && data[near + 2] == data[pos + 2]) {
+        found[n++] = {static_cast<uint16_t>(minMatch), static_cast<uint16_t>(pos - near - 1)};
+        bestLen = minMatch;
     }
+    if (maxLen < 4) return n;
+    const uint32_t nice = std::min(params.nice, maxLen);
+    const uint32_t h = hash4At(pos);
+    uint32_t cand = ws.head[h];
+    ws.head[h] = pos;
+    uint32_t* pendingLt = &ws.links[2 * (pos & linkMask)];
+    uint32_t* pendingGt = pendingLt + 1;
+    uint32_t bestLtLen = 0, bestGtLen = 0, len = 0;
+    uint32_t depth = params.depth;
+    while (cand != noPosition && pos - cand <= window) {
+        uint32_t* links = &ws.links[2 * (cand & linkMask)];
+        if (data[cand + len] == data[pos + len]) {
+            len += 1 + matchLength(cand + len + 1, pos + len + 1, maxLen - len - 1);
+            if (!record || len > bestLen) {
+                if (record) {
+                    bestLen = len;
+                    found[n++] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand - 1)};
+                }
+                if (len >= nice) {
+                    // The candidate's subtrees become the new node's.
+                    *pendingLt = links[0];
+                    *pendingGt = links[1];
+                    return n;
+                }
+            }
+        }
+        if (data[cand + len] < data[pos + len]) {
+            *pendingLt = cand;
+            pendingLt = &links[1];
+            cand = *pendingLt;
+            bestLtLen = len;
+            len = std::min(len, bestGtLen);
+        } else {
+            *pendingGt = cand;
+            pendingGt = &links[0];
+            cand = *pendingGt;
+            bestGtLen = len;
+            len = std::min(len, bestLtLen);
+        }
+        if (--depth == 0) break;
+    }
+    *pendingLt = *pendingGt = noPosition;
+    return n;
+}
+
+// Finds the matches of every position in [from, to) into the workspace; returns where the
+// stretch ends, which is earlier when the match store is full.
+uint32_t Encoder::collectMatches(uint32_t from, uint32_t to) {
+    const uint32_t n = to - from;
+    // Room for a generous number per position; a stretch that uses it up ends early.
+    const size_t capacity = size_t{n} * 8 + maxMatch;
+    if (ws.matches.size() < capacity) ws.matches.resize(capacity);
+    ws.matchCount.assign(n, 0);
+    size_t used = 0;
+    uint32_t pos = from;
+    while (pos < to) {
+        if (used + maxMatch > capacity) break;
+        uint32_t count = treeAdvance(pos, true, &ws.matches[used]);
+        ws.matchCount[pos - from] = static_cast<uint16_t>(count);
+        used += count;
+        ++pos;
+        if (count && ws.matches[used - 1].length >= params.nice) {
+            // Inside a long match, searching again rarely pays: the positions are only
+            // inserted.
+            uint32_t skipEnd = std::min(pos - 1 + ws.matches[used - 1].length, to);
+            for (; pos < skipEnd; ++pos) treeAdvance(pos, false, nullptr);
+        }
+    }
+    return pos;
+}
+
+// The cheapest parse of the n bytes from `from` under the given prices, by a shortest path
+// from the end backwards; the symbols go to the workspace.
+void Encoder::parseStretch(uint32_t from, uint32_t n, const uint32_t* symbolPrice,
+                           const uint32_t* positionPrice) {
+    ws.cost.resize(n + 1);
+    ws.choice.resize(n);
+    uint32_t* cost = ws.cost.data();
+    uint32_t* choice = ws.choice.data();
+    // The matches of position i start where those of the positions before it end.
+    size_t offset = 0;
+    for (uint32_t i = 0; i < n; ++i) offset += ws.matchCount[i];
+    cost[n] = 0;
+    for (uint32_t i = n; i-- > 0;) {
+        const uint32_t count = ws.matchCount[i];
+        offset -= count;
+        uint32_t best = symbolPrice[data[from + i]] + cost[i + 1];
+        uint32_t bestChoice = literalSymbol(data[from + i]);
+        const Workspace::Match* m = &ws.matches[offset];
+        uint32_t len = minMatch;
+        const uint32_t room = n - i;
+        for (uint32_t k = 0; k < count && len <= room; ++k) {
+            const uint32_t d = m[k].distanceMinus1;
+            const uint32_t j = positionCode(d);
+            const uint32_t distPrice = positionPrice[j];
+            const uint32_t end = std::min<uint32_t>(m[k].length, room);
+            for (; len <= end; ++len) {
+                uint32_t c = symbolPrice[len + 253] + distPrice + cost[i + len];
+                if (c < best) {
+                    best = c;
+                    bestChoice = (len + 253) | d << 16;
+                }
+            }
+        }
+        cost[i] = best;
+        choice[i] = bestChoice;
+    }
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t s = choice[i];
+        addSymbol(s);
+        i += (s & 0xFFFF) > 255 ? (s & 0xFFFF) - 253 : 1;
+    }
+}
+
+// Prices in bits from the lengths of a code; symbols the code lacks cost a little more than its
+// longest length, so that a later parse may still take them.
+void pricesFromFrequencies(const uint32_t* freq, uint32_t n, uint32_t* price) {
+    uint8_t length[symbolCount];
+    limitedHuffmanLengths(freq, n, maxCodeBits, length);
+    uint32_t longest = 1;
+    for (uint32_t i = 0; i < n; ++i) longest = std::max<uint32_t>(longest, length[i]);
+    for (uint32_t i = 0; i < n; ++i) price[i] = length[i] ? length[i] : std::min(longest + 2, maxCodeBits);
+}
+
+void Encoder::runOptimal() {
+    for (uint32_t p = 0; p < start; ++p) treeAdvance(p, false, nullptr);
+    uint32_t symFreq[symbolCount];
+    uint32_t posFreq[17];
+    uint32_t symbolPrice[symbolCount];
+    uint32_t positionPrice[17];
+    bool priced = false;
+    auto tally = [&](const uint32_t* s, size_t n) {
+        std::fill(symFreq, symFreq + symbolCount, 0u);
+        std::fill(posFreq, posFreq + 17, 0u);
+        for (size_t k = 0; k < n; ++k) {
+            ++symFreq[s[k] & 0xFFFF];
+            if ((s[k] & 0xFFFF) > 255) ++posFreq[positionCode(s[k] >> 16)];
+        }
+        pricesFromFrequencies(symFreq, symbolCount, symbolPrice);
+        pricesFromFrequencies(posFreq, posCodeCount, positionPrice);
+        for (uint32_t j = 2; j < posCodeCount; ++j) positionPrice[j] += j - 1;
+        priced = true;
+    };
+    uint32_t pos = start;
+    while (pos < size) {
+        const uint32_t end = collectMatches(pos, std::min(size - pos, optimalStretch) + pos);
+        const uint32_t n = end - pos;
+        if (!priced) {
+            // The first prices come from a greedy parse of the longest matches.
+            size_t offset = 0;
+            for (uint32_t i = 0; i < n;) {
+                uint32_t count = ws.matchCount[i];
+                const Workspace::Match* m = &ws.matches[offset];
+                uint32_t len = count ? std::min<uint32_t>(m[count - 1].length, n - i) : 0;
+                if (len >= minMatch) {
+                    addSymbol(matchSymbol(len, m[count - 1].distanceMinus1 + 1u));
+                    for (uint32_t k = 0; k < len; ++k) offset += ws.matchCount[i + k];
+                    i += len;
+                } else {
+                    addSymbol(literalSymbol(data[pos + i]));
+                    offset += count;
+                    ++i;
+                }
+            }
+            tally(ws.symbols.data(), ws.symbols.size());
+            ws.symbols.clear();
+        }
+        for (uint32_t pass = 0; pass < params.passes; ++pass) {
+            ws.symbols.clear();
+            parseStretch(pos, n, symbolPrice, positionPrice);
+            tally(ws.symbols.data(), ws.symbols.size());
+        }
+        flushSymbols(true);
+        pos = end;
+    }
+}
+
+// Writes the collected symbols as blocks: all of them, or with all false only once a few
+// blocks' worth have gathered.
+void Encoder::flushSymbols(bool all) {
+    std::vector<uint32_t>& s = ws.symbols;
+    if (!all && s.size() < (params.splitBlocks ? 4u * maxBlock : maxBlock)) return;
+    if (!params.splitBlocks) {
+        size_t k = 0;
+        for (; k + maxBlock <= s.size(); k += maxBlock) writeBlock(&s[k], maxBlock);
+        if (all && k < s.size()) {
+            writeBlock(&s[k], static_cast<uint32_t>(s.size() - k));
+            k = s.size();
+        }
+        s.erase(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(k));
+        return;
+    }
+    emit(s.data(), s.size());
+    s.clear();
+}
+
+// Writes n symbols as one block or more, cut where separate codes save more than the
+// headers they cost.
+void Encoder::emit(const uint32_t* s, size_t n) {
+    if (n == 0) return;
+    constexpr int parts = 8;
+    uint32_t symFreq[parts + 1][symbolCount] = {};
+    uint32_t posFreq[parts + 1][17] = {};
+    // Frequencies of the prefixes that end at each eighth.
+    size_t cut[parts + 1];
+    for (int k = 0; k <= parts; ++k) cut[k] = n * k / parts;
+    for (int k = 1; k <= parts; ++k) {
+        std::copy(symFreq[k - 1], symFreq[k - 1] + symbolCount, symFreq[k]);
+        std::copy(posFreq[k - 1], posFreq[k - 1] + 17, posFreq[k]);
+        for (size_t i = cut[k - 1]; i < cut[k]; ++i) {
+            ++symFreq[k][s[i] & 0xFFFF];
+            if ((s[i] & 0xFFFF) > 255) ++posFreq[k][positionCode(s[i] >> 16)];
+        }
+    }
+    const bool mustSplit = n > maxBlock;
+    uint64_t bestBits = mustSplit ? UINT64_MAX : blockBits(symFreq[parts], posFreq[parts], uint32_t(n));
+    int bestCut = 0;
+    if (n >= 2 * minSplitSymbols || mustSplit) {
+        uint32_t restSym[symbolCount], restPos[17];
+        for (int k = 1; k < parts; ++k) {
+            if (cut[k] == 0 || cut[k] == n) continue;
+            if (!mustSplit && (cut[k] < minSplitSymbols || n - cut[k] < minSplitSymbols)) continue;
+            for (uint32_t i = 0; i < symbolCount; ++i) restSym[i] = symFreq[parts][i] - symFreq[k][i];
+            for (uint32_t i = 0; i < 17; ++i) restPos[i] = posFreq[parts][i] - posFreq[k][i];
+            const uint32_t left = static_cast<uint32_t>(std::min<size_t>(cut[k], UINT32_MAX));
+            const uint32_t right = static_cast<uint32_t>(std::min<size_t>(n - cut[k], UINT32_MAX));
+            uint64_t b = blockBits(symFreq[k], posFreq[k], left) + blockBits(restSym, restPos, right);
+            if (b < bestBits) {
+                bestBits = b;
+                bestCut = k;
+            }
+        }
+    }
+    if (bestCut == 0) {
+        if (n <= maxBlock) {
+            writeBlock(s, static_cast<uint32_t>(n));
+            return;
+        }
+        bestCut = parts / 2;
+    }
+    emit(s, cut[bestCut]);
+    emit(s + cut[bestCut], n - cut[bestCut]);
+}
+
+// The bits of a block with these frequencies, the position codes' extra bits left out.
+uint64_t Encoder::blockBits(const uint32_t* symFreq, const uint32_t* posFreq, uint32_t count) {
     symbols.build(symFreq, symbolCount);
     positions.build(posFreq, posCodeCount);
+    BitCounter counter;
+    putBlockHeader(counter, count);
+    uint64_t total = counter.bits;
+    if (symbols.used > 1)
+        for (uint32_t i = 0; i < symbolCount; ++i) total += uint64_t{symFreq[i]} * symbols.length[i];
+    if (positions.used > 1)
+        for (uint32_t i = 0; i < posCodeCount; ++i) total += uint64_t{posFreq[i]} * positions.length[i];
+    return total;
+}
 
-    writer.put(static_cast<uint32_t>(block.size()), 16);
+// The block's symbol count and its three codes; symbols and positions are built.
+template <class Writer>
+void Encoder::putBlockHeader(Writer& w, uint32_t count) {
+    w.put(count, 16);
     if (symbols.used == 1) {
         // The pre-tree is read but never used.
-        writer.put(0, 5);
-        writer.put(0, 5);
-        writer.put(0, 9);
-        writer.put(symbols.single, 9);
+        w.put(0, 5);
+        w.put(0, 5);
+        w.put(0, 9);
+        w.put(symbols.single, 9);
     } else {
         std::vector<PreSymbol> pre = preTreeSymbols(symbols);
         uint32_t preFreq[preTreeCount] = {};
         for (const PreSymbol& p : pre) ++preFreq[p.symbol];
         preTree.build(preFreq, preTreeCount);
-        putSmallCode(writer, preTree, 5, 3);
-        writer.put(symbols.span, 9);
+        putSmallCode(w, preTree, 5, 3);
+        w.put(symbols.span, 9);
         for (const PreSymbol& p : pre) {
-            preTree.put(writer, p.symbol);
-            if (p.symbol == 1) writer.put(p.extra, 4);
-            if (p.symbol == 2) writer.put(p.extra, 9);
+            preTree.put(w, p.symbol);
+            if (p.symbol == 1) w.put(p.extra, 4);
+            if (p.symbol == 2) w.put(p.extra, 9);
         }
     }
-    putSmallCode(writer, positions, posCodeBits, 0);
+    putSmallCode(w, positions, posCodeBits, 0);
+}
 
-    for (uint32_t s : block) {
-        uint32_t code = s & 0xFFFF;
+void Encoder::writeBlock(const uint32_t* s, uint32_t n) {
+    uint32_t symFreq[symbolCount] = {};
+    uint32_t posFreq[17] = {};
+    for (uint32_t k = 0; k < n; ++k) {
+        uint32_t code = s[k] & 0xFFFF;
+        ++symFreq[code];
+        if (code > 255) ++posFreq[positionCode(s[k] >> 16)];
+    }
+    symbols.build(symFreq, symbolCount);
+    positions.build(posFreq, posCodeCount);
+    putBlockHeader(writer, n);
+    for (uint32_t k = 0; k < n; ++k) {
+        uint32_t code = s[k] & 0xFFFF;
         symbols.put(writer, code);
         if (code <= 255) continue;
-        uint32_t d = s >> 16;
+        uint32_t d = s[k] >> 16;
         uint32_t j = positionCode(d);
         positions.put(writer, j);
         if (j > 1) writer.put(d, j - 1);  // the bits below the leading 1
     }
-    block.clear();
 }
 
+void Encoder::run() {
+    if (size > start) {
+        if (params.parse == Parse::optimal)
+            runOptimal();
+        else
+            runHashChains();
+    }
+    bits = writer.bitCount();
+    writer.finish();
+}
+
+thread_local Workspace workspace;
+
 }  // namespace
+
+uint32_t encoderWindow(int methodIndex) {
+    static const uint8_t dictBits[4] = {12, 13, 15, 16};
+    return methodIndex >= 4 && methodIndex <= 7 ? 1u << dictBits[methodIndex - 4] : 0;
+}
+
+bool compressSegment(int methodIndex, const uint8_t* bytes, size_t historyBytes, size_t length,
+                     BitChunk& out, const EncoderOptions& options) {
+    out.bytes.clear();
+    out.bitCount = 0;
+    const uint32_t window = encoderWindow(methodIndex);
+    if (window == 0 || length > UINT32_MAX - window) return false;
+    const size_t history = std::min<size_t>(historyBytes, window);
+    out.bytes.reserve(length / 2 + 64);
+    Encoder e(methodIndex, bytes + historyBytes - history, static_cast<uint32_t>(history),
+              static_cast<uint32_t>(length), options, workspace, out.bytes);
+    e.run();
+    out.bitCount = e.bitCount();
+    return true;
+}
+
+void BitJoiner::append(const BitChunk& chunk, std::vector<uint8_t>& out) {
+    const size_t whole = static_cast<size_t>(chunk.bitCount / 8);
+    const uint32_t rest = static_cast<uint32_t>(chunk.bitCount % 8);
+    if (count == 0) {
+        out.insert(out.end(), chunk.bytes.begin(), chunk.bytes.begin() + static_cast<std::ptrdiff_t>(whole));
+    } else {
+        for (size_t i = 0; i < whole; ++i) {
+            acc = acc << 8 | chunk.bytes[i];
+            out.push_back(static_cast<uint8_t>(acc >> count));
+        }
+    }
+    if (rest) {
+        acc = acc << rest | static_cast<uint32_t>(chunk.bytes[whole] >> (8 - rest));
+        count += rest;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<uint8_t>(acc >> count));
+        }
+    }
+    acc &= (1u << count) - 1;
+}
+
+void BitJoiner::finish(std::vector<uint8_t>& out) {
+    if (count) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
+    acc = count = 0;
+}
+
+bool compressStaticHuffman(int methodIndex, const uint8_t* bytes, size_t size,
+                           std::vector<uint8_t>& out, const EncoderOptions& options) {
+    out.clear();
+    if (encoderWindow(methodIndex) == 0 || size > UINT32_MAX) return false;
+    const size_t segment = std::max<uint32_t>(options.segmentBytes, 1);
+    BitJoiner joiner;
+    BitChunk chunk;
+    for (size_t at = 0; at < size; at += segment) {
+        compressSegment(methodIndex, bytes, at, std::min(segment, size - at), chunk, options);
+        joiner.append(chunk, out);
+    }
+    joiner.finish(out);
+    return true;
+}
 
 void limitedHuffmanLengths(const uint32_t* freq, size_t n, uint32_t maxBits, uint8_t* lengths) {
     std::fill(lengths, lengths + n, uint8_t{0});
@@ -429,20 +878,6 @@ void limitedHuffmanLengths(const uint32_t* freq, size_t n, uint32_t maxBits, uin
         lengths[used[i]] = static_cast<uint8_t>(len);
         --count[len];
     }
-}
-
-bool compressStaticHuffman(int methodIndex, const uint8_t* bytes, size_t size,
-                           std::vector<uint8_t>& out, const EncoderOptions& options) {
-    out.clear();
-    if (methodIndex < 4 || methodIndex > 7 || size > UINT32_MAX) return false;
-    static const uint8_t dictBits[4] = {12, 13, 15, 16};
-    const int bits = dictBits[methodIndex - 4];
-    // The position alphabet follows from the window: codes up to the window's bit width.
-    const uint32_t positionCodes = bits <= 14 ? 14 : bits == 15 ? 16 : 17;
-    const uint32_t countWidth = bits <= 14 ? 4 : 5;
-    out.reserve(size / 2 + 64);
-    Encoder(bytes, static_cast<uint32_t>(size), bits, positionCodes, countWidth, options, out).run();
-    return true;
 }
 
 std::optional<LzhMember> compressMember(int methodIndex, const std::string& name,

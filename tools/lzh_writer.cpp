@@ -7,7 +7,7 @@
 namespace nivo {
 
 const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
-                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
+                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", "-lhx-"};
 
 namespace {
 
@@ -41,12 +41,6 @@ void putCommon(std::vector<uint8_t>& h, const LzhMember& m, uint32_t compressed,
     put32(h, stamp);
     h.push_back(memberAttribute(m));
     h.push_back(static_cast<uint8_t>(m.level));
-}
-
-void putExtended(std::vector<uint8_t>& h, uint8_t type, const std::string& data) {
-    put16(h, static_cast<uint32_t>(data.size() + 3));
-    h.push_back(type);
-    h.insert(h.end(), data.begin(), data.end());
 }
 
 // The directory part in the form of an extended header: components ended by 0xFF.
@@ -95,9 +89,59 @@ LzhMember folderMember(const std::string& name, uint32_t unixTime, int level) {
     return m;
 }
 
-void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+namespace {
+
+void putSize(std::vector<uint8_t>& v, uint32_t x, int width) {
+    if (width == 4) put32(v, x);
+    else put16(v, x);
+}
+
+// The extended headers of levels 1 to 3, each as size, type and data, and the final zero.
+std::vector<uint8_t> extendedChain(const LzhMember& m, const std::string& dir, const std::string& file,
+                                   uint64_t dataSize, int width) {
+    std::vector<std::pair<uint8_t, std::string>> list;
+    if (m.headerCrc && m.level >= 2) list.emplace_back(0x00, std::string(2, '\0'));
+    if (m.level != 1 && !file.empty()) list.emplace_back(0x01, file);
+    if (!dir.empty()) {
+        std::string d = directoryField(dir);
+        if (m.directoryWithoutSeparator) d.pop_back();
+        list.emplace_back(0x02, d);
+    }
+    if (m.unixMode) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
+    if (m.largeSizes) {
+        std::vector<uint8_t> sizes;
+        put32(sizes, static_cast<uint32_t>(dataSize));
+        put32(sizes, static_cast<uint32_t>(dataSize >> 32));
+        uint64_t original = m.largeOriginalSize ? m.largeOriginalSize : m.originalSize;
+        put32(sizes, static_cast<uint32_t>(original));
+        put32(sizes, static_cast<uint32_t>(original >> 32));
+        list.emplace_back(0x42, std::string(sizes.begin(), sizes.end()));
+    }
+    list.insert(list.end(), m.extended.begin(), m.extended.end());
+    std::vector<uint8_t> chain;
+    for (const auto& [type, data] : list) {
+        putSize(chain, static_cast<uint32_t>(data.size()) + 1 + static_cast<uint32_t>(width), width);
+        chain.push_back(type);
+        chain.insert(chain.end(), data.begin(), data.end());
+    }
+    putSize(chain, 0, width);
+    return chain;
+}
+
+// The CRC-16 of a level-2/3 header goes into its extended header 0x00, computed over the whole
+// header with that field zero.
+void putHeaderCrc(std::vector<uint8_t>& h, size_t chainStart, int width) {
+    makeCrcTable();
+    size_t at = chainStart + static_cast<size_t>(width) + 1;  // the first header is the CRC's
+    uint16_t crc = updateCrc(0, h.data(), static_cast<uint32_t>(h.size()));
+    h[at] = static_cast<uint8_t>(crc);
+    h[at + 1] = static_cast<uint8_t>(crc >> 8);
+}
+
+}  // namespace
+
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
     std::vector<uint8_t> h;
-    const auto dataSize = static_cast<uint32_t>(m.data.size());
     std::string dir, file;
     splitName(m.name, dir, file);
     if (m.level == 0) {
@@ -112,11 +156,11 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         h.insert(h.end(), name.begin(), name.end());
         put16(h, m.crc);
     } else if (m.level == 1) {
-        std::vector<uint8_t> ext;
-        if (!dir.empty()) putExtended(ext, 0x02, directoryField(dir));
-        put16(ext, 0);
+        // The compressed size counts the extended headers too, in 0x42 as in the base header.
+        std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 2);
         // The base header ends with the first extended header's size, which ext begins with.
         uint32_t extBytes = static_cast<uint32_t>(ext.size()) - 2;
+        ext = extendedChain(m, dir, file, dataSize + extBytes, 2);
         h.push_back(0);
         h.push_back(0);
         putCommon(h, m, dataSize + extBytes, unixToDosTime(m.unixTime));
@@ -126,26 +170,31 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         h.push_back(m.os);
         h.insert(h.end(), ext.begin(), ext.end());
         h[0] = static_cast<uint8_t>(22 + file.size() + 3);
-    } else {
-        h.push_back(0);
-        h.push_back(0);
+    } else if (m.level == 2) {
+        put16(h, 0);
         putCommon(h, m, dataSize, m.unixTime);
         put16(h, m.crc);
         h.push_back(m.os);
-        const size_t headerCrcAt = h.size() + 3;
-        putExtended(h, 0x00, std::string(2, '\0'));
-        if (!file.empty()) putExtended(h, 0x01, file);
-        if (!dir.empty()) putExtended(h, 0x02, directoryField(dir));
-        if (m.unixMode) putExtended(h, 0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
-        put16(h, 0);
-        h[0] = static_cast<uint8_t>(h.size());
-        h[1] = static_cast<uint8_t>(h.size() >> 8);
-        makeCrcTable();
-        const uint16_t headerCrc = updateCrc(0, h.data(), static_cast<uint32_t>(h.size()));
-        h[headerCrcAt] = static_cast<uint8_t>(headerCrc);
-        h[headerCrcAt + 1] = static_cast<uint8_t>(headerCrc >> 8);
+        std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 2);
+        h.insert(h.end(), ext.begin(), ext.end());
+        size_t stated = h.size() - (m.shortLevel2Size ? 2 : 0);
+        h[0] = static_cast<uint8_t>(stated);
+        h[1] = static_cast<uint8_t>(stated >> 8);
+        if (m.headerCrc) putHeaderCrc(h, 24, 2);
+    } else {
+        // Level 3: the word size 4, then the level-2 fields with 32-bit sizes behind them.
+        put16(h, 4);
+        putCommon(h, m, dataSize, m.unixTime);
+        put16(h, m.crc);
+        h.push_back(m.os);
+        put32(h, 0);
+        std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 4);
+        h.insert(h.end(), ext.begin(), ext.end());
+        const auto size = static_cast<uint32_t>(h.size());
+        for (int i = 0; i < 4; ++i) h[24 + i] = static_cast<uint8_t>(size >> (8 * i));
+        if (m.headerCrc) putHeaderCrc(h, 28, 4);
     }
-    if (m.level != 2) {
+    if (m.level < 2) {
         if (m.level == 0) h[0] = static_cast<uint8_t>(h.size() - 2);
         // The level-0/1 checksum: the sum of the base header's bytes behind the first two.
         uint32_t end = static_cast<uint32_t>(h[0]) + 2;
@@ -153,12 +202,43 @@ void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
         for (uint32_t i = 2; i < end; ++i) sum = static_cast<uint8_t>(sum + h[i]);
         h[1] = sum;
     }
+    return h;
+}
+
+void appendMember(std::vector<uint8_t>& out, const LzhMember& m) {
+    std::vector<uint8_t> h = memberHeader(m, static_cast<uint32_t>(m.data.size()));
     out.insert(out.end(), h.begin(), h.end());
     out.insert(out.end(), m.data.begin(), m.data.end());
 }
 
 void appendEndMark(std::vector<uint8_t>& out) {
     out.push_back(0);
+}
+
+
+std::pair<uint8_t, std::string> unixTimeHeader(uint32_t unixTime) {
+    std::vector<uint8_t> v;
+    put32(v, unixTime);
+    return {0x54, std::string(v.begin(), v.end())};
+}
+
+std::vector<uint8_t> macBinary(const std::string& name, const std::vector<uint8_t>& dataFork,
+                               const std::vector<uint8_t>& resourceFork) {
+    std::vector<uint8_t> b(128, 0);
+    b[1] = static_cast<uint8_t>(name.size());
+    for (size_t i = 0; i < name.size() && i < 63; ++i) b[2 + i] = static_cast<uint8_t>(name[i]);
+    const char typeCreator[] = "TEXTttxt";
+    for (int i = 0; i < 8; ++i) b[65 + i] = static_cast<uint8_t>(typeCreator[i]);
+    auto putBig32 = [&](size_t at, size_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    };
+    putBig32(83, dataFork.size());
+    putBig32(87, resourceFork.size());
+    for (const auto* fork : {&dataFork, &resourceFork}) {
+        b.insert(b.end(), fork->begin(), fork->end());
+        b.resize((b.size() + 127) / 128 * 128, 0);
+    }
+    return b;
 }
 
 }  // namespace nivo

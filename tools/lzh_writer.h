@@ -1,10 +1,12 @@
-// A small LZH writer: member headers of levels 0, 1 and 2, stored members and folder entries,
-// and members whose compressed bytes the caller brings. The builder, the example archive, the
+// A small LZH writer: member headers of levels 0 to 3, stored members and folder entries,
+// and members whose compressed bytes the caller brings. It can also write what other
+// archivers write: further extended headers, 64-bit sizes, and the quirks some of them have. The builder, the example archive, the
 // tests and the benchmark all write their archives with it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/member_header.h"
@@ -26,8 +28,16 @@ struct LzhMember {
     uint16_t crc = 0;               // CRC-16 of the original bytes
     uint32_t unixTime = 0;          // UTC seconds; levels 0 and 1 store it as MS-DOS time
     int level = 2;
-    uint8_t os = osUnix;            // levels 1 and 2
-    uint16_t unixMode = 0;          // level 2: type and permission bits (st_mode); 0 leaves them out
+    uint8_t os = osUnix;            // levels 1 to 3
+    uint16_t unixMode = 0;          // levels 1 to 3: type and permission bits (st_mode); 0 leaves them out
+
+    // Further extended headers (type, data), written behind the others.
+    std::vector<std::pair<uint8_t, std::string>> extended;
+    bool headerCrc = true;          // levels 2 and 3: the header CRC comes first
+    bool largeSizes = false;        // extended header 0x42 with both sizes in 64 bits
+    uint64_t largeOriginalSize = 0; // with largeSizes: the original size, when over 32 bits
+    bool shortLevel2Size = false;   // level 2: the size leaves out the chain's final zero
+    bool directoryWithoutSeparator = false;  // the directory header lacks its final 0xFF
 };
 
 // The attribute byte: 0x10 for a folder entry, 0x20 (archive) for a file.
@@ -42,10 +52,21 @@ LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& byte
 // A folder entry (-lhd-); name ends in "/".
 LzhMember folderMember(const std::string& name, uint32_t unixTime, int level = 2);
 
-// Appends one member, header and data, to out. A level-2 header begins its extended headers
-// with the header CRC (type 0x00: the CRC-16 of the whole header with that field zero).
+// The header of a member whose data is dataSize bytes; m.data is not looked at. Its length
+// does not depend on the sizes, so a header written ahead of its data can be rewritten in place.
+std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize);
+// Appends one member, header and data, to out. A level-2 or level-3 header begins its extended
+// headers with the header CRC (type 0x00: the CRC-16 of the whole header with that field zero).
 void appendMember(std::vector<uint8_t>& out, const LzhMember& member);
 // Appends the 0x00 end mark.
 void appendEndMark(std::vector<uint8_t>& out);
+
+// The extended header of a Unix modification time (0x54).
+std::pair<uint8_t, std::string> unixTimeHeader(uint32_t unixTime);
+
+// A file as classic Mac OS archivers stored it: a 128-byte MacBinary header, the data fork
+// and the resource fork, each padded to a multiple of 128 bytes.
+std::vector<uint8_t> macBinary(const std::string& name, const std::vector<uint8_t>& dataFork,
+                               const std::vector<uint8_t>& resourceFork);
 
 }  // namespace nivo

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "tools/archive_builder.h"
 #include "tools/file_packer.h"
-#include "tools/lzh_writer.h"
 
 namespace {
 
-const char usage[] =
+const std::string usage =
     "usage: mklzh [OPTION]... ARCHIVE PATH...\n"
     "\n"
     "Packs the files and folders PATH into the LZH archive ARCHIVE (level-2 headers, names in\n"
@@ -19,8 +19,10 @@ const char usage[] =
     "anywhere. A folder is packed with everything below it, in name order; \".\" packs a folder's\n"
     "contents without its name. -m and -C apply to the paths behind them.\n"
     "\n"
-    "  -m, --method METHOD   lh0 (stored, the default), lh5, lh6 or lh7; a file that does not\n"
-    "                        get smaller is stored\n"
+    "  -m, --method METHOD   lh0 (stored), lh5, lh6 or lh7 (the default); a file that does not\n"
+    "                        get smaller is stored\n" +
+    nivo::packOptionsHelp("mklzh") +
+    "\n"
     "  -C DIR                take the following paths relative to DIR (default: the current\n"
     "                        directory)\n"
     "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
@@ -38,14 +40,14 @@ const char usage[] =
 
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
-const nivo::cli::Program program{"mklzh", usage};
+const nivo::cli::Program program{"mklzh", usage.c_str()};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string out, base;
-    int method = 0;
     nivo::PackOptions options;
+    int method = options.methodIndex;
     bool verbose = false;
     std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
     std::vector<nivo::cli::Option> table = {
@@ -65,7 +67,16 @@ int main(int argc, char** argv) {
              options.followLinks = true;
              return std::string();
          }},
+        {0, "threads", true, [&](const std::string& v) {
+             options.builder.threads = nivo::packThreadsOption(v);
+             return options.builder.threads ? std::string() : "--threads needs a number from 1 to 1024";
+         }},
     };
+    for (int level = nivo::minLevel; level <= nivo::maxLevel; ++level)
+        table.push_back({static_cast<char>('0' + level), nullptr, false, [&options, level](const std::string&) {
+                             options.builder.encoder.level = level;
+                             return std::string();
+                         }});
     nivo::cli::ParseOutcome parsed =
         nivo::cli::parseCommandLine(program, argc, argv, table, [&](const std::string& a) {
             if (out.empty())
@@ -88,22 +99,33 @@ int main(int argc, char** argv) {
     }
     uint64_t total = 0;
     for (const auto& item : items) total += item.size;
-    std::vector<uint8_t> archive;
+    // The archive is written as it goes, under a temporary name that becomes ARCHIVE's once it
+    // is complete.
+    std::string temporary = out + ".part";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
+        return exitFailure;
+    }
+    std::string error;
+    bool written;
     {
         nivo::PackReporter reporter("mklzh", verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
-        nivo::packItems(archive, items, notes, [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
-            reporter.member(item, original, packed);
-        });
+        nivo::ArchiveBuilder archive(f, options.builder);
+        written = nivo::packItems(archive, items, notes, error,
+                                  [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+                                      reporter.member(item, original, packed);
+                                  }) &&
+                  archive.finish(error);
+        for (const std::string& line : archive.leftOut()) notes.skip(line);
     }
-    nivo::appendEndMark(archive);
-
-    std::string temporary = out + ".part";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
-    bool written = f && std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
-    if (f && std::fclose(f) != 0) written = false;
+    if (std::fclose(f) != 0 && written) {
+        written = false;
+        error = std::strerror(errno);
+    }
     if (!written || std::rename(temporary.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), written ? std::strerror(errno) : error.c_str());
         std::remove(temporary.c_str());
         return exitFailure;
     }

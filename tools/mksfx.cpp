@@ -19,12 +19,13 @@
 #include "cli/command_line.h"
 #include "platform/posix_names.h"
 #include "setup/settings_writer.h"
+#include "tools/archive_builder.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
 namespace {
 
-const char usage[] =
+const std::string usage =
     "usage: mksfx [OPTION]... OUTPUT (--archive ARCHIVE.lzh | [-C DIR] PATH...)\n"
     "\n"
     "Builds the self-extracting file OUTPUT from the Windows program image, a settings block\n"
@@ -50,8 +51,10 @@ const char usage[] =
     "number from 0 to 255: bit 0 enables the check box, bit 1 checks it. A shortcut option\n"
     "other than never needs --target.\n"
     "\n"
-    "  -m, --method METHOD   for files packed here: lh0 (stored, the default), lh5, lh6 or\n"
-    "                        lh7; a file that does not get smaller is stored\n"
+    "  -m, --method METHOD   for files packed here: lh0 (stored), lh5, lh6 or lh7 (the\n"
+    "                        default); a file that does not get smaller is stored\n" +
+    nivo::packOptionsHelp("mksfx") +
+    "\n"
     "  -v                    name each member as it is added, with its packed size in per cent\n"
     "  -L                    pack what symbolic links point to (else they are left out)\n"
     "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
@@ -68,7 +71,7 @@ const char usage[] =
 
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
-const nivo::cli::Program program{"mksfx", usage};
+const nivo::cli::Program program{"mksfx", usage.c_str()};
 
 struct Options {
     nivo::SettingsFields settings;  // texts in code page 932
@@ -296,7 +299,7 @@ int parseArguments(int argc, char** argv, Options& o) {
         };
         int r = -1;
         if (a == "--help" || a == "-h") {
-            std::fputs(usage, stdout);
+            std::fputs(usage.c_str(), stdout);
             return 0;
         } else if (a == "--version") {
             nivo::cli::printVersion(program);
@@ -332,6 +335,12 @@ int parseArguments(int argc, char** argv, Options& o) {
             std::string m;
             if (!value(m) || (o.pack.methodIndex = nivo::packMethodIndex(m)) < 0)
                 return usageError(a + " needs lh0, lh5, lh6 or lh7");
+        } else if (int level = nivo::packLevelOption(a)) {
+            o.pack.builder.encoder.level = level;
+        } else if (a == "--threads") {
+            std::string v;
+            if (!value(v) || !(o.pack.builder.threads = nivo::packThreadsOption(v)))
+                return usageError("--threads needs a number from 1 to 1024");
         } else if (a == "-v") {
             o.verbose = true;
         } else if (a == "-L") {
@@ -379,6 +388,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> archive;
     std::vector<std::string> names;  // the members, for the checks of --target and --open
     nivo::PackNotes notes;
+    std::vector<nivo::PackItem> items;
     if (!o.archive.empty()) {
         if (!checkArchive(o.archive, names)) {
             std::fprintf(stderr, "mksfx: %s: refused\n", o.archive.c_str());
@@ -390,42 +400,48 @@ int main(int argc, char** argv) {
         }
     } else {
         o.pack.exclude = o.output;
-        std::vector<nivo::PackItem> items;
-        {
-            nivo::PackReporter reporter("mksfx", false, 0);
-            notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
-            items = nivo::collectItems(o.paths, o.pack, notes);
-        }
+        nivo::PackReporter reporter("mksfx", false, 0);
+        notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        items = nivo::collectItems(o.paths, o.pack, notes);
+    }
+
+    // The file is written as it goes, under a temporary name that becomes OUTPUT's once it is
+    // complete (and signed).
+    std::vector<uint8_t> head = image;
+    nivo::appendSettingsBlock(head, o.block ? &o.settings : nullptr);  // texts checked above
+    head.insert(head.end(), archive.begin(), archive.end());
+    std::string temporary = o.output + ".part";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool written = f && std::fwrite(head.data(), 1, head.size(), f) == head.size();
+    std::string error = std::strerror(errno);
+    if (written && o.archive.empty()) {
         uint64_t total = 0;
         for (const auto& item : items) total += item.size;
         nivo::PackReporter reporter("mksfx", o.verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
-        nivo::packItems(archive, items, notes,
-                        [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
-                            reporter.member(item, original, packed);
-                            std::string name = item.name;
-                            if (item.folder) name.pop_back();
-                            names.push_back(name);
-                        });
-        nivo::appendEndMark(archive);
+        nivo::ArchiveBuilder builder(f, o.pack.builder);
+        written = nivo::packItems(builder, items, notes, error,
+                                  [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {
+                                      reporter.member(item, original, packed);
+                                      std::string name = item.name;
+                                      if (item.folder) name.pop_back();
+                                      names.push_back(name);
+                                  }) &&
+                  builder.finish(error);
+        for (const std::string& line : builder.leftOut()) notes.skip(line);
+    }
+    if (f && std::fclose(f) != 0 && written) {
+        written = false;
+        error = std::strerror(errno);
+    }
+    if (!written) {
+        std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), error.c_str());
+        if (f) std::remove(temporary.c_str());
+        return exitFailure;
     }
     if (o.block) {
         warnUnlessMember("--target", o.settings.shortcutTarget, names);
         warnUnlessMember("--open", o.settings.launchCommand, names);
-    }
-
-    std::vector<uint8_t> file = image;
-    nivo::appendSettingsBlock(file, o.block ? &o.settings : nullptr);  // texts checked above
-    file.insert(file.end(), archive.begin(), archive.end());
-
-    std::string temporary = o.output + ".part";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
-    bool written = f && std::fwrite(file.data(), 1, file.size(), f) == file.size();
-    if (f && std::fclose(f) != 0) written = false;
-    if (!written) {
-        std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-        std::remove(temporary.c_str());
-        return exitFailure;
     }
     if (!o.signCert.empty() && !signFile(o, temporary)) {
         std::remove(temporary.c_str());

@@ -62,6 +62,9 @@ TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
         {"x.lzh", "-m", "lh5", "-C", src, "tree"},
         {"-C", src, "x.lzh", "tree", "-m", "lh5"},
         {"-v", "-m", "lh5", "x.lzh", "-C", src, "tree"},
+        // Levels and threads are options like the others.
+        {"-9", "--threads", "3", "x.lzh", "-C", src, "tree"},
+        {"x.lzh", "-1", "-m", "lh6", "-C", src, "tree", "--threads=1"},
     };
     for (const auto& args : orders) {
         SCOPED_TRACE(args[0] + " " + args[1] + " " + args[2]);

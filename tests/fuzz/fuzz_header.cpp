@@ -1,7 +1,9 @@
 // The header reader, the measuring walk and the archive walker, with the input as an archive
-// stream: header after header, each member's data skipped by its compressed size.
+// stream: header after header, each member's data skipped by its compressed size. Then the
+// search for an archive inside another maker's self-extracting file, over the same bytes.
 #include <cstring>
 
+#include "archive/archive_search.h"
 #include "archive/extraction_run.h"
 #include "archive/archive_walker.h"
 #include "extract/path_helpers.h"
@@ -38,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (status == HeaderStatus::nameTooLong) overlongMemberName(shown, header, walk.headerStart);
         FUZZ_CHECK(std::strlen(shownName(header.name)) < pathBufferSize);
     }
+    // A header found by the search lies inside the input, and is found again where it stands.
+    long found = findArchive(context, 0);
+    FUZZ_CHECK(found >= -1 && found < static_cast<long>(size));
+    if (found >= 0) FUZZ_CHECK(isTrustedHeader(context, found, static_cast<long>(size)));
     // context closes the stream.
     return 0;
 }

@@ -2,6 +2,8 @@
 //   OUT/header, OUT/extract  each archive, cut down to its members of at most 16 KB of data
 //   OUT/decode               each compressed member as the decode target reads it
 //   OUT/settings             settings blocks of several shapes, each followed by an end mark
+// and, in OUT/header and OUT/extract, archives as other archivers write them: level 3, 64-bit
+// sizes, Unix and Mac OS members, the short level-2 size, directories without a last separator.
 // usage: fuzz_seeds CORPUS_DIR OUT_DIR
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 
 #include "archive/member_header.h"
 #include "setup/settings_writer.h"
+#include "tools/lzh_writer.h"
 
 using namespace nivo;
 namespace fs = std::filesystem;
@@ -59,7 +62,7 @@ void seedsFromArchive(const fs::path& file, const fs::path& out) {
         if (index >= 1 && index <= 9) {
             Bytes d = readRange(context.archiveFile, dataStart,
                                 h.compressedSize < maxDecodeInput ? h.compressedSize : maxDecodeInput);
-            uint32_t original = h.originalSize < maxOriginal ? h.originalSize : maxOriginal;
+            uint32_t original = h.originalSize < maxOriginal ? static_cast<uint32_t>(h.originalSize) : maxOriginal;
             Bytes seed = {static_cast<uint8_t>(index - 1), static_cast<uint8_t>(original),
                           static_cast<uint8_t>(original >> 8), static_cast<uint8_t>(original >> 16)};
             seed.insert(seed.end(), d.begin(), d.end());
@@ -95,6 +98,39 @@ void settingsSeeds(const fs::path& out) {
     writeSeed(dir, settingsBlock("x", 0, "\\\\server\\share\\", "a\\b\\c.exe", 1, 2, 3, "c.exe"));
 }
 
+void otherArchiverSeeds(const fs::path& out) {
+    const Bytes text(300, 'x');
+    auto archive = [&](int level, auto change) {
+        Bytes a;
+        for (const char* name : {"dir/sub/one.txt", "two.txt", "folder/"}) {
+            LzhMember m = name[std::strlen(name) - 1] == '/' ? folderMember(name, 1300000000, level)
+                                                             : storedMember(name, text, 1300000000, level);
+            change(m);
+            appendMember(a, m);
+        }
+        appendEndMark(a);
+        writeSeed(out / "header", a);
+        writeSeed(out / "extract", a);
+    };
+    for (int level : {1, 2, 3}) {
+        archive(level, [](LzhMember&) {});
+        archive(level, [](LzhMember& m) {
+            m.largeSizes = true;
+            m.unixMode = 0100644;
+            m.extended = {{0x51, std::string("\x01\x00\x02\x00", 4)}, {0x52, "staff"}, {0x53, "user"}, unixTimeHeader(1300000000)};
+        });
+        archive(level, [&](LzhMember& m) {
+            m.os = 'm';
+            if (m.method == "-lh0-") {
+                m.data = macBinary("Note", text, Bytes(40, 'r'));
+                m.originalSize = static_cast<uint32_t>(m.data.size());
+            }
+        });
+    }
+    archive(2, [](LzhMember& m) { m.shortLevel2Size = true; });
+    archive(2, [](LzhMember& m) { m.directoryWithoutSeparator = true; });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +141,7 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1];
     const fs::path out = argv[2];
     settingsSeeds(out);
+    otherArchiverSeeds(out);
     std::error_code ec;
     if (fs::is_directory(corpus, ec)) {
         for (const auto& e : fs::recursive_directory_iterator(corpus, ec)) {

@@ -146,7 +146,7 @@ TEST(AdaptiveHuffman, PositionCodesJoinAfterEverySixtyFourBytes) {
         SCOPED_TRACE(c.decodedCount);
         MemoryDecoder m = lh2(BitWriter().bits(c.bits).bytes());
         m.s.decodedCount = c.decodedCount;
-        uint16_t d = decodeDistanceDynamic(m.s);
+        uint32_t d = decodeDistanceDynamic(m.s);
         if (c.distance >= 0) {
             EXPECT_EQ(d, c.distance);
             EXPECT_EQ(m.bitsConsumed(), c.consumed);

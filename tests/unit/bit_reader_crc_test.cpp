@@ -28,7 +28,8 @@ struct Reader {
     explicit Reader(std::vector<uint8_t> data) : bytes(std::move(data)) {
         std::memset(&s, 0, sizeof s);
         s.inputBuffer = bytes.data();
-        s.inputBufferSize = s.inputEnd = s.compressedLeft = static_cast<uint32_t>(bytes.size());
+        s.inputBufferSize = s.inputEnd = static_cast<uint32_t>(bytes.size());
+        s.compressedLeft = bytes.size();
         startBitReader(s);
     }
     uint32_t window() { return peekBits(s, 16); }

@@ -81,16 +81,22 @@ TEST_P(GeneratedCorpus, HeadersAndDataMatchTheManifest) {
         if (index != methodStored) {
             EXPECT_EQ(std::string(h.method, 5), a.method);
         }
-        test::VectorSink sink;
-        DecodeResult r = decodeMemberData(members[i].data.data(), static_cast<uint32_t>(members[i].data.size()),
-                                          index, h.originalSize, sink);
-        EXPECT_EQ(r.status, DecodeStatus::complete);
-        EXPECT_FALSE(r.truncated);
-        EXPECT_FALSE(r.overran);
-        EXPECT_EQ(h.hasDataCrc, 1);
-        EXPECT_EQ(r.crc, h.dataCrc);
-        EXPECT_EQ(sink.bytes.size(), e.size);
-        EXPECT_EQ(test::sha256Hex(sink.bytes), e.sha256);
+        // Both forms of the decoding loop: the wide one of the extractor, the compact one of
+        // the Windows program.
+        for (bool compact : {false, true}) {
+            SCOPED_TRACE(compact ? "compact" : "wide");
+            test::VectorSink sink;
+            DecodeResult r = decodeMemberData(members[i].data.data(),
+                                              static_cast<uint32_t>(members[i].data.size()), index,
+                                              h.originalSize, sink, {}, compact);
+            EXPECT_EQ(r.status, DecodeStatus::complete);
+            EXPECT_FALSE(r.truncated);
+            EXPECT_FALSE(r.overran);
+            EXPECT_EQ(h.hasDataCrc, 1);
+            EXPECT_EQ(r.crc, h.dataCrc);
+            EXPECT_EQ(sink.bytes.size(), e.size);
+            EXPECT_EQ(test::sha256Hex(sink.bytes), e.sha256);
+        }
     }
 }
 
@@ -123,10 +129,16 @@ TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
         ASSERT_GE(index, 0);
         if (index == methodFolder) continue;
         ++files;
+        test::VectorSink compactSink;
+        DecodeResult compact = decodeMemberData(m.data.data(), static_cast<uint32_t>(m.data.size()), index,
+                                                h.originalSize, compactSink, {}, true);
         test::VectorSink sink;
         DecodeResult r = decodeMemberData(m.data.data(), static_cast<uint32_t>(m.data.size()), index,
-                                          h.originalSize, sink);
+                                          h.originalSize, sink, {}, false);
         EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_EQ(compact.status, r.status);
+        EXPECT_EQ(compact.crc, r.crc);
+        EXPECT_EQ(compactSink.bytes, sink.bytes);
         EXPECT_EQ(sink.bytes.size(), h.originalSize);
         if (h.hasDataCrc) {
             EXPECT_EQ(r.crc, h.dataCrc);

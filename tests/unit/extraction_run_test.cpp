@@ -148,7 +148,7 @@ TEST_F(ExtractionRun, UnknownMethodsAreSkippedAndListed) {
     std::ofstream("keep.txt") << "old";
     Bytes a;
     LzhMember odd = storedMember("keep.txt", bytes("new!"), 0);
-    odd.method = "-lhx-";
+    odd.method = "-lh9-";
     appendMember(a, odd);
     appendMember(a, storedMember("after.txt", bytes("after"), 0));
     appendEndMark(a);

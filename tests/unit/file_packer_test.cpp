@@ -17,12 +17,44 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The whole archive of the items, end mark included, as the builder writes it to a file.
+std::vector<uint8_t> build(const std::vector<PackItem>& items, PackNotes& notes, const BuilderOptions& options = {}) {
+    FILE* f = std::tmpfile();
+    EXPECT_NE(f, nullptr);
+    std::string error;
+    {
+        ArchiveBuilder builder(f, options);
+        EXPECT_TRUE(packItems(builder, items, notes, error)) << error;
+        EXPECT_TRUE(builder.finish(error)) << error;
+        for (const std::string& line : builder.leftOut()) ADD_FAILURE() << line;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(ftello(f)));
+    std::rewind(f);
+    EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    return bytes;
+}
+
 // Packs the inputs into a whole archive, end mark included.
 std::vector<uint8_t> pack(const std::vector<PackInput>& inputs, PackNotes& notes, PackOptions options = {}) {
-    std::vector<uint8_t> archive;
-    packItems(archive, collectItems(inputs, options, notes), notes);
-    appendEndMark(archive);
-    return archive;
+    return build(collectItems(inputs, options, notes), notes, options.builder);
+}
+
+// Extracts the archive into the new folder out; false when the run had problems.
+bool extractInto(const std::vector<uint8_t>& archive, const fs::path& out) {
+    fs::create_directory(out);
+    fs::path old = fs::current_path();
+    fs::current_path(out);
+    ExtractionContext context;
+    context.archiveFile = test::fileWithBytes(archive);
+    extractionRun(context);
+    fs::current_path(old);
+    return context.problems.empty();
+}
+
+std::string fileText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> itemNames(const std::vector<PackItem>& items) {
@@ -235,9 +267,7 @@ TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
         // packed and extracts.
         const fs::path gone = src / "tree" / "gone.txt";
         fs::remove(gone);
-        std::vector<uint8_t> archive;
-        packItems(archive, items, notes);
-        appendEndMark(archive);
+        std::vector<uint8_t> archive = build(items, notes);
         std::ofstream(gone) << "g";
         EXPECT_NE(noteAbout(notes.skipped, "tree/gone.txt").find("No such file"), std::string::npos);
         fs::path out = dir.path() / (follow ? "followed" : "plain");
@@ -279,6 +309,86 @@ TEST(FilePacker, LeadingRootAndParentComponentsAreTakenOff) {
         EXPECT_EQ(notes.warnings.size(), size_t(c.warnings)) << c.path;
         EXPECT_TRUE(notes.skipped.empty());
     }
+}
+
+TEST(ArchiveBuilder, ArchivesDoNotDependOnThreadsAndEveryFileComesBack) {
+    // Files of several segments (the segments are made small here), incompressible and empty
+    // files, packed on one thread and on several: the same archive, and the same files out.
+    test::TempDir dir;
+    fs::path src = dir.path() / "src";
+    fs::create_directories(src / "d");
+    std::string text, noise, runs;
+    uint32_t x = 1;
+    for (int i = 0; i < 6000; ++i) text += "entry " + std::to_string(i % 331) + " in the long list\n";
+    for (int i = 0; i < 30000; ++i) noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 23);
+    for (int i = 0; i < 300; ++i) runs += std::string(static_cast<size_t>(i * 7 % 500 + 1), static_cast<char>('a' + i % 3));
+    std::ofstream(src / "d" / "text.txt") << text;
+    std::ofstream(src / "d" / "noise.bin") << noise;
+    std::ofstream(src / "d" / "runs.txt") << runs;
+    std::ofstream(src / "d" / "empty");
+    for (int method : {0, 5, 7}) {
+        for (int level : {1, 6, 9}) {
+            SCOPED_TRACE(testing::Message() << "method " << method << ", level " << level);
+            PackNotes notes;
+            PackOptions options;
+            options.methodIndex = method;
+            options.builder.encoder.level = level;
+            options.builder.encoder.segmentBytes = 20000;
+            options.builder.threads = 1;
+            std::vector<uint8_t> one = pack({{src.string(), "d"}}, notes, options);
+            options.builder.threads = 4;
+            std::vector<uint8_t> several = pack({{src.string(), "d"}}, notes, options);
+            EXPECT_TRUE(notes.skipped.empty());
+            EXPECT_TRUE(one == several);
+            fs::path out = dir.path() / ("out" + std::to_string(method) + std::to_string(level));
+            EXPECT_TRUE(extractInto(several, out));
+            EXPECT_EQ(fileText(out / "d" / "text.txt"), text);
+            EXPECT_EQ(fileText(out / "d" / "noise.bin"), noise);
+            EXPECT_EQ(fileText(out / "d" / "runs.txt"), runs);
+            EXPECT_TRUE(fs::is_regular_file(out / "d" / "empty"));
+            // Noise does not get smaller and is stored; the archive is not much larger than it.
+            const size_t all = noise.size() + text.size() + runs.size();
+            const size_t bound = method ? noise.size() + text.size() / 4 + runs.size() / 4 : all;
+            EXPECT_LT(several.size(), bound + 1000);
+        }
+    }
+}
+
+TEST(ArchiveBuilder, AFileThatCannotBeReadLeavesNothingBehind) {
+    test::TempDir dir;
+    std::ofstream(dir.path() / "a.txt") << "first";
+    std::ofstream(dir.path() / "c.txt") << "third";
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::string error;
+    auto member = [](const char* name) {
+        LzhMember m;
+        m.name = name;
+        return m;
+    };
+    {
+        ArchiveBuilder builder(f, BuilderOptions{});
+        ASSERT_TRUE(builder.addFile((dir.path() / "a.txt").string(), member("a.txt"), 7, error)) << error;
+        EXPECT_FALSE(builder.addFile((dir.path() / "missing").string(), member("b.txt"), 7, error));
+        EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+        // A folder where a file is expected opens, but cannot be read: what was written of the
+        // member is taken back.
+        EXPECT_FALSE(builder.addFile(dir.path().string(), member("folder.txt"), 7, error));
+        EXPECT_FALSE(builder.failedToWrite());
+        ASSERT_TRUE(builder.addFile((dir.path() / "c.txt").string(), member("c.txt"), 0, error)) << error;
+        ASSERT_TRUE(builder.finish(error)) << error;
+    }
+    std::vector<uint8_t> archive(static_cast<size_t>(ftello(f)));
+    std::rewind(f);
+    ASSERT_EQ(std::fread(archive.data(), 1, archive.size(), f), archive.size());
+    std::fclose(f);
+    const std::string bytes(archive.begin(), archive.end());
+    EXPECT_EQ(bytes.find("b.txt"), std::string::npos);
+    EXPECT_EQ(bytes.find("folder.txt"), std::string::npos);
+    fs::path out = dir.path() / "out";
+    EXPECT_TRUE(extractInto(archive, out));
+    EXPECT_EQ(fileText(out / "a.txt"), "first");
+    EXPECT_EQ(fileText(out / "c.txt"), "third");
 }
 
 }  // namespace

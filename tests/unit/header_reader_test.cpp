@@ -171,6 +171,109 @@ TEST(HeaderReader, Level2HeadersOf256BytesAndMoreUseTheFullSize) {
     EXPECT_EQ(r.position, long(b.size() - 3));
 }
 
+// What other archivers write, read back from headers made by the project's writer: level 3,
+// the level-2 size that leaves out the chain's final zero, a directory without its final
+// separator, 64-bit sizes and the Unix extended headers.
+TEST(HeaderReader, OtherArchiversHeaders) {
+    setenv("TZ", "UTC", 1);
+    const Bytes data = {1, 2, 3, 4, 5};
+    constexpr uint32_t t = 1300000000;
+    struct Case {
+        const char* what;
+        LzhMember member;
+        const char* name;
+        uint64_t packed, original;
+        uint32_t time;
+        int mode;  // -1: none
+    };
+    auto with = [&](int level, auto change) {
+        LzhMember m = storedMember("dir/sub/file.txt", data, t, level);
+        change(m);
+        return m;
+    };
+    Case cases[] = {
+        {"level 3", with(3, [](LzhMember&) {}), "dir/sub/file.txt", 5, 5, t, -1},
+        {"level 3 with a header CRC and OS 'm'", with(3, [](LzhMember& m) { m.headerCrc = true; m.os = 'm'; }),
+         "dir/sub/file.txt", 5, 5, t, -1},
+        {"level 2 size 2 bytes short", with(2, [](LzhMember& m) { m.shortLevel2Size = true; }),
+         "dir/sub/file.txt", 5, 5, t, -1},
+        {"level 2 size short, no extended headers",
+         [&] { LzhMember m = storedMember("", data, t, 2); m.shortLevel2Size = true; return m; }(), "", 5, 5, t, -1},
+        {"directory without its final separator, level 2",
+         with(2, [](LzhMember& m) { m.directoryWithoutSeparator = true; }), "dir/sub/file.txt", 5, 5, t, -1},
+        {"directory without its final separator, level 1",
+         with(1, [](LzhMember& m) { m.directoryWithoutSeparator = true; }), "dir/sub/file.txt", 5, 5, t, -1},
+        {"directory ending in a two-byte character whose second byte is 0x5C",
+         [&] { LzhMember m = storedMember("\x95\x5C/f", data, t, 2); m.directoryWithoutSeparator = true; return m; }(),
+         "\x95\x5C/f", 5, 5, t, -1},
+        {"64-bit sizes, level 2", with(2, [](LzhMember& m) { m.largeSizes = true; m.largeOriginalSize = 0x123456789; }),
+         "dir/sub/file.txt", 5, 0x123456789, t, -1},
+        {"64-bit sizes, level 1", with(1, [](LzhMember& m) { m.largeSizes = true; m.largeOriginalSize = 0x100000000; }),
+         "dir/sub/file.txt", 5, 0x100000000, t, -1},
+        {"64-bit sizes, level 3", with(3, [](LzhMember& m) { m.largeSizes = true; }), "dir/sub/file.txt", 5, 5, t, -1},
+        {"Unix permissions, ids, names and time, level 1", with(1, [](LzhMember& m) {
+             m.unixMode = 0100755;
+             m.extended = {{0x51, "\xE8\x03\xE9\x03"}, {0x52, "staff"}, {0x53, "me"},
+                           unixTimeHeader(1234567890)};
+         }),
+         "dir/sub/file.txt", 5, 5, 1234567890, 0100755},
+        {"Unix time in a level-3 header", with(3, [](LzhMember& m) { m.extended = {unixTimeHeader(77)}; }),
+         "dir/sub/file.txt", 5, 5, 77, -1},
+        {"short extended headers are ignored", with(2, [](LzhMember& m) { m.extended = {{0x50, "x"}, {0x54, "abc"}, {0x42, "0123"}}; }),
+         "dir/sub/file.txt", 5, 5, t, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b;
+        appendMember(b, c.member);
+        Read r = readOne(b);
+        ASSERT_EQ(r.status, HeaderStatus::member);
+        EXPECT_STREQ(r.header.name, c.name);
+        EXPECT_EQ(r.header.compressedSize, c.packed);
+        EXPECT_EQ(r.header.originalSize, c.original);
+        EXPECT_EQ(r.header.modifiedTime, c.time);
+        EXPECT_EQ(r.header.hasUnixMode, c.mode >= 0);
+        if (c.mode >= 0) EXPECT_EQ(r.header.unixMode, c.mode);
+        EXPECT_EQ(r.header.level, c.member.level);
+        if (c.member.level > 0) EXPECT_EQ(r.header.osId, uint8_t(c.member.os));
+        EXPECT_EQ(r.header.dataCrc, c.member.crc);
+        EXPECT_EQ(r.position, long(b.size() - data.size()));  // at the first data byte
+        EXPECT_EQ(r.header.shortHeaderSize, c.member.shortLevel2Size);
+        if (c.member.largeSizes) EXPECT_TRUE(hasExtendedType(r.header, 0x42));
+        EXPECT_EQ(r.header.headerCrcAt != 0, c.member.headerCrc && c.member.level >= 2);
+    }
+}
+
+// Level-3 and short level-2 headers that are damaged end the run, as any damaged header does.
+TEST(HeaderReader, DamagedLevel3AndShortLevel2Headers) {
+    auto made = [](int level, auto change) {
+        LzhMember m = storedMember("d/f", {9}, 1000, level);
+        m.shortLevel2Size = level == 2;
+        Bytes b;
+        appendMember(b, m);
+        change(b);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        {"level 3 word size other than 4", made(3, [](Bytes& b) { b[0] = 2; })},
+        {"level 3 header size below 32", made(3, [](Bytes& b) { b[24] = 30; })},
+        {"level 3 header size over 64 KiB", made(3, [](Bytes& b) { b[26] = 1; })},
+        {"level 3 extended header past the header", made(3, [](Bytes& b) { b[28] = 200; })},
+        {"level 3 extended header size below 5", made(3, [](Bytes& b) { b[28] = 4; })},
+        {"level 3 cut inside the header", made(3, [](Bytes& b) { b.resize(30); })},
+        {"short level 2 whose next bytes are not the final zero", made(2, [](Bytes& b) { b[b.size() - 2] = 1; })},
+        {"level 2 size 1 byte short", made(2, [](Bytes& b) { ++b[0]; })},
+        {"level 2 size 3 bytes short", made(2, [](Bytes& b) { --b[0]; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(readOne(c.bytes).status, HeaderStatus::damaged);
+    }
+}
+
 TEST(HeaderReader, EndOfArchiveIsToldApartFromDamage) {
     Bytes good = level0("x", 22);
     struct Case {

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <random>
 
 #include "archive/extraction_run.h"
 #include "decode/crc16.h"
 #include "decode/member_decoder.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
+#include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"
 
 namespace nivo {
@@ -94,6 +96,47 @@ TEST(SizeLimits, InputBufferNeverExceedsWhatTheFileHolds) {
     EXPECT_LE(decoder.state.inputBufferSize, sixLetters.size());
     EXPECT_EQ(r.status, DecodeStatus::complete);
     EXPECT_EQ(sink.bytes, Bytes(6, 'a'));
+}
+
+// A member whose compressed data is several times the input buffer is read through a buffer
+// of bounded size, refilled as the decoder goes, and gives the same bytes as from memory; cut
+// short anywhere, it still ends as damaged and truncated.
+TEST(SizeLimits, TheInputBufferIsBoundedAndRefilled) {
+    std::mt19937 rng(7);
+    Bytes original(5 * inputBufferCapacity);
+    for (uint8_t& b : original) b = static_cast<uint8_t>('a' + rng() % 20);  // barely compressible
+    Bytes packed;
+    ASSERT_TRUE(compressStaticHuffman(7, original.data(), original.size(), packed));
+    ASSERT_GT(packed.size(), 2 * inputBufferCapacity);
+    const auto size = static_cast<uint32_t>(original.size());
+    for (size_t cut : {packed.size(), packed.size() - 1, size_t{inputBufferCapacity} + 3, size_t{1000}}) {
+        SCOPED_TRACE(cut);
+        FILE* f = test::fileWithBytes(Bytes(packed.begin(), packed.begin() + static_cast<long>(cut)));
+        ASSERT_NE(f, nullptr);
+        test::VectorSink sink;
+        MemberDecoder decoder(f, sink, size, static_cast<uint32_t>(packed.size()), 16, 7);
+        DecodeResult r = decoder.run();
+        std::fclose(f);
+        EXPECT_LE(decoder.state.inputBufferSize, inputBufferCapacity);
+        if (cut == packed.size()) {
+            EXPECT_EQ(r.status, DecodeStatus::complete);
+            EXPECT_FALSE(r.truncated);
+            EXPECT_EQ(sink.bytes, original);
+        } else {
+            // Always told as truncated. Without its last byte the data may still decode to its
+            // size, the missing bits taken as zeros (extraction lists the member all the same);
+            // otherwise it is damaged.
+            EXPECT_TRUE(r.truncated);
+            if (r.status == DecodeStatus::complete) {
+                EXPECT_EQ(cut, packed.size() - 1);
+                ASSERT_EQ(sink.bytes.size(), original.size());
+                EXPECT_TRUE(std::equal(original.begin(), original.end() - 256, sink.bytes.begin()));
+            } else {
+                EXPECT_EQ(r.status, DecodeStatus::damaged);
+                EXPECT_LT(sink.bytes.size(), original.size());
+            }
+        }
+    }
 }
 
 // A member that claims more data than the file holds, and far more output: once the file has

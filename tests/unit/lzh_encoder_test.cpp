@@ -7,7 +7,7 @@
 
 #include "archive/member_header.h"
 #include "decode/crc16.h"
-#include "decode/methods.h"
+#include "decode/huffman_table.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 
@@ -89,7 +89,20 @@ void expectRoundTrip(int method, const std::vector<uint8_t>& original, const std
 
 uint32_t windowOf(int method) { return 1u << dictBitsForMethod(method); }
 
-enum class Kind { text, binary, zeros, random };
+// Runs of one byte of every length up to 600, with a literal or two between them: long matches
+// at distance 1 that end anywhere.
+std::vector<uint8_t> runBytes(size_t n, uint64_t seed) {
+    Random r(seed);
+    std::vector<uint8_t> v;
+    while (v.size() < n) {
+        v.insert(v.end(), r.next() % 600 + 1, static_cast<uint8_t>(r.next() % 4));
+        v.push_back(static_cast<uint8_t>(r.next()));
+    }
+    v.resize(n);
+    return v;
+}
+
+enum class Kind { text, binary, zeros, random, runs };
 
 std::vector<uint8_t> makeInput(Kind kind, size_t n, uint64_t seed) {
     switch (kind) {
@@ -97,37 +110,51 @@ std::vector<uint8_t> makeInput(Kind kind, size_t n, uint64_t seed) {
         case Kind::binary: return binaryBytes(n, seed);
         case Kind::zeros: return std::vector<uint8_t>(n, 0);
         case Kind::random: return randomBytes(n, seed);
+        case Kind::runs: return runBytes(n, seed);
     }
     return {};
 }
 
 class EncoderMethod : public testing::TestWithParam<int> {};
 
-TEST_P(EncoderMethod, RoundTripsEveryKindAndSize) {
+TEST_P(EncoderMethod, RoundTripsEveryKindAndSizeAtEveryLevel) {
     const int method = GetParam();
     const int64_t w = windowOf(method);
     struct Case {
         const char* what;
         Kind kind;
         int64_t size;
+        uint32_t segmentBytes;  // 0: one segment
     };
     const Case cases[] = {
-        {"empty", Kind::text, 0},
-        {"one byte", Kind::text, 1},
-        {"two bytes", Kind::zeros, 2},
-        {"three zeros", Kind::zeros, 3},
-        {"text below the window", Kind::text, w - 1},
-        {"text of the window", Kind::text, w},
-        {"text above the window", Kind::text, w + 1},
-        {"text of several windows", Kind::text, 3 * w + 7},
-        {"binary", Kind::binary, 40000},
-        {"zeros", Kind::zeros, 70000},
-        {"random", Kind::random, 20000},
+        {"empty", Kind::text, 0, 0},
+        {"one byte", Kind::text, 1, 0},
+        {"two bytes", Kind::zeros, 2, 0},
+        {"three zeros", Kind::zeros, 3, 0},
+        {"text below the window", Kind::text, w - 1, 0},
+        {"text of the window", Kind::text, w, 0},
+        {"text above the window", Kind::text, w + 1, 0},
+        {"text of several windows", Kind::text, 3 * w + 7, 0},
+        {"binary", Kind::binary, 40000, 0},
+        {"zeros", Kind::zeros, 70000, 0},
+        {"random", Kind::random, 20000, 0},
+        {"runs", Kind::runs, 50000, 0},
+        // Segments shorter than, equal to and longer than the window: matches reach back into
+        // the segments before, and each segment's bits join the last one's mid-byte.
+        {"text in short segments", Kind::text, 2 * w + 5, 1000},
+        {"text in window-sized segments", Kind::text, 3 * w, static_cast<uint32_t>(w)},
+        {"runs in segments", Kind::runs, 2 * w + 1, static_cast<uint32_t>(w) + 3},
+        {"one-byte segments", Kind::zeros, 40, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto in = makeInput(c.kind, static_cast<size_t>(c.size), static_cast<uint64_t>(c.size));
-        expectRoundTrip(method, in, compress(method, in));
+    for (int level = minLevel; level <= maxLevel; ++level) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << ", level " << level);
+            auto in = makeInput(c.kind, static_cast<size_t>(c.size), static_cast<uint64_t>(c.size));
+            EncoderOptions options;
+            options.level = level;
+            if (c.segmentBytes) options.segmentBytes = c.segmentBytes;
+            expectRoundTrip(method, in, compress(method, in, options));
+        }
     }
 }
 
@@ -138,15 +165,18 @@ TEST_P(EncoderMethod, ReachesExactlyTheWindowAndNoFurther) {
     const int method = GetParam();
     const uint32_t w = windowOf(method);
     const auto run = randomBytes(300, 1);
+    for (int level : {1, 5, 9})
     for (uint32_t distance : {w, w + 1}) {
-        SCOPED_TRACE(distance);
+        SCOPED_TRACE(testing::Message() << "distance " << distance << ", level " << level);
+        EncoderOptions options;
+        options.level = level;
         std::vector<uint8_t> once = run;
         auto filler = randomBytes(distance - run.size(), distance);
         once.insert(once.end(), filler.begin(), filler.end());
         std::vector<uint8_t> twice = once;
         twice.insert(twice.end(), run.begin(), run.end());
-        auto packedOnce = compress(method, once);
-        auto packedTwice = compress(method, twice);
+        auto packedOnce = compress(method, once, options);
+        auto packedTwice = compress(method, twice, options);
         expectRoundTrip(method, twice, packedTwice);
         if (distance == w) {
             EXPECT_LT(packedTwice.size(), packedOnce.size() + 40);
@@ -160,35 +190,54 @@ TEST_P(EncoderMethod, CrossesBlockBoundaries) {
     const int method = GetParam();
     // Zeros parse as one literal and then matches of 256: 1 + 256k bytes are k + 1 symbols.
     // Blocks of four then end exactly at, just before and just after the data's end; blocks of
-    // matches alone use the single-value form for both codes.
-    EncoderOptions four;
-    four.maxBlockSymbols = 4;
-    for (uint32_t k : {2u, 3u, 4u, 7u, 8u, 9u}) {
-        SCOPED_TRACE(k);
-        std::vector<uint8_t> zeros(1 + 256 * k, 0);
-        auto packed = compress(method, zeros, four);
-        ASSERT_GE(packed.size(), 2u);
-        EXPECT_EQ(packed[0] << 8 | packed[1], static_cast<int>(std::min(k + 1, 4u)));  // first block's count
-        expectRoundTrip(method, zeros, packed);
+    // matches alone use the single-value form for both codes. Levels that fill their blocks
+    // write a full first block; the others may end it earlier where that saves bits, never
+    // later.
+    for (int level : {1, 5, 9}) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        const bool fills = level <= 2;
+        auto expectFirstBlock = [&](const std::vector<uint8_t>& packed, uint32_t full) {
+            ASSERT_GE(packed.size(), 2u);
+            const uint32_t count = packed[0] << 8 | packed[1];
+            if (fills) {
+                EXPECT_EQ(count, full);
+            } else {
+                EXPECT_GE(count, 1u);
+                EXPECT_LE(count, full);
+            }
+        };
+        EncoderOptions four;
+        four.level = level;
+        four.maxBlockSymbols = 4;
+        for (uint32_t k : {2u, 3u, 4u, 7u, 8u, 9u}) {
+            SCOPED_TRACE(k);
+            std::vector<uint8_t> zeros(1 + 256 * k, 0);
+            auto packed = compress(method, zeros, four);
+            expectFirstBlock(packed, std::min(k + 1, 4u));
+            expectRoundTrip(method, zeros, packed);
+        }
+        for (uint32_t blockSymbols : {1u, 2u, 3u, 100u}) {
+            SCOPED_TRACE(blockSymbols);
+            EncoderOptions small;
+            small.level = level;
+            small.maxBlockSymbols = blockSymbols;
+            auto text = textBytes(5000, blockSymbols);
+            auto packed = compress(method, text, small);
+            expectFirstBlock(packed, blockSymbols);
+            expectRoundTrip(method, text, packed);
+        }
+        // Random bytes are almost all literals: the first block is full at 65535 symbols, and
+        // later blocks use matches that reach back into it.
+        auto random = randomBytes(66500, 7);
+        random.insert(random.end(), random.begin() + 63500, random.begin() + 64500);
+        auto tail = randomBytes(3500, 8);
+        random.insert(random.end(), tail.begin(), tail.end());
+        EncoderOptions options;
+        options.level = level;
+        auto packed = compress(method, random, options);
+        expectFirstBlock(packed, 65535);
+        expectRoundTrip(method, random, packed);
     }
-    for (uint32_t blockSymbols : {1u, 2u, 3u, 100u}) {
-        SCOPED_TRACE(blockSymbols);
-        EncoderOptions small;
-        small.maxBlockSymbols = blockSymbols;
-        auto text = textBytes(5000, blockSymbols);
-        auto packed = compress(method, text, small);
-        EXPECT_EQ(packed[0] << 8 | packed[1], static_cast<int>(blockSymbols));
-        expectRoundTrip(method, text, packed);
-    }
-    // Random bytes are almost all literals: the first block is full at 65535 symbols, and
-    // later blocks use matches that reach back into it.
-    auto random = randomBytes(66500, 7);
-    random.insert(random.end(), random.begin() + 63500, random.begin() + 64500);
-    auto tail = randomBytes(3500, 8);
-    random.insert(random.end(), tail.begin(), tail.end());
-    auto packed = compress(method, random);
-    EXPECT_EQ(packed[0] << 8 | packed[1], 65535);
-    expectRoundTrip(method, random, packed);
 }
 
 TEST_P(EncoderMethod, MembersCompressWhenItPaysAndAreStoredOtherwise) {
@@ -232,13 +281,23 @@ TEST_P(EncoderMethod, MembersCompressWhenItPaysAndAreStoredOtherwise) {
 INSTANTIATE_TEST_SUITE_P(Methods, EncoderMethod, testing::Values(4, 5, 6, 7),
                          [](const auto& p) { return "lh" + std::to_string(p.param); });
 
-TEST(Encoder, CompressesTextLikeAnArchiver) {
+TEST(Encoder, CompressesTextLikeAnArchiverAndBetterAtHigherLevels) {
     // Pure Huffman coding of this text would take about half its size; matches must do most
-    // of the work.
+    // of the work. The lazy parse finds no fewer matches than the greedy one, and the priced
+    // parse never does worse than the lazy one, whose parse it could have chosen.
     auto text = textBytes(200000, 11);
     for (int method : {5, 7}) {
-        auto packed = compress(method, text);
-        EXPECT_LT(packed.size(), text.size() * 35 / 100) << "method " << method;
+        SCOPED_TRACE(method);
+        size_t bytes[maxLevel + 1] = {};
+        for (int level : {1, 3, 5, 6, 9}) {
+            EncoderOptions options;
+            options.level = level;
+            bytes[level] = compress(method, text, options).size();
+            EXPECT_LT(bytes[level], text.size() * 35 / 100) << "level " << level;
+        }
+        EXPECT_LT(bytes[3], bytes[1]);
+        EXPECT_LE(bytes[6], bytes[5]);
+        EXPECT_LT(bytes[9], bytes[5] * 99 / 100);
     }
 }
 

@@ -4,11 +4,17 @@
 #include <cstring>
 #include <random>
 
+#include "archive/member_header.h"
 #include "decode/crc16.h"
 #include "decode/member_decoder.h"
+#include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "decode/output_window.h"
+#include "extract/stored_copy.h"
+#include "platform/platform.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
+#include "tools/lzh_encoder.h"
 
 namespace nivo {
 namespace {
@@ -22,31 +28,39 @@ struct Table {
     Table() { std::fill(std::begin(table), std::end(table), 0xABCD); }
 };
 
-TEST(BuildTable, ShortCodesFillTheDirectTable) {
+// A direct table entry for the symbol with its code length.
+uint16_t entry(uint32_t symbol, uint32_t length) {
+    return uint16_t(symbol | length << entryLengthShift);
+}
+
+TEST(BuildTable, ShortCodesFillTheDirectTableWithTheirLengths) {
     Table t;
     uint8_t lengths[2] = {1, 1};
     ASSERT_TRUE(buildTable(t.h, 2, lengths, 8, t.table));
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(t.table[i], i < 128 ? 0 : 1) << i;
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(t.table[i], entry(i < 128 ? 0 : 1, 1)) << i;
 
-    // One symbol of length 1: it fills the lower half, the upper half is cleared.
+    // One symbol of length 1: it fills the lower half, the upper half is cleared (symbol 0 of
+    // length 0, which consumes nothing).
     Table one;
     uint8_t single[3] = {0, 1, 0};
     ASSERT_TRUE(buildTable(one.h, 3, single, 8, one.table));
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(one.table[i], i < 128 ? 1 : 0) << i;
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(one.table[i], i < 128 ? entry(1, 1) : 0) << i;
 
     // All codes within the table: every entry written by a code.
     Table full;
     uint8_t lens[4] = {2, 2, 2, 2};
     ASSERT_TRUE(buildTable(full.h, 4, lens, 8, full.table));
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(full.table[i], i / 64);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(full.table[i], entry(uint32_t(i / 64), 2));
 }
 
 // Decodes the code of 16-bit left-aligned bits the way the decoders do.
 int lookUp(const Table& t, int n, int tableBits, uint32_t code16, int* steps) {
-    uint32_t j = t.table[code16 >> (16 - tableBits)];
+    uint32_t e = t.table[code16 >> (16 - tableBits)];
     *steps = 0;
+    if (!(e & treeEntry)) return int(e & entrySymbolMask);
+    uint32_t j = e;
     for (uint32_t mask = 0x8000u >> tableBits; j >= uint32_t(n); mask >>= 1, ++*steps)
-        j = (code16 & mask) ? t.h.treeRight[j] : t.h.treeLeft[j];
+        j = (code16 & mask) ? t.h.treeRight[j & entrySymbolMask] : t.h.treeLeft[j & entrySymbolMask];
     return int(j);
 }
 
@@ -71,9 +85,9 @@ TEST(BuildTable, LongCodesGoThroughTheTreeWithNodesWithoutGaps) {
         (void)maxNode;
     }
     // Nodes are numbered from n upwards: the 4 levels below the table take nodes 17 to 20.
-    EXPECT_EQ(t.table[0xFFF], n);
-    EXPECT_EQ(t.h.treeRight[n], n + 1);
-    EXPECT_EQ(t.h.treeRight[n + 2], n + 3);
+    EXPECT_EQ(t.table[0xFFF], treeEntry | n);
+    EXPECT_EQ(t.h.treeRight[n], treeEntry | (n + 1));
+    EXPECT_EQ(t.h.treeRight[n + 2], treeEntry | (n + 3));
 }
 
 TEST(BuildTable, RefusesLengthsAbove16AndOverFullCodes) {
@@ -139,19 +153,27 @@ public:
     int failAfter = 0;
 };
 
-TEST(DictionaryLoop, WritesWholeDictionariesAndTheRestOnce) {
+// Blocks of 65536 literals `symbol` each.
+Bytes literalBlocks(int blocks, uint32_t symbol) {
     BitWriter w;
-    singleValueBlock(w, 0, 'z', 0, 4);  // 65536 symbols
-    Bytes data = w.bytes();
-    for (uint32_t size : {8192u, 16384u, 8193u, 0u}) {
-        RecordingSink sink;
-        DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink);
-        EXPECT_EQ(r.status, DecodeStatus::complete);
-        std::vector<uint32_t> expected(size / 8192, 8192);
-        if (size % 8192) expected.push_back(size % 8192);
-        EXPECT_EQ(sink.sizes, expected) << size;
-        EXPECT_EQ(sink.bytes, Bytes(size, 'z'));
-        if (size == 0) EXPECT_EQ(r.crc, 0);
+    for (int i = 0; i < blocks; ++i) singleValueBlock(w, 0, symbol, 0, 4);
+    return w.bytes();
+}
+
+TEST(DictionaryLoop, WritesWholeOutputAreasAndTheRestOnce) {
+    const Bytes data = literalBlocks(5, 'z');
+    const uint32_t area = outputAreaSize(8192);
+    for (uint32_t size : {8192u, area, area + 1, 2 * area + 5000, 0u}) {
+        for (bool compact : {false, true}) {
+            RecordingSink sink;
+            DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink, {}, compact);
+            EXPECT_EQ(r.status, DecodeStatus::complete);
+            std::vector<uint32_t> expected(size / area, area);
+            if (size % area) expected.push_back(size % area);
+            EXPECT_EQ(sink.sizes, expected) << size;
+            EXPECT_EQ(sink.bytes, Bytes(size, 'z'));
+            if (size == 0) EXPECT_EQ(r.crc, 0);
+        }
     }
 }
 
@@ -165,20 +187,32 @@ TEST(DictionaryLoop, MatchesBeforeTheFirstByteCopySpacesAndTheLastOneIsWrittenWh
     EXPECT_EQ(r.status, DecodeStatus::complete);
 }
 
-TEST(DictionaryLoop, AMatchAcrossTheDictionaryEndWrapsBothSides) {
-    // 8190 literals 'a' (one block), then a block of 'b' x 3, then one match of 6 from d = 2:
-    // the copy starts at 8191, crosses the end, and the full write happens in its middle.
-    BitWriter w;
-    singleValueBlock(w, 8190, 'a', 0, 4);
-    singleValueBlock(w, 3, 'b', 0, 4);
-    singleValueBlock(w, 1, 256 + 3, 2, 4).put(0, 1);  // position code 2: d = 2 + 1 extra bit (0)
-    RecordingSink sink;
-    Bytes data = w.bytes();
-    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 8199, sink);
-    EXPECT_EQ(r.status, DecodeStatus::complete);
-    ASSERT_EQ(sink.bytes.size(), 8199u);
-    EXPECT_EQ(sink.sizes, (std::vector<uint32_t>{8192, 7}));
-    EXPECT_EQ(std::string(sink.bytes.end() - 9, sink.bytes.end()), "bbbbbbbbb");
+TEST(DictionaryLoop, MatchesReachBackAcrossTheEndOfTheOutputArea) {
+    // The area fills 'a' by 'a' up to two bytes before its end; then either three 'b' (the area
+    // is written after the second) and a match of 6 from distance 3, which reads what went out
+    // with the area; or a match of 6 that runs past the area's end itself.
+    const uint32_t area = outputAreaSize(8192);
+    for (bool matchAcross : {false, true}) {
+        BitWriter w;
+        singleValueBlock(w, 0, 'a', 0, 4);
+        singleValueBlock(w, area - 2 - 65536, 'a', 0, 4);
+        if (!matchAcross) singleValueBlock(w, 3, 'b', 0, 4);
+        singleValueBlock(w, 1, 256 + 3, 2, 4).put(0, 1);  // position code 2: d = 2 + 1 extra bit (0)
+        singleValueBlock(w, 1, 'c', 0, 4);
+        const uint32_t size = area - 2 + (matchAcross ? 0 : 3) + 6 + 1;
+        Bytes expected(area - 2, 'a');
+        expected.insert(expected.end(), matchAcross ? 6 : 9, matchAcross ? 'a' : 'b');
+        expected.push_back('c');
+        Bytes data = w.bytes();
+        for (bool compact : {false, true}) {
+            RecordingSink sink;
+            DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink, {}, compact);
+            EXPECT_EQ(r.status, DecodeStatus::complete);
+            EXPECT_EQ(sink.bytes, expected);
+            // A match is written whole with the area it ends in.
+            EXPECT_EQ(sink.sizes[0], matchAcross ? area + 4 : area);
+        }
+    }
 }
 
 TEST(DictionaryLoop, DamageRightAfterAFullDictionaryWritesNothingEmpty) {
@@ -195,7 +229,6 @@ TEST(DictionaryLoop, DamageRightAfterAFullDictionaryWritesNothingEmpty) {
     Bytes out;
     DecodeResult r = decode(data, 7, 130689, &out);
     EXPECT_EQ(r.status, DecodeStatus::damaged);
-    EXPECT_EQ(out.size() % 65536, 0u);
     EXPECT_EQ(r.bytesWritten, out.size());
 }
 
@@ -246,14 +279,29 @@ TEST(StaticHuffman, DamagedBlockHeadersEndTheMember) {
     }
 }
 
+// Decodes in both forms of the loop and checks that they agree on everything: bytes, CRC,
+// verdict, and what was written before damage.
+DecodeResult decodeBothForms(const Bytes& data, int method, uint32_t originalSize, Bytes* out = nullptr) {
+    test::VectorSink wide, compact;
+    DecodeResult w = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, wide, {}, false);
+    DecodeResult c = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, compact, {}, true);
+    EXPECT_EQ(w.status, c.status);
+    EXPECT_EQ(w.crc, c.crc);
+    EXPECT_EQ(w.truncated, c.truncated);
+    EXPECT_EQ(w.overran, c.overran);
+    EXPECT_EQ(wide.bytes, compact.bytes);
+    if (out) *out = wide.bytes;
+    return w;
+}
+
 TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
     std::mt19937 rng(12345);
-    for (int method = 4; method <= 7; ++method) {
+    for (int method : {4, 5, 6, 7, 12}) {
         for (int trial = 0; trial < 200; ++trial) {
             Bytes data(size_t(rng() % 600), 0);
             for (uint8_t& b : data) b = uint8_t(rng());
             Bytes out;
-            DecodeResult r = decode(data, method, 50000, &out);
+            DecodeResult r = decodeBothForms(data, method, 50000, &out);
             // Either damaged, or decoded to the size (a match may run a little past it).
             if (r.status == DecodeStatus::complete) {
                 EXPECT_GE(out.size(), 50000u);
@@ -263,6 +311,72 @@ TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
             }
         }
     }
+}
+
+TEST(StaticHuffman, DamagedStreamsGiveTheSameVerdictInBothForms) {
+    // Real compressed data with small blocks, then bits flipped, bytes cut off or the sizes
+    // claimed wrong: the wide loop must stop, write and judge exactly as the compact one.
+    Bytes text;
+    std::mt19937 rng(99);
+    static const char* words[] = {"lorem ", "ipsum ", "dolor ", "sit ", "amet, ", "\n", "0123456789 "};
+    while (text.size() < 200000) {
+        const char* w = words[rng() % 7];
+        text.insert(text.end(), w, w + std::strlen(w));
+        if (rng() % 50 == 0) text.push_back(uint8_t(rng()));
+    }
+    for (int method : {5, 7}) {
+        EncoderOptions options;
+        options.maxBlockSymbols = uint32_t(1000 + rng() % 3000);
+        Bytes packed;
+        ASSERT_TRUE(compressStaticHuffman(method, text.data(), text.size(), packed, options));
+        Bytes out;
+        DecodeResult clean = decodeBothForms(packed, method, uint32_t(text.size()), &out);
+        EXPECT_EQ(clean.status, DecodeStatus::complete);
+        EXPECT_EQ(out, text);
+        for (int trial = 0; trial < 60; ++trial) {
+            Bytes damaged = packed;
+            uint32_t size = uint32_t(text.size());
+            switch (trial % 3) {
+            case 0:
+                for (int k = 0; k < 1 + trial / 10; ++k) damaged[rng() % damaged.size()] ^= uint8_t(1 << (rng() % 8));
+                break;
+            case 1:
+                damaged.resize(rng() % damaged.size());
+                break;
+            default:
+                size += uint32_t(rng() % 100000);
+                break;
+            }
+            SCOPED_TRACE(trial);
+            decodeBothForms(damaged, method, size);
+        }
+    }
+}
+
+TEST(StaticHuffman, LhxReachesBackMoreThan16Bits) {
+    // -lhx-: a 2^19-byte dictionary, 20 position codes with a 5-bit count. 'A', then 2^18 + 5
+    // times 'q', then a match of 3 whose position code 19 (18 extra bits) reaches back to the 'A'.
+    const uint32_t run = (1u << 18) + 5;
+    const uint32_t d = run;  // distance - 1: the 'A' is run + 1 bytes behind
+    BitWriter w;
+    singleValueBlock(w, 1, 'A', 0, 5);
+    for (uint32_t left = run; left;) {
+        const uint32_t n = left > 65535 ? 65535 : left;
+        singleValueBlock(w, n, 'q', 0, 5);
+        left -= n;
+    }
+    singleValueBlock(w, 1, 256, 19, 5).put(d - (1u << 18), 18);
+    MemberHeader h{};
+    std::memcpy(h.method, "-lhx-", 5);
+    const int method = methodIndex(h);
+    ASSERT_EQ(method, 12);
+    Bytes out;
+    DecodeResult r = decodeBothForms(w.bytes(), method, run + 4, &out);
+    EXPECT_EQ(r.status, DecodeStatus::complete);
+    ASSERT_EQ(out.size(), run + 4);
+    EXPECT_EQ(std::string(out.end() - 4, out.end()), "qAqq");
+    // The same code is outside -lh7-'s 17 position codes.
+    EXPECT_EQ(decodeBothForms(w.bytes(), 7, run + 4).status, DecodeStatus::damaged);
 }
 
 TEST(StaticHuffman, ABlockCountOfZeroMeans65536Symbols) {
@@ -330,6 +444,26 @@ TEST(Progress, EveryChangeIsSentOnceAndInOrder) {
     EXPECT_EQ(fe.positions, expected);
 }
 
+TEST(Progress, MovesOnlyBetweenSymbolsNeverInsideAMatch) {
+    // One literal, then matches of 256 bytes: the symbols end at 1, 257, 513, 769 and 1025 bytes.
+    // With a total of 1000 the bar goes to 25, 51, 76 and 102 (the last match runs past the
+    // size), never to a position that a count inside a match would give.
+    BitWriter w;
+    singleValueBlock(w, 1, 'a', 0, 4);
+    singleValueBlock(w, 4, 509, 0, 4);
+    const Bytes data = w.bytes();
+    for (bool compact : {false, true}) {
+        RunValues run;
+        run.totalBytes = 1000;
+        PositionRecorder fe;
+        test::VectorSink sink;
+        DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 1000, sink, ProgressReporter{&run, &fe},
+                                          compact);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_EQ(fe.positions, (std::vector<uint32_t>{25, 51, 76, 102})) << compact;
+    }
+}
+
 TEST(StoredCopy, CopiesInBlocksWithTheCrcAndProgress) {
     Bytes data(5000);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
@@ -362,12 +496,10 @@ TEST(StoredCopy, NothingForZeroBytesAndTruncationIsToldApart) {
     std::fclose(f);
 }
 
-TEST(Abort, StopsWithinOneSymbolAndWritesNothingMore) {
-    BitWriter w;
-    singleValueBlock(w, 0, 'a', 0, 4);
-    Bytes data = w.bytes();
+TEST(Abort, StopsAtTheReportAndWritesNothingMore) {
+    const Bytes data = literalBlocks(5, 'a');
     RunValues run;
-    run.totalBytes = 60000;
+    run.totalBytes = 300000;
     struct Aborter : FrontEnd {
         RunValues* run;
         void progressPosition(uint32_t p) override {
@@ -376,19 +508,17 @@ TEST(Abort, StopsWithinOneSymbolAndWritesNothingMore) {
     } fe;
     fe.run = &run;
     RecordingSink sink;
-    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 60000, sink, ProgressReporter{&run, &fe});
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 300000, sink, ProgressReporter{&run, &fe});
     EXPECT_EQ(r.status, DecodeStatus::aborted);
-    // Only whole dictionaries written before the abort reach the output.
-    EXPECT_EQ(sink.bytes.size(), 24576u);
+    // Aborted at 150000 bytes: only the whole output area written before reaches the output.
+    EXPECT_EQ(sink.bytes.size(), outputAreaSize(8192));
 }
 
 TEST(WriteErrors, AreReportedAndStopTheMember) {
-    BitWriter w;
-    singleValueBlock(w, 0, 'a', 0, 4);
-    Bytes data = w.bytes();
+    const Bytes data = literalBlocks(5, 'a');
     RecordingSink sink;
     sink.failAfter = 2;
-    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 60000, sink);
+    DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, 300000, sink);
     EXPECT_EQ(r.status, DecodeStatus::writeFailed);
     EXPECT_EQ(sink.sizes.size(), 2u);
 }

@@ -1,0 +1,20 @@
+// Finding the archive inside a self-extracting file of another maker: programs for MS-DOS,
+// Windows, the Amiga, the Atari ST, the X68000 and the rest carry their archive behind code of
+// their own, at an offset that nothing in the file states.
+#pragma once
+
+#include "archive/extraction_context.h"
+
+namespace nivo {
+
+// Whether a member header that can be trusted starts at offset: a method identifier this
+// program knows two bytes after it, a level of 0 to 3, the header checksum (levels 0 and 1) or
+// header CRC (levels 2 and 3, when present) right, a name without control characters, and
+// data that fits in the file, whose size is fileEnd. Moves the file position.
+bool isTrustedHeader(ExtractionContext& context, long offset, long fileEnd);
+
+// The offset of the first trusted header at or after from, or -1 when there is none. Moves the
+// file position.
+long findArchive(ExtractionContext& context, long from);
+
+}  // namespace nivo

@@ -1,0 +1,79 @@
+// The output window: the dictionary and the output buffer in one block of memory.
+//
+//   [ history: dictionarySize bytes ][ output area ][ slack ]
+//
+// Bytes are produced into the output area, one after another, so a match's source is always
+// the plain address out - distance: the history in front holds the dictionary's last bytes
+// (spaces, or the -lz5- contents, when a member starts). When the area is full it is written
+// out in one block, and its last dictionarySize bytes are moved to the history. The slack
+// behind the area takes a match that starts just before the area's end, and the few bytes that
+// a copy by 8-byte words writes past a match.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace nivo {
+
+// The longest match of every method, and the slack behind the output area.
+constexpr uint32_t maxMatchLength = 256;
+constexpr uint32_t windowSlack = maxMatchLength + 64;
+
+// The output area: large blocks for the file, and at least twice the dictionary, so that the
+// move to the history costs little against the bytes produced.
+constexpr uint32_t outputAreaSize(uint32_t dictionarySize) {
+    return dictionarySize * 2 > 128 * 1024 ? dictionarySize * 2 : 128 * 1024;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline void store64(uint8_t* p, uint64_t v) {
+    std::memcpy(p, &v, 8);
+}
+
+// Copies a match of length bytes from distance bytes back (1 or more) to out and returns the
+// end of the match. A match whose distance is shorter than its length repeats what it has just
+// written, as a byte-by-byte copy would. The wide form copies 8-byte words and may write up to
+// 7 bytes past the match (into the slack, or over bytes not yet produced); the compact form
+// copies byte by byte.
+template <bool compact>
+inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* src = out - distance;
+    uint8_t* const end = out + length;
+    if constexpr (compact) {
+        do *out++ = *src++;
+        while (out != end);
+        return end;
+    } else {
+        if (distance >= 8) {
+            // Every word read lies behind the word written: earlier bytes of this match
+            // included, they are already in place.
+            do {
+                store64(out, load64(src));
+                src += 8;
+                out += 8;
+            } while (out < end);
+        } else if (distance == 1) {
+            const uint64_t v = 0x0101010101010101ull * *src;
+            do {
+                store64(out, v);
+                out += 8;
+            } while (out < end);
+        } else {
+            // A short period: each word written holds whole periods from the start, and the
+            // next word starts one period later, where those bytes are already right.
+            do {
+                store64(out, load64(src));
+                src += distance;
+                out += distance;
+            } while (out < end);
+        }
+        return end;
+    }
+}
+
+}  // namespace nivo
