@@ -1,15 +1,24 @@
 #include "cli/extract_command.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "archive/extraction_run.h"
+#include "archive/member_header.h"
 #include "cli/command_line.h"
+#include "cli/member_run.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
+#include "decode/member_decoder.h"
+#include "extract/member_extraction.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {
@@ -33,17 +42,105 @@ void handleStopSignals(void (*handler)(int)) {
     for (int signal : stopSignals) std::signal(signal, handler);
 }
 
+// The members' bytes for the p command.
+class StandardOutputSink final : public OutputSink {
+public:
+    bool write(const uint8_t* data, uint32_t count) override {
+        return std::fwrite(data, 1, count, stdout) == count;
+    }
+};
+
+// Bytes free for an unprivileged user in the file system that holds dir; -1 when unknown.
+int64_t freeBytes(const fs::path& dir) {
+    struct statvfs st {};
+    if (statvfs(dir.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
+std::string megabytes(uint64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return buf;
+}
+
+// Decides member by member what the run writes: the chosen names, and whether an existing
+// file is replaced. Remembers the folders, whose times are set once their contents are in.
+class MemberChooser {
+public:
+    MemberChooser(const Options& o, MemberSelection& s) : options(o), selection(s), overwrite(o.overwrite) {
+        if (overwrite == Overwrite::ask && !isatty(STDIN_FILENO)) overwrite = Overwrite::always;
+    }
+
+    bool operator()(const MemberHeader& h) {
+        if (!selection.includes(cp932ToUtf8(h.name))) return false;
+        if (options.command != 'x') return true;
+        char path[pathBufferSize];
+        if (!memberOutputPath(h.name, path, sizeof path)) return true;  // the run refuses it
+        std::string onDisk = cp932ToUtf8(path);
+        if (methodIndex(h) == methodFolder) {
+            if (h.hasModifiedTime) folders.push_back({path, h.modifiedTime});
+            return true;
+        }
+        struct stat st {};
+        if (lstat(onDisk.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return true;
+        if (replaces(onDisk)) return true;
+        ++kept;
+        if (options.verbosity == Verbosity::verbose) std::printf("kept %s\n", printableText(onDisk).c_str());
+        return false;
+    }
+
+    // Sets the folders' times, after everything inside them was written.
+    void setFolderTimes() const {
+        for (const Folder& f : folders) platform::setFileTime(f.path.c_str(), f.time);
+    }
+
+    int keptFiles() const { return kept; }
+
+private:
+    struct Folder {
+        std::string path;  // code page 932, as the platform takes it
+        uint32_t time;
+    };
+
+    bool replaces(const std::string& onDisk) {
+        if (overwrite != Overwrite::ask) return overwrite == Overwrite::always;
+        for (;;) {
+            std::string a = ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
+            if (a == "y" || a == "yes") return true;
+            if (a == "n" || a == "no") return false;
+            if (a == "A" || a == "all") {
+                overwrite = Overwrite::always;
+                return true;
+            }
+            if (a == "N" || a == "none" || std::cin.eof()) {
+                overwrite = Overwrite::never;
+                return false;
+            }
+        }
+    }
+
+    const Options& options;
+    MemberSelection& selection;
+    Overwrite overwrite;
+    std::vector<Folder> folders;
+    int kept = 0;
+};
+
 }  // namespace
 
-int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings) {
-    bool test = o.command == 't';
+int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings, MemberSelection& selection) {
+    const bool extracting = o.command == 'x';
+    const bool quiet = o.verbosity == Verbosity::quiet;
     std::string destination = o.destination;
-    if (!test && settings.present) {
+    if (extracting && settings.present) {
         destination = playSetup(settings, o);
         if (destination.empty()) return exitUsage;  // refused, and said why
     }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
-    if (!test) {
+    const uint64_t total = measureChosen(context, [selection](const MemberHeader& h) mutable {
+        return selection.includes(cp932ToUtf8(h.name));
+    });
+    if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
         if (ec || !fs::is_directory(destPath) || chdir(destPath.c_str()) != 0) {
@@ -52,15 +149,40 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         }
         destPath = fs::current_path();
         ExtractionContext::replaceText(context.destinationDir, destPath.c_str());
+        int64_t room = freeBytes(destPath);
+        if (room >= 0 && total > static_cast<uint64_t>(room) && !o.force) {
+            std::fprintf(stderr,
+                         "nivosfx: %s: the members need %s, but only %s are free there (--force extracts "
+                         "all the same)\n",
+                         printableText(destPath).c_str(), megabytes(total).c_str(),
+                         megabytes(static_cast<uint64_t>(room)).c_str());
+            return exitDiskFull;
+        }
     }
-    context.testOnly = test;
-    TerminalFrontEnd frontEnd(isatty(STDERR_FILENO) != 0, test);
+    context.testOnly = !extracting;
+    StandardOutputSink standardOutput;
+
+    const char* term = std::getenv("TERM");
+    const bool showProgress = isatty(STDERR_FILENO) && !(term && std::strcmp(term, "dumb") == 0) && !quiet &&
+                              o.command != 'p';
+    const bool listEach = o.command == 't' ? !quiet : o.verbosity == Verbosity::verbose && extracting;
+    TerminalFrontEnd frontEnd(showProgress, listEach, o.command == 't', total);
+    MemberChooser chooser(o, selection);
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
-    extractionRun(context);
+    runChosenMembers(
+        context,
+        [&](const MemberHeader& h) {
+            frontEnd.finishMemberLine();
+            return chooser(h);
+        },
+        o.command == 'p' ? &standardOutput : nullptr, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
+    if (extracting) chooser.setFolderTimes();
+    if (o.command == 'p' && std::fflush(stdout) != 0)
+        context.addProblem("(standard output)", Problem::writeFailed);
 
     bool aborted = context.run.keepRunning.load() == 0;
     int problems = context.problems.count;
@@ -68,17 +190,22 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted, any old file of its name kept\n");
         return exitInterrupted;
     }
+    for (const std::string& name : selection.unmatched())
+        std::fprintf(stderr, "nivosfx: %s: no member matches\n", printableText(name).c_str());
     if (problems) {
         std::fprintf(stderr, "nivosfx: %d problem%s in %d members\n", problems, problems == 1 ? "" : "s",
                      frontEnd.members());
-    } else if (test) {
+    } else if (quiet || o.command == 'p') {
+    } else if (o.command == 't') {
         std::printf("No errors in %d members\n", frontEnd.members());
     } else {
-        std::printf("Extracted %d members into %s\n", frontEnd.members(), printableText(destPath).c_str());
+        std::printf("Extracted %d members into %s", frontEnd.members(), printableText(destPath).c_str());
+        if (chooser.keptFiles()) std::printf("; kept %d existing files", chooser.keptFiles());
+        std::printf("\n");
     }
-    if (!test && settings.present) reportAfterSetup(settings, destPath, problems == 0, o.open);
-    if (!problems) return exitOk;
-    return frontEnd.sawWriteFailure() ? exitDiskFull : exitProblems;
+    if (extracting && settings.present && !quiet) reportAfterSetup(settings, destPath, problems == 0, o.open);
+    if (problems) return frontEnd.sawWriteFailure() ? exitDiskFull : exitProblems;
+    return selection.unmatched().empty() ? exitOk : exitNoMatch;
 }
 
 }  // namespace nivo::cli

@@ -1,13 +1,14 @@
-// nivosfx t and x: decode every member, and write them for x.
+// nivosfx t, x and p: decode the chosen members; x writes them to files, p to standard output.
 #pragma once
 
 #include "archive/extraction_context.h"
+#include "cli/member_selection.h"
 #include "cli/nivosfx_options.h"
 #include "setup/settings_block.h"
 
 namespace nivo::cli {
 
 // Runs the test or the extraction from the archive's current position; returns the exit code.
-int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings);
+int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings, MemberSelection& selection);
 
 }  // namespace nivo::cli

@@ -6,21 +6,92 @@
 
 #include "archive/archive_walker.h"
 #include "extract/path_helpers.h"
-#include "cli/nivosfx_options.h"
+#include "cli/setup_session.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {
 
 namespace {
 
-std::string timeText(const MemberHeader& h) {
-    if (!h.hasModifiedTime) return "-";
+std::string timeText(const MemberHeader& h, const char* format) {
     time_t t = static_cast<time_t>(h.modifiedTime);
     struct tm tm {};
     gmtime_r(&t, &tm);
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(buf, sizeof buf, format, &tm);
     return buf;
+}
+
+bool isFolder(const MemberHeader& h) {
+    return methodIndex(h) == methodFolder;
+}
+
+// A JSON string: UTF-8 as it is, with quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20 || b == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonOption(uint8_t byte) {
+    return std::string("{\"offered\": ") + (byte & 1 ? "true" : "false") + ", \"chosen\": " +
+           (byte & 2 ? "true" : "false") + "}";
+}
+
+void printSettingsJson(const SetupSettings& s) {
+    if (!s.present) {
+        std::printf("  \"settings\": null,\n");
+        return;
+    }
+    std::printf("  \"settings\": {\n");
+    std::printf("    \"title\": %s,\n", jsonString(cp932ToUtf8(s.title)).c_str());
+    std::printf("    \"destination\": %s,\n", jsonString(cp932ToUtf8(s.destination)).c_str());
+    std::printf("    \"programFiles\": %s,\n", s.programFilesFlag ? "true" : "false");
+    std::printf("    \"shortcutTarget\": %s,\n", jsonString(cp932ToUtf8(s.shortcutTarget)).c_str());
+    std::printf("    \"startMenu\": %s,\n", jsonOption(s.startMenuOption).c_str());
+    std::printf("    \"desktop\": %s,\n", jsonOption(s.desktopOption).c_str());
+    std::printf("    \"sendTo\": %s,\n", jsonOption(s.sendToOption).c_str());
+    std::printf("    \"open\": %s\n", jsonString(cp932ToUtf8(s.launchCommand)).c_str());
+    std::printf("  },\n");
+}
+
+void printMemberJson(const MemberHeader& h, const std::string& name, bool first) {
+    std::string method = cp932ToUtf8(std::string(h.method, 5).c_str());
+    std::printf("%s    {\"name\": %s, \"size\": %llu, \"packedSize\": %llu, \"method\": %s, ", first ? "" : ",\n",
+                jsonString(name).c_str(), static_cast<unsigned long long>(h.originalSize),
+                static_cast<unsigned long long>(h.compressedSize), jsonString(method).c_str());
+    if (h.hasDataCrc)
+        std::printf("\"crc\": \"%04X\", ", h.dataCrc);
+    else
+        std::printf("\"crc\": null, ");
+    if (h.hasModifiedTime)
+        std::printf("\"time\": \"%s\", ", timeText(h, "%Y-%m-%dT%H:%M:%SZ").c_str());
+    else
+        std::printf("\"time\": null, ");
+    std::printf("\"folder\": %s}", isFolder(h) ? "true" : "false");
+}
+
+void printSettingsText(const SetupSettings& s) {
+    if (!s.present) return;
+    std::string destination = printableName(s.destination);
+    std::printf("Title:            %s\n", printableName(s.title[0] ? s.title : defaultTitle).c_str());
+    std::printf("Destination:      %s%s\n", destination.c_str(), s.programFilesFlag ? " (under Program Files)" : "");
+    for (const SetupOptionLine& line : setupOptionLines(s))
+        std::printf("%-18s%s\n", (std::string(line.label) + ":").c_str(), line.value.c_str());
+    std::printf("Shortcut target:  %s\n", printableName(s.shortcutTarget).c_str());
+    std::printf("File to open:     %s\n\n", s.launchCommand[0] ? printableName(s.launchCommand).c_str() : "-");
 }
 
 // The operating systems that archivers name in their headers.
@@ -87,9 +158,17 @@ std::string headerDetails(const MemberHeader& h) {
 
 }  // namespace
 
-int listMembers(ExtractionContext& context, const std::string&, bool verbose) {
-    std::printf("%10s %10s %6s %-6s %4s  %-19s  %s\n", "Original", "Packed", "Ratio", "Method", "CRC",
-                "Time (UTC)", "Name");
+int listMembers(ExtractionContext& context, const Options& o, const SetupSettings& settings,
+                MemberSelection& selection) {
+    if (o.json) {
+        std::printf("{\n  \"format\": 1,\n  \"file\": %s,\n", jsonString(o.file).c_str());
+        printSettingsJson(settings);
+        std::printf("  \"members\": [\n");
+    } else {
+        printSettingsText(settings);
+        std::printf("%10s %10s %6s %-6s %4s  %-19s  %s\n", "Original", "Packed", "Ratio", "Method", "CRC",
+                    "Time (UTC)", "Name");
+    }
     MemberHeader h;
     uint64_t totalOriginal = 0, totalPacked = 0;
     int members = 0;
@@ -109,27 +188,39 @@ int listMembers(ExtractionContext& context, const std::string&, bool verbose) {
         }
         if (hs == HeaderStatus::nameTooLong) overlongMemberName(shown, h, walk.headerStart);
         else copyText(shown, sizeof shown, shownName(h.name));
-        std::string name = printableName(shown);
-        char ratio[16] = "-";
-        if (h.originalSize)
-            std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * static_cast<double>(h.compressedSize) / static_cast<double>(h.originalSize));
-        char crc[8] = "-";
-        if (h.hasDataCrc) std::snprintf(crc, sizeof crc, "%04X", h.dataCrc);
-        std::string method = printableName(std::string(h.method, 5).c_str());
-        std::printf("%10llu %10llu %6s %-6s %4s  %-19s  %s\n", static_cast<unsigned long long>(h.originalSize),
-                    static_cast<unsigned long long>(h.compressedSize), ratio,
-                    method.c_str(), crc, timeText(h).c_str(), name.c_str());
-        if (verbose) std::printf("%10s %s\n", "", headerDetails(h).c_str());
-        totalOriginal += h.originalSize;
-        totalPacked += h.compressedSize;
-        ++members;
-        if (walk.endsInside) {
-            std::fprintf(stderr, "nivosfx: %s: %s\n", name.c_str(), problemText(Problem::truncated));
-            status = exitProblems;
+        std::string name = cp932ToUtf8(shown);
+        if (hs == HeaderStatus::nameTooLong || selection.includes(cp932ToUtf8(h.name))) {
+            if (o.json) {
+                printMemberJson(h, name, members == 0);
+            } else {
+                char ratio[16] = "-";
+                if (h.originalSize)
+                    std::snprintf(ratio, sizeof ratio, "%5.1f%%",
+                                  100.0 * static_cast<double>(h.compressedSize) / static_cast<double>(h.originalSize));
+                char crc[8] = "-";
+                if (h.hasDataCrc) std::snprintf(crc, sizeof crc, "%04X", h.dataCrc);
+                std::string method = printableName(std::string(h.method, 5).c_str());
+                std::printf("%10llu %10llu %6s %-6s %4s  %-19s  %s\n",
+                            static_cast<unsigned long long>(h.originalSize),
+                            static_cast<unsigned long long>(h.compressedSize), ratio, method.c_str(), crc, h.hasModifiedTime ? timeText(h, "%Y-%m-%d %H:%M:%S").c_str() : "-",
+                            printableText(name).c_str());
+                if (o.verbosity == Verbosity::verbose) std::printf("%10s %s\n", "", headerDetails(h).c_str());
+            }
+            totalOriginal += h.originalSize;
+            totalPacked += h.compressedSize;
+            ++members;
+            if (walk.endsInside) {
+                std::fprintf(stderr, "nivosfx: %s: %s\n", printableText(name).c_str(), problemText(Problem::truncated));
+                status = exitProblems;
+            }
         }
     }
-    std::printf("%d members, %llu bytes, %llu packed\n", members,
-                static_cast<unsigned long long>(totalOriginal), static_cast<unsigned long long>(totalPacked));
+    if (o.json) {
+        std::printf("%s  ],\n  \"complete\": %s\n}\n", members ? "\n" : "", status == exitOk ? "true" : "false");
+    } else {
+        std::printf("%d members, %llu bytes, %llu packed\n", members,
+                    static_cast<unsigned long long>(totalOriginal), static_cast<unsigned long long>(totalPacked));
+    }
     return status;
 }
 

@@ -1,14 +1,17 @@
-// nivosfx l: the member table.
+// nivosfx l: the setup's settings and the member table, as text or as JSON.
 #pragma once
 
 #include <string>
 
 #include "archive/extraction_context.h"
+#include "cli/member_selection.h"
+#include "cli/nivosfx_options.h"
+#include "setup/settings_block.h"
 
 namespace nivo::cli {
 
-// Lists the members from the archive's current position; returns the exit code. verbose adds
-// a line per member: header level, operating system, attribute and extended headers.
-int listMembers(ExtractionContext& context, const std::string& path, bool verbose = false);
+// Lists the chosen members from the archive's current position; returns the exit code.
+int listMembers(ExtractionContext& context, const Options& o, const SetupSettings& settings,
+                MemberSelection& selection);
 
 }  // namespace nivo::cli

@@ -1,5 +1,6 @@
 // nivosfx: lists, tests and extracts self-extracting files and plain LZH archives on POSIX
 // systems, and plays a self-extracting file's setup in the terminal.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,9 @@
 #include "cli/command_line.h"
 #include "cli/extract_command.h"
 #include "cli/list_command.h"
+#include "cli/member_selection.h"
 #include "cli/nivosfx_options.h"
+#include "platform/posix_names.h"
 #include "setup/settings_block.h"
 
 namespace {
@@ -17,32 +20,47 @@ using namespace nivo;
 using namespace nivo::cli;
 
 const char usageText[] =
-    "usage: nivosfx COMMAND FILE [options]\n"
+    "usage: nivosfx COMMAND [OPTION]... FILE [NAME]... [-x NAME...]\n"
     "\n"
     "FILE is a self-extracting file (it begins with \"MZ\"; its settings block stands at\n"
     "offset 19968, the archive behind it), a plain LZH archive, or another maker's\n"
-    "self-extracting file, in which the archive is looked for.\n"
+    "self-extracting file, in which the archive is looked for. FILE \"-\" is standard\n"
+    "input; a pipe is read once, from front to back.\n"
     "\n"
     "commands:\n"
-    "  l FILE [-v]         list the members: sizes, ratio, method, CRC, time and name\n"
-    "  t FILE              decode every member and check its CRC; nothing is written\n"
-    "  x FILE [-d DIR] [-y] [--open] [--raw]\n"
-    "                      extract. A self-extracting file's setup is played here: its\n"
-    "                      title, the proposed destination and the three shell options.\n"
+    "  l   list the setup's settings and the members: sizes, ratio, method, CRC, time, name\n"
+    "  t   decode the members and check their CRCs; nothing is written\n"
+    "  x   extract. A self-extracting file's setup is played here: its title, the proposed\n"
+    "      destination and the three shell options.\n"
+    "  p   write the members' bytes to standard output, and nothing else\n"
+    "\n"
+    "NAME chooses members by shell wildcards (*, ? and [...], where * also matches \"/\"),\n"
+    "matched against the names as l shows them; a folder's name takes everything in it.\n"
+    "-x leaves out the members that the NAMEs behind it match.\n"
     "\n"
     "options:\n"
-    "  -d DIR    extract into DIR (made with its parents when missing). Default: the\n"
-    "            setup's destination without its drive, relative to the current folder,\n"
-    "            or the current folder for a plain archive\n"
-    "  -y        take the setup's defaults without asking\n"
-    "  --open    after a run without problems, open the file the setup names (xdg-open)\n"
-    "  --raw     keep files from classic Mac OS as stored (MacBinary: header, data and\n"
-    "            resource fork) instead of extracting their data fork\n"
-    "  -v, --verbose  l: also each member's header level, operating system, attribute\n"
-    "            and extended headers\n"
+    "  -d DIR      extract into DIR (made with its parents when missing). Default: the\n"
+    "              setup's destination without its drive, relative to the current folder,\n"
+    "              or the current folder for a plain archive\n"
+    "  -y          take the setup's defaults without asking\n"
+    "  -o          replace existing files without asking\n"
+    "  -n          never replace existing files. Without -o or -n, nivosfx asks for each\n"
+    "              file when standard input is a terminal (yes, no, all, none), and\n"
+    "              replaces otherwise.\n"
+    "  -q          print only problems\n"
+    "  -v, --verbose  print each member as it is written (x) or tested (t); with l, also\n"
+    "              each member's header level, operating system, attribute and\n"
+    "              extended headers\n"
+    "  --json      list as JSON (l); the format is described in nivosfx(1)\n"
+    "  --force     extract even when the members need more space than is free\n"
+    "  --open      after a run without problems, open the file the setup names (xdg-open)\n"
+    "  --raw       keep files from classic Mac OS as stored (MacBinary: header, data and\n"
+    "              resource fork) instead of extracting their data fork\n"
     "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
+    "Questions and the progress bar go to the terminal on stderr, never to standard output;\n"
+    "the bar is left out when stderr is not a terminal or TERM is dumb.\n"
     "Shortcuts cannot be made on this system; nivosfx says which ones the setup asks for.\n"
     "The file the setup names is never started unless --open is given.\n"
     "\n"
@@ -51,15 +69,16 @@ const char usageText[] =
     "   2  the run had problems: a member damaged, not extracted, or the archive cut short\n"
     "   9  FILE cannot be opened or read\n"
     "  10  bad usage\n"
-    "  50  a write failed (disk full)\n"
+    "  11  a NAME matched no member\n"
+    "  50  the members need more space than is free, or a write failed (disk full)\n"
     "  80  interrupted (Ctrl-C); the member being written is deleted\n";
 
 const Program program{"nivosfx", usageText};
 
 std::vector<Option> optionTable(Options& o) {
-    auto flag = [](bool& field) {
-        return [&field](const std::string&) {
-            field = true;
+    auto set = [](auto& field, auto value) {
+        return [&field, value](const std::string&) {
+            field = value;
             return std::string();
         };
     };
@@ -68,22 +87,32 @@ std::vector<Option> optionTable(Options& o) {
              o.destination = v;
              return std::string();
          }},
-        {'y', nullptr, false, flag(o.assumeYes)},
-        {0, "open", false, flag(o.open)},
-        {0, "raw", false, flag(o.raw)},
-        {'v', "verbose", false, flag(o.verbose)},
+        {'x', nullptr, true, [&o](const std::string& v) {
+             o.excluding = true;
+             o.excluded.push_back(v);
+             return std::string();
+         }},
+        {'y', nullptr, false, set(o.assumeYes, true)},
+        {'o', nullptr, false, set(o.overwrite, Overwrite::always)},
+        {'n', nullptr, false, set(o.overwrite, Overwrite::never)},
+        {'q', nullptr, false, set(o.verbosity, Verbosity::quiet)},
+        {'v', "verbose", false, set(o.verbosity, Verbosity::verbose)},
+        {0, "json", false, set(o.json, true)},
+        {0, "force", false, set(o.force, true)},
+        {0, "open", false, set(o.open, true)},
+        {0, "raw", false, set(o.raw, true)},
     };
 }
 
-// COMMAND, then FILE.
+// COMMAND, FILE, then the NAMEs to take (or, behind -x, to leave out).
 std::string takeOperand(Options& o, const std::string& a) {
     if (!o.command) {
-        if (a != "l" && a != "t" && a != "x") return "unknown command " + a;
+        if (a != "l" && a != "t" && a != "x" && a != "p") return "unknown command " + a;
         o.command = a[0];
     } else if (o.file.empty()) {
         o.file = a;
     } else {
-        return "unexpected argument " + a;
+        (o.excluding ? o.excluded : o.names).push_back(a);
     }
     return "";
 }
@@ -97,15 +126,23 @@ int main(int argc, char** argv) {
     if (!parsed.proceed) return parsed.exitCode;
     if (!options.command) return usageError(program, "no command given");
     if (options.file.empty()) return usageError(program, "no FILE given");
+    if (options.json && options.command != 'l') return usageError(program, "--json goes with l");
     ExtractionContext context;
     SetupSettings settings{};
     ArchiveOrigin origin;
     if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
-    // The listing names where the archive was found; extraction names it when it was searched for.
-    if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain
+    MemberSelection selection(options.names, options.excluded);
+    // The listing names where the archive was found; extraction names it when it was searched
+    // for. Never on p's standard output, nor in the JSON listing.
+    if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain && !options.json
                                : origin.kind == ArchiveOrigin::otherSelfExtracting)
-        std::printf("%s\n", originText(origin).c_str());
-    if (options.command == 'l') return listMembers(context, options.file, options.verbose);
+        std::fprintf(options.command == 'p' ? stderr : stdout, "%s\n", originText(origin).c_str());
+    if (options.command == 'l') {
+        int status = listMembers(context, options, settings, selection);
+        for (const std::string& name : selection.unmatched())
+            std::fprintf(stderr, "nivosfx: %s: no member matches\n", printableText(name).c_str());
+        return status == exitOk && !selection.unmatched().empty() ? exitNoMatch : status;
+    }
     context.keepMacBinary = options.raw;
-    return runExtraction(context, options, settings);
+    return runExtraction(context, options, settings, selection);
 }

@@ -46,30 +46,41 @@ struct SetupOption {
     uint8_t* byte;
 };
 
-// Reads one answer line; an empty line or the end of input takes the default.
+const char* const optionLabels[3] = {"Start menu entry", "Desktop shortcut", "Send To entry"};
+
+}  // namespace
+
 std::string ask(const std::string& prompt) {
-    std::cout << prompt << std::flush;
+    std::fprintf(stderr, "%s", prompt.c_str());
+    std::fflush(stderr);
     std::string line;
     if (!std::getline(std::cin, line)) {
-        std::cout << "\n";
+        std::fputs("\n", stderr);
         return "";
     }
     return line;
 }
 
-}  // namespace
+std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s) {
+    const uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
+    std::vector<SetupOptionLine> lines;
+    for (int i = 0; i < 3; ++i)
+        lines.push_back({optionLabels[i], std::string(bytes[i] & 2 ? "yes" : "no") + (bytes[i] & 1 ? "" : " (fixed)")});
+    return lines;
+}
 
 // Plays the destination dialog in the terminal. Bit 0 of an option byte offers the option
 // (the user may change it), bit 1 chooses it.
 std::string playSetup(SetupSettings& s, const Options& o) {
-    std::cout << printableName(s.title[0] ? s.title : defaultTitle) << "\n";
+    const bool quiet = o.verbosity == Verbosity::quiet;
+    if (!quiet) std::fprintf(stderr, "%s\n", printableName(s.title[0] ? s.title : defaultTitle).c_str());
     std::string destination = o.destination;
-    SetupOption options[3] = {{"Start menu entry", &s.startMenuOption},
-                              {"Desktop shortcut", &s.desktopOption},
-                              {"Send To entry", &s.sendToOption}};
+    SetupOption options[3] = {{optionLabels[0], &s.startMenuOption},
+                              {optionLabels[1], &s.desktopOption},
+                              {optionLabels[2], &s.sendToOption}};
     if (!o.destination.empty()) {
         // -d is the user's own choice and may lead anywhere.
-        std::cout << "Destination: " << printableText(destination) << "\n";
+        if (!quiet) std::fprintf(stderr, "Destination: %s\n", printableText(destination).c_str());
     } else if (!posixDestination(s, destination)) {
         // The setup's proposal climbs out of the current folder: only the user may choose that.
         const std::string refused = "the setup's destination " + printableName(s.destination) +
@@ -84,7 +95,7 @@ std::string playSetup(SetupSettings& s, const Options& o) {
             return "";
         }
     } else if (o.assumeYes) {
-        std::cout << "Destination: " << printableText(destination) << "\n";
+        if (!quiet) std::fprintf(stderr, "Destination: %s\n", printableText(destination).c_str());
     } else {
         std::string answer = ask("Destination [" + printableText(destination) + "]: ");
         if (!answer.empty()) destination = answer;
@@ -93,7 +104,8 @@ std::string playSetup(SetupSettings& s, const Options& o) {
         bool offered = *opt.byte & 1;
         bool chosen = *opt.byte & 2;
         if (!offered || o.assumeYes) {
-            std::cout << opt.label << ": " << (chosen ? "yes" : "no") << (offered ? "" : " (fixed)") << "\n";
+            if (!quiet)
+                std::fprintf(stderr, "%s: %s%s\n", opt.label, chosen ? "yes" : "no", offered ? "" : " (fixed)");
             continue;
         }
         std::string answer = ask(std::string(opt.label) + (chosen ? " [Y/n]: " : " [y/N]: "));
@@ -104,11 +116,10 @@ std::string playSetup(SetupSettings& s, const Options& o) {
 }
 
 void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool clean, bool open) {
-    const char* names[3] = {"Start menu entry", "Desktop shortcut", "Send To entry"};
     uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
     std::string chosen;
     for (int i = 0; i < 3; ++i)
-        if (bytes[i] & 2) chosen += std::string(chosen.empty() ? "" : ", ") + names[i];
+        if (bytes[i] & 2) chosen += std::string(chosen.empty() ? "" : ", ") + optionLabels[i];
     if (!chosen.empty() && clean)
         std::cout << "Shortcuts cannot be made on this system. The setup asks for: " << chosen << ", to "
                   << printableName(s.shortcutTarget) << "\n";

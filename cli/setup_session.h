@@ -4,11 +4,23 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/nivosfx_options.h"
 #include "setup/settings_block.h"
 
 namespace nivo::cli {
+
+// Asks on the terminal (stderr) and reads one answer line from stdin; the end of input gives
+// "".
+std::string ask(const std::string& prompt);
+
+// How the setup's three options stand: "yes", "no", with " (fixed)" when not offered.
+struct SetupOptionLine {
+    const char* label;
+    std::string value;
+};
+std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s);
 
 // Asks for the destination and the options (or takes the defaults with -y); returns the
 // destination and updates the option bytes. A setup's destination that climbs out of the

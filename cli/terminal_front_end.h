@@ -1,7 +1,9 @@
 // What the run tells the person at the terminal: a progress bar when stderr is a terminal,
-// and every problem once, on stderr, in one line naming the member.
+// one line per member when asked, and every problem once, on stderr, in one line naming the
+// member.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -9,15 +11,22 @@
 
 namespace nivo {
 
+enum class Verbosity : uint8_t { quiet, normal, verbose };
+
 class TerminalFrontEnd final : public FrontEnd {
 public:
-    // verboseTest: print "OK" or the problem for each member (the test command).
-    TerminalFrontEnd(bool showProgress, bool verboseTest);
+    // showProgress: draw the bar on stderr. listMembers: print each member once it is done,
+    // "OK" or "FAILED" in front for the test command. totalBytes: what the whole run writes.
+    TerminalFrontEnd(bool showProgress, bool listMembers, bool test, uint64_t totalBytes);
 
     void memberName(const char* name) override;
     void progressPosition(uint32_t position) override;
     void memberProblem(const char* name, Problem problem) override;
     void runEnded(bool aborted) override;
+
+    // Prints the line of the member before, if one is due; done before anything else is said
+    // of the next member.
+    void finishMemberLine();
 
     int members() const { return memberCount; }
     bool sawWriteFailure() const { return writeFailure; }
@@ -25,16 +34,25 @@ public:
 private:
     void drawBar();
     void clearBar();
-    void finishTestLine();
 
     bool progress;
-    bool verbose;
+    bool listing;
+    bool testing;
+    uint64_t total;
     bool barShown = false;
     bool currentFailed = false;
     bool writeFailure = false;
     int memberCount = 0;
     uint32_t percent = 0;
     std::string current;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
+
+// Columns the UTF-8 text takes on a terminal: East Asian wide characters take two, combining
+// marks none.
+int displayColumns(const std::string& utf8);
+
+// The longest start of the UTF-8 text that fits in columns, cut between characters.
+std::string fitColumns(const std::string& utf8, int columns);
 
 }  // namespace nivo

@@ -47,7 +47,8 @@ void setMemberAttributes(const char* path, const MemberHeader& header, bool fold
         platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
 }
 
-// What a member that stopped short is listed as, by how it stopped.
+}  // namespace
+
 Problem problemOf(const DecodeResult& r) {
     static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
                                        Problem::noMemory, Problem::writeFailed, Problem::unknownMethod};
@@ -55,8 +56,13 @@ Problem problemOf(const DecodeResult& r) {
     return byStatus[static_cast<int>(r.status)];
 }
 
-
-}  // namespace
+void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
+    if (r.truncated)
+        context.addProblem(header.name, Problem::truncated);
+    else if (header.hasDataCrc && r.crc != header.dataCrc)
+        context.addProblem(header.name, Problem::crcMismatch);
+    if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
+}
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
     // Component by component: "." and empty components are dropped, ".." is refused. Names use
@@ -188,10 +194,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         }
         setMemberAttributes(path, header, false);
     }
-    // The checks on a member whose data was transferred to its full length; the file stays.
-    if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
-    if (r.truncated) return static_cast<int>(Problem::truncated);
-    if (header.hasDataCrc && r.crc != header.dataCrc) return static_cast<int>(Problem::crcMismatch);
+    checkComplete(context, header, r);
     return extracted;
 }
 

@@ -24,6 +24,13 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 // writingPathSize bytes) receives its name.
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 
+// What a member that stopped short is listed as, by how it stopped.
+Problem problemOf(const DecodeResult& r);
+
+// The checks on a member whose data was transferred to its full length: the CRC, the input
+// that ran out, the data that ran past the original size. The file stays.
+void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
+
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name
 // is empty.

@@ -169,6 +169,8 @@ bool checkArchive(const std::string& path, std::vector<std::string>& names) {
         std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
+    struct stat st {};
+    const long fileSize = fstat(fileno(context.archiveFile), &st) == 0 ? static_cast<long>(st.st_size) : 0;
     std::vector<std::string> unreadable;
     for (;;) {
         const long at = std::ftell(context.archiveFile);
@@ -188,6 +190,10 @@ bool checkArchive(const std::string& path, std::vector<std::string>& names) {
                                  nivo::printableText(std::string(header.method, 5)) + " is not one the program reads");
         } else {
             names.push_back(name);
+        }
+        if (static_cast<long>(header.compressedSize) > fileSize - std::ftell(context.archiveFile)) {
+            std::fprintf(stderr, "mksfx: %s: cut short in the member at offset %ld\n", path.c_str(), at);
+            return false;
         }
         if (std::fseek(context.archiveFile, static_cast<long>(header.compressedSize), SEEK_CUR) != 0) {
             std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));

@@ -459,7 +459,7 @@ TEST(SetupDefaults, DestinationIsTheSettingsTextWithoutDriveUnderTheCurrentFolde
         EXPECT_EQ(textOf(dest / "sub/data.bin"), "data");
         EXPECT_EQ(mtimeOf(dest / "sub/data.bin"), someTime + 60);
         EXPECT_EQ(filesIn(snapshot(setup.cwd)).size(), 2u) << "files outside the destination";
-        EXPECT_TRUE(contains(r.out, "Tool setup")) << describe(r);
+        EXPECT_TRUE(contains(r.err, "Tool setup")) << describe(r);
     }
 }
 
@@ -494,7 +494,7 @@ TEST(SetupDefaults, WithoutSettingsUnpacksIntoTheCurrentFolderWithoutAsking) {
     RunResult r = setup({}, "somewhere/else\ny\n");
     EXPECT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_EQ(filesIn(snapshot(setup.cwd)), (std::set<std::string>{"readme.txt", "sub/data.bin"}));
-    EXPECT_FALSE(contains(r.out, "somewhere")) << describe(r);
+    EXPECT_FALSE(contains(r.out + r.err, "somewhere")) << describe(r);
 }
 
 TEST(SetupDefaults, DashDOverridesTheSettingsDestination) {
@@ -565,8 +565,8 @@ TEST(SetupQuestions, OptionBytesShowAsTheDialogWould) {
         RunResult r = setup({"-y"});
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         for (const char* label : {"Start menu entry", "Desktop shortcut", "Send To entry"}) {
-            std::string line = lineStartingWith(r.out, std::string(label) + ":");
-            ASSERT_FALSE(line.empty()) << label << "\n" << r.out;
+            std::string line = lineStartingWith(r.err, std::string(label) + ":");
+            ASSERT_FALSE(line.empty()) << label << "\n" << r.err;
             EXPECT_EQ(contains(line, "yes"), c.chosen) << line;
             EXPECT_EQ(contains(line, "no"), !c.chosen) << line;
             EXPECT_EQ(contains(line, "fixed"), c.fixed) << line;
@@ -575,9 +575,9 @@ TEST(SetupQuestions, OptionBytesShowAsTheDialogWould) {
         RunResult asked = setup({"-d", (setup.tmp.path() / "again").string()}, "\n\n\n");
         EXPECT_EQ(asked.exitCode, 0) << describe(asked);
         size_t questions = 0;
-        for (size_t at = asked.out.find("]: "); at != std::string::npos; at = asked.out.find("]: ", at + 1))
+        for (size_t at = asked.err.find("]: "); at != std::string::npos; at = asked.err.find("]: ", at + 1))
             ++questions;
-        EXPECT_EQ(questions, c.fixed ? 0u : 3u) << asked.out;
+        EXPECT_EQ(questions, c.fixed ? 0u : 3u) << asked.err;
     }
 }
 
@@ -932,7 +932,7 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
         {{"q", a}, 10, false},
         {{"x", a, "--bogus"}, 10, false},
         {{"x", a, "-d"}, 10, false},
-        {{"l", a, a}, 10, false},
+        {{"l", a, "nothing-such"}, 11, false},
         {{"l", (tmp.path() / "missing.lzh").string()}, 9, false},
         {{"x", (tmp.path() / "missing.lzh").string(), "-y"}, 9, false},
         {{"t", tmp.path().string()}, 9, false},  // a folder is not an archive

@@ -185,6 +185,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
     writeBinary((dir / "text.lzh").string(), Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', ',', ' ',
                                                   'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
     writeBinary((dir / "empty.lzh").string(), Bytes{0});
+    writeBinary((dir / "cut.lzh").string(), Bytes(good.begin(), good.end() - 2));  // one data byte and the end gone
     const std::string stub = w.stub().string();
 
     struct Case {
@@ -199,6 +200,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
         {{"--archive", "strange.lzh"}, exitFailure, "x.bin: method -lh9- is not one the program reads"},
         {{"--archive", "text.lzh"}, exitFailure, "not an LZH archive"},
         {{"--archive", "empty.lzh"}, exitFailure, "holds no members"},
+        {{"--archive", "cut.lzh"}, exitFailure, "cut short in the member at offset"},
         {{"--archive", "good.lzh", "--start-menu", "offered"}, exitUsage, "--start-menu needs --target"},
         {{"--archive", "good.lzh", "--send-to", "2", "--title", "T"}, exitUsage, "--send-to needs --target"},
         {{"--archive", "good.lzh", "--sign", "cert.pem"}, exitUsage, "--sign and --key go together"},

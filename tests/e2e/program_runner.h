@@ -22,6 +22,7 @@ struct RunOptions {
     double timeoutSeconds = 30;
     int64_t fileSizeLimit = -1;                   // RLIMIT_FSIZE in the child, -1 for none
     bool stderrTerminal = false;                  // stderr is a pseudo-terminal, not a pipe
+    bool terminal = false;                        // stdin and stderr are one pseudo-terminal
 };
 
 struct RunResult {
