@@ -224,8 +224,10 @@ constexpr LevelParams levelParams[maxLevel + 1] = {
 
 // Bytes parsed near-optimally at a time; blocks never span two such stretches.
 constexpr uint32_t optimalStretch = 1u << 17;
-// Split candidates: a block is tried cut at each eighth; no part shorter than this.
+// No block is cut into parts shorter than this: at the near-optimal levels, and at the others,
+// which try fewer cuts.
 constexpr uint32_t minSplitSymbols = 1024;
+constexpr uint32_t minSplitSymbolsFast = 16384;
 
 // The tables of one compression, kept per thread so that many small members do not allocate.
 struct Workspace {
@@ -287,6 +289,10 @@ private:
 
     void addSymbol(uint32_t s) { ws.symbols.push_back(s); }
     void flushSymbols(bool all);
+    // Writes blocks once a few blocks' worth of symbols have gathered.
+    void flushWhenFull() {
+        if (ws.symbols.size() >= flushAt) flushSymbols(false);
+    }
     void emit(const uint32_t* s, size_t n);
     uint64_t blockBits(const uint32_t* symFreq, const uint32_t* posFreq, uint32_t count);
     void writeBlock(const uint32_t* s, uint32_t n);
@@ -303,6 +309,7 @@ private:
     LevelParams params;
     uint32_t hashBits;
     uint32_t linkMask;
+    size_t flushAt;
     Workspace& ws;
     BitWriter writer;
     std::vector<uint8_t>& output;
@@ -326,6 +333,7 @@ Encoder::Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t le
       writer(out),
       output(out) {
     // Small inputs clear a smaller table.
+    flushAt = params.splitBlocks ? 4u * maxBlock : maxBlock;
     hashBits = std::clamp<uint32_t>(static_cast<uint32_t>(std::bit_width(size)), 10, 16);
     ws.head.assign(size_t{1} << hashBits, noPosition);
     if (params.parse == Parse::optimal) ws.head3.assign(size_t{1} << hashBits, noPosition);
@@ -337,7 +345,7 @@ Encoder::Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t le
     ws.symbols.clear();
 }
 
-uint32_t Encoder::matchLength(uint32_t a, uint32_t b, uint32_t limit) const {
+[[gnu::always_inline]] inline uint32_t Encoder::matchLength(uint32_t a, uint32_t b, uint32_t limit) const {
     uint32_t len = 0;
     if constexpr (std::endian::native == std::endian::little) {
         while (len + 8 <= limit) {
@@ -393,7 +401,7 @@ void Encoder::runHashChains() {
                 cur = find(pos, chain);
                 insert(pos);
             }
-            flushSymbols(false);
+            flushWhenFull();
             continue;
         }
         uint32_t inserted = pos + 1;
@@ -415,7 +423,7 @@ void Encoder::runHashChains() {
             cur = find(pos, chain);
             insert(pos);
         }
-        flushSymbols(false);
+        flushWhenFull();
     }
     flushSymbols(true);
 }
@@ -619,7 +627,7 @@ void Encoder::runOptimal() {
 // blocks' worth have gathered.
 void Encoder::flushSymbols(bool all) {
     std::vector<uint32_t>& s = ws.symbols;
-    if (!all && s.size() < (params.splitBlocks ? 4u * maxBlock : maxBlock)) return;
+    if (!all && s.size() < flushAt) return;
     if (!params.splitBlocks) {
         size_t k = 0;
         for (; k + maxBlock <= s.size(); k += maxBlock) writeBlock(&s[k], maxBlock);
@@ -635,14 +643,24 @@ void Encoder::flushSymbols(bool all) {
 }
 
 // Writes n symbols as one block or more, cut where separate codes save more than the
-// headers they cost.
+// headers they cost. The near-optimal levels try a cut at each eighth, also where a block must
+// be cut for its size; the others try the middle, and halve an overlong run unpriced.
 void Encoder::emit(const uint32_t* s, size_t n) {
     if (n == 0) return;
-    constexpr int parts = 8;
-    uint32_t symFreq[parts + 1][symbolCount] = {};
-    uint32_t posFreq[parts + 1][17] = {};
-    // Frequencies of the prefixes that end at each eighth.
-    size_t cut[parts + 1];
+    const bool thorough = params.parse == Parse::optimal;
+    if (!thorough && n > maxBlock) {
+        emit(s, n / 2);
+        emit(s + n / 2, n - n / 2);
+        return;
+    }
+    const int parts = thorough ? 8 : 2;
+    constexpr int maxParts = 8;
+    uint32_t symFreq[maxParts + 1][symbolCount];
+    uint32_t posFreq[maxParts + 1][17];
+    std::fill(symFreq[0], symFreq[0] + symbolCount, 0u);
+    std::fill(posFreq[0], posFreq[0] + 17, 0u);
+    // Frequencies of the prefixes that end at each cut.
+    size_t cut[maxParts + 1];
     for (int k = 0; k <= parts; ++k) cut[k] = n * k / parts;
     for (int k = 1; k <= parts; ++k) {
         std::copy(symFreq[k - 1], symFreq[k - 1] + symbolCount, symFreq[k]);
@@ -655,11 +673,12 @@ void Encoder::emit(const uint32_t* s, size_t n) {
     const bool mustSplit = n > maxBlock;
     uint64_t bestBits = mustSplit ? UINT64_MAX : blockBits(symFreq[parts], posFreq[parts], uint32_t(n));
     int bestCut = 0;
-    if (n >= 2 * minSplitSymbols || mustSplit) {
+    const size_t minPart = thorough ? minSplitSymbols : minSplitSymbolsFast;
+    if (n >= 2 * minPart || mustSplit) {
         uint32_t restSym[symbolCount], restPos[17];
         for (int k = 1; k < parts; ++k) {
             if (cut[k] == 0 || cut[k] == n) continue;
-            if (!mustSplit && (cut[k] < minSplitSymbols || n - cut[k] < minSplitSymbols)) continue;
+            if (!mustSplit && (cut[k] < minPart || n - cut[k] < minPart)) continue;
             for (uint32_t i = 0; i < symbolCount; ++i) restSym[i] = symFreq[parts][i] - symFreq[k][i];
             for (uint32_t i = 0; i < 17; ++i) restPos[i] = posFreq[parts][i] - posFreq[k][i];
             const uint32_t left = static_cast<uint32_t>(std::min<size_t>(cut[k], UINT32_MAX));
@@ -831,7 +850,11 @@ void limitedHuffmanLengths(const uint32_t* freq, size_t n, uint32_t maxBits, uin
         lengths[used[0]] = 1;
         return;
     }
-    std::stable_sort(used.begin(), used.end(), [&](uint32_t a, uint32_t b) { return freq[a] < freq[b]; });
+    // Rising frequency, equal ones in symbol order.
+    std::vector<uint64_t> keys(used.size());
+    for (size_t i = 0; i < used.size(); ++i) keys[i] = uint64_t{freq[used[i]]} << 32 | used[i];
+    std::sort(keys.begin(), keys.end());
+    for (size_t i = 0; i < used.size(); ++i) used[i] = static_cast<uint32_t>(keys[i]);
 
     // Huffman's construction with two queues: the leaves in rising frequency, and the inner
     // nodes, which are made in rising weight. Node k's children are always below k.
