@@ -89,7 +89,7 @@ void printSettingsText(const SetupSettings& s) {
     std::printf("Destination:      %s%s\n", destination.c_str(), s.programFilesFlag ? " (under Program Files)" : "");
     for (const SetupOptionLine& line : setupOptionLines(s))
         std::printf("%-18s%s\n", (std::string(line.label) + ":").c_str(), line.value.c_str());
-    std::printf("Shortcut target:  %s\n", printableName(s.shortcutTarget).c_str());
+    std::printf("Shortcut target:  %s\n", s.shortcutTarget[0] ? printableName(s.shortcutTarget).c_str() : "-");
     std::printf("File to open:     %s\n\n", s.launchCommand[0] ? printableName(s.launchCommand).c_str() : "-");
 }
 

@@ -15,7 +15,7 @@ need_packages() {
 
 # Installs the native toolchain when missing and configures the native build in $build.
 configure_native() {
-  need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev zlib1g-dev libdeflate-dev
+  need_packages cmake ninja-build g++ libgtest-dev nlohmann-json3-dev zlib1g-dev libdeflate-dev dpkg-dev
   build="$here/build/native"
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 }

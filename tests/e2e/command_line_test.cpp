@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 
 #include "tests/e2e/program_runner.h"
 #include "tests/support/test_support.h"
@@ -15,6 +14,27 @@ namespace fs = std::filesystem;
 
 std::string describe(const RunResult& r) {
     return "exit " + std::to_string(r.exitCode) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+}
+
+// "<program> (Nivo SFX) X.Y.Z" and a newline, with whole numbers X, Y and Z. Written out by hand:
+// <regex> trips GCC's maybe-uninitialized warning in the sanitizer build.
+static bool isVersionLine(const std::string& out, const std::string& program) {
+    const std::string lead = program + " (Nivo SFX) ";
+    if (out.rfind(lead, 0) != 0 || out.empty() || out.back() != '\n') return false;
+    int numbers = 0;
+    bool inNumber = false;
+    for (size_t i = lead.size(); i + 1 < out.size(); i++) {
+        char ch = out[i];
+        if (ch >= '0' && ch <= '9') {
+            if (!inNumber) numbers++;
+            inNumber = true;
+        } else if (ch == '.' && inNumber && numbers < 3) {
+            inNumber = false;
+        } else {
+            return false;
+        }
+    }
+    return numbers == 3 && inNumber;
 }
 
 TEST(CommandLine, OptionsFollowTheSameConventionsInEveryProgram) {
@@ -80,8 +100,7 @@ TEST(CommandLine, OptionsFollowTheSameConventionsInEveryProgram) {
             break;
         case version:
             EXPECT_EQ(r.exitCode, 0) << describe(r);
-            EXPECT_TRUE(std::regex_match(r.out, std::regex(c.program + R"( \(Nivo SFX\) \d+\.\d+\.\d+\n)")))
-                << describe(r);
+            EXPECT_TRUE(isVersionLine(r.out, c.program)) << describe(r);
             EXPECT_EQ(r.err, "");
             break;
         case usageError:
