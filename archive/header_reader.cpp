@@ -128,11 +128,11 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     const size_t got = std::fread(buffer, 1, 21, f);
     if (got == 0) return HeaderStatus::end;
     const uint32_t first = buffer[0];
-    const uint8_t level = buffer[20];
     // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
     // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
-    if (first == 0 && (got < 21 || level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
-    if (got < 21) return HeaderStatus::damaged;
+    if (got < 21) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
+    const uint8_t level = buffer[20];
+    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
 
     uint32_t size;     // bytes of the base header (levels 2 and 3: of the whole header)
     uint32_t read = 21;

@@ -25,6 +25,12 @@ public:
     }
 };
 
+// A test run decodes and checks every member and writes nothing; the Windows program never
+// makes one.
+bool testing(const ExtractionContext& context) {
+    return !stubBuild && context.testOnly;
+}
+
 // A link must never lead a member outside the destination: no folder on the way to the
 // member may be a symbolic link.
 bool foldersAreReal(const char* path) {
@@ -113,8 +119,9 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
     ProgressReporter progress{&context.run, context.frontEnd};
     if (methodIndex == methodStored || methodIndex == methodLz4)
         return storedCopy(context.archiveFile, out, header.originalSize, progress);
+    // Only a test run, which the Windows program never makes, writes nowhere.
     DiscardSink discard;
-    MemberDecoder decoder(context.archiveFile, out ? *out : discard, header.originalSize,
+    MemberDecoder decoder(context.archiveFile, stubBuild || out ? *out : discard, header.originalSize,
                           header.compressedSize, dictBitsForMethod(methodIndex), methodIndex);
     decoder.setProgress(progress);
     long at = std::ftell(context.archiveFile);
@@ -134,7 +141,7 @@ int makeFolder(ExtractionContext& context, const MemberHeader& header, char* pat
     // Some archivers store a symbolic link as a folder entry "name|target".
     if (std::strchr(path, '|')) return static_cast<int>(Problem::linkRefused);
     size_t n = std::strlen(path);
-    if (context.testOnly || n == 0) return extracted;
+    if (testing(context) || n == 0) return extracted;
     if (!appendText(path, pathBufferSize, "/")) return static_cast<int>(Problem::nameTooLong);
     if (!makeParentDirectories(context, path)) return static_cast<int>(Problem::cannotCreate);
     path[n] = '\0';
@@ -146,7 +153,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     char path[pathBufferSize];
     const int index = methodIndex(header);
     if (index < 0) return static_cast<int>(Problem::unknownMethod);
-    if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
+    if (!memberOutputPath(header.name, path, sizeof path) || (!testing(context) && !foldersAreReal(path)))
         return static_cast<int>(Problem::outsideDestination);
     if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
     // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
@@ -166,7 +173,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     // name only when it is complete, so that a member that fails never destroys what was there.
     FILE* f = nullptr;
     char temp[writingPathSize];
-    if (!context.testOnly) {
+    if (!testing(context)) {
         f = openWritingFile(context, path, temp);
         if (!f) return static_cast<int>(Problem::cannotCreate);
     }
