@@ -267,7 +267,9 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
 bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, PackNotes& notes,
                std::string& error, const PackedMember& packed) {
     for (const PackItem& item : items) {
-        auto written = [&packed, &item](uint64_t original, uint64_t bytes) {
+        // The builder may report a member after this call has returned (members are compressed
+        // and written behind the walk), so the report keeps its own copies.
+        auto written = [packed, item](uint64_t original, uint64_t bytes) {
             if (packed) packed(item, original, bytes);
         };
         LzhMember member = item.folder ? folderMember(item.name, item.mtime) : LzhMember{};
