@@ -28,6 +28,9 @@ const char* problemText(Problem problem) {
     case Problem::noMemory: return "out of memory";
     case Problem::damagedHeader: return "damaged header";
     case Problem::sizeMismatch: return "data longer than the original size";
+    case Problem::unknownHeader: return "Unknown header";
+    case Problem::noFileName: return "no file name";
+    case Problem::reservedName: return "device or stream name, refused on Windows";
     }
     return "problem";
 }
@@ -40,8 +43,7 @@ void ProblemList::add(const char* name, Problem problem) {
     ++count;
 }
 
-ExtractionContext::ExtractionContext(void* instanceHandle)
-    : instance(instanceHandle), frontEnd(&silentFrontEnd) {}
+ExtractionContext::ExtractionContext() : frontEnd(&silentFrontEnd) {}
 
 ExtractionContext::~ExtractionContext() {
     if (archiveFile) {
@@ -58,14 +60,15 @@ bool ExtractionContext::replaceText(char*& field, const char* text) {
     std::free(field);
     field = nullptr;
     if (!text) return true;
-    size_t n = std::strlen(text);
-    field = static_cast<char*>(std::calloc(n + 1, 1));
+    size_t n = std::strlen(text) + 1;
+    field = static_cast<char*>(std::malloc(n));
     if (!field) return false;
     std::memcpy(field, text, n);
     return true;
 }
 
 void ExtractionContext::addProblem(const char* name, Problem problem) {
+    name = shownName(name);
     problems.add(name, problem);
     frontEnd->memberProblem(name, problem);
 }

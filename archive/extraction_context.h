@@ -14,6 +14,9 @@
 namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
+// A member's path with its last component replaced by the name of the file it is written to
+// until it is complete ("~nivo9.tmp").
+constexpr uint32_t writingPathSize = pathBufferSize + 12;
 // The program image in front of the settings block; the stub build takes its size from here.
 constexpr long imageSize = 19968;
 extern const char defaultTitle[];          // "Nivo SFX"
@@ -35,7 +38,7 @@ struct ProblemList {
 
 class ExtractionContext {
 public:
-    explicit ExtractionContext(void* instanceHandle = nullptr);
+    ExtractionContext();
     ~ExtractionContext();
     ExtractionContext(const ExtractionContext&) = delete;
     ExtractionContext& operator=(const ExtractionContext&) = delete;
@@ -43,14 +46,11 @@ public:
     // Replaces one of the owned texts with a heap copy of text (null leaves it null).
     static bool replaceText(char*& field, const char* text);
 
-    void* instance = nullptr;
     char modulePath[pathBufferSize] = {};
-    void* mainWindow = nullptr;
-    void* labelWindow = nullptr;
-    void* abortDialog = nullptr;
     FILE* archiveFile = nullptr;
     const uint8_t* headerCursor = nullptr;
-    char outputPath[pathBufferSize] = {};
+    // The file of the member being written; empty between members.
+    char outputPath[writingPathSize] = {};
     char* destinationDir = nullptr;
     char* titleText = nullptr;
     char* shortcutTarget = nullptr;
@@ -64,6 +64,8 @@ public:
     ProblemList problems;
     // Decode and check every member without writing anything (the extractor's test command).
     bool testOnly = false;
+    // Refuse names that Windows gives another meaning: devices (NUL, COM1, ...) and streams.
+    bool windowsNames = false;
     // Keep the data of classic Mac OS members as stored, MacBinary header and resource fork
     // included, instead of extracting the data fork alone.
     bool keepMacBinary = false;

@@ -123,12 +123,16 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
     FILE* f = context.archiveFile;
 
-    int first = std::fgetc(f);
-    if (first == EOF || first == 0) return HeaderStatus::end;
-    buffer[0] = static_cast<uint8_t>(first);
-    // Bytes 1 to 20, up to the level, are common to every layout.
-    if (!readExact(f, buffer + 1, 20)) return HeaderStatus::damaged;
+    // Bytes 0 to 20, up to the level, are common to every layout. The end of the file where a
+    // header would start is the end of the archive.
+    const size_t got = std::fread(buffer, 1, 21, f);
+    if (got == 0) return HeaderStatus::end;
+    const uint32_t first = buffer[0];
+    // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
+    // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
+    if (got < 21) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
     const uint8_t level = buffer[20];
+    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
 
     uint32_t size;     // bytes of the base header (levels 2 and 3: of the whole header)
     uint32_t read = 21;
@@ -178,7 +182,6 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         if (!stubBuild && layout != 22) header.osId = cursor[2];
         cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
     } else if (layout != 20) {
-        context.frontEnd->unknownHeader();
         return HeaderStatus::unknownLayout;
     }
 
@@ -230,10 +233,11 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         }
     }
 
-    if (dirNameLength + fileNameLength > pathBufferSize - 1) return HeaderStatus::nameTooLong;
+    // An overlong name keeps what fits, so that the member can be named; it is not extracted.
+    bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
+    if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
     if (dirNameLength) {
         std::memcpy(header.name, dirName, dirNameLength);
-        header.name[dirNameLength] = '\0';
         unifySeparators(header.name, '/');
     }
     size_t dirLength = std::strlen(header.name);
@@ -241,12 +245,13 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     // is never the second byte of a two-byte character, and unifySeparators has turned every
     // other separator into one. (The Windows program joins the two parts as they stand.)
     if (!stubBuild && dirLength && fileNameLength && header.name[dirLength - 1] != '/') {
-        if (dirLength + 1 + fileNameLength > pathBufferSize - 1) return HeaderStatus::nameTooLong;
-        header.name[dirLength++] = '/';
+        if (dirLength + 1 + fileNameLength > pathBufferSize - 1) tooLong = true;
+        if (dirLength < pathBufferSize - 1) header.name[dirLength++] = '/';
     }
+    if (fileNameLength > pathBufferSize - 1 - dirLength) fileNameLength = static_cast<uint32_t>(pathBufferSize - 1 - dirLength);
     if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
-    header.name[dirLength + fileNameLength] = '\0';
     slashBackslashes(header.name, std::strlen(header.name));
+    if (tooLong) return HeaderStatus::nameTooLong;
 
     if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
     bool valid = true;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "archive/member_header.h"
+#include "cli/command_line.h"
 #include "cli/member_run.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
@@ -28,9 +29,17 @@ namespace {
 
 std::atomic<int>* keepRunningFlag = nullptr;
 
-void onInterrupt(int) {
+// Ctrl-C, and the requests to end that a terminal closing or a system shutting down send: the
+// run stops as the abort button stops it, and the member being written is deleted.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onStopSignal(int signal) {
     if (keepRunningFlag) keepRunningFlag->store(0);
-    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+    std::signal(signal, SIG_DFL);  // a second one ends the program at once
+}
+
+void handleStopSignals(void (*handler)(int)) {
+    for (int signal : stopSignals) std::signal(signal, handler);
 }
 
 // The members' bytes for the p command.
@@ -123,7 +132,10 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     const bool extracting = o.command == 'x';
     const bool quiet = o.verbosity == Verbosity::quiet;
     std::string destination = o.destination;
-    if (extracting && settings.present) destination = playSetup(settings, o);
+    if (extracting && settings.present) {
+        destination = playSetup(settings, o);
+        if (destination.empty()) return exitUsage;  // refused, and said why
+    }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
     const uint64_t total = measureChosen(context, [selection](const MemberHeader& h) mutable {
         return selection.includes(cp932ToUtf8(h.name));
@@ -158,7 +170,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     MemberChooser chooser(o, selection);
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
-    std::signal(SIGINT, onInterrupt);
+    handleStopSignals(onStopSignal);
     runChosenMembers(
         context,
         [&](const MemberHeader& h) {
@@ -166,7 +178,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
             return chooser(h);
         },
         o.command == 'p' ? &standardOutput : nullptr, total);
-    std::signal(SIGINT, SIG_DFL);
+    handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
     if (extracting) chooser.setFolderTimes();
     if (o.command == 'p' && std::fflush(stdout) != 0)
@@ -175,7 +187,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     bool aborted = context.run.keepRunning.load() == 0;
     int problems = context.problems.count;
     if (aborted) {
-        std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted\n");
+        std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted, any old file of its name kept\n");
         return exitInterrupted;
     }
     for (const std::string& name : selection.unmatched())

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "archive/member_header.h"
+#include "archive/archive_walker.h"
+#include "extract/path_helpers.h"
 #include "cli/setup_session.h"
 #include "platform/posix_names.h"
 
@@ -172,19 +173,23 @@ int listMembers(ExtractionContext& context, const Options& o, const SetupSetting
     uint64_t totalOriginal = 0, totalPacked = 0;
     int members = 0;
     int status = exitOk;
+    ArchiveWalker walk(context);
+    char shown[pathBufferSize];
     for (;;) {
-        long headerStart = std::ftell(context.archiveFile);
-        HeaderStatus hs = readMemberHeader(context, h);
+        HeaderStatus hs = walk.next(h);
         if (hs == HeaderStatus::end) break;
+        // Problems are told as the test command tells them.
         if (hs == HeaderStatus::damaged || hs == HeaderStatus::unknownLayout) {
-            std::fprintf(stderr, "nivosfx: %s: damaged header at offset %ld\n", printableText(o.file).c_str(),
-                         headerStart);
+            offsetName(shown, sizeof shown, "header", walk.headerStart);
+            std::fprintf(stderr, "nivosfx: %s: %s\n", shown,
+                         problemText(hs == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader));
             status = exitProblems;
             break;
         }
-        long dataStart = std::ftell(context.archiveFile);
-        std::string name = hs == HeaderStatus::nameTooLong ? "(name too long)" : cp932ToUtf8(h.name);
-        if (hs == HeaderStatus::nameTooLong || selection.includes(name)) {
+        if (hs == HeaderStatus::nameTooLong) overlongMemberName(shown, h, walk.headerStart);
+        else copyText(shown, sizeof shown, shownName(h.name));
+        std::string name = cp932ToUtf8(shown);
+        if (hs == HeaderStatus::nameTooLong || selection.includes(cp932ToUtf8(h.name))) {
             if (o.json) {
                 printMemberJson(h, name, members == 0);
             } else {
@@ -204,11 +209,10 @@ int listMembers(ExtractionContext& context, const Options& o, const SetupSetting
             totalOriginal += h.originalSize;
             totalPacked += h.compressedSize;
             ++members;
-        }
-        if (h.compressedSize > static_cast<uint64_t>(LONG_MAX - dataStart) ||
-            std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) {
-            status = exitProblems;
-            break;
+            if (walk.endsInside) {
+                std::fprintf(stderr, "nivosfx: %s: %s\n", printableText(name).c_str(), problemText(Problem::truncated));
+                status = exitProblems;
+            }
         }
     }
     if (o.json) {

@@ -2,8 +2,8 @@
 
 #include <climits>
 #include <cstdio>
-#include <string>
 
+#include "archive/archive_walker.h"
 #include "decode/crc16.h"
 #include "decode/member_decoder.h"
 #include "extract/member_extraction.h"
@@ -11,24 +11,6 @@
 namespace nivo::cli {
 
 namespace {
-
-// "(what at offset N)": how a problem without a member name is listed.
-void addProblemAt(ExtractionContext& context, const char* what, long offset, Problem problem) {
-    std::string name = std::string("(") + what + " at offset " + std::to_string(offset) + ")";
-    context.addProblem(name.c_str(), problem);
-}
-
-// The file's end bounds every seek and every input buffer.
-void findArchiveEnd(ExtractionContext& context) {
-    FILE* f = context.archiveFile;
-    long start = std::ftell(f);
-    context.archiveEnd = LONG_MAX;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        long end = std::ftell(f);
-        if (end >= 0) context.archiveEnd = end;
-    }
-    std::fseek(f, start, SEEK_SET);
-}
 
 // One member's bytes to the sink, with the checks extraction makes.
 void printMember(ExtractionContext& context, const MemberHeader& header, OutputSink& sink) {
@@ -61,19 +43,14 @@ uint64_t possibleSize(const MemberHeader& h, uint64_t bytesLeft) {
 uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose) {
     FILE* f = context.archiveFile;
     long start = std::ftell(f);
-    long end = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : LONG_MAX;
-    std::fseek(f, start, SEEK_SET);
+    ArchiveWalker walk(context);
     MemberHeader h;
     uint64_t total = 0;
     for (;;) {
-        HeaderStatus hs = readMemberHeader(context, h);
+        HeaderStatus hs = walk.next(h);
         if (hs != HeaderStatus::member && hs != HeaderStatus::nameTooLong) break;
-        long dataStart = std::ftell(f);
         if (hs == HeaderStatus::nameTooLong || choose(h))
-            total += possibleSize(h, dataStart < end ? static_cast<uint64_t>(end - dataStart) : 0);
-        if (h.compressedSize > static_cast<uint64_t>(LONG_MAX - dataStart) ||
-            std::fseek(f, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0)
-            break;
+            total += possibleSize(h, static_cast<uint64_t>(context.archiveEnd - walk.dataStart));
     }
     std::fseek(f, start, SEEK_SET);
     return total;
@@ -82,23 +59,23 @@ uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose) {
 void runChosenMembers(ExtractionContext& context, const MemberChoice& choose, OutputSink* print,
                       uint64_t totalBytes) {
     makeCrcTable();
-    findArchiveEnd(context);
     context.run.totalBytes = static_cast<uint32_t>(totalBytes);
-    FILE* f = context.archiveFile;
+    ArchiveWalker walk(context);
     MemberHeader header;
+    char shown[pathBufferSize];
     for (;;) {
-        long headerStart = std::ftell(f);
-        HeaderStatus status = readMemberHeader(context, header);
+        HeaderStatus status = walk.next(header);
         if (status == HeaderStatus::end) break;
         if (status == HeaderStatus::damaged || status == HeaderStatus::unknownLayout) {
-            addProblemAt(context, "header", headerStart, Problem::damagedHeader);
+            offsetName(shown, sizeof shown, "header", walk.headerStart);
+            context.addProblem(shown, status == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader);
             break;
         }
-        long dataStart = std::ftell(f);
         const int problemsBefore = context.problems.count;
         bool chosen = true;
         if (status == HeaderStatus::nameTooLong) {
-            addProblemAt(context, "member", headerStart, Problem::nameTooLong);
+            overlongMemberName(shown, header, walk.headerStart);
+            context.addProblem(shown, Problem::nameTooLong);
         } else if ((chosen = choose(header))) {
             context.frontEnd->memberName(header.name);
             if (print)
@@ -110,11 +87,8 @@ void runChosenMembers(ExtractionContext& context, const MemberChoice& choose, Ou
         if (chosen) context.run.bytesDone += static_cast<uint32_t>(header.originalSize);
         // The archive ends inside this member: it is the last one, and whatever followed it is
         // lost.
-        const auto left = static_cast<unsigned long>(context.archiveEnd - dataStart);
-        if (chosen && header.compressedSize > left && context.problems.count == problemsBefore)
+        if (chosen && walk.endsInside && context.problems.count == problemsBefore)
             context.addProblem(header.name, Problem::truncated);
-        if (header.compressedSize >= left) break;
-        if (std::fseek(f, dataStart + static_cast<long>(header.compressedSize), SEEK_SET) != 0) break;
     }
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
 }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 
 #include "archive/extraction_context.h"
+#include "extract/member_extraction.h"
+#include "extract/path_helpers.h"
 #include "platform/posix_names.h"
 
 extern char** environ;
@@ -17,15 +19,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A path from the settings (code page 932, "\\" or "/" between folders) as a path inside the
+// folder it is taken relative to: the drive, leading separators and "." components dropped, and
+// "/" between folders. False when a ".." component would climb out of that folder.
+bool pathInside(const char* text, std::string& inside) {
+    char unified[pathBufferSize];
+    char relative[pathBufferSize];
+    copyText(unified, sizeof unified, text);
+    unifySeparators(unified, '/');
+    if (!memberOutputPath(unified, relative, sizeof relative)) return false;
+    inside = cp932ToUtf8(relative);
+    return true;
+}
+
 // The destination a setup proposes on this system: no drive and no Program Files here, so the
-// destination text without its drive, with "/" separators, relative to the current folder.
-std::string posixDestination(const SetupSettings& s) {
-    std::string d = cp932ToUtf8(s.destination);
-    if (d.size() >= 2 && std::isalpha(static_cast<unsigned char>(d[0])) && d[1] == ':') d.erase(0, 2);
-    for (char& c : d)
-        if (c == '\\') c = '/';
-    while (!d.empty() && d[0] == '/') d.erase(0, 1);
-    return d.empty() ? "." : d;
+// destination text without its drive, relative to the current folder. False when it would
+// lead out of the current folder.
+bool posixDestination(const SetupSettings& s, std::string& destination) {
+    if (!pathInside(s.destination, destination)) return false;
+    if (destination.empty()) destination = ".";
+    return true;
 }
 
 struct SetupOption {
@@ -61,11 +74,27 @@ std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s) {
 std::string playSetup(SetupSettings& s, const Options& o) {
     const bool quiet = o.verbosity == Verbosity::quiet;
     if (!quiet) std::fprintf(stderr, "%s\n", printableName(s.title[0] ? s.title : defaultTitle).c_str());
-    std::string destination = o.destination.empty() ? posixDestination(s) : o.destination;
+    std::string destination = o.destination;
     SetupOption options[3] = {{optionLabels[0], &s.startMenuOption},
                               {optionLabels[1], &s.desktopOption},
                               {optionLabels[2], &s.sendToOption}};
-    if (o.assumeYes || !o.destination.empty()) {
+    if (!o.destination.empty()) {
+        // -d is the user's own choice and may lead anywhere.
+        if (!quiet) std::fprintf(stderr, "Destination: %s\n", printableText(destination).c_str());
+    } else if (!posixDestination(s, destination)) {
+        // The setup's proposal climbs out of the current folder: only the user may choose that.
+        const std::string refused = "the setup's destination " + printableName(s.destination) +
+                                    " leads outside the current folder";
+        if (o.assumeYes) {
+            std::fprintf(stderr, "nivosfx: %s; give the destination with -d DIR\n", refused.c_str());
+            return "";
+        }
+        destination = ask("The " + refused.substr(4) + ".\nDestination: ");
+        if (destination.empty()) {
+            std::fprintf(stderr, "nivosfx: no destination given; give one with -d DIR\n");
+            return "";
+        }
+    } else if (o.assumeYes) {
         if (!quiet) std::fprintf(stderr, "Destination: %s\n", printableText(destination).c_str());
     } else {
         std::string answer = ask("Destination [" + printableText(destination) + "]: ");
@@ -95,9 +124,12 @@ void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool 
         std::cout << "Shortcuts cannot be made on this system. The setup asks for: " << chosen << ", to "
                   << printableName(s.shortcutTarget) << "\n";
     if (!s.launchCommand[0]) return;
-    std::string launch = cp932ToUtf8(s.launchCommand);
-    for (char& c : launch)
-        if (c == '\\') c = '/';
+    std::string launch;
+    if (!pathInside(s.launchCommand, launch)) {
+        std::fprintf(stderr, "nivosfx: the setup names %s to open; it lies outside the destination and is never opened\n",
+                     printableName(s.launchCommand).c_str());
+        return;
+    }
     fs::path target = destination / launch;
     if (!clean) {
         std::cout << "The setup names " << printableName(s.launchCommand)

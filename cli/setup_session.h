@@ -23,7 +23,9 @@ struct SetupOptionLine {
 std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s);
 
 // Asks for the destination and the options (or takes the defaults with -y); returns the
-// destination and updates the option bytes.
+// destination and updates the option bytes. A setup's destination that climbs out of the
+// current folder is never taken: the user is asked for one, and without an answer (or with -y)
+// the result is empty and the reason printed.
 std::string playSetup(SetupSettings& s, const Options& o);
 
 // Names the shortcuts the setup asks for and the file it names to open; opens that file with

@@ -127,11 +127,6 @@ void TerminalFrontEnd::progressPosition(uint32_t position) {
     drawBar();
 }
 
-void TerminalFrontEnd::unknownHeader() {
-    clearBar();
-    std::fputs("nivosfx: Unknown header\n", stderr);
-}
-
 void TerminalFrontEnd::memberProblem(const char* name, Problem problem) {
     clearBar();
     std::string shown = printableName(name);

@@ -21,7 +21,6 @@ public:
 
     void memberName(const char* name) override;
     void progressPosition(uint32_t position) override;
-    void unknownHeader() override;
     void memberProblem(const char* name, Problem problem) override;
     void runEnded(bool aborted) override;
 

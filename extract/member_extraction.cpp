@@ -25,13 +25,16 @@ public:
     }
 };
 
-bool isDriveLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+// A test run decodes and checks every member and writes nothing; the Windows program never
+// makes one.
+bool testing(const ExtractionContext& context) {
+    return !stubBuild && context.testOnly;
 }
 
 // A link must never lead a member outside the destination: no folder on the way to the
 // member may be a symbolic link.
 bool foldersAreReal(const char* path) {
+    if (!platform::reportsLinks) return true;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(path, '/'); p; p = std::strchr(p + 1, '/')) {
         size_t n = static_cast<size_t>(p - path);
@@ -52,7 +55,6 @@ void setMemberAttributes(const char* path, const MemberHeader& header, bool fold
 
 }  // namespace
 
-// What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r) {
     static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,
                                        Problem::noMemory, Problem::writeFailed, Problem::unknownMethod};
@@ -60,51 +62,66 @@ Problem problemOf(const DecodeResult& r) {
     return byStatus[static_cast<int>(r.status)];
 }
 
-// The checks on a member whose data was transferred to its full length.
 void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
-    if (header.hasDataCrc && r.crc != header.dataCrc)
-        context.addProblem(header.name, r.truncated ? Problem::truncated : Problem::crcMismatch);
-    else if (r.truncated)
+    if (r.truncated)
         context.addProblem(header.name, Problem::truncated);
+    else if (header.hasDataCrc && r.crc != header.dataCrc)
+        context.addProblem(header.name, Problem::crcMismatch);
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
 }
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
-    const char* p = name;
-    // Drive prefixes ("C:") and leading separators: the member stays inside the destination.
-    for (;;) {
-        if (isDriveLetter(p[0]) && p[1] == ':') p += 2;
-        else if (*p == '/') ++p;
-        else break;
-    }
-    if (!copyText(out, capacity, p) || !*out) return false;
-    // Refuse any ".." component. Names use "/" here, and a second byte of a two-byte
-    // character is never "/" or ".", so a byte-wise look is exact.
-    for (const char* c = out; *c;) {
+    // Component by component: "." and empty components are dropped, ".." is refused. Names use
+    // "/" here, and a second byte of a two-byte character is never "/" or ".", so a byte-wise
+    // look is exact.
+    size_t n = 0;
+    for (const char* c = skipRoot(name); *c;) {
         const char* end = std::strchr(c, '/');
-        size_t n = end ? static_cast<size_t>(end - c) : std::strlen(c);
-        if (n == 2 && c[0] == '.' && c[1] == '.') return false;
+        size_t length = end ? static_cast<size_t>(end - c) : std::strlen(c);
+        if (length == 2 && c[0] == '.' && c[1] == '.') return false;
+        if (length > 1 || (length == 1 && c[0] != '.')) {
+            if (n + length + 1 >= capacity) return false;
+            if (n) out[n++] = '/';
+            std::memcpy(out + n, c, length);
+            n += length;
+        }
         if (!end) break;
         c = end + 1;
     }
+    out[n] = '\0';
     return true;
 }
 
-FILE* openOutputFile(ExtractionContext& context, const char* path) {
-    if (FILE* f = platform::openFile(path, "wb")) return f;
-    makeParentDirectories(context, path);
-    return platform::openFile(path, "wb");
+FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) {
+    const char* slash = std::strrchr(path, '/');
+    const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
+    std::memcpy(temp, path, folder);
+    bool foldersMade = false;
+    for (char n = '0'; n <= '9';) {
+        std::memcpy(temp + folder, "~nivo0.tmp", 11);
+        temp[folder + 5] = n;
+        if (platform::pathKind(temp) != platform::PathKind::missing) {
+            ++n;
+        } else if (FILE* f = platform::createFile(temp)) {
+            return f;
+        } else if (foldersMade || !makeParentDirectories(context, temp)) {
+            return nullptr;
+        } else {
+            foldersMade = true;
+        }
+    }
+    return nullptr;
 }
 
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex) {
-    std::memset(context.outputPath, 0, sizeof context.outputPath);
     copyText(context.outputPath, sizeof context.outputPath, path);
     ProgressReporter progress{&context.run, context.frontEnd};
     if (methodIndex == methodStored || methodIndex == methodLz4)
         return storedCopy(context.archiveFile, out, header.originalSize, progress);
+    // Only a test run, which the Windows program never makes, writes nowhere.
     DiscardSink discard;
-    MemberDecoder decoder(context.archiveFile, out ? *out : discard, header.originalSize,
+    MemberDecoder decoder(context.archiveFile, stubBuild || out ? *out : discard, header.originalSize,
                           header.compressedSize, dictBitsForMethod(methodIndex), methodIndex);
     decoder.setProgress(progress);
     long at = std::ftell(context.archiveFile);
@@ -115,45 +132,50 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 
 namespace {
 
-MemberResult refuse(ExtractionContext& context, const MemberHeader& header, Problem problem) {
-    context.addProblem(header.name, problem);
-    return MemberResult::proceed;
-}
+// What stopped a member, as a Problem, or one of these.
+constexpr int extracted = -1;  // done; problems of a finished member are already listed
+constexpr int aborted = -2;    // the run was aborted while the member was written
 
 // A folder entry is made, never decoded, with or without its final "/".
-MemberResult makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
+int makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
     // Some archivers store a symbolic link as a folder entry "name|target".
-    if (std::strchr(path, '|')) return refuse(context, header, Problem::linkRefused);
-    if (context.testOnly) return MemberResult::proceed;
+    if (std::strchr(path, '|')) return static_cast<int>(Problem::linkRefused);
     size_t n = std::strlen(path);
-    if (path[n - 1] != '/' && !appendText(path, pathBufferSize, "/"))
-        return refuse(context, header, Problem::nameTooLong);
-    if (!makeParentDirectories(context, path)) return refuse(context, header, Problem::cannotCreate);
+    if (testing(context) || n == 0) return extracted;
+    if (!appendText(path, pathBufferSize, "/")) return static_cast<int>(Problem::nameTooLong);
+    if (!makeParentDirectories(context, path)) return static_cast<int>(Problem::cannotCreate);
     path[n] = '\0';
     setMemberAttributes(path, header, true);
-    return MemberResult::proceed;
+    return extracted;
 }
 
-}  // namespace
-
-MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
+int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     char path[pathBufferSize];
     const int index = methodIndex(header);
-    if (index < 0) return refuse(context, header, Problem::unknownMethod);
-    if (!memberOutputPath(header.name, path, sizeof path) || (!context.testOnly && !foldersAreReal(path)))
-        return refuse(context, header, Problem::outsideDestination);
+    if (index < 0) return static_cast<int>(Problem::unknownMethod);
+    if (!memberOutputPath(header.name, path, sizeof path) || (!testing(context) && !foldersAreReal(path)))
+        return static_cast<int>(Problem::outsideDestination);
+    if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
     // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
     // (The Windows program has no room for this rule: it lists such a member as not created.)
+    const size_t nameLength = std::strlen(header.name);
     if (index == methodFolder || (!stubBuild && index == methodStored &&
-                                  (header.originalSize | header.compressedSize) == 0 &&
-                                  path[std::strlen(path) - 1] == '/'))
+                                  (header.originalSize | header.compressedSize) == 0 && nameLength &&
+                                  header.name[nameLength - 1] == '/'))
         return makeFolder(context, header, path);
+    // A file needs a name; a folder entry of the destination itself has nothing to make.
+    if (!path[0]) return static_cast<int>(Problem::noFileName);
+    // Stored data is as long as the file: sizes that differ mean a damaged header.
+    if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
+        return static_cast<int>(Problem::damagedData);
 
+    // The member is written to a file of its own and takes the place of any old file of its
+    // name only when it is complete, so that a member that fails never destroys what was there.
     FILE* f = nullptr;
-    if (!context.testOnly) {
-        platform::unlinkFile(path);  // existing files are replaced without asking
-        f = openOutputFile(context, path);
-        if (!f) return refuse(context, header, Problem::cannotCreate);
+    char temp[writingPathSize];
+    if (!testing(context)) {
+        f = openWritingFile(context, path, temp);
+        if (!f) return static_cast<int>(Problem::cannotCreate);
     }
     FileSink fileSink(f);
     OutputSink* sink = f ? &fileSink : nullptr;
@@ -161,19 +183,34 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
     MacBinarySink macSink(fileSink, header.originalSize);
     const bool macFilter = !stubBuild && f && header.osId == 'm' && !context.keepMacBinary;
     if (macFilter) sink = &macSink;
-    DecodeResult r = transferMemberData(context, sink, header, path, index);
+    DecodeResult r = transferMemberData(context, sink, header, f ? temp : path, index);
     if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
     if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
     if (r.status != DecodeStatus::complete) {
         // Nothing half-written stays behind, whatever stopped it.
-        if (f) platform::unlinkFile(path);
-        if (r.status == DecodeStatus::aborted) return MemberResult::stop;
-        return refuse(context, header, problemOf(r));
+        if (f) platform::unlinkFile(temp);
+        return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
     }
-    if (f) setMemberAttributes(path, header, false);
+    if (f) {
+        // Existing files are replaced without asking; one that cannot be replaced stays.
+        if (!platform::replaceFile(temp, path)) {
+            platform::unlinkFile(temp);
+            return static_cast<int>(Problem::cannotCreate);
+        }
+        setMemberAttributes(path, header, false);
+    }
     checkComplete(context, header, r);
+    return extracted;
+}
+
+}  // namespace
+
+MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
+    const int outcome = extractOrRefuse(context, header);
+    if (outcome == aborted) return MemberResult::stop;
+    if (outcome != extracted) context.addProblem(header.name, static_cast<Problem>(outcome));
     // An abort that came after the member's data still ends the run.
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
 }

@@ -19,15 +19,17 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex);
 
+// Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
+// the first digit whose name is free, with the folders made when missing. temp (of
+// writingPathSize bytes) receives its name.
+FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
+
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r);
 
 // The checks on a member whose data was transferred to its full length: the CRC, the input
-// that ran out, the data that ran past the original size.
+// that ran out, the data that ran past the original size. The file stays.
 void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
-
-// Opens path for writing; on failure makes its folders and tries once more.
-FILE* openOutputFile(ExtractionContext& context, const char* path);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name

@@ -26,6 +26,42 @@ bool appendText(char* dst, size_t capacity, const char* src) {
     return true;
 }
 
+const char* skipRoot(const char* name) {
+    for (;;) {
+        char c = static_cast<char>(name[0] | 0x20);
+        if (c >= 'a' && c <= 'z' && name[1] == ':') name += 2;
+        else if (*name == '/') ++name;
+        else return name;
+    }
+}
+
+const char* shownName(const char* name) {
+    if (!*name) return "(empty name)";
+    return *skipRoot(name) ? name : "(no file name)";
+}
+
+bool namesDeviceOrStream(const char* path) {
+    // Eight bytes each, compared whole; byte 1, which no folded name byte becomes, stands for
+    // the digit of COM1 or LPT1.
+    static const char devices[][8] = {"con", "prn", "aux", "nul", "conin$", "conout$", "com\1", "lpt\1"};
+    if (std::strchr(path, ':')) return true;
+    for (const char* c = path; c; c = std::strchr(c, '/')) {
+        if (*c == '/') ++c;
+        // The component's name before its first ".", folded to lower case (bytes below 0x20,
+        // which Windows refuses in names anyway, may fold onto other characters), without
+        // trailing spaces.
+        char base[8] = {};
+        size_t n = 0;
+        for (; *c && *c != '/' && *c != '.'; ++c, ++n)
+            if (n < sizeof base) base[n] = static_cast<char>(*c | 0x20);
+        while (n && n <= sizeof base && base[n - 1] == ' ') base[--n] = '\0';
+        if (n == 4 && base[3] >= '0' && base[3] <= '9') base[3] = 1;
+        for (const char* d : devices)
+            if (std::memcmp(base, d, sizeof base) == 0) return true;
+    }
+    return false;
+}
+
 bool appendBackslash(char* path, size_t capacity) {
     size_t n = std::strlen(path);
     if (n == 0) return true;
@@ -67,9 +103,10 @@ bool makeParentDirectories(ExtractionContext& context, const char* path) {
         notifyShell(context, ShellEvent::folderCreated, folder);
         return true;
     }
-    // Make the parents first; the folder made on this second attempt is not announced.
-    if (!makeParentDirectories(context, folder)) return false;
-    return platform::makeDirectory(folder);
+    // Make the parents first; the folder made on this second attempt is not announced. A
+    // folder that exists by now (made in the meantime) is as good as one made here.
+    if (makeParentDirectories(context, folder) && platform::makeDirectory(folder)) return true;
+    return platform::pathKind(folder) == platform::PathKind::directory;
 }
 
 void notifyShell(ExtractionContext& context, ShellEvent event, const char* path) {

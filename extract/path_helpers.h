@@ -1,5 +1,5 @@
 // Path helpers shared by the header reader, member extraction and the setup front end. All of
-// them work on zero-terminated code page 932 texts: a byte from 0x80 to 0x9F or from 0xE0 to
+// them work on zero-terminated code page 932 texts: a byte from 0x81 to 0x9F or from 0xE0 to
 // 0xFC starts a two-byte character, and the byte after it is never taken for a separator.
 #pragma once
 
@@ -10,8 +10,10 @@ namespace nivo {
 
 class ExtractionContext;
 
+// Code page 932's lead bytes, exactly as Windows reads them: a byte the system takes for a
+// character of its own must be one here too, or a separator behind it would be hidden.
 constexpr bool isLeadByte(uint8_t c) {
-    return (c >= 0x80 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
 // Appends "\" unless the path is empty or already ends in a backslash that is a character of
@@ -32,6 +34,19 @@ enum class ShellEvent : uint8_t { folderCreated, memberHandled };
 // Tells the shell of a folder made by makeParentDirectories (path as given) or of a member
 // handled by the run (path: the member's name, announced under the destination).
 void notifyShell(ExtractionContext& context, ShellEvent event, const char* path);
+
+// The name behind its drive prefixes ("C:") and leading separators ("/"), which would lead out
+// of the destination.
+const char* skipRoot(const char* name);
+
+// How a member is named to the user: its stored name, or "(empty name)", or "(no file name)"
+// for a name of only separators and drives, which would otherwise show nothing.
+const char* shownName(const char* name);
+
+// True when a component of path ("/" separators, no drive) names a Windows device (CON, PRN,
+// AUX, NUL, COM0 to COM9, LPT0 to LPT9, CONIN$, CONOUT$; any case, any extension, trailing
+// spaces) or when the path holds a ":", which names a stream of a file.
+bool namesDeviceOrStream(const char* path);
 
 // Copies at most capacity - 1 bytes of src and terminates; false when src did not fit.
 bool copyText(char* dst, size_t capacity, const char* src);

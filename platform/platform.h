@@ -28,6 +28,9 @@ enum class Problem : uint8_t {
     noMemory,         // the dictionary or the input buffer could not be allocated
     damagedHeader,    // a header is cut short or malformed; the run ended there
     sizeMismatch,     // the decoded data ran past the original size given in the header
+    unknownHeader,    // a level-0/1 header of a layout this program does not know; the run ended
+    noFileName,       // the name is empty, or only separators and drives: nothing to write
+    reservedName,     // a device name (NUL, COM1, ...) or a stream (":"), refused on Windows
 };
 
 const char* problemText(Problem problem);
@@ -38,8 +41,6 @@ public:
     virtual void memberName(const char* name) { (void)name; }
     // A new position of the progress bar, 0 to 100 (a little more near the end of a run).
     virtual void progressPosition(uint32_t position) { (void)position; }
-    // A level-0/1 header of a layout this program does not know.
-    virtual void unknownHeader() {}
     // A member that was not extracted correctly. Called once per problem.
     virtual void memberProblem(const char* name, Problem problem) { (void)name; (void)problem; }
     // The run's very last action: aborted is true when keepRunning was cleared. The problems
@@ -54,12 +55,23 @@ namespace platform {
 
 // link: a symbolic link, which is never followed as a folder.
 enum class PathKind : uint8_t { missing, file, directory, link };
+// Whether pathKind reports links at all; where it does not, nobody needs to look for one.
+#ifdef _WIN32
+constexpr bool reportsLinks = false;
+#else
+constexpr bool reportsLinks = true;
+#endif
 
 // Shell change notification events (the Win32 values).
 constexpr long notifyCreate = 2;     // SHCNE_CREATE
 constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
 
 FILE* openFile(const char* path, const char* mode);
+// Creates path, which must not exist, and opens it for writing ("wb"); none when it cannot.
+FILE* createFile(const char* path);
+// Puts from in the place of to, replacing a file there, so that at every instant one of the two
+// exists under to's name.
+bool replaceFile(const char* from, const char* to);
 bool makeDirectory(const char* path);
 PathKind pathKind(const char* path);
 bool unlinkFile(const char* path);

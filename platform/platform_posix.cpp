@@ -24,6 +24,19 @@ FILE* openFile(const char* path, const char* mode) {
     return std::fopen(toLocal(path).c_str(), mode);
 }
 
+FILE* createFile(const char* path) {
+    // O_EXCL: a name that exists, a symbolic link included, is never opened.
+    int fd = ::open(toLocal(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) ::close(fd);
+    return f;
+}
+
+bool replaceFile(const char* from, const char* to) {
+    return std::rename(toLocal(from).c_str(), toLocal(to).c_str()) == 0;
+}
+
 bool makeDirectory(const char* path) {
     return ::mkdir(toLocal(path).c_str(), 0777) == 0;
 }

@@ -14,6 +14,16 @@ FILE* openFile(const char* path, const char* mode) {
     return fopen(path, mode);
 }
 
+// The caller has found the name free; a file that appears under it in the meantime is
+// overwritten, as "wb" does.
+FILE* createFile(const char* path) {
+    return fopen(path, "wb");
+}
+
+bool replaceFile(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool makeDirectory(const char* path) {
     return CreateDirectoryA(path, nullptr) != 0;
 }

@@ -22,15 +22,10 @@ uint8_t ExtractionContext::* const optionFields[optionCount] = {
 
 namespace {
 
-ExtractionContext* dialogContext;
-char editText[pathBufferSize];  // the edit field's text, as shown and as read on OK
-
 void onInitDialog(HWND dialog, ExtractionContext& context) {
-    dialogContext = &context;
     SetWindowTextA(dialog, context.titleText);
-    std::memset(editText, 0, sizeof editText);
-    copyText(editText, sizeof editText, context.destinationDir);  // at most 259 bytes
-    SetDlgItemTextA(dialog, destinationEdit, editText);
+    copyText(windows.editText, sizeof windows.editText, context.destinationDir);  // at most 259 bytes
+    SetDlgItemTextA(dialog, destinationEdit, windows.editText);
     for (int i = 0; i < optionCount; ++i) {
         uint8_t option = context.*optionFields[i];
         if (option & optionChosen) CheckDlgButton(dialog, startMenuBox + i, BST_CHECKED);
@@ -47,7 +42,7 @@ void onBrowse(HWND dialog) {
     browse.lpszTitle = "解凍先フォルダの指定";
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     if (LPITEMIDLIST chosen = SHBrowseForFolderA(&browse)) {
-        if (SHGetPathFromIDListA(chosen, editText)) SetDlgItemTextA(dialog, destinationEdit, editText);
+        if (SHGetPathFromIDListA(chosen, windows.editText)) SetDlgItemTextA(dialog, destinationEdit, windows.editText);
         allocator->Free(chosen);
     }
     allocator->Release();
@@ -80,12 +75,11 @@ bool enterDestination(ExtractionContext& context) {
 }
 
 void onOk(HWND dialog) {
-    ExtractionContext& context = *dialogContext;
-    std::memset(editText, 0, sizeof editText);
-    GetDlgItemTextA(dialog, destinationEdit, editText, sizeof editText);
-    if (!ExtractionContext::replaceText(context.destinationDir, editText) ||
+    ExtractionContext& context = *windows.context;
+    GetDlgItemTextA(dialog, destinationEdit, windows.editText, sizeof windows.editText);
+    if (!ExtractionContext::replaceText(context.destinationDir, windows.editText) ||
         !enterDestination(context)) {
-        MessageBoxA(static_cast<HWND>(context.mainWindow), "フォルダを作成できません", nullptr,
+        MessageBoxA(windows.mainWindow, "フォルダを作成できません", nullptr,
                     MB_ICONEXCLAMATION);
         EndDialog(dialog, 1);
         return;

@@ -1,6 +1,6 @@
 // The process entry. The program links no C runtime start-up objects: msvcrt.dll sets itself
 // up when it is loaded, and the program takes no arguments, so all that is left is to run the
-// static constructors, find the show command and call WinMain. The C++ language support that
+// static constructors and call WinMain. The C++ language support that
 // the compiler may call on is here too, on the C runtime's allocator.
 #include <windows.h>
 
@@ -23,29 +23,13 @@ void runStaticConstructors() {
     while (count > 0) __CTOR_LIST__[count--]();
 }
 
-// The command line without the program's name, which is quoted when it holds spaces.
-char* argumentsOf(char* line) {
-    if (*line == '"') {
-        ++line;
-        while (*line && *line != '"') ++line;
-        if (*line == '"') ++line;
-    } else {
-        while (*line > ' ') ++line;
-    }
-    while (*line && *line <= ' ') ++line;
-    return line;
-}
-
 }  // namespace
 
+// The program reads no arguments and shows its windows as it decides (hidden, then shown once
+// the run starts), so WinMain is given neither the command line nor the show command.
 extern "C" void WinMainCRTStartup() {
     runStaticConstructors();
-    STARTUPINFOA startup;
-    startup.cb = sizeof startup;
-    GetStartupInfoA(&startup);
-    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr,
-                         argumentsOf(GetCommandLineA()), show);
+    int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, nullptr, SW_SHOWDEFAULT);
     ExitProcess(static_cast<UINT>(result));
 }
 

@@ -41,12 +41,7 @@ bool setCurrentDirectoryText(ExtractionContext& context) {
 }  // namespace
 
 bool readSettingsBytes(ExtractionContext& context, int count, char* buffer) {
-    for (int i = 0; i < count; ++i) {
-        int c = std::fgetc(context.archiveFile);
-        if (c == EOF) return false;
-        buffer[i] = static_cast<char>(c);
-    }
-    return true;
+    return std::fread(buffer, 1, static_cast<size_t>(count), context.archiveFile) == static_cast<size_t>(count);
 }
 
 bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings) {
@@ -92,22 +87,18 @@ void composeDestination(const char* text, bool programFiles, char* out, uint32_t
 
 bool readSetupSettings(ExtractionContext& context) {
     SetupSettings settings;  // readSettingsBlock clears it
-    if (!readSettingsBlock(context, settings)) return false;
-    if (!settings.present) {
-        return ExtractionContext::replaceText(context.titleText, defaultTitle) &&
-               setCurrentDirectoryText(context);
-    }
-    if (!ExtractionContext::replaceText(context.titleText,
-                                        settings.title[0] ? settings.title : defaultTitle))
+    if (!readSettingsBlock(context, settings) ||
+        !ExtractionContext::replaceText(context.titleText, settings.title[0] ? settings.title : defaultTitle))
         return false;
-    if (settings.destination[0]) {
+    if (!settings.destination[0]) {
+        if (!setCurrentDirectoryText(context)) return false;
+    } else {
         char composed[pathBufferSize];
         composeDestination(settings.destination, settings.programFilesFlag != 0, composed,
                            sizeof composed);
         if (!ExtractionContext::replaceText(context.destinationDir, composed)) return false;
-    } else if (!setCurrentDirectoryText(context)) {
-        return false;
     }
+    if (!settings.present) return true;
     context.startMenuOption = settings.startMenuOption;
     context.desktopOption = settings.desktopOption;
     context.sendToOption = settings.sendToOption;

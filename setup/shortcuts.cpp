@@ -34,7 +34,7 @@ bool specialFolderPath(HWND owner, int folder, char* path) {
 
 // The shortcut's own file and the path it points to, both in MAX_PATH-byte buffers.
 bool shortcutPaths(ExtractionContext& context, int folder, char* linkFile, char* target) {
-    if (!specialFolderPath(static_cast<HWND>(context.mainWindow), folder, linkFile)) return false;
+    if (!specialFolderPath(windows.mainWindow, folder, linkFile)) return false;
     char baseName[_MAX_FNAME];
     _splitpath(context.shortcutTarget, nullptr, nullptr, baseName, nullptr);
     return appendText(linkFile, MAX_PATH, "\\") && appendText(linkFile, MAX_PATH, baseName) &&
@@ -83,7 +83,7 @@ void openLaunchCommand(ExtractionContext& context) {
     char path[MAX_PATH];
     if (copyText(path, sizeof path, context.destinationDir) && appendText(path, sizeof path, "\\") &&
         appendText(path, sizeof path, context.launchCommand))
-        ShellExecuteA(static_cast<HWND>(context.mainWindow), nullptr, path, nullptr, nullptr,
+        ShellExecuteA(windows.mainWindow, nullptr, path, nullptr, nullptr,
                       SW_SHOWNORMAL);
 }
 

@@ -22,37 +22,19 @@ const char className[] = "NIVOSFXCLASS";
 constexpr int exitProblems = 2;    // members were not extracted correctly
 constexpr int exitNoWorker = 3;    // the worker thread could not be started
 
-// The main window's state. There is one main window per process.
-ExtractionContext* mainContext;
-HWND progressBar;
-bool workerRunning;   // from a successful thread start until the end message
-bool closing;         // the user closed the window during the run; waiting for the worker
-int exitCode;
-
-ExtractionContext* panelContext;
 
 // The worker's side of the window: everything goes through messages.
 class WindowFrontEnd final : public FrontEnd {
 public:
-    explicit WindowFrontEnd(ExtractionContext& c) : context(c) {}
     void memberName(const char* name) override {
-        SendMessageA(static_cast<HWND>(context.mainWindow), UM_MEMBER_NAME, 0,
-                     reinterpret_cast<LPARAM>(name));
+        SendMessageA(windows.mainWindow, UM_MEMBER_NAME, 0, reinterpret_cast<LPARAM>(name));
     }
     void progressPosition(uint32_t position) override {
-        SendMessageA(progressBar, PBM_SETPOS, position, 0);
-    }
-    void unknownHeader() override {
-        MessageBoxA(static_cast<HWND>(context.mainWindow), "Unknown header", defaultTitle,
-                    MB_ICONHAND);
+        SendMessageA(windows.progressBar, PBM_SETPOS, position, 0);
     }
     void runEnded(bool aborted) override {
-        PostMessageA(static_cast<HWND>(context.mainWindow),
-                     aborted ? UM_RUN_ABORTED : UM_RUN_FINISHED, 0, 0);
+        PostMessageA(windows.mainWindow, aborted ? UM_RUN_ABORTED : UM_RUN_FINISHED, 0, 0);
     }
-
-private:
-    ExtractionContext& context;
 };
 
 void __cdecl workerBody(void* context) {
@@ -70,14 +52,14 @@ void showProblems(ExtractionContext& context) {
         appendText(text, sizeof text, problems.entries[i].name);
     }
     if (problems.count > ProblemList::kept) appendText(text, sizeof text, "\n…");
-    MessageBoxA(static_cast<HWND>(context.mainWindow), text, context.titleText,
+    MessageBoxA(windows.mainWindow, text, context.titleText,
                 MB_ICONEXCLAMATION);
 }
 
 void onStart(HWND window) {
-    ExtractionContext& context = *mainContext;
+    ExtractionContext& context = *windows.context;
     if (context.hasSetupSettings &&
-        DialogBoxParamA(static_cast<HINSTANCE>(context.instance),
+        DialogBoxParamA(windows.instance,
                         MAKEINTRESOURCEA(destinationDialogResource), window,
                         destinationDialogProc, reinterpret_cast<LPARAM>(&context)) != 0) {
         DestroyWindow(window);
@@ -85,11 +67,11 @@ void onStart(HWND window) {
     }
     if (_beginthread(workerBody, 0, &context) == static_cast<uintptr_t>(-1)) {
         MessageBoxA(window, "展開を開始できません。", context.titleText, MB_ICONHAND);
-        exitCode = exitNoWorker;
+        windows.exitCode = exitNoWorker;
         DestroyWindow(window);
         return;
     }
-    workerRunning = true;
+    windows.workerRunning = true;
     SetWindowTextA(window, context.titleText);
     ShowWindow(window, SW_SHOW);
 }
@@ -97,35 +79,35 @@ void onStart(HWND window) {
 // Closing the window during the run stops the worker first: the window stays until the
 // worker's end message, so that the context outlives the run.
 void onClose(HWND window) {
-    if (!workerRunning) {
+    if (!windows.workerRunning) {
         DestroyWindow(window);
         return;
     }
-    mainContext->run.keepRunning = 0;
-    closing = true;
+    windows.context->run.keepRunning = 0;
+    windows.closing = true;
 }
 
 // The member being written when the run stopped. A member that was written completely has
 // already cleared outputPath, so a late abort keeps it.
 void deleteUnfinishedMember() {
-    if (mainContext->outputPath[0]) platform::unlinkFile(mainContext->outputPath);
+    if (windows.context->outputPath[0]) platform::unlinkFile(windows.context->outputPath);
 }
 
 void onRunAborted(HWND window) {
-    workerRunning = false;
+    windows.workerRunning = false;
     deleteUnfinishedMember();
     DestroyWindow(window);
 }
 
 void onRunFinished(HWND window) {
-    ExtractionContext& context = *mainContext;
-    workerRunning = false;
-    if (closing) {
+    ExtractionContext& context = *windows.context;
+    windows.workerRunning = false;
+    if (windows.closing) {
         deleteUnfinishedMember();
     } else if (!context.problems.empty()) {
         // A damaged program must not be started, and no shortcut should lead to it.
         showProblems(context);
-        exitCode = exitProblems;
+        windows.exitCode = exitProblems;
     } else {
         if (context.hasSetupSettings) createChosenShortcuts(context);
         if (context.launchCommand && context.launchCommand[0]) openLaunchCommand(context);
@@ -135,12 +117,8 @@ void onRunFinished(HWND window) {
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE:
-        mainContext = static_cast<ExtractionContext*>(
-            reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        return 0;
     case WM_DESTROY:
-        PostQuitMessage(exitCode);
+        PostQuitMessage(windows.exitCode);
         return 0;
     case WM_CLOSE:
         onClose(window);
@@ -149,8 +127,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onStart(window);
         return 0;
     case UM_MEMBER_NAME:
-        SetWindowTextA(static_cast<HWND>(mainContext->labelWindow),
-                       reinterpret_cast<const char*>(lParam));
+        SetWindowTextA(windows.labelWindow, reinterpret_cast<const char*>(lParam));
         return 0;
     case UM_RUN_FINISHED:
         onRunFinished(window);
@@ -162,22 +139,20 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-INT_PTR CALLBACK abortPanelProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK abortPanelProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        panelContext = reinterpret_cast<ExtractionContext*>(lParam);
         return TRUE;
     case WM_COMMAND:
-        if (wParam == IDCANCEL) panelContext->run.keepRunning = 0;
+        if (wParam == IDCANCEL) windows.context->run.keepRunning = 0;
         return TRUE;
     }
     return FALSE;
 }
 
-HWND createChild(ExtractionContext& context, const char* windowClass, DWORD style, int y) {
+HWND createChild(const char* windowClass, DWORD style, int y) {
     return CreateWindowExA(0, windowClass, nullptr, WS_CHILD | WS_VISIBLE | style, 7, y, 200, 20,
-                           static_cast<HWND>(context.mainWindow), nullptr,
-                           static_cast<HINSTANCE>(context.instance), nullptr);
+                           windows.mainWindow, nullptr, windows.instance, nullptr);
 }
 
 bool startUp(ExtractionContext& context) {
@@ -188,7 +163,7 @@ bool startUp(ExtractionContext& context) {
         !readSetupSettings(context))
         return false;
 
-    HINSTANCE instance = static_cast<HINSTANCE>(context.instance);
+    HINSTANCE instance = windows.instance;
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -208,16 +183,16 @@ bool startUp(ExtractionContext& context) {
     GetCursorPos(&pointer);
     HWND window = CreateWindowExA(0, className, defaultTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                   pointer.x - 110, pointer.y + 32, 220, 100, nullptr, nullptr,
-                                  instance, &context);
+                                  instance, nullptr);
     if (!window) return false;
-    context.mainWindow = window;
-    context.labelWindow = createChild(context, "STATIC", 0, 3);
-    if (!context.labelWindow) return false;
-    context.abortDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(abortPanelResource), window,
-                                             abortPanelProc, reinterpret_cast<LPARAM>(&context));
-    if (!context.abortDialog) return false;
-    progressBar = createChild(context, PROGRESS_CLASSA, PBS_SMOOTH, 23);
-    if (!progressBar) return false;
+    windows.mainWindow = window;
+    windows.labelWindow = createChild("STATIC", 0, 3);
+    if (!windows.labelWindow) return false;
+    windows.abortDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(abortPanelResource), window,
+                                             abortPanelProc, 0);
+    if (!windows.abortDialog) return false;
+    windows.progressBar = createChild(PROGRESS_CLASSA, PBS_SMOOTH, 23);
+    if (!windows.progressBar) return false;
 
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
@@ -236,11 +211,17 @@ int runMessageLoop() {
 }
 
 }  // namespace
+
+WindowState windows;
+
 }  // namespace nivo
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    nivo::ExtractionContext context(instance);
-    nivo::WindowFrontEnd frontEnd(context);
+    nivo::ExtractionContext context;
+    nivo::WindowFrontEnd frontEnd;
     context.frontEnd = &frontEnd;
+    context.windowsNames = true;
+    nivo::windows.context = &context;
+    nivo::windows.instance = instance;
     return nivo::startUp(context) ? nivo::runMessageLoop() : 0;
 }

@@ -29,6 +29,23 @@ extern uint8_t ExtractionContext::* const optionFields[optionCount];
 constexpr uint8_t optionOffered = 1;
 constexpr uint8_t optionChosen = 2;
 
+// The Windows program's own state, beside the portable extraction context: the instance, the
+// windows, the destination dialog's edit text and how the run stands. One per process, on the
+// main thread; the worker reaches the windows only by messages.
+struct WindowState {
+    ExtractionContext* context;
+    HINSTANCE instance;
+    HWND mainWindow;
+    HWND labelWindow;     // the member's name
+    HWND abortDialog;     // the abort panel (dialog 101)
+    HWND progressBar;
+    bool workerRunning;   // from a successful thread start until the end message
+    bool closing;         // the user closed the window during the run; waiting for the worker
+    int exitCode;
+    char editText[pathBufferSize];  // the destination dialog's edit field, as shown and as read
+};
+extern WindowState windows;
+
 INT_PTR CALLBACK destinationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // After a finished run: the chosen shortcuts, then the file to open.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iconv.h>
 #include <map>
+#include <optional>
 #include <pty.h>
 #include <set>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include "tests/e2e/program_runner.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
+#include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"
 
 namespace nivo::test {
@@ -463,6 +465,32 @@ TEST(SetupDefaults, DestinationIsTheSettingsTextWithoutDriveUnderTheCurrentFolde
     }
 }
 
+// A destination that climbs out of the current folder is refused: nivosfx asks for one
+// instead, and with -y it stops and says to give -d. Nothing is written anywhere.
+TEST(SetupDefaults, ADestinationThatClimbsOutIsRefused) {
+    for (const char* destination : {"..\\..\\x", "C:\\..\\..\\x", "\\\\srv\\..\\x", "a\\..\\b",
+                                    "x\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\tmp\\nivo-climb"}) {
+        SCOPED_TRACE(destination);
+        SetupBlock s;
+        s.destination = destination;
+        SetupRun setup(&s, smallArchive());
+        Tree before = snapshot(setup.tmp.path());
+        RunResult r = setup({"-y"});
+        EXPECT_EQ(r.exitCode, 10) << describe(r);
+        EXPECT_TRUE(contains(r.err, "-d")) << describe(r);
+        EXPECT_EQ(snapshot(setup.tmp.path()), before) << "something was written";
+        EXPECT_FALSE(fs::exists("/tmp/nivo-climb"));
+        // Asked instead, the user may name any folder; with no answer nothing happens.
+        r = setup({}, "");
+        EXPECT_EQ(r.exitCode, 10) << describe(r);
+        EXPECT_EQ(snapshot(setup.tmp.path()), before) << "something was written";
+        fs::path chosen = setup.tmp.path() / "chosen";
+        r = setup({}, chosen.string() + "\n");
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(textOf(chosen / "readme.txt"), "read me\n");
+    }
+}
+
 TEST(SetupDefaults, WithoutSettingsUnpacksIntoTheCurrentFolderWithoutAsking) {
     SetupRun setup(nullptr, smallArchive());
     RunResult r = setup({}, "somewhere/else\ny\n");
@@ -584,11 +612,14 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         bool damaged;
         bool opened;
         int exitCode;
+        const char* launch = "bin\\start.sh";
     };
     const Case cases[] = {
         {"named only", false, false, false, 0},
         {"opened with --open", true, false, true, 0},
         {"never after a run with problems", true, true, false, 2},
+        {"never outside the destination", true, false, false, 0, "..\\App\\bin\\start.sh"},
+        {"a leading separator stays inside", true, false, true, 0, "\\bin\\start.sh"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -596,7 +627,7 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         fs::path trace = traceDir.path() / "started";
         SetupBlock s;
         s.destination = "App";
-        s.launchCommand = "bin\\start.sh";
+        s.launchCommand = c.launch;
         SetupRun setup(&s, archiveWith(trace, c.damaged));
         fs::path marker = setup.installFakeXdgOpen();
         std::vector<std::string> args = {"-y"};
@@ -604,7 +635,7 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         RunResult r = setup(args);
         EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
         if (!c.opened) {
-            EXPECT_TRUE(contains(r.out, "start.sh")) << r.out;
+            EXPECT_TRUE(contains(r.out + r.err, "start.sh")) << describe(r);
         }
         EXPECT_FALSE(fs::exists(trace)) << "the file was started";
         ASSERT_EQ(fs::exists(marker), c.opened) << describe(r);
@@ -738,12 +769,13 @@ TEST(MemberProblems, DamagedArchivesFailAndKeepWhatWasSound) {
         int exitCode;
         std::set<std::string> files;  // exactly the files written
         const char* named;             // on stderr, or null
+        int listExitCode;              // the listing sees damage to the archive, not to data
     };
     const Case cases[] = {
-        {"no end mark", join({first, second}, 0), 0, {"first.txt", "second.txt"}, nullptr},
-        {"cut inside the second header", join({first, second}, second.size() - 9), 2, {"first.txt"}, nullptr},
-        {"cut inside the second member's data", join({first, second}, 4), 2, {"first.txt"}, "second.txt"},
-        {"wrong CRC-16", join({wrongCrc, first, {0}}, 0), 2, {"wrong.txt", "first.txt"}, "wrong.txt"},
+        {"no end mark", join({first, second}, 0), 0, {"first.txt", "second.txt"}, nullptr, 0},
+        {"cut inside the second header", join({first, second}, second.size() - 9), 2, {"first.txt"}, nullptr, 2},
+        {"cut inside the second member's data", join({first, second}, 4), 2, {"first.txt"}, "second.txt", 2},
+        {"wrong CRC-16", join({wrongCrc, first, {0}}, 0), 2, {"wrong.txt", "first.txt"}, "wrong.txt", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -759,6 +791,9 @@ TEST(MemberProblems, DamagedArchivesFailAndKeepWhatWasSound) {
         }
         EXPECT_EQ(textOf(dest / "first.txt"), "first");
         EXPECT_EQ(run({"t", archive.string()}).exitCode, c.exitCode);
+        RunResult list = run({"l", archive.string()});
+        EXPECT_EQ(list.exitCode, c.listExitCode) << describe(list);
+        if (c.named && c.listExitCode) { EXPECT_TRUE(contains(list.err, c.named)) << list.err; }
     }
 }
 
@@ -774,40 +809,59 @@ bool isStopped(pid_t pid) {
     return paren != std::string::npos && paren + 2 < all.size() && all[paren + 2] == 'T';
 }
 
-// Ctrl-C while a large member is being written: that member's file is gone, the earlier ones
-// remain with their times, the later ones are not written, and the exit code says so.
-TEST(Interrupt, DeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
-    TempDir tmp;
-    fs::path archive = tmp.path() / "a.lzh";
-    const uint32_t bigSize = 256u << 20;
-    writeArchiveWithHole(archive, {storedMember("first.txt", bytesOf("first"), someTime)}, "big.bin", bigSize,
-                         {storedMember("later.txt", bytesOf("later"), someTime)});
-    fs::path dest = tmp.path() / "out";
-    RunOptions how;
-    how.args = {"x", archive.string(), "-d", dest.string()};
-    ChildProcess p(how);
-    // Stop the child once it is well into the member, to know for certain that the interrupt
-    // comes while the member is still being written.
-    bool caught = false;
-    while (p.running()) {
-        int64_t size = sizeOr(dest / "big.bin", -1);
-        if (size >= (1 << 20)) {
-            ::kill(p.pid(), SIGSTOP);
-            while (!isStopped(p.pid()) && p.running()) std::this_thread::sleep_for(std::chrono::microseconds(100));
-            caught = sizeOr(dest / "big.bin", bigSize) < int64_t(bigSize) - (1 << 20);
-            ::kill(p.pid(), SIGINT);
-            ::kill(p.pid(), SIGCONT);
-            break;
+// The file a member is being written to before it takes the member's name: anything in the
+// folder besides the names given.
+fs::path unfinishedFile(const fs::path& folder, const std::set<std::string>& known) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        if (!known.count(e.path().filename().string())) return e.path();
+    return {};
+}
+
+// Ctrl-C, SIGTERM or SIGHUP while a large member is being written over an existing file: the
+// old file stays as it was, the unfinished one is gone, the earlier members remain with their
+// times, the later ones are not written, and the exit code says so.
+TEST(Interrupt, KeepsTheOldFileAndEarlierMembersAndLeavesNothingUnfinished) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        const uint32_t bigSize = 256u << 20;
+        writeArchiveWithHole(archive, {storedMember("first.txt", bytesOf("first"), someTime)}, "big.bin",
+                             bigSize, {storedMember("later.txt", bytesOf("later"), someTime)});
+        fs::path dest = tmp.path() / "out";
+        fs::create_directories(dest);
+        writeText(dest / "big.bin", "the old contents");
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", dest.string()};
+        ChildProcess p(how);
+        // Stop the child once it is well into the member, to know for certain that the signal
+        // comes while the member is still being written.
+        bool caught = false;
+        while (p.running()) {
+            fs::path unfinished = unfinishedFile(dest, {"first.txt", "big.bin"});
+            if (!unfinished.empty() && sizeOr(unfinished, -1) >= (1 << 20)) {
+                ::kill(p.pid(), SIGSTOP);
+                while (!isStopped(p.pid()) && p.running()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+                caught = sizeOr(unfinished, bigSize) < int64_t(bigSize) - (1 << 20);
+                ::kill(p.pid(), signal);
+                ::kill(p.pid(), SIGCONT);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        RunResult r = p.wait();
+        if (!caught) {
+            ADD_FAILURE() << "the member was written before the signal could be sent";
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 80) << describe(r);
+        EXPECT_EQ(textOf(dest / "big.bin"), "the old contents");
+        EXPECT_EQ(unfinishedFile(dest, {"first.txt", "big.bin"}), fs::path()) << "an unfinished file was left";
+        EXPECT_EQ(textOf(dest / "first.txt"), "first");
+        EXPECT_EQ(mtimeOf(dest / "first.txt"), someTime);
+        EXPECT_FALSE(fs::exists(dest / "later.txt"));
     }
-    RunResult r = p.wait();
-    if (!caught) GTEST_SKIP() << "the member was written before the interrupt could be sent";
-    EXPECT_EQ(r.exitCode, 80) << describe(r);
-    EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the interrupted member's file was left";
-    EXPECT_EQ(textOf(dest / "first.txt"), "first");
-    EXPECT_EQ(mtimeOf(dest / "first.txt"), someTime);
-    EXPECT_FALSE(fs::exists(dest / "later.txt"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -953,17 +1007,37 @@ TEST(Resources, LargeMembersExtractInBoundedMemory) {
         uint64_t size;
         uint8_t fill;
     };
-    const Case cases[] = {{stored, "zeros.bin", storedSize, 0}, {decoded, "a.txt", run.originalSize, 'A'}};
+    // A member whose compressed data is far larger than any buffer should be: 24 MiB of bytes
+    // below 128, which pack to about 21 MiB. The input is read through a bounded buffer.
+    fs::path big = tmp.path() / "big.lzh";
+    Bytes noise(24u << 20);
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24) & 0x7F;
+    std::optional<LzhMember> bigMember = compressMember(5, "noise.bin", noise, someTime);
+    ASSERT_TRUE(bigMember && bigMember->method == "-lh5-" && bigMember->data.size() > (16u << 20));
+    writeBinary(big.string(), archiveOf({*bigMember}));
+    const Case cases[] = {{stored, "zeros.bin", storedSize, 0},
+                          {decoded, "a.txt", run.originalSize, 'A'},
+                          {big, "noise.bin", noise.size(), 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.member);
         fs::path dest = tmp.path() / ("out-" + c.member);
         RunOptions how;
+        how.args = {"t", c.archive.string()};
+        RunResult t = runNivosfx(how);
+        EXPECT_EQ(t.exitCode, 0) << describe(t);
+        EXPECT_LT(t.maxRssKb, limitKb) << "peak resident set of " << t.maxRssKb << " KB";
         how.args = {"x", c.archive.string(), "-d", dest.string()};
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_LT(r.maxRssKb, limitKb) << "peak resident set of " << r.maxRssKb << " KB";
         fs::path out = dest / c.member;
         ASSERT_EQ(fs::file_size(out), c.size);
+        if (&c == &cases[2]) {
+            EXPECT_TRUE(readBinary(out.string()) == noise);
+            fs::remove(out);
+            continue;
+        }
         std::ifstream in(out, std::ios::binary);
         std::vector<char> chunk(1 << 20);
         bool uniform = true;

@@ -287,6 +287,87 @@ TEST_F(ExtractionRun, TestOnlyWritesNothing) {
     EXPECT_EQ(recorder.problems[0].second, Problem::crcMismatch);
 }
 
+TEST_F(ExtractionRun, ALevel2HeaderOf256BytesIsNoEndMark) {
+    // The middle member's name makes its header exactly 256 bytes: its first byte is 0.
+    Bytes a;
+    appendMember(a, storedMember("first.txt", bytes("1"), 0));
+    size_t middle = a.size();
+    std::string name;
+    for (size_t n = 200; n < 259; ++n) {
+        Bytes m;
+        appendMember(m, storedMember("d/" + std::string(n, 'm'), bytes("2"), 0));
+        if (m.size() - 1 == 256) name = "d/" + std::string(n, 'm');
+    }
+    ASSERT_FALSE(name.empty());
+    appendMember(a, storedMember(name, bytes("2"), 0));
+    ASSERT_EQ(a[middle], 0);
+    appendMember(a, storedMember("third.txt", bytes("3"), 0));
+    appendEndMark(a);
+    run(a);
+    EXPECT_EQ(context.run.totalBytes, 3u);
+    EXPECT_EQ(contents("first.txt"), "1");
+    EXPECT_EQ(contents(name.c_str()), "2");
+    EXPECT_EQ(contents("third.txt"), "3");
+    EXPECT_TRUE(context.problems.empty());
+}
+
+// Every problem names its member: names that would show nothing get a placeholder, and a
+// header that cannot be read is named by its offset, once.
+TEST_F(ExtractionRun, ProblemsNameTheirMember) {
+    Bytes a;
+    appendMember(a, storedMember("", bytes("e"), 0));
+    appendMember(a, storedMember("/", bytes("s"), 0));
+    appendMember(a, storedMember("C:", bytes("d"), 0));
+    appendMember(a, folderMember("./", 0));  // the destination itself: nothing to do
+    LzhMember sizes = storedMember("sizes.txt", bytes("twelve bytes"), 0);
+    sizes.originalSize = 5;  // a stored member's two sizes differ
+    appendMember(a, sizes);
+    appendMember(a, storedMember("a/./b/x.txt", bytes("x"), 0));
+    size_t odd = a.size();
+    appendMember(a, storedMember("odd", bytes("o"), 0, 0));
+    appendMember(a, storedMember("never.txt", bytes("n"), 0));
+    appendEndMark(a);
+    a[odd] = static_cast<uint8_t>(a[odd] + 1);  // S - N of 23: a layout nobody writes
+    a.insert(a.begin() + long(odd) + 24, 0);
+    run(a);
+    EXPECT_EQ(contents("a/b/x.txt"), "x");
+    EXPECT_FALSE(fs::exists("sizes.txt"));
+    EXPECT_FALSE(fs::exists("never.txt"));
+    using P = std::pair<std::string, Problem>;
+    EXPECT_EQ(recorder.problems, (std::vector<P>{
+                                     {"(empty name)", Problem::noFileName},
+                                     {"(no file name)", Problem::noFileName},
+                                     {"(no file name)", Problem::noFileName},
+                                     {"sizes.txt", Problem::damagedData},
+                                     {"(header at offset " + std::to_string(imageSize + 1 + long(odd)) + ")",
+                                      Problem::unknownHeader},
+                                 }));
+}
+
+TEST_F(ExtractionRun, WindowsDeviceNamesAndStreamsAreRefusedWhereTheyMeanSomething) {
+    for (bool windows : {false, true}) {
+        SCOPED_TRACE(windows);
+        fs::current_path(dir.path());
+        fs::remove_all(dir.path() / "dest");
+        fs::create_directory(dir.path() / "dest");
+        fs::current_path(dir.path() / "dest");
+        context.problems.count = 0;
+        recorder.problems.clear();
+        context.windowsNames = windows;
+        Bytes a;
+        for (const char* name : {"NUL", "aux", "COM1.txt", "sub/nul.txt", "file.txt:stream", "fine.txt"})
+            appendMember(a, storedMember(name, bytes("x"), 0));
+        appendEndMark(a);
+        if (context.archiveFile) std::fclose(context.archiveFile);
+        run(a);
+        EXPECT_EQ(contents("fine.txt"), "x");
+        EXPECT_EQ(fs::exists("COM1.txt"), !windows);
+        EXPECT_EQ(fs::exists("sub/nul.txt"), !windows);
+        EXPECT_EQ(recorder.problems.size(), windows ? 5u : 0u);
+        for (const auto& p : recorder.problems) EXPECT_EQ(p.second, Problem::reservedName) << p.first;
+    }
+}
+
 TEST(MeasureArchive, SkipsExtendedHeadersAndDataAndStaysPut) {
     Bytes a;
     appendMember(a, storedMember("a/b/c.txt", Bytes(300, 1), 0, 1));  // level 1 with a folder header
@@ -305,8 +386,9 @@ TEST(MemberOutputPath, RemovesDrivesAndLeadingSeparatorsAndRefusesClimbing) {
         const char* path;  // null: refused
     } cases[] = {
         {"a/b.txt", "a/b.txt"}, {"/a", "a"}, {"//a", "a"}, {"C:a", "a"}, {"c:/a/b", "a/b"},
-        {"..", nullptr}, {"a/../b", nullptr}, {"a/..", nullptr}, {"/", nullptr}, {"", nullptr},
-        {"..a/b..", "..a/b.."}, {"a/./b", "a/./b"},
+        {"..", nullptr}, {"a/../b", nullptr}, {"a/..", nullptr}, {"a/./../b", nullptr},
+        {"/", ""}, {"", ""}, {"C:", ""}, {".", ""},  // nothing left: the caller decides
+        {"..a/b..", "..a/b.."}, {"a/./b/x", "a/b/x"}, {"./a/.", "a"}, {"a//b/", "a/b"}, {"sub/", "sub"},
     };
     for (const Case& c : cases) {
         char out[pathBufferSize];

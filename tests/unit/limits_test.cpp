@@ -213,8 +213,10 @@ TEST(RunLimits, DataRunningPastTheEndOfTheFileIsListed) {
             m.data = sixLetters;
         }
         appendMember(archive, m);
-        // The compressed size of the level-2 header, bytes 7 to 10.
+        // The compressed size of the level-2 header, bytes 7 to 10; a stored member's original
+        // size, bytes 11 to 14, claims as much, or its sizes would differ.
         for (int i = 0; i < 4; ++i) archive[7 + i] = static_cast<uint8_t>(c.claimedData >> (8 * i));
+        if (!c.compressed) std::copy(archive.begin() + 7, archive.begin() + 11, archive.begin() + 11);
         auto problems = runArchive(archive);
         ASSERT_EQ(problems.size(), 1u);
         EXPECT_EQ(problems[0].first, "whole.txt");

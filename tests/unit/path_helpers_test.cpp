@@ -28,6 +28,7 @@ TEST(AppendBackslash, TreatsATrailingSecondByteAsPartOfItsCharacter) {
         {"C:\\" + hyo, "C:\\" + hyo + "\\"},   // 0x5C closing a two-byte character
         {"C:\\" + so, "C:\\" + so + "\\"},
         {"C:\\\xB1\\", "C:\\\xB1\\"},            // one-byte katakana before a real "\"
+        {"C:\\\x80\\", "C:\\\x80\\"},            // 0x80 is no lead byte in code page 932
     };
     for (const Case& c : cases) {
         char buf[pathBufferSize] = {};
@@ -44,17 +45,33 @@ TEST(AppendBackslash, RefusesToOverrunTheBuffer) {
 }
 
 TEST(UnifySeparators, ReplacesEveryLoneSeparatorButNoSecondByte) {
-    std::string text = "a\\b\xFF" "c/" + hyo + "\\" + so + "d";
+    std::string text = "a\\b\xFF" "c/" + hyo + "\\" + so + "d\x80\\e";
     std::vector<char> buf(text.begin(), text.end());
     buf.push_back('\0');
     unifySeparators(buf.data(), '/');
-    EXPECT_EQ(std::string(buf.data()), "a/b/c/" + hyo + "/" + so + "d");
+    EXPECT_EQ(std::string(buf.data()), "a/b/c/" + hyo + "/" + so + "d\x80/e");
 }
 
 TEST(UnifySeparators, StopsAtATerminatorBehindALeadByte) {
     char buf[] = "ab\x95";
     unifySeparators(buf, '/');
     EXPECT_STREQ(buf, "ab\x95");
+}
+
+TEST(NamesDeviceOrStream, EveryFormOfADeviceAndAStream) {
+    struct Case {
+        const char* path;
+        bool refused;
+    } cases[] = {
+        {"NUL", true}, {"aux", true}, {"Con", true}, {"PRN", true}, {"COM1", true}, {"com0", true},
+        {"LPT9", true}, {"CONIN$", true}, {"conout$", true}, {"nul.txt", true}, {"COM1.tar.gz", true},
+        {"sub/aux.txt", true}, {"nul/x.txt", true}, {"NUL ", true}, {"nul .txt", true}, {"con..", true},
+        {"file:stream", true}, {"a/b:c", true},
+        {"COM", false}, {"com10", false}, {"LPT", false}, {"nulx", false}, {"xnul", false},
+        {"con1", false}, {"conin", false}, {"nul_/a", false}, {"a/b/c.txt", false}, {" nul", false},
+        {"auxiliary.txt", false}, {"com#", false}, {"\x83\x5Cnul", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(namesDeviceOrStream(c.path), c.refused) << c.path;
 }
 
 class MakeParentDirectories : public testing::Test {

@@ -426,12 +426,16 @@ class Suite:
                               "--open", "run.exe"],
                              ["-C", src, "first.txt", "large.bin", "last.txt", "run.exe"])
             dest = os.path.join(d, "dest")
+            # An old file of the stopped member's name stays as it was.
+            self.make_files(dest, {"large.bin": (b"old contents", T2)})
             code, failure = self.drive(exe, ["dialog", TITLE, "set-edit", windows_path(dest),
                                              "press", "1", "progress", TITLE,
                                              "member", "large.bin", how], d)
             self.check_exit(code, 0, failure)
-            self.check_files(dest, {"first.txt": (b"first", T1)})
-            self.check_absent(dest, ["large.bin", "last.txt", "run.exe", "launched.txt"])
+            self.check_files(dest, {"first.txt": (b"first", T1), "large.bin": (b"old contents", T2)})
+            self.check_absent(dest, ["last.txt", "run.exe", "launched.txt"])
+            left = sorted(set(os.listdir(dest)) - {"first.txt", "large.bin"})
+            self.check("no unfinished file left", not left, str(left))
             self.check_no_links("first.lnk")
             os.remove(exe)
 
@@ -474,9 +478,33 @@ class Suite:
         exe = self.compose(os.path.join(d, "setup.exe"), header + b"\0")
         out = os.path.join(d, "out")
         os.makedirs(out)
-        code, failure = self.drive(exe, ["message", "Unknown header", "message", NOT_EXTRACTED], out)
+        # One problem, one box: the header named by its offset behind the image and the block.
+        code, failure = self.drive(exe, ["message", NOT_EXTRACTED + "|(header at offset 19969)"], out)
         self.check_exit(code, 2, failure)
         self.check_empty(out)
+
+    def device_names(self):
+        """Members named like devices, in any component, case and form: refused and listed,
+        nothing written to a device, exit code 2; an ordinary member is extracted and an existing
+        file is untouched. (The packers refuse names with ":", so streams are tested natively.)"""
+        self.current = "device names"
+        d = self.scenario_dir("device-names")
+        refused = ["NUL", "aux", "COM1", "nul.txt", "COM1.txt", "sub/aux.txt", "Con.tar.gz", "lpt9",
+                   "CONIN$", "prn .txt"]
+        files = {name: (b"to a device", T1) for name in refused}
+        files["good.txt"] = (b"good", T2)
+        self.make_files(os.path.join(d, "src"), files)
+        exe = self.mksfx(os.path.join(d, "setup.exe"), [],
+                         ["-C", os.path.join(d, "src")] + sorted(files))
+        out = os.path.join(d, "out")
+        os.makedirs(out)
+        self.make_files(out, {"file.txt": (b"kept", T3)})
+        code, failure = self.drive(exe, ["message", NOT_EXTRACTED + "|NUL|COM1.txt"], out)
+        self.check_exit(code, 2, failure)
+        self.check_files(out, {"good.txt": (b"good", T2), "file.txt": (b"kept", T3)})
+        written = sorted(os.path.relpath(os.path.join(r, f), out)
+                         for r, _, names in os.walk(out) for f in names)
+        self.check("only the ordinary files", written == ["file.txt", "good.txt"], str(written))
 
     def signed(self):
         """A file signed by mksfx with a self-signed certificate: osslsigncode accepts the
@@ -514,7 +542,7 @@ class Suite:
     def run(self):
         for scenario in [self.builder, self.signed, self.without_settings, self.corpus, self.dialog_initial_state,
                          self.typed_destination, self.relative_destination, self.cannot_create,
-                         self.stopped_during_large_member, self.damaged_archive]:
+                         self.stopped_during_large_member, self.damaged_archive, self.device_names]:
             try:
                 scenario()
             except Exception as e:  # a scenario that cannot even be composed counts as failed
