@@ -15,8 +15,9 @@
 
 namespace nivo {
 
-// The longest match of every method, and the slack behind the output area.
-constexpr uint32_t maxMatchLength = 256;
+// The longest match of any method (-lh2- and -lh3-: 32 plus an 8-bit extension), and the slack
+// behind the output area.
+constexpr uint32_t maxMatchLength = 287;
 constexpr uint32_t windowSlack = maxMatchLength + 64;
 
 // The output area: large blocks for the file, and at least twice the dictionary, so that the

@@ -215,7 +215,7 @@ constexpr LevelParams levelParams[maxLevel + 1] = {
     {Parse::greedy, 6, 32, 0, false},
     {Parse::lazy, 8, 32, 0, true},
     {Parse::lazy, 32, 64, 0, true},
-    {Parse::lazy, 128, 256, 0, true},
+    {Parse::lazy, 112, 256, 0, true},
     {Parse::optimal, 12, 48, 1, true},
     {Parse::optimal, 24, 96, 2, true},
     {Parse::optimal, 48, 192, 3, true},
@@ -417,7 +417,9 @@ void Encoder::runHashChains() {
             }
         }
         addSymbol(matchSymbol(cur.length, cur.distance));
-        for (uint32_t p = inserted; p < pos + cur.length; ++p) insert(p);
+        // The fastest level leaves the inside of long matches out of the chains.
+        const uint32_t insertEnd = params.depth <= 2 ? std::min(pos + cur.length, inserted + 8) : pos + cur.length;
+        for (uint32_t p = inserted; p < insertEnd; ++p) insert(p);
         pos += cur.length;
         if (pos < size) {
             cur = find(pos, chain);
