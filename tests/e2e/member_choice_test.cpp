@@ -22,15 +22,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t someTime = 1300000000;  // 2011-03-13 07:06:40 UTC
 
-Bytes bytesOf(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-std::string textOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string describe(const RunResult& r) {
     return "exit " + std::to_string(r.exitCode) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
 }

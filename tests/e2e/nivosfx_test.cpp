@@ -31,15 +31,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t someTime = 1300000000;  // 2011-03-13 07:06:40 UTC
 
-Bytes bytesOf(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-std::string textOf(const fs::path& p) {
-    Bytes b = readBinary(p.string());
-    return std::string(b.begin(), b.end());
-}
-
 void writeText(const fs::path& p, const std::string& s) {
     writeBinary(p.string(), bytesOf(s));
 }

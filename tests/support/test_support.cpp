@@ -22,6 +22,15 @@ std::vector<uint8_t> readBinary(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<uint8_t> bytesOf(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+std::string textOf(const std::filesystem::path& p) {
+    std::vector<uint8_t> b = readBinary(p.string());
+    return std::string(b.begin(), b.end());
+}
+
 void writeBinary(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -22,6 +22,9 @@ bool haveCorpus();
 
 std::vector<uint8_t> readBinary(const std::string& path);
 void writeBinary(const std::string& path, const std::vector<uint8_t>& bytes);
+// The bytes of a text, and a file's whole content as text.
+std::vector<uint8_t> bytesOf(const std::string& s);
+std::string textOf(const std::filesystem::path& p);
 std::string sha256Hex(const uint8_t* data, size_t size);
 inline std::string sha256Hex(const std::vector<uint8_t>& v) { return sha256Hex(v.data(), v.size()); }
 std::vector<uint8_t> bytesFromHex(const std::string& hex);
