@@ -1022,6 +1022,54 @@ TEST(Interrupt, KeepsTheOldFileAndEarlierMembersAndLeavesNothingUnfinished) {
     }
 }
 
+// Ctrl-C while members are decoded on several threads: every worker stops, no unfinished file
+// is left anywhere, an old file is either kept or replaced by its whole member, and no member
+// behind is written.
+TEST(Interrupt, OnSeveralThreadsLeavesNoUnfinishedFile) {
+    for (const char* threads : {"2", "4"}) {
+        SCOPED_TRACE(std::string("--threads ") + threads);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        std::vector<LzhMember> members = {storedMember("first.txt", bytesOf("first"), someTime)};
+        for (int i = 0; i < 6; ++i) members.push_back(lh5RunOfA("sub/big" + std::to_string(i) + ".bin", 2));
+        members.push_back(storedMember("later.txt", bytesOf("later"), someTime));
+        writeBinary(archive.string(), archiveOf(members));
+        const auto bigSize = static_cast<int64_t>(members[1].originalSize);
+        fs::path dest = tmp.path() / "out";
+        fs::create_directories(dest / "sub");
+        writeText(dest / "sub/big1.bin", "the old contents");
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", dest.string(), "--threads", threads};
+        ChildProcess p(how);
+        bool caught = false;
+        while (p.running() && !caught) {
+            for (const auto& e : fs::directory_iterator(dest / "sub")) {
+                if (e.path().filename().string().rfind("~nivo", 0) != 0 || sizeOr(e.path(), 0) < (1 << 20)) continue;
+                ::kill(p.pid(), SIGINT);
+                caught = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        RunResult r = p.wait();
+        if (!caught) {
+            ADD_FAILURE() << "the members were written before the signal could be sent";
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 80) << describe(r);
+        for (const auto& [name, e] : snapshot(dest)) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(name.find("~nivo"), std::string::npos) << "an unfinished file was left";
+            if (name == "sub/big1.bin" && e.size != uintmax_t(bigSize)) {
+                EXPECT_EQ(textOf(dest / name), "the old contents");
+            } else if (!e.folder && name != "first.txt") {
+                EXPECT_EQ(e.size, uintmax_t(bigSize)) << "a member was left unfinished";
+            }
+        }
+        EXPECT_FALSE(fs::exists(dest / "later.txt"));
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // What reaches the terminal.
 
