@@ -31,9 +31,10 @@ constexpr uint32_t progressStep = 16384;
 // How many members the walk runs ahead of the one whose turn it is, per thread: enough to keep
 // every worker busy while one member waits for its turn, and few files left waiting.
 constexpr size_t aheadPerThread = 8;
-// The numbers of the workers' files, "~nivo10.tmp" on: those below are this thread's own.
-constexpr int firstWorkerFile = 10;
-constexpr int workerFileEnd = 100;
+// The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
+// below are this thread's own. A name that exists is passed over, a few times at most.
+constexpr unsigned firstWorkerFile = 10;
+constexpr int workerFileTries = 8;
 
 // Turns a worker's progress positions back into bytes: its run values are set up so that one
 // position is one step.
@@ -96,7 +97,7 @@ bool readAt(int fd, uint8_t* to, uint32_t count, long offset) {
 // The worker's file for the member: in the deepest folder of the member's path that exists
 // now, so that it can take the member's place by a rename inside one file system once the
 // folders are made. Never through a link.
-FILE* createWorkerFile(Job& job) {
+FILE* createWorkerFile(Job& job, std::atomic<unsigned>& number) {
     size_t folder = 0;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(job.path, '/'); p; p = std::strchr(p + 1, '/')) {
@@ -109,9 +110,8 @@ FILE* createWorkerFile(Job& job) {
     const char* slash = std::strrchr(job.path, '/');
     job.besideMember = folder == (slash ? static_cast<size_t>(slash - job.path) + 1 : 0);
     std::memcpy(job.temp, job.path, folder);
-    for (int n = firstWorkerFile; n < workerFileEnd; ++n) {
-        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%d.tmp", n);
-        if (platform::pathKind(job.temp) != platform::PathKind::missing) continue;
+    for (int i = 0; i < workerFileTries; ++i) {
+        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%u.tmp", number++);
         if (FILE* f = platform::createFile(job.temp)) {
             struct stat st {};
             if (::fstat(fileno(f), &st) == 0) {
@@ -127,13 +127,13 @@ FILE* createWorkerFile(Job& job) {
 
 // Decodes the member into the worker's file (or, testing, into nothing). A member that cannot
 // be done here is left undecoded, for the run to do in its turn.
-void decodeJob(Job& job, int archive, bool testing, bool keepMacBinary) {
+void decodeJob(Job& job, int archive, bool testing, bool keepMacBinary, std::atomic<unsigned>& fileNumber) {
     const MemberHeader& h = job.member.header;
     const auto size = static_cast<uint32_t>(h.compressedSize);
     std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
     if (!data || !readAt(archive, data.get(), size, job.member.dataStart)) return;
     FILE* f = nullptr;
-    if (!testing && !(f = createWorkerFile(job))) return;
+    if (!testing && !(f = createWorkerFile(job, fileNumber))) return;
     DiscardSink discard;
     FileSink file(f);
     OutputSink* sink = f ? static_cast<OutputSink*>(&file) : &discard;
@@ -272,7 +272,7 @@ private:
                 job = ready.front();
                 ready.pop_front();
             }
-            decodeJob(*job, archive, context.testOnly, context.keepMacBinary);
+            decodeJob(*job, archive, context.testOnly, context.keepMacBinary, fileNumber);
             {
                 std::lock_guard<std::mutex> l(mutex);
                 job->done = true;
@@ -287,6 +287,7 @@ private:
     std::condition_variable workCv, doneCv;
     std::deque<Job*> ready;
     bool stopping = false;
+    std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
 };
 
