@@ -318,6 +318,8 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
         dropWorkerFile(job);  // a member that was not chosen after all
         pending.pop_front();
         if (!more) break;
+        // The member's bytes count as done, though a worker decoded them.
+        ProgressReporter{&context.run, context.frontEnd}.report(0);
     }
     workers.finish(pending);
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);

@@ -1140,6 +1140,10 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
         {{"q", a}, 10, false},
         {{"x", a, "--bogus"}, 10, false},
         {{"x", a, "-d"}, 10, false},
+        {{"t", a, "--threads", "0"}, 10, false},
+        {{"t", a, "--threads", "2x"}, 10, false},
+        {{"t", a, "--threads=1025"}, 10, false},
+        {{"t", a, "--threads", "1024"}, 0, false},
         {{"l", a, "nothing-such"}, 11, false},
         {{"l", (tmp.path() / "missing.lzh").string()}, 9, false},
         {{"x", (tmp.path() / "missing.lzh").string(), "-y"}, 9, false},
@@ -1169,19 +1173,31 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
 TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
     TempDir tmp;
     fs::path archive = tmp.path() / "a.lzh";
-    writeBinary(archive.string(), archiveOf({storedMember("one.bin", Bytes(1 << 20, 1), someTime),
-                                             storedMember("two.bin", Bytes(1 << 20, 2), someTime)}));
+    // Large members, decoded in their turn, and small ones, which workers decode ahead.
+    std::vector<LzhMember> members = {storedMember("one.bin", Bytes(1 << 20, 1), someTime)};
+    for (int i = 0; i < 24; ++i) {
+        Bytes text;
+        for (int line = 0; text.size() < 100000; ++line) {
+            Bytes l = bytesOf("line " + std::to_string(line * (i + 3) % 7919) + "\n");
+            text.insert(text.end(), l.begin(), l.end());
+        }
+        members.push_back(*compressMember(5, "small" + std::to_string(i) + ".txt", text, someTime));
+        if (i == 12) members.push_back(storedMember("two.bin", Bytes(1 << 20, 2), someTime));
+    }
+    writeBinary(archive.string(), archiveOf(members));
     int master = -1, slave = -1;
     const bool haveTerminals = ::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0;
     if (haveTerminals) {
         ::close(master);
         ::close(slave);
     }
-    for (bool terminal : {false, true}) {
+    for (bool terminal : {false, true})
+    for (const std::string threads : {"1", "4"}) {
         if (terminal && !haveTerminals) GTEST_SKIP() << "no pseudo-terminals here; the quiet half passed";
-        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        SCOPED_TRACE(std::string(terminal ? "terminal" : "pipe") + ", --threads " + threads);
         RunOptions how;
-        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p")).string()};
+        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p") / threads).string(),
+                    "--threads", threads};
         how.stderrTerminal = terminal;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
@@ -1190,6 +1206,11 @@ TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
         if (terminal) {
             EXPECT_TRUE(contains(r.err, "100%")) << r.err;
             EXPECT_TRUE(contains(r.err, "two.bin")) << r.err;
+            // The bar counts every member's bytes and never goes back.
+            std::vector<int> positions;
+            for (size_t at = r.err.find('%'); at != std::string::npos; at = r.err.find('%', at + 1))
+                if (at >= 3) positions.push_back(std::atoi(r.err.substr(at - 3, 3).c_str()));
+            EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << r.err;
         } else {
             EXPECT_EQ(r.err, "");
         }
