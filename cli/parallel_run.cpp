@@ -217,6 +217,7 @@ public:
     // ahead have decoded. False when the run was aborted.
     bool await(const Job& job, const Jobs& pending) {
         std::unique_lock<std::mutex> l(mutex);
+        awaited = &job;
         while (!job.done) {
             doneCv.wait_for(l, std::chrono::milliseconds(50));
             if (!context.run.keepRunning.load()) return false;
@@ -267,11 +268,14 @@ private:
                 ready.pop_front();
             }
             decodeJob(*job, archive, context, fileNumber);
+            bool wanted;
             {
                 std::lock_guard<std::mutex> l(mutex);
                 job->done = true;
+                wanted = job == awaited;
             }
-            doneCv.notify_one();
+            // Only the member whose turn it is wakes the run.
+            if (wanted) doneCv.notify_one();
         }
         if (archive) std::fclose(archive);
     }
@@ -280,6 +284,7 @@ private:
     std::mutex mutex;
     std::condition_variable workCv, doneCv;
     std::deque<Job*> ready;
+    const Job* awaited = nullptr;  // the member the run waits for
     bool stopping = false;
     std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
