@@ -921,6 +921,8 @@ TEST(MemberProblems, ManyMembersOnSeveralThreadsAsOnOne) {
         int64_t fileSizeLimit;
         int exitCode;  // of x
     };
+    // Members named as the files that workers write to until a member's turn comes.
+    std::vector<LzhMember> tempNames = join({packed(60, "~nivo13.tmp"), packed(61, "~nivo14.tmp")}, many(20, ""));
     Bytes cut = archiveOf(many(20, ""));
     cut.resize(cut.size() - 40);  // inside the last member's data
     Bytes cutHeader = archiveOf(many(20, ""));
@@ -942,6 +944,7 @@ TEST(MemberProblems, ManyMembersOnSeveralThreadsAsOnOne) {
         {"folders", archiveOf(folders), {"-v"}, nullptr, -1, 2},
         {"chosen by name", archiveOf(folders), {"a/b/*", "m1*", "-x", "m10.txt", "nothing"}, nullptr, -1, 11},
         {"permissions", archiveOf(modes), {}, nullptr, -1, 0},
+        {"names of unfinished files", archiveOf(tempNames), {}, nullptr, -1, 0},
         {"writes that fail", archiveOf(writeFails), {}, nullptr, 1 << 20, 50},
     };
     for (const Case& c : cases) {
