@@ -2,7 +2,7 @@
 # Whole-process comparison of `nivosfx t` against `libdeflate-gunzip -t` on the same data.
 #
 #   bench/compare.sh [--runs N] [--mb N] [--cpu] [--scratch DIR] [--build DIR]
-#                    [--only decoders|packers] [--levels "1 5 9"] [--pack-threads N]
+#                    [--only decoders|members|packers] [--levels "1 5 9"] [--pack-threads N]
 #
 # Makes two corpora from this machine's own files (text, and programs), packs each with the
 # project's encoder as -lh5- and -lh7- and with gzip -9, and times the whole test command of
@@ -10,6 +10,11 @@
 # in the same run. Times are wall-clock; --cpu takes user plus system time instead, which a
 # busy shared machine disturbs less. The corpora and the packed files are kept in the scratch folder, so later
 # runs only time. Nothing here is a test: the figures depend on the machine and its load.
+#
+# The members section cuts 1000 members of 40 KB (half text, half programs) from the two corpora,
+# packs them with mklzh as one archive, and times `nivosfx t` and `nivosfx x` (into an empty
+# scratch folder, emptied again between runs and not timed) on one thread against the default,
+# one thread per core: MB/s of original data beside each, and the speed-up.
 #
 # The packers section packs 40 MB of unique text (documentation and manual pages) and 40 MB of
 # unique programs with mklzh -lh7- at every level (-lh5- and -lh6- at the fastest, the default
@@ -37,7 +42,7 @@ while [ $# -gt 0 ]; do
     --only) only="$2"; shift 2 ;;
     --levels) levels="$2"; shift 2 ;;
     --pack-threads) pack_threads="$2"; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare.sh: unknown option $1" >&2; exit 10 ;;
   esac
 done
@@ -128,6 +133,20 @@ best_time() {
   echo "$best"
 }
 
+# best_time for a command that writes into folder $1, which is removed before every run (and
+# not timed), so that each run writes new files instead of replacing those of the run before.
+best_time_fresh() {
+  local folder="$1" best="" t
+  shift
+  for _ in $(seq "$runs"); do
+    rm -rf "$folder"
+    t=$(runs=1 best_time "$@")
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  rm -rf "$folder"
+  echo "$best"
+}
+
 # MB/s (10^6 bytes of original data per second) for a size in bytes and a time in ns.
 mbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.0f", b / (ns / 1e9) / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
@@ -146,6 +165,38 @@ compare_corpus() {
     printf '  %-9s -%s-  %6s MB/s   libdeflate %6s MB/s   ratio %s\n' "$name" "$m" \
       "$(mbps "$size" "$ours")" "$(mbps "$size" "$ref")" "$(ratio "$ours" "$ref")"
   done
+}
+
+# ---- Many members -------------------------------------------------------------------------------
+
+# 1000 files of 40 KB: the first 500 pieces of the text corpus and of the program corpus, packed
+# as one archive with mklzh's defaults.
+make_members_archive() {
+  local dir="$scratch/members" a="$scratch/members.lzh"
+  [ -s "$a" ] && [ ! "$mklzh" -nt "$a" ] && return 0
+  rm -rf "$dir" && mkdir -p "$dir/text" "$dir/programs"
+  head -c $((500 * 40960)) "$scratch/text" | split -b 40960 -a 3 -d - "$dir/text/t"
+  head -c $((500 * 40960)) "$scratch/programs" | split -b 40960 -a 3 -d - "$dir/programs/p"
+  rm -f "$a"
+  "$mklzh" "$a" -C "$dir" . >/dev/null
+}
+
+# `nivosfx t` and `nivosfx x` on one thread and on the default threads, measured in turn.
+compare_members() {
+  local a="$scratch/members.lzh" out="$scratch/members-out" size one all
+  size=$(du -sb --apparent-size "$scratch/members" | cut -f1)
+  "$nivosfx" t -q "$a" || { echo "compare.sh: nivosfx t failed on $a" >&2; exit 1; }
+  echo "many members: $(find "$scratch/members" -type f | wc -l) files, $size bytes, on $(nproc) online cores;" \
+    "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  for cmd in t x; do
+    local args=("$cmd" -q "$a") timer=(best_time)
+    [ "$cmd" = x ] && args+=(-d "$out") && timer=(best_time_fresh "$out")
+    one=$("${timer[@]}" "$nivosfx" "${args[@]}" --threads 1)
+    all=$("${timer[@]}" "$nivosfx" "${args[@]}")
+    printf '  nivosfx %s  one thread %6s MB/s   default %6s MB/s   speed-up %s\n' "$cmd" \
+      "$(mbps "$size" "$one")" "$(mbps "$size" "$all")" "$(ratio "$all" "$one")"
+  done
+  echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 # ---- Packers -----------------------------------------------------------------------------------
@@ -284,13 +335,21 @@ setup_tools
 if [ "$only" != packers ]; then
   make_text_corpus
   make_program_corpus
+fi
+if [ -z "$only" ] || [ "$only" = decoders ]; then
   for c in text programs; do pack_corpus "$c"; done
 
   echo "decoding: nivosfx t against libdeflate-gunzip -t, ${mb} MiB each, best of $runs runs ($clock time)"
   echo "  (MB/s of original data; ratio = our speed / libdeflate's, above 1.00 is faster)"
   for c in text programs; do compare_corpus "$c"; done
 fi
-if [ "$only" != decoders ]; then
+if [ -z "$only" ] || [ "$only" = members ]; then
+  make_members_archive
+  [ -z "$only" ] && echo
+  echo "members: best of $runs runs ($clock time); speed-up = one thread's time / the default's"
+  compare_members
+fi
+if [ -z "$only" ] || [ "$only" = packers ]; then
   make_unique_corpus text
   make_unique_corpus programs
   echo

@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #ifndef NIVO_VERSION
 #error "NIVO_VERSION comes from the build"
@@ -15,6 +17,13 @@ std::string shortLabel(char c) {
 }
 
 }  // namespace
+
+unsigned threadsOption(const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(value.c_str(), &end, 10);
+    return value.empty() || *end || errno || n < 1 || n > 1024 ? 0 : static_cast<unsigned>(n);
+}
 
 int usageError(const Program& program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.name, message.c_str(),

@@ -37,6 +37,9 @@ struct ParseOutcome {
 ParseOutcome parseCommandLine(const Program& program, int argc, char** argv, const std::vector<Option>& options,
                               const std::function<std::string(const std::string&)>& operand);
 
+// The value of --threads: 1 to 1024, else 0.
+unsigned threadsOption(const std::string& value);
+
 // Prints "NAME: message" and the hint to --help on stderr; returns exitUsage.
 int usageError(const Program& program, const std::string& message);
 

@@ -1,5 +1,6 @@
 #include "cli/extract_command.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -10,11 +11,13 @@
 #include <iostream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 
 #include "archive/member_header.h"
 #include "cli/command_line.h"
 #include "cli/member_run.h"
+#include "cli/parallel_run.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
 #include "decode/member_decoder.h"
@@ -126,6 +129,15 @@ private:
     int kept = 0;
 };
 
+// Threads pay off on many members: by default, a run of one member or of a small total stays
+// on one thread. p writes the members in order to one stream, and stays on one too.
+unsigned decodingThreads(const Options& o, int members, uint64_t total) {
+    constexpr uint64_t smallRun = 1000000;
+    if (o.command == 'p' || members < 2) return 1;
+    if (o.threads) return o.threads;
+    return total < smallRun ? 1 : std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
 int runExtraction(ExtractionContext& context, Options& o, SetupSettings& settings, MemberSelection& selection) {
@@ -137,9 +149,12 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         if (destination.empty()) return exitUsage;  // refused, and said why
     }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
-    const uint64_t total = measureChosen(context, [selection](const MemberHeader& h) mutable {
-        return selection.includes(cp932ToUtf8(h.name));
-    });
+    // Whether a member's name is chosen, without counting it as a match.
+    const MemberChoice named = [wanted = selection](const MemberHeader& h) mutable {
+        return wanted.includes(cp932ToUtf8(h.name));
+    };
+    int members = 0;
+    const uint64_t total = measureChosen(context, named, &members);
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
@@ -171,13 +186,15 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
-    runChosenMembers(
-        context,
-        [&](const MemberHeader& h) {
-            frontEnd.finishMemberLine();
-            return chooser(h);
-        },
-        o.command == 'p' ? &standardOutput : nullptr, total);
+    const MemberChoice choose = [&](const MemberHeader& h) {
+        frontEnd.finishMemberLine();
+        return chooser(h);
+    };
+    const unsigned threads = decodingThreads(o, members, total);
+    if (threads > 1)
+        runChosenMembersOnThreads(context, choose, named, total, threads);
+    else
+        runChosenMembers(context, choose, o.command == 'p' ? &standardOutput : nullptr, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
     if (extracting) chooser.setFolderTimes();

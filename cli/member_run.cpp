@@ -40,20 +40,56 @@ uint64_t possibleSize(const MemberHeader& h, uint64_t bytesLeft) {
 
 }  // namespace
 
-uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose) {
+uint64_t measureChosen(ExtractionContext& context, const MemberChoice& choose, int* members) {
     FILE* f = context.archiveFile;
     long start = std::ftell(f);
     ArchiveWalker walk(context);
     MemberHeader h;
     uint64_t total = 0;
+    int count = 0;
     for (;;) {
         HeaderStatus hs = walk.next(h);
         if (hs != HeaderStatus::member && hs != HeaderStatus::nameTooLong) break;
-        if (hs == HeaderStatus::nameTooLong || choose(h))
+        if (hs == HeaderStatus::nameTooLong || choose(h)) {
             total += possibleSize(h, static_cast<uint64_t>(context.archiveEnd - walk.dataStart));
+            ++count;
+        }
     }
     std::fseek(f, start, SEEK_SET);
+    if (members) *members = count;
     return total;
+}
+
+void walkNext(ArchiveWalker& walk, WalkedMember& m) {
+    m.status = walk.next(m.header);
+    m.headerStart = walk.headerStart;
+    m.dataStart = walk.dataStart;
+    m.endsInside = walk.endsInside;
+}
+
+bool runMember(ExtractionContext& context, WalkedMember& m, const MemberChoice& choose, const MemberAction& act) {
+    char shown[pathBufferSize];
+    if (m.status == HeaderStatus::end) return false;
+    if (m.status == HeaderStatus::damaged || m.status == HeaderStatus::unknownLayout) {
+        offsetName(shown, sizeof shown, "header", m.headerStart);
+        context.addProblem(shown, m.status == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader);
+        return false;
+    }
+    const int problemsBefore = context.problems.count;
+    bool chosen = true;
+    if (m.status == HeaderStatus::nameTooLong) {
+        overlongMemberName(shown, m.header, m.headerStart);
+        context.addProblem(shown, Problem::nameTooLong);
+    } else if ((chosen = choose(m.header))) {
+        context.frontEnd->memberName(m.header.name);
+        if (act(m) == MemberResult::stop || !context.run.keepRunning.load()) return false;
+    }
+    if (chosen) context.run.bytesDone += static_cast<uint32_t>(m.header.originalSize);
+    // The archive ends inside this member: it is the last one, and whatever followed it is
+    // lost.
+    if (chosen && m.endsInside && context.problems.count == problemsBefore)
+        context.addProblem(m.header.name, Problem::truncated);
+    return true;
 }
 
 void runChosenMembers(ExtractionContext& context, const MemberChoice& choose, OutputSink* print,
@@ -61,35 +97,14 @@ void runChosenMembers(ExtractionContext& context, const MemberChoice& choose, Ou
     makeCrcTable();
     context.run.totalBytes = static_cast<uint32_t>(totalBytes);
     ArchiveWalker walk(context);
-    MemberHeader header;
-    char shown[pathBufferSize];
-    for (;;) {
-        HeaderStatus status = walk.next(header);
-        if (status == HeaderStatus::end) break;
-        if (status == HeaderStatus::damaged || status == HeaderStatus::unknownLayout) {
-            offsetName(shown, sizeof shown, "header", walk.headerStart);
-            context.addProblem(shown, status == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader);
-            break;
-        }
-        const int problemsBefore = context.problems.count;
-        bool chosen = true;
-        if (status == HeaderStatus::nameTooLong) {
-            overlongMemberName(shown, header, walk.headerStart);
-            context.addProblem(shown, Problem::nameTooLong);
-        } else if ((chosen = choose(header))) {
-            context.frontEnd->memberName(header.name);
-            if (print)
-                printMember(context, header, *print);
-            else if (extractMember(context, header) == MemberResult::stop)
-                break;
-            if (!context.run.keepRunning.load()) break;
-        }
-        if (chosen) context.run.bytesDone += static_cast<uint32_t>(header.originalSize);
-        // The archive ends inside this member: it is the last one, and whatever followed it is
-        // lost.
-        if (chosen && walk.endsInside && context.problems.count == problemsBefore)
-            context.addProblem(header.name, Problem::truncated);
-    }
+    WalkedMember m;
+    const MemberAction act = [&](WalkedMember& w) {
+        if (!print) return extractMember(context, w.header);
+        printMember(context, w.header, *print);
+        return MemberResult::proceed;
+    };
+    do walkNext(walk, m);
+    while (runMember(context, m, choose, act));
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
 }
 

@@ -31,6 +31,7 @@ struct Options {
     Overwrite overwrite = Overwrite::ask;
     Verbosity verbosity = Verbosity::normal;
     bool raw = false;  // x: classic Mac OS members as stored (MacBinary)
+    unsigned threads = 0;  // t, x: decoding threads; 0 for one per core
 };
 
 }  // namespace nivo::cli

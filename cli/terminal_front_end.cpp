@@ -123,6 +123,8 @@ void TerminalFrontEnd::memberName(const char* name) {
 }
 
 void TerminalFrontEnd::progressPosition(uint32_t position) {
+    // Members decoded on several threads are counted as they come; the bar never goes back.
+    if (position <= percent) return;
     percent = position;
     drawBar();
 }

@@ -15,24 +15,14 @@ namespace nivo {
 
 namespace {
 
-// Counts what a test run decodes; writes nothing.
-class DiscardSink final : public OutputSink {
-public:
-    bool write(const uint8_t* data, uint32_t count) override {
-        (void)data;
-        (void)count;
-        return true;
-    }
-};
-
 // A test run decodes and checks every member and writes nothing; the Windows program never
 // makes one.
 bool testing(const ExtractionContext& context) {
     return !stubBuild && context.testOnly;
 }
 
-// A link must never lead a member outside the destination: no folder on the way to the
-// member may be a symbolic link.
+}  // namespace
+
 bool foldersAreReal(const char* path) {
     if (!platform::reportsLinks) return true;
     char prefix[pathBufferSize];
@@ -45,15 +35,11 @@ bool foldersAreReal(const char* path) {
     return true;
 }
 
-// The member's time, and on systems with Unix permissions the stored ones: never set-user,
-// set-group or sticky, and never without the owner's read and write (and search, for folders).
 void setMemberAttributes(const char* path, const MemberHeader& header, bool folder) {
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
     if (!stubBuild && header.hasUnixMode)
         platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
 }
-
-}  // namespace
 
 Problem problemOf(const DecodeResult& r) {
     static const Problem byStatus[] = {Problem::damagedData, Problem::damagedData, Problem::damagedData,

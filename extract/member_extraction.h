@@ -11,6 +11,16 @@ namespace nivo {
 
 enum class MemberResult : int { proceed = 0, stop = 1 };
 
+// Takes what a test run decodes; writes nothing.
+class DiscardSink final : public OutputSink {
+public:
+    bool write(const uint8_t* data, uint32_t count) override {
+        (void)data;
+        (void)count;
+        return true;
+    }
+};
+
 // Extracts the member whose data starts at the archive file's position. Problems go to the
 // context's list; stop only after an abort.
 MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
@@ -30,6 +40,15 @@ Problem problemOf(const DecodeResult& r);
 // The checks on a member whose data was transferred to its full length: the CRC, the input
 // that ran out, the data that ran past the original size. The file stays.
 void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
+
+// Whether no folder on the way to the member is a symbolic link: a link must never lead a
+// member outside the destination.
+bool foldersAreReal(const char* path);
+
+// Gives the file or folder the member's time, and on systems with Unix permissions the stored
+// ones: never set-user, set-group or sticky, and never without the owner's read and write (and
+// search, for folders).
+void setMemberAttributes(const char* path, const MemberHeader& header, bool folder);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name

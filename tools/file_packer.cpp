@@ -297,12 +297,6 @@ int packLevelOption(const std::string& arg) {
     return 0;
 }
 
-unsigned packThreadsOption(const std::string& value) {
-    char* end = nullptr;
-    errno = 0;
-    long n = std::strtol(value.c_str(), &end, 10);
-    return value.empty() || *end || errno || n < 1 || n > 1024 ? 0 : static_cast<unsigned>(n);
-}
 
 std::string packOptionsHelp(const std::string& tool) {
     const unsigned threads = defaultThreads();

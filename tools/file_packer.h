@@ -79,9 +79,6 @@ bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, Pack
 // argument.
 int packLevelOption(const std::string& arg);
 
-// The thread count of a --threads value, 1 to 1024, or 0 when it is not one.
-unsigned packThreadsOption(const std::string& value);
-
 // The lines of --help that describe -m, the levels, --threads and the memory that packing
 // takes; both tools print them. tool is the program's name.
 std::string packOptionsHelp(const std::string& tool);

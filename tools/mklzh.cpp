@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
              return std::string();
          }},
         {0, "threads", true, [&](const std::string& v) {
-             options.builder.threads = nivo::packThreadsOption(v);
+             options.builder.threads = nivo::cli::threadsOption(v);
              return options.builder.threads ? std::string() : "--threads needs a number from 1 to 1024";
          }},
     };

@@ -345,7 +345,7 @@ int parseArguments(int argc, char** argv, Options& o) {
             o.pack.builder.encoder.level = level;
         } else if (a == "--threads") {
             std::string v;
-            if (!value(v) || !(o.pack.builder.threads = nivo::packThreadsOption(v)))
+            if (!value(v) || !(o.pack.builder.threads = nivo::cli::threadsOption(v)))
                 return usageError("--threads needs a number from 1 to 1024");
         } else if (a == "-v") {
             o.verbose = true;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <iconv.h>
@@ -76,6 +77,7 @@ struct Entry {
     uintmax_t size = 0;
     int64_t mtime = 0;
     std::string sha256;
+    uint32_t mode = 0;  // permission bits
     bool operator==(const Entry&) const = default;
 };
 using Tree = std::map<std::string, Entry>;
@@ -87,6 +89,8 @@ Tree snapshot(const fs::path& root) {
         Entry e;
         e.folder = it->is_directory() && !it->is_symlink();
         e.mtime = mtimeOf(it->path());
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) == 0) e.mode = st.st_mode & 07777;
         if (it->is_symlink()) {
             e.sha256 = "link to " + fs::read_symlink(it->path()).string();
         } else if (!e.folder) {
@@ -219,6 +223,67 @@ std::string paramName(const std::string& path) {
     return out;
 }
 
+std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+// The entries in which two trees differ, by name.
+std::string treeDifference(const Tree& a, const Tree& b) {
+    std::string names;
+    for (const auto& [name, e] : a)
+        if (!b.count(name) || !(b.at(name) == e)) names += " " + name;
+    for (const auto& [name, e] : b)
+        if (!a.count(name)) names += " " + name;
+    return names;
+}
+
+// Runs t and x on the archive with --threads 1, 2 and 4: the exit code, what is printed (the
+// destination's name aside) and the files written with their contents, times and permissions
+// must all be the same. prepare readies each destination first (old files, obstacles); how
+// gives the rest of the run. Times of the run itself (folders made without an entry) count as
+// one. Returns the exit code of x.
+int expectSameOnEveryThreadCount(const fs::path& archive, const std::vector<std::string>& extra = {},
+                                  void (*prepare)(const fs::path&) = nullptr, const RunOptions& how = {}) {
+    const int64_t started = std::time(nullptr);
+    int exitCode = -1;
+    for (const std::string command : {"t", "x"}) {
+        std::optional<RunResult> first;
+        Tree firstFiles;
+        for (const char* threads : {"1", "2", "4"}) {
+            SCOPED_TRACE(command + " --threads " + threads);
+            TempDir tmp;
+            fs::path dest = tmp.path() / "out";
+            fs::create_directories(dest);
+            if (prepare) prepare(dest);
+            RunOptions r = how;
+            r.cwd = tmp.path();
+            r.args = {command, archive.string(), "--threads", threads};
+            if (command == "x") r.args.insert(r.args.end(), {"-d", dest.string()});
+            r.args.insert(r.args.end(), extra.begin(), extra.end());
+            RunResult got = runNivosfx(r);
+            got.out = replaceAll(got.out, dest.string(), "DEST");
+            got.err = replaceAll(got.err, dest.string(), "DEST");
+            Tree files = snapshot(dest);
+            for (auto& [name, e] : files)
+                if (e.mtime >= started) e.mtime = 0;
+            if (!first) {
+                EXPECT_FALSE(got.timedOut);
+                exitCode = got.exitCode;
+                first = got;
+                firstFiles = files;
+                continue;
+            }
+            EXPECT_EQ(got.exitCode, first->exitCode) << describe(got);
+            EXPECT_EQ(got.out, first->out);
+            EXPECT_EQ(got.err, first->err);
+            EXPECT_TRUE(files == firstFiles) << "differ:" << treeDifference(files, firstFiles);
+        }
+    }
+    return exitCode;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The corpus: every archive extracts to exactly the manifest's files.
 
@@ -262,6 +327,12 @@ TEST_P(GeneratedCorpusExtraction, TestCommandPasses) {
     RunResult r = run({"t", a.path}, tmp.path());
     EXPECT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(fs::is_empty(tmp.path())) << "the test command wrote files";
+}
+
+TEST_P(GeneratedCorpusExtraction, ThreadsChangeNothing) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    expectSameOnEveryThreadCount(a.path);
 }
 
 std::vector<CorpusArchive> generatedOrPlaceholder() {
@@ -321,6 +392,12 @@ TEST_P(RealCorpusExtraction, TestCommandPasses) {
     EXPECT_EQ(r.exitCode, 0) << describe(r);
 }
 
+TEST_P(RealCorpusExtraction, ThreadsChangeNothing) {
+    const CorpusArchive& a = GetParam();
+    if (a.path.empty()) GTEST_SKIP() << "no corpus at " << corpusDir();
+    expectSameOnEveryThreadCount(a.path);
+}
+
 // The regression archives, which state what must happen instead, have a test of their own.
 std::vector<CorpusArchive> realOrPlaceholder() {
     std::vector<CorpusArchive> v;
@@ -371,6 +448,7 @@ TEST(RegressionArchives, StayInsideTheDestinationAndReportDamage) {
         if (c.checkFiles) { EXPECT_EQ(filesIn(snapshot(dest)), c.filesInside); }
         RunResult test = run({"t", corpusDir() + "/real/regression/" + c.archive});
         EXPECT_EQ(test.exitCode == 0, c.exitCode == 0) << describe(test);
+        expectSameOnEveryThreadCount(corpusDir() + "/real/regression/" + c.archive);
     }
     if (!absoluteExisted) {
         EXPECT_FALSE(fs::exists(absolute)) << "an absolute member path was followed";
@@ -663,6 +741,10 @@ TEST(MemberProblems, UnknownMethodIsListedAndTheRestExtracted) {
     EXPECT_EQ(list.exitCode, 0) << describe(list);
     EXPECT_TRUE(contains(list.out, "odd.bin") && contains(list.out, "-lh9-")) << list.out;
     EXPECT_NE(run({"t", archive.string()}).exitCode, 0);
+    expectSameOnEveryThreadCount(archive, {}, [](const fs::path& d) {
+        writeText(d / "first.txt", "old contents, longer than the new");
+        writeText(d / "keep.txt", "kept");
+    });
 }
 
 TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
@@ -702,6 +784,7 @@ TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
         after.erase("fine.txt");
         EXPECT_EQ(after, before) << "the obstacle was changed";
         EXPECT_TRUE(fs::is_empty(tmp.path() / "outside")) << "written through a link";
+        expectSameOnEveryThreadCount(archive, {}, c.obstacle);
     }
 }
 
@@ -734,6 +817,7 @@ TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
         EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
         EXPECT_EQ(textOf(dest / "small.txt"), "small");
         EXPECT_EQ(textOf(dest / "after.txt"), "after");
+        expectSameOnEveryThreadCount(archive, {}, nullptr, how);
     }
 }
 
@@ -785,6 +869,89 @@ TEST(MemberProblems, DamagedArchivesFailAndKeepWhatWasSound) {
         RunResult list = run({"l", archive.string()});
         EXPECT_EQ(list.exitCode, c.listExitCode) << describe(list);
         if (c.named && c.listExitCode) { EXPECT_TRUE(contains(list.err, c.named)) << list.err; }
+        expectSameOnEveryThreadCount(archive);
+    }
+}
+
+// Many members decoded on several threads: whatever happens to them, the run is the run on one
+// thread, in the same order.
+TEST(MemberProblems, ManyMembersOnSeveralThreadsAsOnOne) {
+    // Text of a few kilobytes per member, different in each, packed with -lh5- and -lh7-.
+    auto text = [](int i) {
+        std::string s;
+        for (int line = 0; s.size() < 3000u + 97u * static_cast<unsigned>(i); ++line)
+            s += "member " + std::to_string(i) + " line " + std::to_string(line * i % 1013) + "\n";
+        return bytesOf(s);
+    };
+    auto packed = [&](int i, const std::string& name) {
+        return *compressMember(i % 2 ? 5 : 7, name, text(i), someTime + static_cast<uint32_t>(i));
+    };
+    auto many = [&](int count, const std::string& prefix) {
+        std::vector<LzhMember> v;
+        for (int i = 0; i < count; ++i) v.push_back(packed(i, prefix + "m" + std::to_string(i) + ".txt"));
+        return v;
+    };
+    auto join = [](std::vector<LzhMember> a, const std::vector<LzhMember>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    std::vector<LzhMember> damaged = many(30, "");
+    damaged[4].crc = static_cast<uint16_t>(damaged[4].crc ^ 0x8001);  // a CRC error, kept
+    damaged[11].data[damaged[11].data.size() / 2] ^= 0x5A;          // damaged data
+    damaged[17].data.resize(3);                                      // far too short
+    damaged[17].crc ^= 1;
+    damaged[23].method = "-lh9-";                                    // unknown method
+    std::vector<LzhMember> duplicates = many(12, "");
+    for (int i = 0; i < 3; ++i) duplicates.push_back(packed(40 + i, "m5.txt"));  // the last one wins
+    std::vector<LzhMember> folders = join(many(8, "a/b/"), many(8, "a/"));
+    folders.insert(folders.begin() + 3, folderMember("a/b/", someTime + 5000));
+    folders.push_back(folderMember("a/", someTime + 6000));
+    folders.push_back(folderMember("empty/", someTime + 7000));
+    folders.push_back(packed(50, "m3.txt/inner.txt"));  // a file of that name stands in the way
+    folders.push_back(packed(51, "../out.txt"));        // refused
+    std::vector<LzhMember> modes = many(10, "x/");
+    for (size_t i = 0; i < modes.size(); ++i) modes[i].unixMode = static_cast<uint16_t>(i % 2 ? 0100755 : 0100640);
+    std::vector<LzhMember> writeFails = join(many(4, ""), {lh5RunOfA("big1.bin", 1), packed(7, "after.txt"),
+                                                          lh5RunOfA("big2.bin", 1), packed(8, "last.txt")});
+    struct Case {
+        const char* name;
+        Bytes archive;
+        std::vector<std::string> extra;
+        void (*prepare)(const fs::path&);
+        int64_t fileSizeLimit;
+        int exitCode;  // of x
+    };
+    Bytes cut = archiveOf(many(20, ""));
+    cut.resize(cut.size() - 40);  // inside the last member's data
+    Bytes cutHeader = archiveOf(many(20, ""));
+    Bytes lastHeader = archiveOf({packed(19, "m19.txt")});
+    cutHeader.resize(cutHeader.size() - lastHeader.size() + 10);  // inside the last header
+    auto oldFiles = [](const fs::path& d) {
+        writeText(d / "m2.txt", "old");
+        writeText(d / "m5.txt", "old");
+        fs::create_directories(d / "m9.txt");  // a folder where a file goes
+    };
+    const Case cases[] = {
+        {"damaged members", archiveOf(damaged), {}, nullptr, -1, 2},
+        {"damaged members, verbose", archiveOf(damaged), {"-v"}, nullptr, -1, 2},
+        {"cut inside the last member", cut, {}, nullptr, -1, 2},
+        {"cut inside the last header", cutHeader, {}, nullptr, -1, 2},
+        {"duplicate names", archiveOf(duplicates), {}, nullptr, -1, 0},
+        {"old files replaced", archiveOf(duplicates), {"-o"}, oldFiles, -1, 2},
+        {"old files kept", archiveOf(duplicates), {"-n", "-v"}, oldFiles, -1, 2},
+        {"folders", archiveOf(folders), {"-v"}, nullptr, -1, 2},
+        {"chosen by name", archiveOf(folders), {"a/b/*", "m1*", "-x", "m10.txt", "nothing"}, nullptr, -1, 11},
+        {"permissions", archiveOf(modes), {}, nullptr, -1, 0},
+        {"writes that fail", archiveOf(writeFails), {}, nullptr, 1 << 20, 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        writeBinary(archive.string(), c.archive);
+        RunOptions how;
+        how.fileSizeLimit = c.fileSizeLimit;
+        EXPECT_EQ(expectSameOnEveryThreadCount(archive, c.extra, c.prepare, how), c.exitCode);
     }
 }
 
@@ -851,6 +1018,54 @@ TEST(Interrupt, KeepsTheOldFileAndEarlierMembersAndLeavesNothingUnfinished) {
         EXPECT_EQ(unfinishedFile(dest, {"first.txt", "big.bin"}), fs::path()) << "an unfinished file was left";
         EXPECT_EQ(textOf(dest / "first.txt"), "first");
         EXPECT_EQ(mtimeOf(dest / "first.txt"), someTime);
+        EXPECT_FALSE(fs::exists(dest / "later.txt"));
+    }
+}
+
+// Ctrl-C while members are decoded on several threads: every worker stops, no unfinished file
+// is left anywhere, an old file is either kept or replaced by its whole member, and no member
+// behind is written.
+TEST(Interrupt, OnSeveralThreadsLeavesNoUnfinishedFile) {
+    for (const char* threads : {"2", "4"}) {
+        SCOPED_TRACE(std::string("--threads ") + threads);
+        TempDir tmp;
+        fs::path archive = tmp.path() / "a.lzh";
+        std::vector<LzhMember> members = {storedMember("first.txt", bytesOf("first"), someTime)};
+        for (int i = 0; i < 6; ++i) members.push_back(lh5RunOfA("sub/big" + std::to_string(i) + ".bin", 2));
+        members.push_back(storedMember("later.txt", bytesOf("later"), someTime));
+        writeBinary(archive.string(), archiveOf(members));
+        const auto bigSize = static_cast<int64_t>(members[1].originalSize);
+        fs::path dest = tmp.path() / "out";
+        fs::create_directories(dest / "sub");
+        writeText(dest / "sub/big1.bin", "the old contents");
+        RunOptions how;
+        how.args = {"x", archive.string(), "-d", dest.string(), "--threads", threads};
+        ChildProcess p(how);
+        bool caught = false;
+        while (p.running() && !caught) {
+            for (const auto& e : fs::directory_iterator(dest / "sub")) {
+                if (e.path().filename().string().rfind("~nivo", 0) != 0 || sizeOr(e.path(), 0) < (1 << 20)) continue;
+                ::kill(p.pid(), SIGINT);
+                caught = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        RunResult r = p.wait();
+        if (!caught) {
+            ADD_FAILURE() << "the members were written before the signal could be sent";
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 80) << describe(r);
+        for (const auto& [name, e] : snapshot(dest)) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(name.find("~nivo"), std::string::npos) << "an unfinished file was left";
+            if (name == "sub/big1.bin" && e.size != uintmax_t(bigSize)) {
+                EXPECT_EQ(textOf(dest / name), "the old contents");
+            } else if (!e.folder && name != "first.txt") {
+                EXPECT_EQ(e.size, uintmax_t(bigSize)) << "a member was left unfinished";
+            }
+        }
         EXPECT_FALSE(fs::exists(dest / "later.txt"));
     }
 }

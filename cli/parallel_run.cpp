@@ -1,0 +1,325 @@
+#include "cli/parallel_run.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "archive/archive_walker.h"
+#include "decode/bit_reader.h"
+#include "decode/crc16.h"
+#include "extract/mac_binary.h"
+#include "extract/path_helpers.h"
+#include "platform/platform.h"
+#include "platform/posix_names.h"
+
+namespace nivo::cli {
+
+namespace {
+
+// A worker's progress is counted in steps of this many bytes.
+constexpr uint32_t progressStep = 16384;
+// How many members the walk runs ahead of the one whose turn it is, per thread: enough to keep
+// every worker busy while one member waits for its turn, and few files left waiting.
+constexpr size_t aheadPerThread = 8;
+// The numbers of the workers' files, "~nivo10.tmp" on: those below are this thread's own.
+constexpr int firstWorkerFile = 10;
+constexpr int workerFileEnd = 100;
+
+// Turns a worker's progress positions back into bytes: its run values are set up so that one
+// position is one step.
+class StepCounter final : public FrontEnd {
+public:
+    explicit StepCounter(std::atomic<uint32_t>& b) : bytes(b) {}
+    void progressPosition(uint32_t position) override {
+        bytes.store(position * progressStep, std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<uint32_t>& bytes;
+};
+
+struct Job {
+    WalkedMember member;
+    char path[pathBufferSize] = {};  // where the member goes, inside the destination
+    int method = -1;
+    bool forWorker = false;  // offered to the workers
+    // Written by the worker, read by this thread once done is set (under the lock).
+    bool done = false;
+    bool decoded = false;  // result is the member's verdict
+    DecodeResult result;
+    char temp[writingPathSize] = {};  // the worker's file; empty when there is none (any more)
+    bool besideMember = false;        // temp stands in the member's own folder
+    dev_t device = 0;
+    ino_t inode = 0;
+    RunValues run;  // the worker's progress steps and its abort flag
+    std::atomic<uint32_t> progressed{0};
+};
+
+using Jobs = std::deque<std::unique_ptr<Job>>;
+
+// Whether a worker may decode the member: a file that the run would decode, whose data lies
+// whole in the file and is small enough to hold. Everything else is done in its turn.
+bool forWorkers(const ExtractionContext& context, Job& job, const MemberChoice& wanted) {
+    const WalkedMember& m = job.member;
+    const MemberHeader& h = m.header;
+    if (m.status != HeaderStatus::member || m.endsInside) return false;
+    if (h.originalSize == 0 || h.compressedSize > inputBufferCapacity) return false;
+    job.method = methodIndex(h);
+    if (job.method < 0 || job.method == methodFolder) return false;
+    if ((job.method == methodStored || job.method == methodLz4) && h.originalSize != h.compressedSize) return false;
+    if (!memberOutputPath(h.name, job.path, sizeof job.path) || !job.path[0]) return false;
+    if (context.windowsNames && namesDeviceOrStream(job.path)) return false;
+    return wanted(h);
+}
+
+bool readAt(int fd, uint8_t* to, uint32_t count, long offset) {
+    while (count) {
+        ssize_t got = ::pread(fd, to, count, offset);
+        if (got <= 0) return false;
+        to += got;
+        count -= static_cast<uint32_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+// The worker's file for the member: in the deepest folder of the member's path that exists
+// now, so that it can take the member's place by a rename inside one file system once the
+// folders are made. Never through a link.
+FILE* createWorkerFile(Job& job) {
+    size_t folder = 0;
+    char prefix[pathBufferSize];
+    for (const char* p = std::strchr(job.path, '/'); p; p = std::strchr(p + 1, '/')) {
+        const auto n = static_cast<size_t>(p - job.path);
+        std::memcpy(prefix, job.path, n);
+        prefix[n] = '\0';
+        if (platform::pathKind(prefix) != platform::PathKind::directory) break;
+        folder = n + 1;
+    }
+    const char* slash = std::strrchr(job.path, '/');
+    job.besideMember = folder == (slash ? static_cast<size_t>(slash - job.path) + 1 : 0);
+    std::memcpy(job.temp, job.path, folder);
+    for (int n = firstWorkerFile; n < workerFileEnd; ++n) {
+        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%d.tmp", n);
+        if (platform::pathKind(job.temp) != platform::PathKind::missing) continue;
+        if (FILE* f = platform::createFile(job.temp)) {
+            struct stat st {};
+            if (::fstat(fileno(f), &st) == 0) {
+                job.device = st.st_dev;
+                job.inode = st.st_ino;
+            }
+            return f;
+        }
+    }
+    job.temp[0] = '\0';
+    return nullptr;
+}
+
+// Decodes the member into the worker's file (or, testing, into nothing). A member that cannot
+// be done here is left undecoded, for the run to do in its turn.
+void decodeJob(Job& job, int archive, bool testing, bool keepMacBinary) {
+    const MemberHeader& h = job.member.header;
+    const auto size = static_cast<uint32_t>(h.compressedSize);
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    if (!data || !readAt(archive, data.get(), size, job.member.dataStart)) return;
+    FILE* f = nullptr;
+    if (!testing && !(f = createWorkerFile(job))) return;
+    DiscardSink discard;
+    FileSink file(f);
+    OutputSink* sink = f ? static_cast<OutputSink*>(&file) : &discard;
+    MacBinarySink mac(file, h.originalSize);
+    const bool macFilter = f && h.osId == 'm' && !keepMacBinary;
+    if (macFilter) sink = &mac;
+    job.run.totalBytes = progressStep * 100;
+    StepCounter counter(job.progressed);
+    DecodeResult r = decodeMemberData(data.get(), size, job.method, h.originalSize, *sink,
+                                      ProgressReporter{&job.run, &counter});
+    if (macFilter && r.status == DecodeStatus::complete && !mac.finish()) r.status = DecodeStatus::writeFailed;
+    if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
+    if (f && r.status != DecodeStatus::complete) {
+        platform::unlinkFile(job.temp);
+        job.temp[0] = '\0';
+    }
+    job.result = r;
+    job.decoded = true;
+}
+
+void dropWorkerFile(Job& job) {
+    if (job.temp[0]) platform::unlinkFile(job.temp);
+    job.temp[0] = '\0';
+}
+
+// Whether the worker's file can take the member's place as the run on one thread would have
+// written it: no link on the way, the member's folders made (that run makes them before it
+// decodes), and the file still the worker's.
+bool placeable(ExtractionContext& context, Job& job) {
+    if (!foldersAreReal(job.path)) return false;
+    if (!job.besideMember && !makeParentDirectories(context, job.path)) return false;
+    if (!job.temp[0]) return true;
+    struct stat st {};
+    return ::lstat(cp932ToUtf8(job.temp).c_str(), &st) == 0 && st.st_dev == job.device && st.st_ino == job.inode;
+}
+
+// The member's turn: the worker's verdict, or the member extracted here.
+MemberResult putInPlace(ExtractionContext& context, Job& job) {
+    MemberHeader& h = job.member.header;
+    if (job.decoded && !context.testOnly && !placeable(context, job)) {
+        dropWorkerFile(job);
+        job.decoded = false;
+    }
+    if (!job.decoded) {
+        std::fseek(context.archiveFile, job.member.dataStart, SEEK_SET);
+        return extractMember(context, h);
+    }
+    const DecodeResult& r = job.result;
+    if (r.status == DecodeStatus::aborted) return MemberResult::stop;
+    if (r.status != DecodeStatus::complete) {
+        context.addProblem(h.name, problemOf(r));
+    } else {
+        if (job.temp[0]) {
+            // A file that cannot take the member's place is written here once more, which
+            // says why as the run on one thread does.
+            if (!platform::replaceFile(job.temp, job.path)) {
+                dropWorkerFile(job);
+                std::fseek(context.archiveFile, job.member.dataStart, SEEK_SET);
+                return extractMember(context, h);
+            }
+            job.temp[0] = '\0';
+            setMemberAttributes(job.path, h, false);
+        }
+        checkComplete(context, h, r);
+    }
+    return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
+}
+
+class Workers {
+public:
+    Workers(ExtractionContext& c, unsigned count) : context(c), archive(fileno(c.archiveFile)) {
+        for (unsigned i = 0; i < count; ++i) threads.emplace_back([this] { work(); });
+    }
+    ~Workers() { join(); }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    void offer(Job& job) {
+        job.forWorker = true;
+        {
+            std::lock_guard<std::mutex> l(mutex);
+            ready.push_back(&job);
+        }
+        workCv.notify_one();
+    }
+
+    // Waits until the workers are done with job, moving the bar meanwhile by what the members
+    // ahead have decoded. False when the run was aborted.
+    bool await(const Job& job, const Jobs& pending) {
+        std::unique_lock<std::mutex> l(mutex);
+        while (!job.done) {
+            doneCv.wait_for(l, std::chrono::milliseconds(50));
+            if (!context.run.keepRunning.load()) return false;
+            uint64_t ahead = 0;
+            for (const auto& j : pending)
+                if (j->forWorker)
+                    ahead += j->done ? (j->decoded ? j->result.bytesWritten : 0) : j->progressed.load();
+            l.unlock();
+            ProgressReporter{&context.run, context.frontEnd}.report(
+                static_cast<uint32_t>(ahead < UINT32_MAX ? ahead : UINT32_MAX));
+            l.lock();
+        }
+        return true;
+    }
+
+    // Stops the workers and deletes the files of members whose turn did not come.
+    void finish(Jobs& pending) {
+        {
+            std::lock_guard<std::mutex> l(mutex);
+            stopping = true;
+            ready.clear();
+        }
+        for (auto& j : pending) j->run.keepRunning.store(0);
+        join();
+        for (auto& j : pending) dropWorkerFile(*j);
+    }
+
+private:
+    void join() {
+        {
+            std::lock_guard<std::mutex> l(mutex);
+            stopping = true;
+        }
+        workCv.notify_all();
+        for (std::thread& t : threads) t.join();
+        threads.clear();
+    }
+
+    void work() {
+        for (;;) {
+            Job* job;
+            {
+                std::unique_lock<std::mutex> l(mutex);
+                workCv.wait(l, [this] { return stopping || !ready.empty(); });
+                if (stopping) return;
+                job = ready.front();
+                ready.pop_front();
+            }
+            decodeJob(*job, archive, context.testOnly, context.keepMacBinary);
+            {
+                std::lock_guard<std::mutex> l(mutex);
+                job->done = true;
+            }
+            doneCv.notify_one();
+        }
+    }
+
+    ExtractionContext& context;
+    const int archive;
+    std::mutex mutex;
+    std::condition_variable workCv, doneCv;
+    std::deque<Job*> ready;
+    bool stopping = false;
+    std::vector<std::thread> threads;
+};
+
+}  // namespace
+
+void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& choose, const MemberChoice& wanted,
+                               uint64_t totalBytes, unsigned threads) {
+    makeCrcTable();
+    context.run.totalBytes = static_cast<uint32_t>(totalBytes);
+    if (threads > maxDecodingThreads) threads = maxDecodingThreads;
+    ArchiveWalker walk(context);
+    Jobs pending;
+    Workers workers(context, threads);
+    const size_t ahead = threads * aheadPerThread;
+    bool walked = false;
+    const MemberAction act = [&](WalkedMember&) { return putInPlace(context, *pending.front()); };
+    for (;;) {
+        while (!walked && pending.size() < ahead) {
+            auto job = std::make_unique<Job>();
+            walkNext(walk, job->member);
+            walked = job->member.status != HeaderStatus::member && job->member.status != HeaderStatus::nameTooLong;
+            if (forWorkers(context, *job, wanted)) workers.offer(*job);
+            pending.push_back(std::move(job));
+        }
+        Job& job = *pending.front();
+        if (job.forWorker && !workers.await(job, pending)) break;
+        const bool more = runMember(context, job.member, choose, act);
+        dropWorkerFile(job);  // a member that was not chosen after all
+        pending.pop_front();
+        if (!more) break;
+    }
+    workers.finish(pending);
+    context.frontEnd->runEnded(context.run.keepRunning.load() == 0);
+}
+
+}  // namespace nivo::cli
