@@ -18,7 +18,12 @@ constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminat
 // until it is complete ("~nivo9.tmp").
 constexpr uint32_t writingPathSize = pathBufferSize + 12;
 // The program image in front of the settings block; the stub build takes its size from here.
+// Only the x86_64 test build of the Windows program, which cannot fit it, sets a larger one.
+#ifdef NIVO_TEST_IMAGE_SIZE
+constexpr long imageSize = NIVO_TEST_IMAGE_SIZE;
+#else
 constexpr long imageSize = 19968;
+#endif
 extern const char defaultTitle[];          // "Nivo SFX"
 
 // What went wrong in a run, member by member. A run with problems is never reported as

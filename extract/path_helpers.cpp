@@ -49,12 +49,15 @@ bool namesDeviceOrStream(const char* path) {
         if (*c == '/') ++c;
         // The component's name before its first ".", folded to lower case (bytes below 0x20,
         // which Windows refuses in names anyway, may fold onto other characters), without
-        // trailing spaces.
+        // trailing spaces, however many.
         char base[8] = {};
         size_t n = 0;
-        for (; *c && *c != '/' && *c != '.'; ++c, ++n)
+        for (size_t i = 0; *c && *c != '/' && *c != '.'; ++c, ++i) {
+            if (*c == ' ') continue;
+            while (n < i && n < sizeof base) base[n++] = ' ';
             if (n < sizeof base) base[n] = static_cast<char>(*c | 0x20);
-        while (n && n <= sizeof base && base[n - 1] == ' ') base[--n] = '\0';
+            n = i + 1;
+        }
         if (n == 4 && base[3] >= '0' && base[3] <= '9') base[3] = 1;
         for (const char* d : devices)
             if (std::memcmp(base, d, sizeof base) == 0) return true;

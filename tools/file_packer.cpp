@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "extract/path_helpers.h"
 #include "platform/posix_names.h"
 #include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"
@@ -60,15 +61,6 @@ std::string asciiLower(std::string s) {
     return s;
 }
 
-// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 name devices in every folder on Windows,
-// with any extension and in any case.
-bool isDeviceName(const std::string& component) {
-    std::string stem = asciiLower(component.substr(0, component.find('.')));
-    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
-}
-
 // Why one component of a name cannot be a Windows file name, or empty.
 std::string refuseComponent(const std::string& c) {
     for (char ch : c) {
@@ -78,7 +70,8 @@ std::string refuseComponent(const std::string& c) {
             return std::string("holds '") + ch + "', which Windows does not allow in names";
     }
     if (c.back() == '.' || c.back() == ' ') return "has a part ending in a dot or a space, which Windows drops";
-    if (isDeviceName(c)) return "'" + c + "' is a Windows device name";
+    // The extractor's own rule, so that nothing is packed that the Windows program refuses.
+    if (namesDeviceOrStream(c.c_str())) return "'" + c + "' is a Windows device name";
     return {};
 }
 

@@ -206,6 +206,12 @@ TEST(FilePacker, NamesThatWindowsOrShiftJisCannotHoldAreRefused) {
         {"sub/aux.txt", "device"},
         {"Com1.log", "device"},
         {"lpt9", "device"},
+        {"CONIN$", "device"},  // and the forms the Windows program refuses on its side
+        {"conout$.log", "device"},
+        {"com0", "device"},
+        {"LPT0.txt", "device"},
+        {"prn .txt", "device"},
+        {"aux   .c", "device"},
     };
     for (const Case& c : cases) {
         std::string cp932;

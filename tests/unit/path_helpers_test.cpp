@@ -66,7 +66,7 @@ TEST(NamesDeviceOrStream, EveryFormOfADeviceAndAStream) {
         {"NUL", true}, {"aux", true}, {"Con", true}, {"PRN", true}, {"COM1", true}, {"com0", true},
         {"LPT9", true}, {"CONIN$", true}, {"conout$", true}, {"nul.txt", true}, {"COM1.tar.gz", true},
         {"sub/aux.txt", true}, {"nul/x.txt", true}, {"NUL ", true}, {"nul .txt", true}, {"con..", true},
-        {"file:stream", true}, {"a/b:c", true},
+        {"file:stream", true}, {"a/b:c", true}, {"aux      .txt", true}, {"con         ", true},
         {"COM", false}, {"com10", false}, {"LPT", false}, {"nulx", false}, {"xnul", false},
         {"con1", false}, {"conin", false}, {"nul_/a", false}, {"a/b/c.txt", false}, {" nul", false},
         {"auxiliary.txt", false}, {"com#", false}, {"\x83\x5Cnul", false},

@@ -13,6 +13,7 @@
 #include "extract/stored_copy.h"
 #include "platform/platform.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/decoder_harness.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 
@@ -287,19 +288,11 @@ TEST(StaticHuffman, DamagedBlockHeadersEndTheMember) {
     }
 }
 
-// Decodes in both forms of the loop and checks that they agree on everything: bytes, CRC,
-// verdict, and what was written before damage.
+// Both forms of the loop, checked against each other; the wide form's result.
 DecodeResult decodeBothForms(const Bytes& data, int method, uint32_t originalSize, Bytes* out = nullptr) {
-    test::VectorSink wide, compact;
-    DecodeResult w = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, wide, {}, false);
-    DecodeResult c = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, compact, {}, true);
-    EXPECT_EQ(w.status, c.status);
-    EXPECT_EQ(w.crc, c.crc);
-    EXPECT_EQ(w.truncated, c.truncated);
-    EXPECT_EQ(w.overran, c.overran);
-    EXPECT_EQ(wide.bytes, compact.bytes);
-    if (out) *out = wide.bytes;
-    return w;
+    test::Decoded d = test::decodeBothForms(data, method, originalSize);
+    if (out) *out = std::move(d.bytes);
+    return d.result;
 }
 
 TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
@@ -408,12 +401,7 @@ TEST(StaticHuffman, DataThatRunsFarPastItsEndIsDamaged) {
     EXPECT_EQ(r.status, DecodeStatus::damaged);
 }
 
-// Records the positions that a run's progress bar is sent.
-class PositionRecorder : public FrontEnd {
-public:
-    void progressPosition(uint32_t p) override { positions.push_back(p); }
-    std::vector<uint32_t> positions;
-};
+using test::PositionRecorder;
 
 TEST(Progress, PositionsFollowTheTwoFormulas) {
     struct Case {

@@ -6,6 +6,7 @@
 //                                   prints "exit N" and exits 0, or "FAIL ..." and exits 1
 //   driver link CSIDL NAME          prints the shell link NAME in that special folder as
 //                                   target=..., icon=...,N and workdir=..., or "missing"
+//   driver acp                      prints the ANSI code page that Wine runs with
 //
 // Steps (texts are compared exactly, in the ANSI code page):
 //   dialog CAPTION      wait for the destination dialog with that caption
@@ -331,6 +332,7 @@ int readLink(int folder, const char* name) {
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "run") == 0) return run(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "link") == 0) return readLink(std::atoi(argv[2]), argv[3]);
-    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME\n");
+    if (argc == 2 && std::strcmp(argv[1], "acp") == 0) return std::printf("%u\n", GetACP()) < 0;
+    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME | driver acp\n");
     return 2;
 }
