@@ -101,6 +101,22 @@ TEST(BitReader, LongSkipsEqualShortSteps) {
     }
 }
 
+TEST(BitReader, ReadsFarPastTheEndOnceMoreThan64ZeroBitsAreTaken) {
+    // Members of several sizes, read in steps of several widths: the reader counts as far past
+    // the end exactly when more than 64 bits past the member's last byte have been taken, however
+    // many of the zeros the buffer holds.
+    for (size_t size : {0u, 1u, 3u, 9u, 20u}) {
+        for (uint32_t step : {1u, 7u, 13u, 16u, 32u}) {
+            Reader r(std::vector<uint8_t>(size, 0x5A));
+            for (int i = 0; i < 200 / int(step) + 2; ++i) {
+                takeBits(r.s, step);
+                const int64_t taken = (int64_t{r.s.inputPos} + r.s.padBytes) * 8 - r.s.bitCount;
+                ASSERT_EQ(readFarPastEnd(r.s), taken - int64_t(size) * 8 > 64) << size << " " << step << " " << i;
+            }
+        }
+    }
+}
+
 TEST(BitReader, TakesExactlyTheMembersBytes) {
     // Two members back to back in one buffer: the first one's reader must not see the second.
     std::vector<uint8_t> data = {0xFF, 0xFF, 0xFF, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};

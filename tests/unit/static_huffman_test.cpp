@@ -179,13 +179,21 @@ TEST(DictionaryLoop, WritesWholeOutputAreasAndTheRestOnce) {
 }
 
 TEST(DictionaryLoop, MatchesBeforeTheFirstByteCopySpacesAndTheLastOneIsWrittenWhole) {
+    // One match of 10 bytes (d = 2^4 + 0 bits, code 5) for members of several original sizes: it
+    // is written whole, and it overruns every size below 10.
     BitWriter w;
-    singleValueBlock(w, 1, 256 + 7, 5, 4);  // one match of 10 bytes, d = 2^4 + 0 bits... code 5
-    Bytes out;
-    DecodeResult r = decode(w.bytes(), 5, 4, &out);
-    EXPECT_EQ(out, Bytes(10, 0x20));
-    EXPECT_TRUE(r.overran);
-    EXPECT_EQ(r.status, DecodeStatus::complete);
+    singleValueBlock(w, 1, 256 + 7, 5, 4);
+    for (uint32_t size : {1u, 4u, 9u, 10u}) {
+        for (bool compact : {false, true}) {
+            RecordingSink sink;
+            const Bytes data = w.bytes();
+            DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink, {}, compact);
+            EXPECT_EQ(sink.bytes, Bytes(10, 0x20)) << size;
+            EXPECT_EQ(r.bytesWritten, 10u) << size;
+            EXPECT_EQ(r.overran, size < 10) << size;
+            EXPECT_EQ(r.status, DecodeStatus::complete) << size;
+        }
+    }
 }
 
 TEST(DictionaryLoop, MatchesReachBackAcrossTheEndOfTheOutputArea) {
