@@ -41,19 +41,20 @@ cmake --build "$build" -j 2 --target mksfx
 
 suite=(python3 "$here/tests/win32/wine_tests.py" --mksfx "$build/tools/mksfx"
        --stub "$here/build/win32/sfx.exe" --corpus "$here/../shared/corpus")
-if wine --version >/dev/null 2>&1; then
-  echo "win32: running the suite on the 32-bit program"
+if wine_version=$(wine --version 2>&1); then
+  echo "win32: running the suite on the 32-bit program ($wine_version)"
   exec "${suite[@]}" --driver "$here/build/win32/tests/win32/driver.exe" \
     --marker "$here/build/win32/tests/win32/marker.exe"
 fi
 
 wine64=/usr/lib/wine/wine64
-if ! wine_version=$("$wine64" --version 2>&1); then
-  echo "win32: neither the 32-bit nor the 64-bit Wine starts here: $wine_version"
+if ! wine64_version=$("$wine64" --version 2>&1); then
+  echo "win32: neither the 32-bit nor the 64-bit Wine starts here: $wine_version; $wine64_version"
   echo "win32: the Windows program was built and measured, not run."
   echo "win32: 0 passed, 0 failed, 1 skipped"
   exit 0
 fi
+echo "win32: the 32-bit Wine does not start: $wine_version"
 echo "win32: this kernel runs no 32-bit programs; running the suite on the x86_64 build of the same source under 64-bit Wine"
 test_build="$here/build/win64"
 cmake -S "$here" -B "$test_build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
