@@ -8,14 +8,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "archive/archive_walker.h"
-#include "decode/bit_reader.h"
 #include "decode/crc16.h"
 #include "extract/mac_binary.h"
 #include "extract/path_helpers.h"
@@ -31,9 +28,10 @@ constexpr uint32_t progressStep = 16384;
 // How many members the walk runs ahead of the one whose turn it is, per thread: enough to keep
 // every worker busy while one member waits for its turn, and few files left waiting.
 constexpr size_t aheadPerThread = 8;
-// The numbers of the workers' files, "~nivo10.tmp" on: those below are this thread's own.
-constexpr int firstWorkerFile = 10;
-constexpr int workerFileEnd = 100;
+// The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
+// below are this thread's own. A name that exists is passed over, a few times at most.
+constexpr unsigned firstWorkerFile = 10;
+constexpr int workerFileTries = 8;
 
 // Turns a worker's progress positions back into bytes: its run values are set up so that one
 // position is one step.
@@ -67,13 +65,12 @@ struct Job {
 
 using Jobs = std::deque<std::unique_ptr<Job>>;
 
-// Whether a worker may decode the member: a file that the run would decode, whose data lies
-// whole in the file and is small enough to hold. Everything else is done in its turn.
+// Whether a worker may decode the member: a file with data that the run would decode or copy.
+// Everything else (folders, refused names, empty files) is done in its turn.
 bool forWorkers(const ExtractionContext& context, Job& job, const MemberChoice& wanted) {
     const WalkedMember& m = job.member;
     const MemberHeader& h = m.header;
-    if (m.status != HeaderStatus::member || m.endsInside) return false;
-    if (h.originalSize == 0 || h.compressedSize > inputBufferCapacity) return false;
+    if (m.status != HeaderStatus::member || h.originalSize == 0) return false;
     job.method = methodIndex(h);
     if (job.method < 0 || job.method == methodFolder) return false;
     if ((job.method == methodStored || job.method == methodLz4) && h.originalSize != h.compressedSize) return false;
@@ -82,21 +79,19 @@ bool forWorkers(const ExtractionContext& context, Job& job, const MemberChoice& 
     return wanted(h);
 }
 
-bool readAt(int fd, uint8_t* to, uint32_t count, long offset) {
-    while (count) {
-        ssize_t got = ::pread(fd, to, count, offset);
-        if (got <= 0) return false;
-        to += got;
-        count -= static_cast<uint32_t>(got);
-        offset += got;
-    }
-    return true;
+// The archive once more, with a position of its own: through /proc, which also opens the
+// unnamed file that a pipe is spooled to. None where there is no /proc; the members are then
+// done in their turn.
+FILE* openArchiveAgain(FILE* archive) {
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(archive));
+    return std::fopen(path, "rb");
 }
 
 // The worker's file for the member: in the deepest folder of the member's path that exists
 // now, so that it can take the member's place by a rename inside one file system once the
 // folders are made. Never through a link.
-FILE* createWorkerFile(Job& job) {
+FILE* createWorkerFile(Job& job, std::atomic<unsigned>& number) {
     size_t folder = 0;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(job.path, '/'); p; p = std::strchr(p + 1, '/')) {
@@ -109,9 +104,8 @@ FILE* createWorkerFile(Job& job) {
     const char* slash = std::strrchr(job.path, '/');
     job.besideMember = folder == (slash ? static_cast<size_t>(slash - job.path) + 1 : 0);
     std::memcpy(job.temp, job.path, folder);
-    for (int n = firstWorkerFile; n < workerFileEnd; ++n) {
-        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%d.tmp", n);
-        if (platform::pathKind(job.temp) != platform::PathKind::missing) continue;
+    for (int i = 0; i < workerFileTries; ++i) {
+        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%u.tmp", number++);
         if (FILE* f = platform::createFile(job.temp)) {
             struct stat st {};
             if (::fstat(fileno(f), &st) == 0) {
@@ -125,25 +119,24 @@ FILE* createWorkerFile(Job& job) {
     return nullptr;
 }
 
-// Decodes the member into the worker's file (or, testing, into nothing). A member that cannot
-// be done here is left undecoded, for the run to do in its turn.
-void decodeJob(Job& job, int archive, bool testing, bool keepMacBinary) {
+// Decodes the member from the worker's own handle of the archive into the worker's file (or,
+// testing, into nothing), as the run on one thread does. A member that cannot be done here is
+// left undecoded, for the run to do in its turn.
+void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::atomic<unsigned>& fileNumber) {
     const MemberHeader& h = job.member.header;
-    const auto size = static_cast<uint32_t>(h.compressedSize);
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
-    if (!data || !readAt(archive, data.get(), size, job.member.dataStart)) return;
+    const bool testing = context.testOnly;
+    if (!archive || std::fseek(archive, job.member.dataStart, SEEK_SET) != 0) return;
     FILE* f = nullptr;
-    if (!testing && !(f = createWorkerFile(job))) return;
+    if (!testing && !(f = createWorkerFile(job, fileNumber))) return;
     DiscardSink discard;
     FileSink file(f);
     OutputSink* sink = f ? static_cast<OutputSink*>(&file) : &discard;
     MacBinarySink mac(file, h.originalSize);
-    const bool macFilter = f && h.osId == 'm' && !keepMacBinary;
+    const bool macFilter = f && h.osId == 'm' && !context.keepMacBinary;
     if (macFilter) sink = &mac;
     job.run.totalBytes = progressStep * 100;
     StepCounter counter(job.progressed);
-    DecodeResult r = decodeMemberData(data.get(), size, job.method, h.originalSize, *sink,
-                                      ProgressReporter{&job.run, &counter});
+    DecodeResult r = transferData(archive, context.archiveEnd, sink, h, job.method, ProgressReporter{&job.run, &counter});
     if (macFilter && r.status == DecodeStatus::complete && !mac.finish()) r.status = DecodeStatus::writeFailed;
     if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     if (f && r.status != DecodeStatus::complete) {
@@ -204,7 +197,7 @@ MemberResult putInPlace(ExtractionContext& context, Job& job) {
 
 class Workers {
 public:
-    Workers(ExtractionContext& c, unsigned count) : context(c), archive(fileno(c.archiveFile)) {
+    Workers(ExtractionContext& c, unsigned count) : context(c) {
         for (unsigned i = 0; i < count; ++i) threads.emplace_back([this] { work(); });
     }
     ~Workers() { join(); }
@@ -263,30 +256,32 @@ private:
     }
 
     void work() {
+        FILE* archive = openArchiveAgain(context.archiveFile);
         for (;;) {
             Job* job;
             {
                 std::unique_lock<std::mutex> l(mutex);
                 workCv.wait(l, [this] { return stopping || !ready.empty(); });
-                if (stopping) return;
+                if (stopping) break;
                 job = ready.front();
                 ready.pop_front();
             }
-            decodeJob(*job, archive, context.testOnly, context.keepMacBinary);
+            decodeJob(*job, archive, context, fileNumber);
             {
                 std::lock_guard<std::mutex> l(mutex);
                 job->done = true;
             }
             doneCv.notify_one();
         }
+        if (archive) std::fclose(archive);
     }
 
     ExtractionContext& context;
-    const int archive;
     std::mutex mutex;
     std::condition_variable workCv, doneCv;
     std::deque<Job*> ready;
     bool stopping = false;
+    std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
 };
 
@@ -317,6 +312,8 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
         dropWorkerFile(job);  // a member that was not chosen after all
         pending.pop_front();
         if (!more) break;
+        // The member's bytes count as done, though a worker decoded them.
+        ProgressReporter{&context.run, context.frontEnd}.report(0);
     }
     workers.finish(pending);
     context.frontEnd->runEnded(context.run.keepRunning.load() == 0);

@@ -10,16 +10,14 @@
 
 namespace nivo::cli {
 
-// The most decoding threads a run starts. Each holds one member's compressed data (at most the
-// input buffer's 256 KiB) and a dictionary, so that memory stays bounded on machines with many
-// cores.
+// The most decoding threads a run starts. Each holds an input buffer (at most 256 KiB) and a
+// dictionary, so that memory stays bounded on machines with many cores.
 constexpr unsigned maxDecodingThreads = 16;
 
 // runChosenMembers for t and x, with members decoded on threads. wanted tells, from the header
 // alone and without side effects, whether a member may be chosen; choose is then asked in
-// archive order, as on one thread. A member that no worker takes (folders, refused names,
-// members too large to hold, the member cut short by the end of the file) or whose file cannot
-// be put in place is extracted on this thread, in its turn.
+// archive order, as on one thread. A member that no worker takes (folders, refused names, empty
+// files) or whose file cannot be put in place is extracted on this thread, in its turn.
 void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& choose, const MemberChoice& wanted,
                                uint64_t totalBytes, unsigned threads);
 

@@ -20,6 +20,7 @@
 // Symbols: 0 to 255 are literals; for -lh2-, 256 to 284 are lengths 3 to 31 and 285 is followed
 // by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
 // is its position code followed by 6 low bits; -lh1- takes its distances from a fixed code.
+#include "decode/huffman_table.h"
 #include "decode/methods.h"
 #include "decode/symbol_loop.h"
 
@@ -140,8 +141,11 @@ void decodeInitDynamic(DecoderState& s) {
     a.nextLeafAt = 64;
 }
 
-int incrementNode(DecoderState& s, int p) {
-    Tree& a = s.adaptive;
+namespace {
+
+// Raises the weight of node p by one and returns its parent: the step of incrementNode, inline
+// so that the update loops hold the arrays in registers.
+inline int raiseNode(Tree& a, int p) {
     int16_t b = a.nodeBlock[p];
     const int q = a.blockLeader[b];
     if (q != p) {
@@ -172,6 +176,12 @@ int incrementNode(DecoderState& s, int p) {
         a.blockLeader[b] = static_cast<int16_t>(p);
     }
     return a.nodeParent[p];
+}
+
+}  // namespace
+
+int incrementNode(DecoderState& s, int p) {
+    return raiseNode(s.adaptive, p);
 }
 
 void rebuildTree(DecoderState& s, int start, int end) {
@@ -230,7 +240,7 @@ void updateSymbol(DecoderState& s, uint32_t symbol) {
     ++a.nodeFreq[symbolRoot];
     int q = a.leafNode[symbol];
     do {
-        q = incrementNode(s, q);
+        q = raiseNode(a, q);
     } while (q != symbolRoot);
 }
 
@@ -252,7 +262,7 @@ void updatePosition(DecoderState& s, uint32_t positionCode) {
         a.nodeFreq[positionRoot] = pinnedWeight;
     }
     int q = a.leafNode[positionLeafBase + positionCode];
-    while (q != positionRoot) q = incrementNode(s, q);
+    while (q != positionRoot) q = raiseNode(a, q);
     ++a.positionTotal;
 }
 
@@ -283,13 +293,23 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
     updatePosition(s, positionCode);
 }
 
-uint32_t decodeDistanceDynamic(DecoderState& s) {
+namespace {
+
+// Position code k joins at the first distance after more than 64*k bytes.
+inline void growPositionTree(DecoderState& s) {
     Tree& a = s.adaptive;
     while (s.decodedCount > a.nextLeafAt) {
         addPositionLeaf(s, a.nextLeafAt / 64);
         a.nextLeafAt += 64;
         if (a.nextLeafAt >= a.positionLimit) a.nextLeafAt = 0xFFFFFFFF;  // the tree is complete
     }
+}
+
+}  // namespace
+
+uint32_t decodeDistanceDynamic(DecoderState& s) {
+    Tree& a = s.adaptive;
+    growPositionTree(s);
     // While the root is still a leaf, the position code takes no bits.
     const uint32_t leaf = walkAdaptive(s, a.nodeChild[positionRoot], 2 * maxPositionCodes);
     if (s.damaged) return 0;
@@ -298,13 +318,96 @@ uint32_t decodeDistanceDynamic(DecoderState& s) {
     return 64 * p + takeBits(s, 6);
 }
 
+// The wide form's fast loop.
 #ifndef NIVO_COMPACT_DECODER
+namespace {
+
+// Walks from the child c of a root to a leaf with the window's bits, leaving at least reserve
+// bits for what follows the code, and returns the leaf's value. A tree whose weights stay below
+// 2^15 is at most 22 levels deep, well within a refill; a walk that goes on comes from corrupt
+// links, and marks the member damaged.
+inline uint32_t walkWindow(DecoderState& s, BitWindow& w, int c, uint32_t reserve) {
+    const int16_t* const child = s.adaptive.nodeChild;
+    const uint32_t limit = w.bitCount - reserve;
+    uint64_t bits = w.bitBuffer;
+    uint32_t k = 0;
+    while (c > 0) {
+        if (k == limit) {
+            s.damaged = true;
+            return 0;
+        }
+        c = child[c - static_cast<int>(bits >> 63)];
+        bits <<= 1;
+        ++k;
+    }
+    w.skipBits(k);
+    return static_cast<uint32_t>(~c);
+}
+
+// Bytes that one item may take from the buffer: a refill for the symbol and one for the
+// position.
+constexpr uint32_t adaptiveItemBytes = 2 * BitWindow::refillBytes;
+
+// Items with the bit buffer, the input and the output in locals, until out reaches outLimit,
+// the input runs low or the trees show damage. adaptivePositions: -lh2-'s position tree;
+// otherwise -lh1-'s fixed position code.
+template <bool adaptivePositions>
+uint8_t* fastItemsAdaptive(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    Tree& a = s.adaptive;
+    const StaticHuffmanState& h = s.huff;
+    BitWindow w(s);
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - adaptiveItemBytes;
+    const uint8_t* const start = out;
+    const uint32_t count = s.decodedCount;
+    const uint32_t mask = s.dictionarySize - 1;
+    while (out < outLimit && w.in <= inLast) {
+        w.refill();
+        uint32_t symbol = walkWindow(s, w, a.nodeChild[symbolRoot], 8);
+        if (s.damaged) break;
+        updateSymbol(s, symbol);
+        if (symbol < 256) {
+            *out++ = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        if (symbol == a.escapeSymbol) {
+            symbol += w.peekBits(8);
+            w.skipBits(8);
+        }
+        w.refill();
+        uint32_t p;
+        if constexpr (adaptivePositions) {
+            s.decodedCount = count + static_cast<uint32_t>(out - start);
+            growPositionTree(s);
+            p = walkWindow(s, w, a.nodeChild[positionRoot], 6) - positionLeafBase;
+            if (s.damaged) break;
+            updatePosition(s, p);
+        } else {
+            uint32_t e = h.posTable[w.peekBits(8)];
+            if (e & treeEntry) [[unlikely]] {
+                e = longCode(s, w, e, h.tablePosCodeCount, 8, h.posLen);
+                if (s.damaged) break;
+            }
+            w.skipBits(e >> entryLengthShift);
+            p = e & entrySymbolMask;
+        }
+        const uint32_t d = 64 * p + w.peekBits(6);
+        w.skipBits(6);
+        out = copyMatch<false>(out, (d & mask) + 1, symbol - 253);
+    }
+    w.store(s);
+    return out;
+}
+
+}  // namespace
+
 uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceTable, 253, out, outLimit);
+    return decodeStretchWide(s, fastItemsAdaptive<false>, adaptiveItemBytes,
+                             {decodeSymbolDynamic, decodeDistanceTable, 253}, out, outLimit);
 }
 
 uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeSymbolStretch<false>(s, decodeSymbolDynamic, decodeDistanceDynamic, 253, out, outLimit);
+    return decodeStretchWide(s, fastItemsAdaptive<true>, adaptiveItemBytes,
+                             {decodeSymbolDynamic, decodeDistanceDynamic, 253}, out, outLimit);
 }
 #endif
 

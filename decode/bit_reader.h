@@ -67,8 +67,9 @@ inline uint32_t readInputByte(BitReader& r) {
 
 // Bits taken past the member's end: a few are a decoder looking ahead, more mean the data
 // does not describe the member it claims to.
+// (padBytes * 8 > bitCount + 64: more than 64 bits of zeros consumed past the end.)
 inline bool readFarPastEnd(const BitReader& r) {
-    return r.padBytes != 0 && static_cast<uint64_t>(r.padBytes) * 8 > r.bitCount + 64;
+    return r.padBytes > (r.bitCount >> 3) + 8;
 }
 
 // Tops the bit buffer up to 56 to 63 valid bits. Called only when fewer bits are left

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "decode/decoder_state.h"
+#include "decode/output_window.h"
 
 namespace nivo {
 
@@ -62,5 +63,74 @@ inline uint32_t decodeWithSymTable(DecoderState& s, uint32_t alphabet) {
 inline uint32_t decodeWithPosTable(DecoderState& s, uint32_t alphabet) {
     return decodeWithTable(s, s.huff.posTable, 8, s.huff.posLen, alphabet);
 }
+
+#ifndef NIVO_COMPACT_DECODER
+// A code longer than the direct table, looked up in the window's bits; the result is a table
+// entry of the symbol with its full length, or 0 with the member marked damaged.
+inline uint32_t longCode(DecoderState& s, const BitWindow& w, uint32_t entry, uint32_t alphabet, uint32_t tableBits,
+                         const uint8_t* lengths) {
+    const uint32_t j = walkTree(s, entry, w.peekBits(16), alphabet, tableBits, lengths);
+    return s.damaged ? 0 : tableEntry(j, lengths[j]);
+}
+
+// The wide form's loop over the symbols of a table-coded block (-lh3- to -lh7-, -lhx-), with
+// the bit buffer, the input and the output in locals. It runs until the block ends, out reaches
+// outLimit, fewer than eight bytes of input remain buffered, or a code is damaged. After a
+// refill at least 56 bits are in the buffer: enough for a symbol (16) with its length
+// extension (8), position code (16) and low bits (18 at most), or for two literals.
+//
+// Block describes the family: symbolCount, escapeSymbol (whose 8 extra bits extend the
+// length; none if above the alphabet), remaining(h) and setRemaining(h, n) (the block's
+// symbols left, 0 = a header is next), positionCodes(h), and distance(w, j), the distance less
+// one of position code j with its low bits taken from the window.
+template <typename Block>
+uint8_t* decodeBlockSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    StaticHuffmanState& h = s.huff;
+    BitWindow w(s);
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
+    const uint16_t* const symTable = h.symTable;
+    const uint16_t* const posTable = h.posTable;
+    const uint32_t mask = s.dictionarySize - 1;
+    const uint32_t positionCodes = Block::positionCodes(h);
+    uint32_t left = Block::remaining(h);
+    while (left != 0 && out < outLimit && w.in <= inLast) {
+        w.refill();
+        uint32_t e = symTable[w.peekBits(12)];
+        if (e & treeEntry) [[unlikely]] {
+            e = longCode(s, w, e, Block::symbolCount, 12, h.symLen);
+            if (s.damaged) break;
+        }
+        w.skipBits(e >> entryLengthShift);
+        --left;
+        uint32_t c = e & entrySymbolMask;
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+            // A second literal from the same refill, when the next code is one.
+            e = symTable[w.peekBits(12)];
+            if ((e & (treeEntry | 0x300)) == 0 && left != 0 && out < outLimit) {
+                w.skipBits(e >> entryLengthShift);
+                --left;
+                *out++ = static_cast<uint8_t>(e);
+            }
+            continue;
+        }
+        if (c == Block::escapeSymbol) {
+            c += w.peekBits(8);
+            w.skipBits(8);
+        }
+        uint32_t p = posTable[w.peekBits(8)];
+        if (p & treeEntry) [[unlikely]] {
+            p = longCode(s, w, p, positionCodes, 8, h.posLen);
+            if (s.damaged) break;
+        }
+        w.skipBits(p >> entryLengthShift);
+        const uint32_t d = Block::distance(w, p & entrySymbolMask);
+        out = copyMatch<false>(out, (d & mask) + 1, c - 253);
+    }
+    Block::setRemaining(h, left);
+    w.store(s);
+    return out;
+}
+#endif
 
 }  // namespace nivo

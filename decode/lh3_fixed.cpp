@@ -127,8 +127,27 @@ uint32_t decodeDistanceTable(DecoderState& s) {
 }
 
 #ifndef NIVO_COMPACT_DECODER
+namespace {
+
+struct Lh3Block {
+    static constexpr uint32_t symbolCount = lh3SymbolCount;
+    static constexpr uint32_t escapeSymbol = nivo::escapeSymbol;
+    static uint32_t remaining(const StaticHuffmanState& h) { return h.lh3BlockRemaining; }
+    static void setRemaining(StaticHuffmanState& h, uint32_t n) { h.lh3BlockRemaining = static_cast<uint16_t>(n); }
+    static uint32_t positionCodes(const StaticHuffmanState& h) { return h.tablePosCodeCount; }
+    static uint32_t distance(BitWindow& w, uint32_t j) {
+        const uint32_t d = 64 * j + w.peekBits(6);
+        w.skipBits(6);
+        return d;
+    }
+};
+
+}  // namespace
+
+// A block's first symbol, which comes with its header, goes through decodeSymbolLh3.
 uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeSymbolStretch<false>(s, decodeSymbolLh3, decodeDistanceTable, 253, out, outLimit);
+    return decodeStretchWide(s, decodeBlockSymbols<Lh3Block>, BitWindow::refillBytes,
+                             {decodeSymbolLh3, decodeDistanceTable, 253}, out, outLimit);
 }
 #endif
 

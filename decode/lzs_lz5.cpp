@@ -72,13 +72,83 @@ uint32_t decodeDistanceLz5(DecoderState& s) {
     return (s.dictPos - s.sliding.matchPosition - 19) & 0xFFF;
 }
 
+// The wide form's fast loops. Both stop where the checking operations take over: with fewer
+// bytes buffered than the longest item needs.
 #ifndef NIVO_COMPACT_DECODER
+namespace {
+
+// -lzs-: a refill gives at least 56 bits, three items of at most 16.
+uint8_t* fastItemsLzs(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    BitWindow w(s);
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
+    // The dictionary position of out is the count of bytes produced before it.
+    const uint8_t* const start = out;
+    const uint32_t count = s.decodedCount;
+    while (out < outLimit && w.in <= inLast) {
+        w.refill();
+        for (int k = 0; k < 3 && out < outLimit; ++k) {
+            const uint32_t item = w.peekBits(16);
+            if (item & 0x8000) {
+                w.skipBits(9);
+                *out++ = static_cast<uint8_t>(item >> 7);
+            } else {
+                w.skipBits(16);
+                const uint32_t here = count + static_cast<uint32_t>(out - start);
+                const uint32_t d = (here - ((item >> 4) & 0x7FF) - 18) & 0x7FF;
+                out = copyMatch<false>(out, d + 1, (item & 0xF) + 2);
+            }
+        }
+    }
+    w.store(s);
+    return out;
+}
+
+// -lz5-: an item takes at most three bytes, a flag byte and a match.
+constexpr uint32_t lz5ItemBytes = 3;
+
+uint8_t* fastItemsLz5(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    SlidingState& z = s.sliding;
+    const uint8_t* in = s.inputBuffer + s.inputPos;
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - lz5ItemBytes;
+    const uint8_t* const start = out;
+    const uint32_t count = s.decodedCount;
+    int32_t flagCount = z.flagCount;
+    uint32_t flags = static_cast<uint32_t>(z.flagByte);
+    while (out < outLimit && in <= inLast) {
+        if (flagCount == 0) {
+            flagCount = 8;
+            flags = *in++;
+        }
+        --flagCount;
+        if (flags & 1) {
+            *out++ = *in++;
+        } else {
+            const uint32_t position = in[0] | (in[1] & 0xF0u) << 4;
+            const uint32_t length = (in[1] & 0x0Fu) + 3;
+            in += 2;
+            const uint32_t here = count + static_cast<uint32_t>(out - start);
+            out = copyMatch<false>(out, ((here - position - 19) & 0xFFF) + 1, length);
+        }
+        flags >>= 1;
+    }
+    z.flagCount = flagCount;
+    z.flagByte = static_cast<int32_t>(flags);
+    const auto used = static_cast<uint32_t>(in - (s.inputBuffer + s.inputPos));
+    s.inputPos += used;
+    s.compressedLeft -= used;
+    return out;
+}
+
+}  // namespace
+
 uint8_t* decodeStretchLzs(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeSymbolStretch<false>(s, decodeSymbolLzs, decodeDistanceLzs, 254, out, outLimit);
+    return decodeStretchWide(s, fastItemsLzs, BitWindow::refillBytes, {decodeSymbolLzs, decodeDistanceLzs, 254},
+                             out, outLimit);
 }
 
 uint8_t* decodeStretchLz5(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeSymbolStretch<false>(s, decodeSymbolLz5, decodeDistanceLz5, 253, out, outLimit);
+    return decodeStretchWide(s, fastItemsLz5, lz5ItemBytes, {decodeSymbolLz5, decodeDistanceLz5, 253}, out,
+                             outLimit);
 }
 #endif
 

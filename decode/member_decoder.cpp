@@ -167,27 +167,31 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
     uint8_t* const area = window + dictionarySize;
     uint8_t* const areaEnd = area + areaSize;
     uint8_t* out = area;
-    s.decodedCount = 0;
     s.dictPos = 0;
-    uint64_t produced = 0;  // decodedCount without the 32-bit wrap
+    // Counted down, so that no count wraps, whatever the width of the sizes: the last match
+    // may run past the original size.
+    MemberSize left = originalSize;
+    bool overran = false;
 
-    while (produced < originalSize) {
+    while (left != 0) {
         // The stretch ends where the area does, at the original size, or where the bar moves.
         auto limit = static_cast<uint32_t>(areaEnd - out);
-        const uint64_t toEnd = originalSize - produced;  // produced < originalSize
-        if (toEnd < limit) limit = static_cast<uint32_t>(toEnd);
-        const uint32_t toReport = progress.bytesBeforeReport(static_cast<uint32_t>(produced));
+        if (left < limit) limit = static_cast<uint32_t>(left);
+        const auto produced = static_cast<uint32_t>(originalSize - left);  // decodedCount
+        const uint32_t toReport = progress.bytesBeforeReport(produced);
         if (toReport < limit) limit = toReport;
         uint8_t* const before = out;
-        s.decodedCount = static_cast<uint32_t>(produced);
+        s.decodedCount = produced;
 #ifndef NIVO_COMPACT_DECODER
         if (!compact && wideStretch[methodIndex])
             out = wideStretch[methodIndex](s, out, out + limit);
         else
 #endif
             out = decodeSymbolByStretch(ops, out, out + limit);
-        produced += static_cast<uint64_t>(out - before);
-        s.decodedCount = static_cast<uint32_t>(produced);
+        const auto stretch = static_cast<uint32_t>(out - before);
+        s.decodedCount = produced + stretch;
+        overran = stretch > left;
+        left = overran ? 0 : left - stretch;
         if (s.damaged || readFarPastEnd(s)) {
             // What came before the damage still goes out; the member itself has failed.
             flushArea(out, result);
@@ -200,7 +204,7 @@ DecodeStatus MemberDecoder::decodeSymbols(DecodeResult& result) {
         progress.report(s.decodedCount);
         if (progress.aborted()) return DecodeStatus::aborted;
     }
-    result.overran = produced > originalSize;
+    result.overran = overran;
     if (!flushArea(out, result)) return DecodeStatus::writeFailed;
     return DecodeStatus::complete;
 }

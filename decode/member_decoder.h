@@ -58,7 +58,7 @@ enum class DecodeStatus : uint8_t {
 struct DecodeResult {
     DecodeStatus status = DecodeStatus::complete;
     uint16_t crc = 0;             // CRC-16 of every byte written
-    uint64_t bytesWritten = 0;
+    MemberSize bytesWritten = 0;
     bool truncated = false;       // the input ended before the compressed size
     bool overran = false;         // the last match ran past the original size
 };

@@ -39,7 +39,7 @@ inline void store64(uint8_t* p, uint64_t v) {
 // Copies a match of length bytes from distance bytes back (1 or more) to out and returns the
 // end of the match. A match whose distance is shorter than its length repeats what it has just
 // written, as a byte-by-byte copy would. The wide form copies 8-byte words and may write up to
-// 7 bytes past the match (into the slack, or over bytes not yet produced); the compact form
+// 15 bytes past the match (into the slack, or over bytes not yet produced); the compact form
 // copies byte by byte.
 template <bool compact>
 inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
@@ -52,12 +52,19 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     } else {
         if (distance >= 8) {
             // Every word read lies behind the word written: earlier bytes of this match
-            // included, they are already in place.
-            do {
-                store64(out, load64(src));
-                src += 8;
-                out += 8;
-            } while (out < end);
+            // included, they are already in place. Most matches are short: two words without
+            // a loop, whose end would be hard to predict.
+            store64(out, load64(src));
+            store64(out + 8, load64(src + 8));
+            if (length > 16) {
+                src += 16;
+                out += 16;
+                do {
+                    store64(out, load64(src));
+                    src += 8;
+                    out += 8;
+                } while (out < end);
+            }
         } else if (distance == 1) {
             const uint64_t v = 0x0101010101010101ull * *src;
             do {

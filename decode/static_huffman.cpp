@@ -15,12 +15,13 @@
 // their dictionary, 2^12 to 2^16 bytes and 2^19 for -lhx-, and in the position codes that
 // follow from it: 14 for the small ones, one more than the dictionary's bits for the others.
 //
-// The symbols of a block are decoded a stretch at a time (decodeStretchStatic), with the bit
+// The symbols of a block are decoded a stretch at a time (decodeBlockSymbols), with the bit
 // buffer, the input and the output in locals: one refill from memory per step gives the bits of
 // a match and its position code, or of two literals.
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
 #include "decode/output_window.h"
+#include "decode/symbol_loop.h"
 
 namespace nivo {
 
@@ -146,101 +147,32 @@ uint32_t decodeDistanceStatic(DecoderState& s) {
     return (1u << (j - 1)) + takeBits(s, j - 1);
 }
 
-// The wide form's stretch. The Windows program, short of room, decodes these methods symbol by
-// symbol through the shared loop instead.
+// The wide form's stretch: whole stretches of a block's symbols with the state in locals. The
+// Windows program, short of room, decodes these methods symbol by symbol instead.
 #ifndef NIVO_COMPACT_DECODER
 namespace {
 
-// A code longer than the direct table, looked up in the window's bits; the result is a table
-// entry of the symbol with its full length, or 0 with the member marked damaged.
-uint32_t longCode(DecoderState& s, const BitWindow& w, uint32_t entry, uint32_t alphabet, uint32_t tableBits,
-                  const uint8_t* lengths) {
-    const uint32_t j = walkTree(s, entry, w.peekBits(16), alphabet, tableBits, lengths);
-    return s.damaged ? 0 : tableEntry(j, lengths[j]);
-}
-
-// Symbols of the current block from the window until the block ends, out reaches outLimit,
-// fewer than eight bytes of input remain buffered, or a code is damaged. After a refill at
-// least 56 bits are in the buffer: enough for a symbol (16) with its position code (16) and
-// extra bits (18), or for two symbols.
-uint8_t* fastSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
-    StaticHuffmanState& h = s.huff;
-    BitWindow w(s);
-    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
-    const uint16_t* const symTable = h.symTable;
-    const uint16_t* const posTable = h.posTable;
-    const uint32_t mask = s.dictionarySize - 1;
-    uint32_t left = h.blockRemaining;
-    while (left != 0 && out < outLimit && w.in <= inLast) {
-        w.refill();
-        uint32_t e = symTable[w.peekBits(12)];
-        if (e & treeEntry) [[unlikely]] {
-            e = longCode(s, w, e, symbolCount, 12, h.symLen);
-            if (s.damaged) break;
-        }
-        w.skipBits(e >> entryLengthShift);
-        --left;
-        const uint32_t c = e & entrySymbolMask;
-        if (c < 256) {
-            *out++ = static_cast<uint8_t>(c);
-            // A second literal from the same refill, when the next code is one.
-            e = symTable[w.peekBits(12)];
-            if ((e & (treeEntry | 0x300)) == 0 && left != 0 && out < outLimit) {
-                w.skipBits(e >> entryLengthShift);
-                --left;
-                *out++ = static_cast<uint8_t>(e);
-            }
-            continue;
-        }
-        uint32_t p = posTable[w.peekBits(8)];
-        if (p & treeEntry) [[unlikely]] {
-            p = longCode(s, w, p, h.posCodeCount, 8, h.posLen);
-            if (s.damaged) break;
-        }
-        w.skipBits(p >> entryLengthShift);
-        uint32_t d = p & entrySymbolMask;
-        if (d > 1) {
-            const uint32_t extra = d - 1;
-            d = (1u << extra) + w.peekBits(extra);
-            w.skipBits(extra);
-        }
-        out = copyMatch<false>(out, (d & mask) + 1, c - 253);
+struct StaticBlock {
+    static constexpr uint32_t symbolCount = nivo::symbolCount;
+    static constexpr uint32_t escapeSymbol = 0xFFFF;  // none
+    static uint32_t remaining(const StaticHuffmanState& h) { return h.blockRemaining; }
+    static void setRemaining(StaticHuffmanState& h, uint32_t n) { h.blockRemaining = n; }
+    static uint32_t positionCodes(const StaticHuffmanState& h) { return h.posCodeCount; }
+    // Position code j: 0 and 1 are the distances themselves, j - 1 extra bits follow the others.
+    static uint32_t distance(BitWindow& w, uint32_t j) {
+        if (j <= 1) return j;
+        const uint32_t extra = j - 1;
+        const uint32_t d = (1u << extra) + w.peekBits(extra);
+        w.skipBits(extra);
+        return d;
     }
-    h.blockRemaining = left;
-    w.store(s);
-    return out;
-}
+};
 
 }  // namespace
 
 uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
-    StaticHuffmanState& h = s.huff;
-    const uint32_t mask = s.dictionarySize - 1;
-    while (out < outLimit) {
-        if (h.blockRemaining == 0) [[unlikely]] {
-            readBlockHeader(s);
-            if (s.damaged) break;
-        }
-        // The buffer is topped up from the stream when it runs low; only the member's last few
-        // bytes are left to the checking reader.
-        if (s.inputEnd - s.inputPos < BitWindow::refillBytes) refillInput(s);
-        if (s.inputEnd - s.inputPos >= BitWindow::refillBytes) {
-            out = fastSymbols(s, out, outLimit);
-            if (s.damaged) break;
-            continue;
-        }
-        const uint32_t c = decodeSymbolStatic(s);
-        if (s.damaged) break;
-        if (c < 256) {
-            *out++ = static_cast<uint8_t>(c);
-        } else {
-            const uint32_t d = decodeDistanceStatic(s);
-            if (s.damaged) break;
-            out = copyMatch<false>(out, (d & mask) + 1, c - 253);
-        }
-        if (readFarPastEnd(s)) break;
-    }
-    return out;
+    return decodeStretchWide(s, decodeBlockSymbols<StaticBlock>, BitWindow::refillBytes,
+                             {decodeSymbolStatic, decodeDistanceStatic, 253}, out, outLimit);
 }
 #endif
 

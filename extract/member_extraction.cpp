@@ -99,21 +99,26 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
     return nullptr;
 }
 
+DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
+                          const ProgressReporter& progress) {
+    if (methodIndex == methodStored || methodIndex == methodLz4)
+        return storedCopy(input, out, header.originalSize, progress);
+    // Only a test run, which the Windows program never makes, writes nowhere.
+    DiscardSink discard;
+    MemberDecoder decoder(input, stubBuild || out ? *out : discard, header.originalSize, header.compressedSize,
+                          dictBitsForMethod(methodIndex), methodIndex);
+    decoder.setProgress(progress);
+    long at = std::ftell(input);
+    unsigned long rest = at >= 0 && at < inputEnd ? static_cast<unsigned long>(inputEnd - at) : 0;
+    decoder.setInputLimit(rest < UINT32_MAX ? static_cast<uint32_t>(rest) : UINT32_MAX);
+    return decoder.run();
+}
+
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex) {
     copyText(context.outputPath, sizeof context.outputPath, path);
-    ProgressReporter progress{&context.run, context.frontEnd};
-    if (methodIndex == methodStored || methodIndex == methodLz4)
-        return storedCopy(context.archiveFile, out, header.originalSize, progress);
-    // Only a test run, which the Windows program never makes, writes nowhere.
-    DiscardSink discard;
-    MemberDecoder decoder(context.archiveFile, stubBuild || out ? *out : discard, header.originalSize,
-                          header.compressedSize, dictBitsForMethod(methodIndex), methodIndex);
-    decoder.setProgress(progress);
-    long at = std::ftell(context.archiveFile);
-    unsigned long rest = at >= 0 && at < context.archiveEnd ? static_cast<unsigned long>(context.archiveEnd - at) : 0;
-    decoder.setInputLimit(rest < UINT32_MAX ? static_cast<uint32_t>(rest) : UINT32_MAX);
-    return decoder.run();
+    return transferData(context.archiveFile, context.archiveEnd, out, header, methodIndex,
+                        ProgressReporter{&context.run, context.frontEnd});
 }
 
 namespace {

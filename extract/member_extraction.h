@@ -29,6 +29,11 @@ MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex);
 
+// Copies or decodes the member's data from input, which stands at the data and ends at
+// inputEnd, into out (nowhere when out is null).
+DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
+                          const ProgressReporter& progress);
+
 // Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
 // the first digit whose name is free, with the folders made when missing. temp (of
 // writingPathSize bytes) receives its name.

@@ -1,7 +1,7 @@
 // The process entry. The program links no C runtime start-up objects: msvcrt.dll sets itself
-// up when it is loaded, and the program takes no arguments, so all that is left is to run the
-// static constructors and call WinMain. The C++ language support that
-// the compiler may call on is here too, on the C runtime's allocator.
+// up when it is loaded, the program takes no arguments and has no static constructors (the
+// linker script refuses one), so all that is left is to call WinMain. The C++ language support
+// that the compiler may call on is here too, on the C runtime's allocator.
 #include <windows.h>
 
 #include <cstdlib>
@@ -11,24 +11,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 // The image's own header, placed by the linker: the module handle of the program.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// The linker brackets the .ctors entries with __CTOR_LIST__: a -1, the constructors in link
-// order, then a 0. They run last to first, as the C++ start-up runs them.
-extern "C" void (*__CTOR_LIST__[])();
-
-namespace {
-
-void runStaticConstructors() {
-    int count = 0;
-    while (__CTOR_LIST__[count + 1]) ++count;
-    while (count > 0) __CTOR_LIST__[count--]();
-}
-
-}  // namespace
-
 // The program reads no arguments and shows its windows as it decides (hidden, then shown once
 // the run starts), so WinMain is given neither the command line nor the show command.
 extern "C" void WinMainCRTStartup() {
-    runStaticConstructors();
     int result = WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, nullptr, SW_SHOWDEFAULT);
     ExitProcess(static_cast<UINT>(result));
 }

@@ -146,14 +146,16 @@ TEST(MemberChoice, ExistingFilesAreReplacedAsAnswered) {
     };
     const char* const existing[] = {"docs/a.txt", "docs/b.md", "readme.txt"};
     int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // On several threads the questions come in the same order, before each file is replaced.
+    for (const Case& c : cases)
+    for (const std::string threads : {"1", "2"}) {
+        SCOPED_TRACE(std::string(c.name) + ", --threads " + threads);
         fs::path dest = tmp.path() / ("d" + std::to_string(n++));
         for (const char* e : existing) {
             fs::create_directories((dest / e).parent_path());
             std::ofstream(dest / e) << "old";
         }
-        std::vector<std::string> args = {"x", a, "-d", dest.string(), "docs", "readme.txt"};
+        std::vector<std::string> args = {"x", a, "-d", dest.string(), "docs", "readme.txt", "--threads", threads};
         args.insert(args.end(), c.options.begin(), c.options.end());
         RunResult r = nivosfx(args, c.answers, c.terminal);
         EXPECT_EQ(r.exitCode, 0) << describe(r);

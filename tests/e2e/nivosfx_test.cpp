@@ -1140,6 +1140,10 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
         {{"q", a}, 10, false},
         {{"x", a, "--bogus"}, 10, false},
         {{"x", a, "-d"}, 10, false},
+        {{"t", a, "--threads", "0"}, 10, false},
+        {{"t", a, "--threads", "2x"}, 10, false},
+        {{"t", a, "--threads=1025"}, 10, false},
+        {{"t", a, "--threads", "1024"}, 0, false},
         {{"l", a, "nothing-such"}, 11, false},
         {{"l", (tmp.path() / "missing.lzh").string()}, 9, false},
         {{"x", (tmp.path() / "missing.lzh").string(), "-y"}, 9, false},
@@ -1169,19 +1173,31 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
 TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
     TempDir tmp;
     fs::path archive = tmp.path() / "a.lzh";
-    writeBinary(archive.string(), archiveOf({storedMember("one.bin", Bytes(1 << 20, 1), someTime),
-                                             storedMember("two.bin", Bytes(1 << 20, 2), someTime)}));
+    // Large members, decoded in their turn, and small ones, which workers decode ahead.
+    std::vector<LzhMember> members = {storedMember("one.bin", Bytes(1 << 20, 1), someTime)};
+    for (int i = 0; i < 24; ++i) {
+        Bytes text;
+        for (int line = 0; text.size() < 100000; ++line) {
+            Bytes l = bytesOf("line " + std::to_string(line * (i + 3) % 7919) + "\n");
+            text.insert(text.end(), l.begin(), l.end());
+        }
+        members.push_back(*compressMember(5, "small" + std::to_string(i) + ".txt", text, someTime));
+        if (i == 12) members.push_back(storedMember("two.bin", Bytes(1 << 20, 2), someTime));
+    }
+    writeBinary(archive.string(), archiveOf(members));
     int master = -1, slave = -1;
     const bool haveTerminals = ::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0;
     if (haveTerminals) {
         ::close(master);
         ::close(slave);
     }
-    for (bool terminal : {false, true}) {
+    for (bool terminal : {false, true})
+    for (const std::string threads : {"1", "4"}) {
         if (terminal && !haveTerminals) GTEST_SKIP() << "no pseudo-terminals here; the quiet half passed";
-        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        SCOPED_TRACE(std::string(terminal ? "terminal" : "pipe") + ", --threads " + threads);
         RunOptions how;
-        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p")).string()};
+        how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p") / threads).string(),
+                    "--threads", threads};
         how.stderrTerminal = terminal;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
@@ -1190,6 +1206,11 @@ TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
         if (terminal) {
             EXPECT_TRUE(contains(r.err, "100%")) << r.err;
             EXPECT_TRUE(contains(r.err, "two.bin")) << r.err;
+            // The bar counts every member's bytes and never goes back.
+            std::vector<int> positions;
+            for (size_t at = r.err.find('%'); at != std::string::npos; at = r.err.find('%', at + 1))
+                if (at >= 3) positions.push_back(std::atoi(r.err.substr(at - 3, 3).c_str()));
+            EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << r.err;
         } else {
             EXPECT_EQ(r.err, "");
         }
@@ -1261,6 +1282,28 @@ TEST(Resources, LargeMembersExtractInBoundedMemory) {
         EXPECT_TRUE(uniform);
         fs::remove(out);
     }
+    // Large members on sixteen threads: each worker holds its buffers, none a whole member.
+    // (The archive is composed and let go before the runs: a child starts as a copy of this
+    // process, and its peak counts what this process held then.)
+    fs::path manyArchive = tmp.path() / "many.lzh";
+    {
+        std::vector<LzhMember> many;
+        for (int i = 0; i < 3; ++i) {
+            many.push_back(*bigMember);
+            many.back().name = "noise" + std::to_string(i) + ".bin";
+            many.push_back(lh5RunOfA("run" + std::to_string(i) + ".txt", 1));
+        }
+        writeBinary(manyArchive.string(), archiveOf(many));
+    }
+    for (const std::string command : {"t", "x"}) {
+        SCOPED_TRACE(command + " --threads 16");
+        RunOptions how;
+        how.args = {command, manyArchive.string(), "--threads", "16", "-d", (tmp.path() / "out-many").string()};
+        RunResult r = runNivosfx(how);
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_LT(r.maxRssKb, limitKb) << "peak resident set of " << r.maxRssKb << " KB";
+    }
+    EXPECT_TRUE(readBinary((tmp.path() / "out-many/noise2.bin").string()) == noise);
 }
 
 }  // namespace

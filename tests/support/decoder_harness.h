@@ -11,6 +11,8 @@
 
 #include "decode/decoder_state.h"
 #include "decode/member_decoder.h"
+#include "decode/run_values.h"
+#include "platform/platform.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 
@@ -55,12 +57,45 @@ struct Decoded {
     std::vector<uint8_t> bytes;
 };
 
+// Records the positions that a run's progress bar is sent.
+class PositionRecorder : public FrontEnd {
+public:
+    void progressPosition(uint32_t p) override { positions.push_back(p); }
+    std::vector<uint32_t> positions;
+};
+
+// Decodes in both forms of the loop, the wide one of the extractor and the compact one of the
+// Windows program, and checks that they agree on everything: bytes, CRC, verdict, what was
+// written before damage, and every position the progress bar is sent (a run of this member
+// alone, so that the bar moves every 1% of its size, inside matches as often as not).
+inline Decoded decodeBothForms(const std::vector<uint8_t>& data, int methodIndex, uint32_t originalSize) {
+    Decoded forms[2];
+    std::vector<uint32_t> positions[2];
+    for (int compact = 0; compact < 2; ++compact) {
+        RunValues run;
+        run.totalBytes = originalSize;
+        PositionRecorder frontEnd;
+        VectorSink sink;
+        forms[compact].result = decodeMemberData(data.data(), static_cast<uint32_t>(data.size()), methodIndex,
+                                                 originalSize, sink, ProgressReporter{&run, &frontEnd}, compact == 1);
+        forms[compact].bytes = std::move(sink.bytes);
+        positions[compact] = std::move(frontEnd.positions);
+    }
+    const DecodeResult& w = forms[0].result;
+    const DecodeResult& c = forms[1].result;
+    EXPECT_EQ(w.status, c.status);
+    EXPECT_EQ(w.crc, c.crc);
+    EXPECT_EQ(w.bytesWritten, c.bytesWritten);
+    EXPECT_EQ(w.truncated, c.truncated);
+    EXPECT_EQ(w.overran, c.overran);
+    EXPECT_TRUE(forms[0].bytes == forms[1].bytes) << "the forms wrote different bytes";
+    EXPECT_EQ(positions[0], positions[1]);
+    return std::move(forms[0]);
+}
+
+// Decodes a whole member from memory, in both forms of the loop.
 inline Decoded decodeBytes(const std::vector<uint8_t>& data, int methodIndex, uint32_t originalSize) {
-    VectorSink sink;
-    Decoded out;
-    out.result = decodeMemberData(data.data(), static_cast<uint32_t>(data.size()), methodIndex, originalSize, sink);
-    out.bytes = std::move(sink.bytes);
-    return out;
+    return decodeBothForms(data, methodIndex, originalSize);
 }
 
 inline std::vector<uint8_t> randomBytes(uint32_t seed, size_t n) {

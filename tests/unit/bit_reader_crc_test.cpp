@@ -23,6 +23,35 @@ TEST(Crc16, KnownValuesAndTable) {
     EXPECT_EQ(updateCrc(crc, reinterpret_cast<const uint8_t*>(digits) + 4, 5), 0xBB3D);
 }
 
+TEST(Crc16, EveryLengthAndStartAgreesWithTheBitwiseDefinition) {
+    // Long runs take the wide paths (16 and 64 bytes at a step); the short ends and odd starts
+    // the byte-wise one. All must give the CRC computed one bit at a time.
+    auto bitwise = [](uint16_t crc, const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            crc ^= p[i];
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        }
+        return crc;
+    };
+    std::vector<uint8_t> data(5000);
+    uint32_t x = 12345;
+    for (uint8_t& b : data) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
+    for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64, 65, 79, 80, 81, 127, 128, 129, 200, 1000, 4093}) {
+        for (size_t offset : {0, 1, 7}) {
+            for (uint16_t start : {uint16_t(0x0000), uint16_t(0x0001), uint16_t(0xA5C3), uint16_t(0xFFFF)}) {
+                SCOPED_TRACE(testing::Message() << n << " bytes from " << offset << ", start " << start);
+                EXPECT_EQ(updateCrc(start, data.data() + offset, uint32_t(n)), bitwise(start, data.data() + offset, n));
+            }
+        }
+    }
+    // In pieces of every size, as the output window hands them over.
+    uint16_t crc = 0;
+    size_t at = 0;
+    for (size_t piece = 1; at + piece <= data.size(); at += piece, ++piece)
+        crc = updateCrc(crc, data.data() + at, uint32_t(piece));
+    EXPECT_EQ(crc, bitwise(0, data.data(), at));
+}
+
 // A bit reader over bytes in memory, as the decoder sets it up.
 struct Reader {
     explicit Reader(std::vector<uint8_t> data) : bytes(std::move(data)) {
@@ -69,6 +98,22 @@ TEST(BitReader, LongSkipsEqualShortSteps) {
             left -= step;
         }
         for (int k = 0; k < 20; ++k) EXPECT_EQ(takeBits(a.s, 11), takeBits(b.s, 11)) << n;
+    }
+}
+
+TEST(BitReader, ReadsFarPastTheEndOnceMoreThan64ZeroBitsAreTaken) {
+    // Members of several sizes, read in steps of several widths: the reader counts as far past
+    // the end exactly when more than 64 bits past the member's last byte have been taken, however
+    // many of the zeros the buffer holds.
+    for (size_t size : {0u, 1u, 3u, 9u, 20u}) {
+        for (uint32_t step : {1u, 7u, 13u, 16u, 32u}) {
+            Reader r(std::vector<uint8_t>(size, 0x5A));
+            for (int i = 0; i < 200 / int(step) + 2; ++i) {
+                takeBits(r.s, step);
+                const int64_t taken = (int64_t{r.s.inputPos} + r.s.padBytes) * 8 - r.s.bitCount;
+                ASSERT_EQ(readFarPastEnd(r.s), taken - int64_t(size) * 8 > 64) << size << " " << step << " " << i;
+            }
+        }
     }
 }
 

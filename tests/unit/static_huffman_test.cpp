@@ -13,6 +13,7 @@
 #include "extract/stored_copy.h"
 #include "platform/platform.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/decoder_harness.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 
@@ -178,13 +179,21 @@ TEST(DictionaryLoop, WritesWholeOutputAreasAndTheRestOnce) {
 }
 
 TEST(DictionaryLoop, MatchesBeforeTheFirstByteCopySpacesAndTheLastOneIsWrittenWhole) {
+    // One match of 10 bytes (d = 2^4 + 0 bits, code 5) for members of several original sizes: it
+    // is written whole, and it overruns every size below 10.
     BitWriter w;
-    singleValueBlock(w, 1, 256 + 7, 5, 4);  // one match of 10 bytes, d = 2^4 + 0 bits... code 5
-    Bytes out;
-    DecodeResult r = decode(w.bytes(), 5, 4, &out);
-    EXPECT_EQ(out, Bytes(10, 0x20));
-    EXPECT_TRUE(r.overran);
-    EXPECT_EQ(r.status, DecodeStatus::complete);
+    singleValueBlock(w, 1, 256 + 7, 5, 4);
+    for (uint32_t size : {1u, 4u, 9u, 10u}) {
+        for (bool compact : {false, true}) {
+            RecordingSink sink;
+            const Bytes data = w.bytes();
+            DecodeResult r = decodeMemberData(data.data(), uint32_t(data.size()), 5, size, sink, {}, compact);
+            EXPECT_EQ(sink.bytes, Bytes(10, 0x20)) << size;
+            EXPECT_EQ(r.bytesWritten, 10u) << size;
+            EXPECT_EQ(r.overran, size < 10) << size;
+            EXPECT_EQ(r.status, DecodeStatus::complete) << size;
+        }
+    }
 }
 
 TEST(DictionaryLoop, MatchesReachBackAcrossTheEndOfTheOutputArea) {
@@ -279,19 +288,11 @@ TEST(StaticHuffman, DamagedBlockHeadersEndTheMember) {
     }
 }
 
-// Decodes in both forms of the loop and checks that they agree on everything: bytes, CRC,
-// verdict, and what was written before damage.
+// Both forms of the loop, checked against each other; the wide form's result.
 DecodeResult decodeBothForms(const Bytes& data, int method, uint32_t originalSize, Bytes* out = nullptr) {
-    test::VectorSink wide, compact;
-    DecodeResult w = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, wide, {}, false);
-    DecodeResult c = decodeMemberData(data.data(), uint32_t(data.size()), method, originalSize, compact, {}, true);
-    EXPECT_EQ(w.status, c.status);
-    EXPECT_EQ(w.crc, c.crc);
-    EXPECT_EQ(w.truncated, c.truncated);
-    EXPECT_EQ(w.overran, c.overran);
-    EXPECT_EQ(wide.bytes, compact.bytes);
-    if (out) *out = wide.bytes;
-    return w;
+    test::Decoded d = test::decodeBothForms(data, method, originalSize);
+    if (out) *out = std::move(d.bytes);
+    return d.result;
 }
 
 TEST(StaticHuffman, RandomDataEndsWithoutHarmForEveryMethod) {
@@ -400,12 +401,7 @@ TEST(StaticHuffman, DataThatRunsFarPastItsEndIsDamaged) {
     EXPECT_EQ(r.status, DecodeStatus::damaged);
 }
 
-// Records the positions that a run's progress bar is sent.
-class PositionRecorder : public FrontEnd {
-public:
-    void progressPosition(uint32_t p) override { positions.push_back(p); }
-    std::vector<uint32_t> positions;
-};
+using test::PositionRecorder;
 
 TEST(Progress, PositionsFollowTheTwoFormulas) {
     struct Case {
