@@ -10,7 +10,8 @@
 # in each file in place of the 32-bit image. That run checks all the behaviour of the shared
 # source: reading, extracting, the windows, the dialog, the shortcuts, the exit codes. It cannot
 # check the i686 image itself: its linker script, its import tables without lookup tables, its
-# start-up and any 32-bit-only code path; the 32-bit program is still built and its size checked.
+# i486 code with pushed arguments and no stack probes, and any 32-bit-only code path; the 32-bit
+# program is still built and its size checked.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$here/scripts/setup.sh"
