@@ -26,8 +26,9 @@ namespace {
 // A worker's progress is counted in steps of this many bytes.
 constexpr uint32_t progressStep = 16384;
 // How many members the walk runs ahead of the one whose turn it is, per thread: enough to keep
-// every worker busy while one member waits for its turn, and few files left waiting.
-constexpr size_t aheadPerThread = 8;
+// every worker busy for a few milliseconds of small members while this thread waits to be
+// scheduled, and few files left waiting.
+constexpr size_t aheadPerThread = 32;
 // The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
 // below are this thread's own. A name that exists is passed over, a few times at most.
 constexpr unsigned firstWorkerFile = 10;
