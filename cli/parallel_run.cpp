@@ -224,12 +224,13 @@ public:
     }
 
     // Waits until the workers are done with job, moving the bar meanwhile by what the members
-    // ahead have decoded. False when the run was aborted.
+    // ahead have decoded. False when the run was aborted before job was done.
     bool await(const Job& job, const Jobs& pending) {
         std::unique_lock<std::mutex> l(mutex);
         awaited = &job;
         while (!job.done) {
             doneCv.wait_for(l, std::chrono::milliseconds(50));
+            if (job.done) break;
             if (!context.run.keepRunning.load()) return false;
             uint64_t ahead = 0;
             for (const auto& j : pending)
@@ -243,14 +244,19 @@ public:
         return true;
     }
 
-    // Stops the workers and deletes the files of members whose turn did not come.
-    void finish(Jobs& pending) {
+    // Takes no more members, and aborts those being decoded.
+    void stop(Jobs& pending) {
         {
             std::lock_guard<std::mutex> l(mutex);
             stopping = true;
             ready.clear();
         }
         for (auto& j : pending) j->run.keepRunning.store(0);
+    }
+
+    // Stops the workers and deletes the files of members whose turn did not come.
+    void finish(Jobs& pending) {
+        stop(pending);
         join();
         for (auto& j : pending) dropWorkerFile(*j);
     }
@@ -313,17 +319,28 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
     const size_t ahead = threads * aheadPerThread;
     bool walked = false;
     const MemberAction act = [&](WalkedMember&) { return putInPlace(context, *pending.front()); };
+    bool aborted = false;
     for (;;) {
-        while (!walked && pending.size() < ahead) {
+        while (!walked && !aborted && pending.size() < ahead) {
             auto job = std::make_unique<Job>();
             walkNext(walk, job->member);
             walked = job->member.status != HeaderStatus::member && job->member.status != HeaderStatus::nameTooLong;
             if (forWorkers(context, *job, wanted)) workers.offer(*job);
             pending.push_back(std::move(job));
         }
+        if (pending.empty()) break;
         Job& job = *pending.front();
         if (job.forWorker && !workers.await(job, pending)) break;
+        // After an abort the members decoded before the first unfinished one are kept, as on
+        // one thread those before the member being written are; the rest are deleted.
+        if (!aborted && !context.run.keepRunning.load()) {
+            aborted = true;
+            workers.stop(pending);
+        }
+        if (aborted && !(job.forWorker && job.decoded)) break;
+        if (aborted) context.run.keepRunning.store(1);
         const bool more = runMember(context, job.member, choose, act);
+        if (aborted) context.run.keepRunning.store(0);
         dropWorkerFile(job);  // a member that was not chosen after all
         pending.pop_front();
         if (!more) break;

@@ -970,13 +970,15 @@ bool isStopped(pid_t pid) {
     return paren != std::string::npos && paren + 2 < all.size() && all[paren + 2] == 'T';
 }
 
-// The file a member is being written to before it takes the member's name: anything in the
-// folder besides the names given.
+// The file a member is being written to before it takes the member's name: the largest file in
+// the folder besides the names given (members behind it may be written ahead, on other threads).
 fs::path unfinishedFile(const fs::path& folder, const std::set<std::string>& known) {
     std::error_code ec;
+    fs::path largest;
     for (const auto& e : fs::directory_iterator(folder, ec))
-        if (!known.count(e.path().filename().string())) return e.path();
-    return {};
+        if (!known.count(e.path().filename().string()) && (largest.empty() || sizeOr(e.path(), 0) > sizeOr(largest, 0)))
+            largest = e.path();
+    return largest;
 }
 
 // Ctrl-C, SIGTERM or SIGHUP while a large member is being written over an existing file: the
