@@ -147,8 +147,19 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::a
     job.decoded = true;
 }
 
+// Whether the worker's file is still the one it wrote: a member of the same name, put in place
+// meanwhile, has taken that name (and is then no longer the worker's to delete).
+bool stillWorkers(Job& job) {
+    struct stat st {};
+    if (job.temp[0] && ::lstat(cp932ToUtf8(job.temp).c_str(), &st) == 0 && st.st_dev == job.device &&
+        st.st_ino == job.inode)
+        return true;
+    job.temp[0] = '\0';
+    return false;
+}
+
 void dropWorkerFile(Job& job) {
-    if (job.temp[0]) platform::unlinkFile(job.temp);
+    if (stillWorkers(job)) platform::unlinkFile(job.temp);
     job.temp[0] = '\0';
 }
 
@@ -158,9 +169,7 @@ void dropWorkerFile(Job& job) {
 bool placeable(ExtractionContext& context, Job& job) {
     if (!foldersAreReal(job.path)) return false;
     if (!job.besideMember && !makeParentDirectories(context, job.path)) return false;
-    if (!job.temp[0]) return true;
-    struct stat st {};
-    return ::lstat(cp932ToUtf8(job.temp).c_str(), &st) == 0 && st.st_dev == job.device && st.st_ino == job.inode;
+    return !job.temp[0] || stillWorkers(job);
 }
 
 // The member's turn: the worker's verdict, or the member extracted here.
@@ -217,6 +226,7 @@ public:
     // ahead have decoded. False when the run was aborted.
     bool await(const Job& job, const Jobs& pending) {
         std::unique_lock<std::mutex> l(mutex);
+        awaited = &job;
         while (!job.done) {
             doneCv.wait_for(l, std::chrono::milliseconds(50));
             if (!context.run.keepRunning.load()) return false;
@@ -267,11 +277,14 @@ private:
                 ready.pop_front();
             }
             decodeJob(*job, archive, context, fileNumber);
+            bool wanted;
             {
                 std::lock_guard<std::mutex> l(mutex);
                 job->done = true;
+                wanted = job == awaited;
             }
-            doneCv.notify_one();
+            // Only the member whose turn it is wakes the run.
+            if (wanted) doneCv.notify_one();
         }
         if (archive) std::fclose(archive);
     }
@@ -280,6 +293,7 @@ private:
     std::mutex mutex;
     std::condition_variable workCv, doneCv;
     std::deque<Job*> ready;
+    const Job* awaited = nullptr;  // the member the run waits for
     bool stopping = false;
     std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
