@@ -201,7 +201,7 @@ compare_members() {
   # against one alone (2.00 when two cores are free, 1.00 when only one is).
   local pair
   pair=$(best_time bash -c '"$1" t -q "$2" --threads 1 & "$1" t -q "$2" --threads 1; wait' _ "$nivosfx" "$a")
-  one=$(best_time "$nivosfx" t -q "$a" --threads 1)
+  one=$(best_time bash -c '"$1" t -q "$2" --threads 1; wait' _ "$nivosfx" "$a")
   printf '  two one-thread runs side by side: %s times the work of one in its time\n' "$(ratio "$pair" "$((2 * one))")"
   echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
