@@ -129,8 +129,10 @@ bool MemberDecoder::flushArea(uint8_t* out, DecodeResult& result) {
 DecodeResult MemberDecoder::run() {
     DecodeResult result;
     DecoderState& s = state;
-    if (methodIndex < 1 || methodIndex > 12 || dictBits < 1 || dictBits > 19 ||
-        !methodTable[methodIndex].decodeInit) {
+    // The Windows program hands over only members of the compressed methods, with their own
+    // dictionary sizes: member extraction has copied, made or refused all others.
+    if (!stubBuild && (methodIndex < 1 || methodIndex > 12 || dictBits < 1 || dictBits > 19 ||
+                       !methodTable[methodIndex].decodeInit)) {
         result.status = DecodeStatus::unsupported;
         return result;
     }
