@@ -7,6 +7,8 @@
 // bit picks treeRight (1) or treeLeft (0) until a symbol is reached.
 #include "decode/huffman_table.h"
 
+#include <cstring>
+
 namespace nivo {
 
 bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
@@ -44,8 +46,14 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
         start[len] = code + (1u << (16 - len));
         if (len <= bits) {
             const uint16_t entry = tableEntry(s, len);
-            for (uint32_t i = code >> shift, end = (code + (1u << (16 - len))) >> shift; i < end; ++i)
-                table[i] = entry;
+            uint32_t i = code >> shift;
+            const uint32_t end = (code + (1u << (16 - len))) >> shift;
+            if (!compactDecoder && end - i >= 4) {
+                // A run of 4 or more entries starts at a multiple of its length: whole words.
+                const uint64_t four = 0x0001000100010001ull * entry;
+                for (; i < end; i += 4) std::memcpy(&table[i], &four, 8);
+            }
+            for (; i < end; ++i) table[i] = entry;
             continue;
         }
         // The table's entry leads to the code's first node, each link to the next; a node

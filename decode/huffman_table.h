@@ -77,7 +77,7 @@ inline uint32_t longCode(DecoderState& s, const BitWindow& w, uint32_t entry, ui
 // the bit buffer, the input and the output in locals. It runs until the block ends, out reaches
 // outLimit, fewer than eight bytes of input remain buffered, or a code is damaged. After a
 // refill at least 56 bits are in the buffer: enough for a symbol (16) with its length
-// extension (8), position code (16) and low bits (18 at most), or for two literals.
+// extension (8), position code (16) and low bits (18 at most), or for three literals.
 //
 // Block describes the family: symbolCount, escapeSymbol (whose 8 extra bits extend the
 // length; none if above the alphabet), remaining(h) and setRemaining(h, n) (the block's
@@ -105,9 +105,11 @@ uint8_t* decodeBlockSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLim
         uint32_t c = e & entrySymbolMask;
         if (c < 256) {
             *out++ = static_cast<uint8_t>(c);
-            // A second literal from the same refill, when the next code is one.
-            e = symTable[w.peekBits(12)];
-            if ((e & (treeEntry | 0x300)) == 0 && left != 0 && out < outLimit) {
+            // Up to two more literals from the same refill, while the next code is one of at
+            // most 12 bits.
+            for (int more = 0; more < 2; ++more) {
+                e = symTable[w.peekBits(12)];
+                if ((e & (treeEntry | 0x300)) != 0 || left == 0 || out >= outLimit) break;
                 w.skipBits(e >> entryLengthShift);
                 --left;
                 *out++ = static_cast<uint8_t>(e);
