@@ -14,7 +14,8 @@
 # The members section cuts 1000 members of 40 KB (half text, half programs) from the two corpora,
 # packs them with mklzh as one archive, and times `nivosfx t` and `nivosfx x` (into an empty
 # scratch folder, emptied again between runs and not timed) on one thread against the default,
-# one thread per core: MB/s of original data beside each, and the speed-up.
+# one thread per core: MB/s of original data beside each, and the speed-up. Beside it, what the
+# machine offers two threads at the moment: two one-thread runs side by side against one.
 #
 # The packers section packs 40 MB of unique text (documentation and manual pages) and 40 MB of
 # unique programs with mklzh -lh7- at every level (-lh5- and -lh6- at the fastest, the default
@@ -196,6 +197,12 @@ compare_members() {
     printf '  nivosfx %s  one thread %6s MB/s   default %6s MB/s   speed-up %s\n' "$cmd" \
       "$(mbps "$size" "$one")" "$(mbps "$size" "$all")" "$(ratio "$all" "$one")"
   done
+  # What the machine offers to two threads at the moment: two one-thread runs side by side
+  # against one alone (2.00 when two cores are free, 1.00 when only one is).
+  local pair
+  pair=$(best_time bash -c '"$1" t -q "$2" --threads 1 & "$1" t -q "$2" --threads 1; wait' _ "$nivosfx" "$a")
+  one=$(best_time "$nivosfx" t -q "$a" --threads 1)
+  printf '  two one-thread runs side by side: %s times the work of one in its time\n' "$(ratio "$pair" "$((2 * one))")"
   echo "  load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 

@@ -98,6 +98,8 @@ public:
     }
 
     int keptFiles() const { return kept; }
+    // Whether the run may ask about an existing file.
+    bool mayAsk() const { return options.command == 'x' && overwrite == Overwrite::ask; }
 
 private:
     struct Folder {
@@ -190,7 +192,9 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         frontEnd.finishMemberLine();
         return chooser(h);
     };
-    const unsigned threads = decodingThreads(o, members, total);
+    // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead
+    // are put in place.
+    const unsigned threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
     if (threads > 1)
         runChosenMembersOnThreads(context, choose, named, total, threads);
     else

@@ -26,8 +26,9 @@ namespace {
 // A worker's progress is counted in steps of this many bytes.
 constexpr uint32_t progressStep = 16384;
 // How many members the walk runs ahead of the one whose turn it is, per thread: enough to keep
-// every worker busy while one member waits for its turn, and few files left waiting.
-constexpr size_t aheadPerThread = 8;
+// every worker busy for a few milliseconds of small members while this thread waits to be
+// scheduled, and few files left waiting.
+constexpr size_t aheadPerThread = 32;
 // The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
 // below are this thread's own. A name that exists is passed over, a few times at most.
 constexpr unsigned firstWorkerFile = 10;
@@ -147,8 +148,19 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::a
     job.decoded = true;
 }
 
+// Whether the worker's file is still the one it wrote: a member of the same name, put in place
+// meanwhile, has taken that name (and is then no longer the worker's to delete).
+bool stillWorkers(Job& job) {
+    struct stat st {};
+    if (job.temp[0] && ::lstat(cp932ToUtf8(job.temp).c_str(), &st) == 0 && st.st_dev == job.device &&
+        st.st_ino == job.inode)
+        return true;
+    job.temp[0] = '\0';
+    return false;
+}
+
 void dropWorkerFile(Job& job) {
-    if (job.temp[0]) platform::unlinkFile(job.temp);
+    if (stillWorkers(job)) platform::unlinkFile(job.temp);
     job.temp[0] = '\0';
 }
 
@@ -158,9 +170,7 @@ void dropWorkerFile(Job& job) {
 bool placeable(ExtractionContext& context, Job& job) {
     if (!foldersAreReal(job.path)) return false;
     if (!job.besideMember && !makeParentDirectories(context, job.path)) return false;
-    if (!job.temp[0]) return true;
-    struct stat st {};
-    return ::lstat(cp932ToUtf8(job.temp).c_str(), &st) == 0 && st.st_dev == job.device && st.st_ino == job.inode;
+    return !job.temp[0] || stillWorkers(job);
 }
 
 // The member's turn: the worker's verdict, or the member extracted here.
@@ -214,11 +224,13 @@ public:
     }
 
     // Waits until the workers are done with job, moving the bar meanwhile by what the members
-    // ahead have decoded. False when the run was aborted.
+    // ahead have decoded. False when the run was aborted before job was done.
     bool await(const Job& job, const Jobs& pending) {
         std::unique_lock<std::mutex> l(mutex);
+        awaited = &job;
         while (!job.done) {
             doneCv.wait_for(l, std::chrono::milliseconds(50));
+            if (job.done) break;
             if (!context.run.keepRunning.load()) return false;
             uint64_t ahead = 0;
             for (const auto& j : pending)
@@ -232,14 +244,19 @@ public:
         return true;
     }
 
-    // Stops the workers and deletes the files of members whose turn did not come.
-    void finish(Jobs& pending) {
+    // Takes no more members, and aborts those being decoded.
+    void stop(Jobs& pending) {
         {
             std::lock_guard<std::mutex> l(mutex);
             stopping = true;
             ready.clear();
         }
         for (auto& j : pending) j->run.keepRunning.store(0);
+    }
+
+    // Stops the workers and deletes the files of members whose turn did not come.
+    void finish(Jobs& pending) {
+        stop(pending);
         join();
         for (auto& j : pending) dropWorkerFile(*j);
     }
@@ -267,11 +284,14 @@ private:
                 ready.pop_front();
             }
             decodeJob(*job, archive, context, fileNumber);
+            bool wanted;
             {
                 std::lock_guard<std::mutex> l(mutex);
                 job->done = true;
+                wanted = job == awaited;
             }
-            doneCv.notify_one();
+            // Only the member whose turn it is wakes the run.
+            if (wanted) doneCv.notify_one();
         }
         if (archive) std::fclose(archive);
     }
@@ -280,6 +300,7 @@ private:
     std::mutex mutex;
     std::condition_variable workCv, doneCv;
     std::deque<Job*> ready;
+    const Job* awaited = nullptr;  // the member the run waits for
     bool stopping = false;
     std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
@@ -298,17 +319,28 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
     const size_t ahead = threads * aheadPerThread;
     bool walked = false;
     const MemberAction act = [&](WalkedMember&) { return putInPlace(context, *pending.front()); };
+    bool aborted = false;
     for (;;) {
-        while (!walked && pending.size() < ahead) {
+        while (!walked && !aborted && pending.size() < ahead) {
             auto job = std::make_unique<Job>();
             walkNext(walk, job->member);
             walked = job->member.status != HeaderStatus::member && job->member.status != HeaderStatus::nameTooLong;
             if (forWorkers(context, *job, wanted)) workers.offer(*job);
             pending.push_back(std::move(job));
         }
+        if (pending.empty()) break;
         Job& job = *pending.front();
         if (job.forWorker && !workers.await(job, pending)) break;
+        // After an abort the members decoded before the first unfinished one are kept, as on
+        // one thread those before the member being written are; the rest are deleted.
+        if (!aborted && !context.run.keepRunning.load()) {
+            aborted = true;
+            workers.stop(pending);
+        }
+        if (aborted && !(job.forWorker && job.decoded)) break;
+        if (aborted) context.run.keepRunning.store(1);
         const bool more = runMember(context, job.member, choose, act);
+        if (aborted) context.run.keepRunning.store(0);
         dropWorkerFile(job);  // a member that was not chosen after all
         pending.pop_front();
         if (!more) break;

@@ -20,8 +20,8 @@ uint32_t decodeDistanceStatic(DecoderState& s);
 void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex);
 void readSymLengths(DecoderState& s);
 
-// The wide form's stretches of the other families: the shared symbol loop (symbol_loop.h) with
-// each family's operations inlined.
+// The wide form's stretches of the other families: each family's fast loop over the buffered
+// input, and the method operations where it stops (decodeStretchWide, symbol_loop.h).
 uint8_t* decodeStretchLh1(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 uint8_t* decodeStretchLh2(DecoderState& s, uint8_t* out, uint8_t* outLimit);
 uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit);

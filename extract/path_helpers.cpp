@@ -52,12 +52,11 @@ bool namesDeviceOrStream(const char* path) {
         // trailing spaces, however many.
         char base[8] = {};
         size_t n = 0;
-        for (size_t i = 0; *c && *c != '/' && *c != '.'; ++c, ++i) {
-            if (*c == ' ') continue;
-            while (n < i && n < sizeof base) base[n++] = ' ';
-            if (n < sizeof base) base[n] = static_cast<char>(*c | 0x20);
-            n = i + 1;
+        for (; *c && *c != '/' && *c != '.'; ++c) {
+            if (n < sizeof base) base[n++] = static_cast<char>(*c | 0x20);
+            else if (*c != ' ') n = sizeof base + 1;  // longer than any device name
         }
+        while (n && n <= sizeof base && base[n - 1] == ' ') base[--n] = '\0';
         if (n == 4 && base[3] >= '0' && base[3] <= '9') base[3] = 1;
         for (const char* d : devices)
             if (std::memcmp(base, d, sizeof base) == 0) return true;

@@ -146,7 +146,7 @@ TEST(MemberChoice, ExistingFilesAreReplacedAsAnswered) {
     };
     const char* const existing[] = {"docs/a.txt", "docs/b.md", "readme.txt"};
     int n = 0;
-    // On several threads the questions come in the same order, before each file is replaced.
+    // With --threads 2 the answers count as on one thread.
     for (const Case& c : cases)
     for (const std::string threads : {"1", "2"}) {
         SCOPED_TRACE(std::string(c.name) + ", --threads " + threads);

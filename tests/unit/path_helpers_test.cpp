@@ -69,7 +69,8 @@ TEST(NamesDeviceOrStream, EveryFormOfADeviceAndAStream) {
         {"file:stream", true}, {"a/b:c", true}, {"aux      .txt", true}, {"con         ", true},
         {"COM", false}, {"com10", false}, {"LPT", false}, {"nulx", false}, {"xnul", false},
         {"con1", false}, {"conin", false}, {"nul_/a", false}, {"a/b/c.txt", false}, {" nul", false},
-        {"auxiliary.txt", false}, {"com#", false}, {"\x83\x5Cnul", false},
+        {"auxiliary.txt", false}, {"aux     x", false}, {"conout$ x", false}, {"com#", false},
+        {"\x83\x5Cnul", false},
     };
     for (const Case& c : cases) EXPECT_EQ(namesDeviceOrStream(c.path), c.refused) << c.path;
 }

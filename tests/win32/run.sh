@@ -10,7 +10,8 @@
 # in each file in place of the 32-bit image. That run checks all the behaviour of the shared
 # source: reading, extracting, the windows, the dialog, the shortcuts, the exit codes. It cannot
 # check the i686 image itself: its linker script, its import tables without lookup tables, its
-# start-up and any 32-bit-only code path; the 32-bit program is still built and its size checked.
+# i486 code with pushed arguments and no stack probes, and any 32-bit-only code path; the 32-bit
+# program is still built and its size checked.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 source "$here/scripts/setup.sh"
@@ -41,19 +42,20 @@ cmake --build "$build" -j 2 --target mksfx
 
 suite=(python3 "$here/tests/win32/wine_tests.py" --mksfx "$build/tools/mksfx"
        --stub "$here/build/win32/sfx.exe" --corpus "$here/../shared/corpus")
-if wine --version >/dev/null 2>&1; then
-  echo "win32: running the suite on the 32-bit program"
+if wine_version=$(wine --version 2>&1); then
+  echo "win32: running the suite on the 32-bit program ($wine_version)"
   exec "${suite[@]}" --driver "$here/build/win32/tests/win32/driver.exe" \
     --marker "$here/build/win32/tests/win32/marker.exe"
 fi
 
 wine64=/usr/lib/wine/wine64
-if ! wine_version=$("$wine64" --version 2>&1); then
-  echo "win32: neither the 32-bit nor the 64-bit Wine starts here: $wine_version"
+if ! wine64_version=$("$wine64" --version 2>&1); then
+  echo "win32: neither the 32-bit nor the 64-bit Wine starts here: $wine_version; $wine64_version"
   echo "win32: the Windows program was built and measured, not run."
   echo "win32: 0 passed, 0 failed, 1 skipped"
   exit 0
 fi
+echo "win32: the 32-bit Wine does not start: $wine_version"
 echo "win32: this kernel runs no 32-bit programs; running the suite on the x86_64 build of the same source under 64-bit Wine"
 test_build="$here/build/win64"
 cmake -S "$here" -B "$test_build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
