@@ -43,7 +43,9 @@ void ProblemList::add(const char* name, Problem problem) {
     ++count;
 }
 
-ExtractionContext::ExtractionContext() : frontEnd(&silentFrontEnd) {}
+ExtractionContext::ExtractionContext() : frontEnd(&silentFrontEnd) {
+    outputPath[0] = '\0';
+}
 
 ExtractionContext::~ExtractionContext() {
     if (archiveFile) {

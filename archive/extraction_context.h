@@ -51,11 +51,11 @@ public:
     // Replaces one of the owned texts with a heap copy of text (null leaves it null).
     static bool replaceText(char*& field, const char* text);
 
-    char modulePath[pathBufferSize] = {};
+    char modulePath[pathBufferSize];  // filled by the Windows program's start-up
     FILE* archiveFile = nullptr;
     const uint8_t* headerCursor = nullptr;
     // The file of the member being written; empty between members.
-    char outputPath[writingPathSize] = {};
+    char outputPath[writingPathSize];  // the constructor makes it empty
     char* destinationDir = nullptr;
     char* titleText = nullptr;
     char* shortcutTarget = nullptr;

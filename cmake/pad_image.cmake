@@ -1,7 +1,8 @@
 # Pads the linked stub with zeros to the fixed image size, so that the settings block and the
-# archive that a builder appends start at that offset. A stub that has outgrown the image
-# fails the build.
-#   cmake -DINPUT=linked.exe -DOUTPUT=sfx.exe -DIMAGE_SIZE=19968 [-DTEST_BUILD=ON] -P pad_image.cmake
+# archive that a builder appends start at that offset. A stub that has outgrown the image, or
+# that leaves fewer than MIN_SPARE bytes of it free, fails the build.
+#   cmake -DINPUT=linked.exe -DOUTPUT=sfx.exe -DIMAGE_SIZE=19968 [-DMIN_SPARE=1024] [-DTEST_BUILD=ON]
+#         -P pad_image.cmake
 # A little-endian 32-bit number of the file at offset.
 function(read32 offset out)
   file(READ "${INPUT}" hex OFFSET ${offset} LIMIT 4 HEX)
@@ -37,6 +38,11 @@ else()
     math(EXPR over "${used} - ${IMAGE_SIZE}")
     message(FATAL_ERROR "sfx.exe does not fit the ${IMAGE_SIZE}-byte image: its code and data "
                         "must shrink by ${over} bytes or more")
+  elseif(MIN_SPARE AND spare LESS MIN_SPARE)
+    math(EXPR short "${MIN_SPARE} - ${spare}")
+    message(FATAL_ERROR "sfx.exe leaves ${spare} bytes of its image free, fewer than the "
+                        "${MIN_SPARE} kept for fixes: its code and data must shrink by ${short} "
+                        "bytes or more")
   endif()
 endif()
 file(COPY_FILE "${INPUT}" "${OUTPUT}.tmp")

@@ -80,7 +80,8 @@ bool MemberDecoder::allocateInputBuffer(MemberSize size) {
     DecoderState& s = state;
     s.inputPos = 0;
     s.inputEnd = 0;
-    if (memoryInput) {
+    // (The Windows program always reads from the archive file.)
+    if (!stubBuild && memoryInput) {
         s.inputBuffer = const_cast<uint8_t*>(memoryInput);
         s.inputBufferSize = static_cast<uint32_t>(size);
         s.inputEnd = static_cast<uint32_t>(size);
@@ -109,7 +110,7 @@ void MemberDecoder::release() {
     std::free(window);
     window = nullptr;
     state.dictionary = nullptr;
-    if (!memoryInput) std::free(state.inputBuffer);
+    if (stubBuild || !memoryInput) std::free(state.inputBuffer);
     state.inputBuffer = nullptr;
 }
 
@@ -128,8 +129,10 @@ bool MemberDecoder::flushArea(uint8_t* out, DecodeResult& result) {
 DecodeResult MemberDecoder::run() {
     DecodeResult result;
     DecoderState& s = state;
-    if (methodIndex < 1 || methodIndex > 12 || dictBits < 1 || dictBits > 19 ||
-        !methodTable[methodIndex].decodeInit) {
+    // The Windows program hands over only members of the compressed methods, with their own
+    // dictionary sizes: member extraction has copied, made or refused all others.
+    if (!stubBuild && (methodIndex < 1 || methodIndex > 12 || dictBits < 1 || dictBits > 19 ||
+                       !methodTable[methodIndex].decodeInit)) {
         result.status = DecodeStatus::unsupported;
         return result;
     }

@@ -1,19 +1,13 @@
 // The stored methods (-lh0-, -lz4-): the member's bytes copied from the archive as they are.
 #include "extract/stored_copy.h"
 
-#include <cstdlib>
-
 #include "decode/crc16.h"
 
 namespace nivo {
 
 DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const ProgressReporter& progress) {
     DecodeResult result;
-    uint8_t* block = static_cast<uint8_t*>(std::malloc(2048));
-    if (!block) {
-        result.status = DecodeStatus::noMemory;
-        return result;
-    }
+    uint8_t block[2048];
     MemberSize copied = 0;
     ProgressReporter reporter = progress;
     while (copied < count) {
@@ -39,7 +33,6 @@ DecodeResult storedCopy(FILE* input, OutputSink* out, MemberSize count, const Pr
             break;
         }
     }
-    std::free(block);
     return result;
 }
 

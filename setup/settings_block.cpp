@@ -1,5 +1,6 @@
 #include "setup/settings_block.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "archive/extraction_context.h"
@@ -9,21 +10,6 @@
 namespace nivo {
 
 namespace {
-
-bool readByte(ExtractionContext& context, uint8_t& value) {
-    char c;
-    if (!readSettingsBytes(context, 1, &c)) return false;
-    value = static_cast<uint8_t>(c);
-    return true;
-}
-
-// A length byte and the text behind it, terminated.
-bool readText(ExtractionContext& context, char (&text)[256]) {
-    uint8_t length;
-    if (!readByte(context, length) || !readSettingsBytes(context, length, text)) return false;
-    text[length] = '\0';
-    return true;
-}
 
 bool hasDrive(const char* text) {
     char c = text[0];
@@ -46,12 +32,21 @@ bool readSettingsBytes(ExtractionContext& context, int count, char* buffer) {
 
 bool readSettingsBlock(ExtractionContext& context, SetupSettings& settings) {
     settings = SetupSettings{};
-    if (!readByte(context, settings.present)) return false;
-    if (settings.present == 0) return true;
-    return readText(context, settings.title) && readByte(context, settings.programFilesFlag) &&
-           readText(context, settings.destination) && readText(context, settings.shortcutTarget) &&
-           readByte(context, settings.startMenuOption) && readByte(context, settings.desktopOption) &&
-           readByte(context, settings.sendToOption) && readText(context, settings.launchCommand);
+    // The record holds the fields in the block's order, each right behind the one before: a
+    // text (256 bytes) is read as a length byte and that many bytes, then terminated; any other
+    // field is one byte. The present marker 0 is the whole block.
+    static_assert(offsetof(SetupSettings, launchCommand) == 1 + 256 + 1 + 256 + 256 + 3);
+    static const char fields[] = "btbttbbbt";
+    char* field = reinterpret_cast<char*>(&settings);
+    for (const char* kind = fields; *kind; ++kind) {
+        uint8_t length = 1;
+        if (*kind == 't' && !readSettingsBytes(context, 1, reinterpret_cast<char*>(&length))) return false;
+        if (!readSettingsBytes(context, length, field)) return false;
+        if (*kind == 't') field[length] = '\0';
+        if (!settings.present) return true;
+        field += *kind == 't' ? 256 : 1;
+    }
+    return true;
 }
 
 void composeDestinationFrom(const char* text, bool programFiles, const char* windowsDir,

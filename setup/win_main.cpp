@@ -175,9 +175,9 @@ bool startUp(ExtractionContext& context) {
     windowClass.lpszClassName = className;
     if (!RegisterClassExA(&windowClass)) return false;
 
-    // Registers the progress bar's class where the system does not do it by itself.
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    // Registers the progress bar's class, among the other common controls, where the system
+    // does not do it by itself.
+    InitCommonControls();
 
     POINT pointer;
     GetCursorPos(&pointer);
