@@ -29,6 +29,10 @@ constexpr uint32_t progressStep = 16384;
 // every worker busy for a few milliseconds of small members while this thread waits to be
 // scheduled, and few files left waiting.
 constexpr size_t aheadPerThread = 32;
+// When the member whose turn it is has not been decoded yet, this thread sleeps until a member
+// this many places behind it is done (or the last one in flight): the workers take members in
+// order, so it then finds a run of them ready, and wakes once for them all instead of once each.
+constexpr size_t wakeEvery = 8;
 // The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
 // below are this thread's own. A name that exists is passed over, a few times at most.
 constexpr unsigned firstWorkerFile = 10;
@@ -227,10 +231,19 @@ public:
     // ahead have decoded. False when the run was aborted before job was done.
     bool await(const Job& job, const Jobs& pending) {
         std::unique_lock<std::mutex> l(mutex);
-        awaited = &job;
+        if (job.done) return true;
+        size_t behind = 0;
+        for (const auto& j : pending) {
+            if (!j->forWorker) continue;
+            awaited = j.get();
+            if (++behind == wakeEvery) break;
+        }
+        if (awaited->done) awaited = &job;
         while (!job.done) {
             doneCv.wait_for(l, std::chrono::milliseconds(50));
             if (job.done) break;
+            // A large member may still be in work when those behind it are done.
+            if (awaited->done) awaited = &job;
             if (!context.run.keepRunning.load()) return false;
             uint64_t ahead = 0;
             for (const auto& j : pending)
