@@ -14,7 +14,6 @@
 
 #include "archive/archive_walker.h"
 #include "decode/crc16.h"
-#include "extract/mac_binary.h"
 #include "extract/path_helpers.h"
 #include "platform/platform.h"
 #include "platform/posix_names.h"
@@ -133,17 +132,10 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::a
     if (!archive || std::fseek(archive, job.member.dataStart, SEEK_SET) != 0) return;
     FILE* f = nullptr;
     if (!testing && !(f = createWorkerFile(job, fileNumber))) return;
-    DiscardSink discard;
-    FileSink file(f);
-    OutputSink* sink = f ? static_cast<OutputSink*>(&file) : &discard;
-    MacBinarySink mac(file, h.originalSize);
-    const bool macFilter = f && h.osId == 'm' && !context.keepMacBinary;
-    if (macFilter) sink = &mac;
     job.run.totalBytes = progressStep * 100;
     StepCounter counter(job.progressed);
-    DecodeResult r = transferData(archive, context.archiveEnd, sink, h, job.method, ProgressReporter{&job.run, &counter});
-    if (macFilter && r.status == DecodeStatus::complete && !mac.finish()) r.status = DecodeStatus::writeFailed;
-    if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
+    DecodeResult r = writeMemberData(archive, context.archiveEnd, f, h, job.method, context.keepMacBinary,
+                                     ProgressReporter{&job.run, &counter});
     if (f && r.status != DecodeStatus::complete) {
         platform::unlinkFile(job.temp);
         job.temp[0] = '\0';

@@ -114,6 +114,20 @@ DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const Mem
     return decoder.run();
 }
 
+DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
+                             bool keepMacBinary, const ProgressReporter& progress) {
+    FileSink fileSink(file);
+    OutputSink* sink = file ? &fileSink : nullptr;
+    // A classic Mac OS member gives its data fork; the CRC still covers every stored byte.
+    MacBinarySink macSink(fileSink, header.originalSize);
+    const bool macFilter = !stubBuild && file && header.osId == 'm' && !keepMacBinary;
+    if (macFilter) sink = &macSink;
+    DecodeResult r = transferData(input, inputEnd, sink, header, methodIndex, progress);
+    if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
+    if (file && std::fclose(file) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
+    return r;
+}
+
 DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
                                 const char* path, int methodIndex) {
     copyText(context.outputPath, sizeof context.outputPath, path);
@@ -168,15 +182,9 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         f = openWritingFile(context, path, temp);
         if (!f) return static_cast<int>(Problem::cannotCreate);
     }
-    FileSink fileSink(f);
-    OutputSink* sink = f ? &fileSink : nullptr;
-    // A classic Mac OS member gives its data fork; the CRC still covers every stored byte.
-    MacBinarySink macSink(fileSink, header.originalSize);
-    const bool macFilter = !stubBuild && f && header.osId == 'm' && !context.keepMacBinary;
-    if (macFilter) sink = &macSink;
-    DecodeResult r = transferMemberData(context, sink, header, f ? temp : path, index);
-    if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
-    if (f && std::fclose(f) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
+    copyText(context.outputPath, sizeof context.outputPath, f ? temp : path);
+    DecodeResult r = writeMemberData(context.archiveFile, context.archiveEnd, f, header, index, context.keepMacBinary,
+                                     ProgressReporter{&context.run, context.frontEnd});
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
     if (r.status != DecodeStatus::complete) {

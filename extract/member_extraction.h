@@ -34,6 +34,12 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
                           const ProgressReporter& progress);
 
+// Writes the member's data from input (as transferData) into file and closes it; a test run
+// passes no file and writes nowhere. A classic Mac OS member gives its data fork unless
+// keepMacBinary; a failed write or close makes the verdict writeFailed.
+DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
+                             bool keepMacBinary, const ProgressReporter& progress);
+
 // Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
 // the first digit whose name is free, with the folders made when missing. temp (of
 // writingPathSize bytes) receives its name.
