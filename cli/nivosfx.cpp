@@ -73,7 +73,7 @@ const char usageText[] =
     "  10  bad usage\n"
     "  11  a NAME matched no member\n"
     "  50  the members need more space than is free, or a write failed (disk full)\n"
-    "  80  interrupted (Ctrl-C); the member being written is deleted\n";
+    "  80  interrupted (Ctrl-C, SIGTERM, SIGHUP); the member being written is deleted\n";
 
 const Program program{"nivosfx", usageText};
 
