@@ -9,13 +9,14 @@
 // Layout of the trees in the node arrays: the symbol tree in nodes 0 (its root) to 2n-2, the
 // position tree in nodes 628 (its root) onwards. An internal node holds its first child c: a 0
 // bit leads to c, a 1 bit to c-1. A leaf holds the complement of its value: symbols 0 to 313,
-// position code p as 314+p. Weights never increase with the node index (the sibling property),
-// and a block is a run of consecutive nodes of equal weight. Raising a node's weight by one then
-// means swapping it with its block's leader (the block's lowest node) and raising that, so one
-// update costs one step per tree level.
+// position code p as 314+p. Weights never increase with the node index (the sibling property).
+// Raising a node's weight by one then means swapping it with the lowest node of the same weight,
+// found by looking back from it, and raising that, so one update costs one step per tree level.
+// Nearly always the node before already weighs more, and the step is one comparison.
 //
-// The position root's weight is pinned at 0xFFFF once it has children, so that no node ever
-// joins its block; positionTotal counts its true weight instead.
+// The position root's weight is pinned at 0xFFFF once it has children, so that no look-back
+// ever passes it; positionTotal counts its true weight instead. A symbol root always weighs more
+// than its children, as every symbol weighs at least 1.
 //
 // Symbols: 0 to 255 are literals; for -lh2-, 256 to 284 are lengths 3 to 31 and 285 is followed
 // by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
@@ -36,16 +37,6 @@ constexpr int positionLeafBase = 314;    // leaf value of position code 0
 constexpr uint32_t maxPositionCodes = 128;
 constexpr uint16_t weightLimit = 0x8000;  // a tree whose root reaches this is rebuilt
 constexpr uint16_t pinnedWeight = 0xFFFF;
-
-// Every block number in use is led by a node of one of the trees, and both trees together have
-// at most 627 + 255 nodes; with block 0 reserved, a pool of all 884 numbers cannot run dry.
-inline int16_t takeBlock(Tree& a) {
-    return a.blockPool[a.poolNext++];
-}
-
-inline void returnBlock(Tree& a, int16_t b) {
-    a.blockPool[--a.poolNext] = b;
-}
 
 // Points the node (or leaf) held in nodeChild[node] back at node.
 inline void linkChildren(Tree& a, int node) {
@@ -90,8 +81,6 @@ void startSymbolTree(DecoderState& s) {
     Tree& a = s.adaptive;
     const int n = static_cast<int>(a.symbolCount);
     a.escapeSymbol = a.symbolCount >= a.maxMatch + 254u ? 512 : a.symbolCount - 1;
-    for (int i = 0; i < positionRoot; ++i) a.nodeBlock[i] = 0;
-    for (int i = 0; i < Tree::nodeCount; ++i) a.blockPool[i] = static_cast<int16_t>(i);
 
     // Every symbol starts with weight 1; symbol 0 sits at the highest node.
     for (int v = 0; v < n; ++v) {
@@ -99,22 +88,13 @@ void startSymbolTree(DecoderState& s) {
         a.leafNode[v] = static_cast<int16_t>(j);
         a.nodeFreq[j] = 1;
         a.nodeChild[j] = static_cast<int16_t>(~v);
-        a.nodeBlock[j] = 1;
     }
-    a.poolNext = 2;  // block 0 is never handed out, block 1 holds the leaves
-    a.blockLeader[1] = static_cast<int16_t>(n - 1);
 
     // Internal nodes from the bottom up, each over the next two nodes from the top.
     for (int j = n - 2, i = 2 * n - 2; j >= 0; --j, i -= 2) {
         a.nodeFreq[j] = static_cast<uint16_t>(a.nodeFreq[i] + a.nodeFreq[i - 1]);
         a.nodeChild[j] = static_cast<int16_t>(i);
         a.nodeParent[i] = a.nodeParent[i - 1] = static_cast<int16_t>(j);
-        if (a.nodeFreq[j] == a.nodeFreq[j + 1]) {
-            a.nodeBlock[j] = a.nodeBlock[j + 1];
-        } else {
-            a.nodeBlock[j] = takeBlock(a);
-        }
-        a.blockLeader[a.nodeBlock[j]] = static_cast<int16_t>(j);
     }
 }
 
@@ -125,16 +105,11 @@ void decodeInitDynamic(DecoderState& s) {
     startBitReader(s);
     startSymbolTree(s);
 
-    // The position tree starts as a single leaf, position code 0, and reads no bits. Nodes past
-    // its end must be in no block (block 0), so that the last node is seen to stand alone.
-    for (int i = positionRoot; i < Tree::nodeCount; ++i) a.nodeBlock[i] = 0;
-    const int16_t b = takeBlock(a);
+    // The position tree starts as a single leaf, position code 0, and reads no bits.
     a.positionTotal = 0;
-    a.nodeBlock[positionRoot] = b;
     a.nodeFreq[positionRoot] = 1;
     a.nodeChild[positionRoot] = static_cast<int16_t>(~positionLeafBase);
     a.leafNode[positionLeafBase] = positionRoot;
-    a.blockLeader[b] = positionRoot;
     // The tree has room for 128 codes, which is what an 8 KB dictionary needs.
     a.positionLimit = s.dictBits < 13 ? 1u << s.dictBits : 64 * maxPositionCodes;
     a.positionTreeLast = positionRoot;
@@ -146,35 +121,19 @@ namespace {
 // Raises the weight of node p by one and returns its parent: the step of incrementNode, inline
 // so that the update loops hold the arrays in registers.
 inline int raiseNode(Tree& a, int p) {
-    int16_t b = a.nodeBlock[p];
-    const int q = a.blockLeader[b];
-    if (q != p) {
-        // Swap the subtrees at p and at its block's leader; the leader's weight is raised.
+    const uint16_t f = a.nodeFreq[p];
+    if (a.nodeFreq[p - 1] == f) [[unlikely]] {
+        // Swap the subtrees at p and at the lowest node of its weight, and raise that one.
+        int q = p - 1;
+        while (a.nodeFreq[q - 1] == f) --q;
         const int16_t child = a.nodeChild[p];
         a.nodeChild[p] = a.nodeChild[q];
         a.nodeChild[q] = child;
         linkChildren(a, q);
         linkChildren(a, p);
         p = q;
-    } else if (a.nodeBlock[p + 1] != b) {
-        // Alone in its block: the block moves up with it, or merges into the one before.
-        ++a.nodeFreq[p];
-        if (a.nodeFreq[p] == a.nodeFreq[p - 1]) {
-            returnBlock(a, b);
-            a.nodeBlock[p] = a.nodeBlock[p - 1];
-        }
-        return a.nodeParent[p];
     }
-    // p leads a block with further nodes: it leaves it, and the next node leads.
-    ++a.blockLeader[b];
-    ++a.nodeFreq[p];
-    if (a.nodeFreq[p] == a.nodeFreq[p - 1]) {
-        a.nodeBlock[p] = a.nodeBlock[p - 1];
-    } else {
-        b = takeBlock(a);
-        a.nodeBlock[p] = b;
-        a.blockLeader[b] = static_cast<int16_t>(p);
-    }
+    a.nodeFreq[p] = static_cast<uint16_t>(f + 1);
     return a.nodeParent[p];
 }
 
@@ -187,7 +146,7 @@ int incrementNode(DecoderState& s, int p) {
 void rebuildTree(DecoderState& s, int start, int end) {
     Tree& a = s.adaptive;
     // Gather the leaves at the front with their weights halved, rounding up so that none drops
-    // to 0, and give back every block of the tree.
+    // to 0.
     int j = start;
     for (int i = start; i < end; ++i) {
         if (a.nodeChild[i] < 0) {
@@ -195,7 +154,6 @@ void rebuildTree(DecoderState& s, int start, int end) {
             a.nodeChild[j] = a.nodeChild[i];
             ++j;
         }
-        if (a.blockLeader[a.nodeBlock[i]] == i) returnBlock(a, a.nodeBlock[i]);
     }
     --j;
 
@@ -219,18 +177,8 @@ void rebuildTree(DecoderState& s, int start, int end) {
         --i;
     }
 
-    // Relink parents and leaves, and cut the nodes into blocks of equal weight.
-    uint32_t f = 0;  // no root weighs 0, so the root opens the first block
-    int16_t b = 0;
-    for (i = start; i < end; ++i) {
-        linkChildren(a, i);
-        if (a.nodeFreq[i] != f) {
-            b = takeBlock(a);
-            a.blockLeader[b] = static_cast<int16_t>(i);
-            f = a.nodeFreq[i];
-        }
-        a.nodeBlock[i] = b;
-    }
+    // Relink parents and leaves.
+    for (i = start; i < end; ++i) linkChildren(a, i);
 }
 
 void updateSymbol(DecoderState& s, uint32_t symbol) {
@@ -279,15 +227,8 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
     a.nodeChild[m] = static_cast<int16_t>(q);
     a.nodeFreq[r] = a.nodeFreq[m];
     a.nodeFreq[q] = 0;
-    a.nodeBlock[r] = a.nodeBlock[m];
-    if (m == positionRoot) {
-        a.nodeFreq[positionRoot] = pinnedWeight;
-        ++a.blockLeader[a.nodeBlock[positionRoot]];  // the root leaves its block to r
-    }
+    if (m == positionRoot) a.nodeFreq[positionRoot] = pinnedWeight;
     a.nodeParent[q] = a.nodeParent[r] = static_cast<int16_t>(m);
-    const int16_t b = takeBlock(a);
-    a.nodeBlock[q] = b;
-    a.blockLeader[b] = static_cast<int16_t>(q);
     a.leafNode[positionLeafBase + positionCode] = static_cast<int16_t>(q);
     a.positionTreeLast = static_cast<uint32_t>(q);
     updatePosition(s, positionCode);

@@ -35,10 +35,6 @@ struct AdaptiveHuffmanState {
     uint16_t nodeFreq[nodeCount];
     int16_t nodeChild[nodeCount];   // internal: first child c (0 bit: c, 1 bit: c - 1); leaf: ~value
     int16_t nodeParent[nodeCount];
-    int16_t nodeBlock[nodeCount];
-    int16_t blockLeader[nodeCount];
-    int16_t blockPool[nodeCount];
-    int32_t poolNext;
     int16_t leafNode[442];
     uint32_t symbolCount;
     uint16_t maxMatch;

@@ -1,10 +1,9 @@
 // -lh1- and -lh2-: the fresh trees' codes, the updates that move them, the growth of the
-// position tree, both rebuilds, and the soundness of the trees and the block pool under long
+// position tree, both rebuilds, and the soundness of the trees under long
 // runs of updates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 
 #include "decode/methods.h"
 #include "tests/support/decoder_harness.h"
@@ -36,10 +35,9 @@ std::string codeOf(const Tree& a, int node, int root) {
     return code;
 }
 
-// Checks one tree, nodes root to last: links, weights (each internal node the sum of its
-// children, never increasing with the index), and blocks (each run of equal weight one block,
-// led by its first node). Collects the block numbers in use.
-void expectSoundTree(const Tree& a, int root, int last, bool pinnedRoot, std::set<int>& blocks) {
+// Checks one tree, nodes root to last: links, and weights (each internal node the sum of its
+// children, never increasing with the index; a pinned root above all the others).
+void expectSoundTree(const Tree& a, int root, int last, bool pinnedRoot) {
     const int first = pinnedRoot ? root + 1 : root;
     for (int i = root; i <= last; ++i) {
         const int c = a.nodeChild[i];
@@ -54,41 +52,24 @@ void expectSoundTree(const Tree& a, int root, int last, bool pinnedRoot, std::se
                 ASSERT_EQ(a.nodeFreq[i], a.nodeFreq[c] + a.nodeFreq[c - 1]) << "node " << i;
             }
         }
-        if (i < first) continue;
         if (i > first) {
             ASSERT_LE(a.nodeFreq[i], a.nodeFreq[i - 1]) << "node " << i;
         }
-        const int b = a.nodeBlock[i];
-        ASSERT_NE(b, 0);
-        if (i == first || a.nodeFreq[i] != a.nodeFreq[i - 1]) {
-            ASSERT_EQ(a.blockLeader[b], i) << "node " << i;
-        } else {
-            ASSERT_EQ(b, a.nodeBlock[i - 1]) << "node " << i;
-        }
-        blocks.insert(b);
     }
     if (pinnedRoot) {
-        // The pinned root owns a block of its own only from a rebuild onwards.
         ASSERT_EQ(a.nodeFreq[root], 0xFFFF);
-        if (a.blockLeader[a.nodeBlock[root]] == root) blocks.insert(a.nodeBlock[root]);
+        if (first <= last) ASSERT_LT(a.nodeFreq[first], 0xFFFF);
     }
 }
 
-// Both trees, and the pool: the free numbers and the numbers in use are all 884, each once.
+// Both trees.
 void expectSoundTrees(const DecoderState& s, bool withPositions) {
     const Tree& a = s.adaptive;
-    std::set<int> blocks;
-    expectSoundTree(a, 0, static_cast<int>(2 * a.symbolCount - 2), false, blocks);
+    expectSoundTree(a, 0, static_cast<int>(2 * a.symbolCount - 2), false);
     if (withPositions) {
         const int last = static_cast<int>(a.positionTreeLast);
-        expectSoundTree(a, positionRoot, last, last != positionRoot, blocks);
+        expectSoundTree(a, positionRoot, last, last != positionRoot);
     }
-    ASSERT_EQ(a.poolNext, static_cast<int32_t>(blocks.size()) + 1);  // block 0 is reserved
-    std::multiset<int> all(blocks.begin(), blocks.end());
-    all.insert(0);
-    for (int i = a.poolNext; i < Tree::nodeCount; ++i) all.insert(a.blockPool[i]);
-    ASSERT_EQ(all.size(), static_cast<size_t>(Tree::nodeCount));
-    ASSERT_EQ(std::set<int>(all.begin(), all.end()).size(), all.size()) << "a block number twice";
 }
 
 TEST(AdaptiveHuffman, FreshTreesDecodeTheirCodesAndMoveThemOnUpdate) {
