@@ -21,6 +21,8 @@
 // Symbols: 0 to 255 are literals; for -lh2-, 256 to 284 are lengths 3 to 31 and 285 is followed
 // by 8 bits e for the length 32+e; for -lh1-, 256 to 313 are lengths 3 to 60. A -lh2- distance
 // is its position code followed by 6 low bits; -lh1- takes its distances from a fixed code.
+#include <cstring>
+
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
 #include "decode/symbol_loop.h"
@@ -75,6 +77,88 @@ inline uint32_t walkAdaptive(DecoderState& s, int c, uint32_t nodes) {
     return static_cast<uint32_t>(~c);
 }
 
+#ifndef NIVO_COMPACT_DECODER
+// The wide form's path tables. An entry names nodes, not a leaf's value, so it stays true while
+// the links of the nodes it passes on its way stay: a swap of two leaves changes no entry, and a
+// swap that moves a subtree changes only the entries that pass the two nodes swapped, or end at
+// one that becomes a parent. Entries are changed a whole range at a time: those of the codes
+// that start with the depth bits of code, which lead from the root to one node. forgetPaths
+// takes back the marks of the nodes they pass below that node, and fillPaths walks them anew
+// from it, marking what they pass and noting the codes of the nodes they pass or end at.
+void forgetPaths(Tree& a, Tree::PathEntry* table, uint32_t depth, uint32_t code) {
+    constexpr uint32_t width = Tree::pathTableBits;
+    const uint32_t first = code << (width - depth);
+    for (uint32_t i = first; i < first + (1u << (width - depth)); ++i) {
+        const Tree::PathEntry& e = table[i];
+        for (uint32_t k = depth; k + 1 < e.depth; ++k) a.onTablePath[e.nodes[k]] = false;
+    }
+}
+
+void fillPaths(Tree& a, Tree::PathEntry* table, int from, uint32_t depth, uint32_t code) {
+    constexpr uint32_t width = Tree::pathTableBits;
+    const uint32_t first = code << (width - depth);
+    a.onTablePath[from] = false;
+    for (uint32_t i = first; i < first + (1u << (width - depth)); ++i) {
+        Tree::PathEntry& e = table[i];
+        int node = from;
+        uint32_t k = depth;
+        for (int c = a.nodeChild[node]; c >= 0 && k < width; c = a.nodeChild[node]) {
+            if (k > 0) a.onTablePath[node] = true;
+            node = c - static_cast<int>(i >> (width - 1 - k) & 1);
+            e.nodes[k++] = static_cast<int16_t>(node);
+            a.pathCode[node] = static_cast<uint16_t>((i >> (width - k)) << 4 | k);
+        }
+        e.last = static_cast<int16_t>(node);
+        e.depth = k;
+    }
+}
+
+inline Tree::PathEntry* pathsOf(Tree& a, int node) {
+    return node < positionRoot ? a.symbolPaths : a.positionPaths;
+}
+
+// The whole table of the tree at root, whose nodes end at last.
+[[gnu::noinline]] void buildPaths(Tree& a, int root, int last) {
+    for (int i = root; i <= last; ++i) {
+        a.onTablePath[i] = false;
+        a.pathCode[i] = 0;  // no code: a node the table does not reach is never taken for an end
+    }
+    fillPaths(a, pathsOf(a, root), root, 0, 0);
+}
+
+// Whether the entries of node's noted code end at node, short of the table's width: a node that
+// has moved since keeps a stale code, which this finds out.
+inline bool endsAt(Tree& a, int node) {
+    const uint32_t code = a.pathCode[node];
+    const uint32_t depth = code & 15;
+    if (depth == 0 || depth >= Tree::pathTableBits) return false;
+    const Tree::PathEntry& e = pathsOf(a, node)[(code >> 4) << (Tree::pathTableBits - depth)];
+    return e.depth == depth && e.last == node;
+}
+
+// After node gained children: entries that ended at it go on below it.
+inline void extendPaths(Tree& a, int node) {
+    const uint32_t code = a.pathCode[node];
+    fillPaths(a, pathsOf(a, node), node, code & 15, code >> 4);
+}
+
+// After a swap of the subtrees at p and q, not both leaves: the entries that passed either are
+// walked anew, and those that ended at one that is now a parent go on below it.
+[[gnu::noinline]] void refreshSwapped(Tree& a, int p, int q) {
+    Tree::PathEntry* const table = pathsOf(a, p);
+    const bool onP = a.onTablePath[p];
+    const bool onQ = a.onTablePath[q];
+    const bool endP = !onP && a.nodeChild[p] >= 0 && endsAt(a, p);
+    const bool endQ = !onQ && a.nodeChild[q] >= 0 && endsAt(a, q);
+    const uint32_t codeP = a.pathCode[p];
+    const uint32_t codeQ = a.pathCode[q];
+    if (onP) forgetPaths(a, table, codeP & 15, codeP >> 4);
+    if (onQ) forgetPaths(a, table, codeQ & 15, codeQ >> 4);
+    if (onP || endP) fillPaths(a, table, p, codeP & 15, codeP >> 4);
+    if (onQ || endQ) fillPaths(a, table, q, codeQ & 15, codeQ >> 4);
+}
+#endif
+
 }  // namespace
 
 void startSymbolTree(DecoderState& s) {
@@ -96,6 +180,9 @@ void startSymbolTree(DecoderState& s) {
         a.nodeChild[j] = static_cast<int16_t>(i);
         a.nodeParent[i] = a.nodeParent[i - 1] = static_cast<int16_t>(j);
     }
+#ifndef NIVO_COMPACT_DECODER
+    buildPaths(a, symbolRoot, 2 * n - 2);
+#endif
 }
 
 void decodeInitDynamic(DecoderState& s) {
@@ -114,6 +201,9 @@ void decodeInitDynamic(DecoderState& s) {
     a.positionLimit = s.dictBits < 13 ? 1u << s.dictBits : 64 * maxPositionCodes;
     a.positionTreeLast = positionRoot;
     a.nextLeafAt = 64;
+#ifndef NIVO_COMPACT_DECODER
+    buildPaths(a, positionRoot, positionRoot);
+#endif
 }
 
 namespace {
@@ -131,6 +221,9 @@ inline int raiseNode(Tree& a, int p) {
         a.nodeChild[q] = child;
         linkChildren(a, q);
         linkChildren(a, p);
+#ifndef NIVO_COMPACT_DECODER
+        if ((child & a.nodeChild[p]) >= 0) refreshSwapped(a, p, q);
+#endif
         p = q;
     }
     a.nodeFreq[p] = static_cast<uint16_t>(f + 1);
@@ -179,6 +272,9 @@ void rebuildTree(DecoderState& s, int start, int end) {
 
     // Relink parents and leaves.
     for (i = start; i < end; ++i) linkChildren(a, i);
+#ifndef NIVO_COMPACT_DECODER
+    buildPaths(a, start, end - 1);
+#endif
 }
 
 void updateSymbol(DecoderState& s, uint32_t symbol) {
@@ -231,6 +327,15 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
     a.nodeParent[q] = a.nodeParent[r] = static_cast<int16_t>(m);
     a.leafNode[positionLeafBase + positionCode] = static_cast<int16_t>(q);
     a.positionTreeLast = static_cast<uint32_t>(q);
+#ifndef NIVO_COMPACT_DECODER
+    a.onTablePath[r] = a.onTablePath[q] = false;  // new nodes, on no path yet
+    a.pathCode[r] = a.pathCode[q] = 0;
+    if (m == positionRoot) {
+        buildPaths(a, positionRoot, q);
+    } else if (endsAt(a, m)) {
+        extendPaths(a, m);
+    }
+#endif
     updatePosition(s, positionCode);
 }
 
@@ -263,26 +368,59 @@ uint32_t decodeDistanceDynamic(DecoderState& s) {
 #ifndef NIVO_COMPACT_DECODER
 namespace {
 
-// Walks from the child c of a root to a leaf with the window's bits, leaving at least reserve
-// bits for what follows the code, and returns the leaf's value. A tree whose weights stay below
-// 2^15 is at most 22 levels deep, well within a refill; a walk that goes on comes from corrupt
-// links, and marks the member damaged.
-inline uint32_t walkWindow(DecoderState& s, BitWindow& w, int c, uint32_t reserve) {
+// The nodes a walk passed, the leaf's last, and how many.
+struct WalkPath {
+    static constexpr uint32_t capacity = 64;  // more than a refill holds bits
+    int16_t nodes[capacity];
+    uint32_t depth;
+};
+
+// Walks from a root to a leaf with the window's bits, the first levels in one step through the
+// tree's path table, leaving at least reserve bits for what follows the code, and returns the
+// leaf's value; path holds the nodes passed. A tree whose weights stay below 2^15 is at most 22
+// levels deep, well within a refill; a walk that goes on comes from corrupt links, and marks
+// the member damaged.
+inline uint32_t walkWindow(DecoderState& s, BitWindow& w, const Tree::PathEntry* table, uint32_t reserve,
+                           WalkPath& path) {
     const int16_t* const child = s.adaptive.nodeChild;
     const uint32_t limit = w.bitCount - reserve;
     uint64_t bits = w.bitBuffer;
-    uint32_t k = 0;
+    // The first levels from the table.
+    const Tree::PathEntry& e = table[bits >> (64 - Tree::pathTableBits)];
+    std::memcpy(path.nodes, e.nodes, sizeof e.nodes);
+    uint32_t k = e.depth;
+    bits <<= k;
+    int c = child[e.last];
     while (c > 0) {
         if (k == limit) {
             s.damaged = true;
             return 0;
         }
-        c = child[c - static_cast<int>(bits >> 63)];
+        const int node = c - static_cast<int>(bits >> 63);
+        path.nodes[k] = static_cast<int16_t>(node);
+        c = child[node];
         bits <<= 1;
         ++k;
     }
+    path.depth = k;
     w.skipBits(k);
     return static_cast<uint32_t>(~c);
+}
+
+// The update of the tree at root after a walk, raising the nodes it passed from the leaf up.
+// Until a node needs a swap the nodes are known beforehand, so that no step waits for the one
+// before it; from a swap on, the path changes, and the steps follow the parent links.
+inline void raisePath(Tree& a, const WalkPath& path, int root) {
+    for (uint32_t i = path.depth; i-- > 0;) {
+        const int p = path.nodes[i];
+        const uint16_t f = a.nodeFreq[p];
+        if (a.nodeFreq[p - 1] == f) [[unlikely]] {
+            for (int q = raiseNode(a, p); q != root; q = raiseNode(a, q)) {
+            }
+            return;
+        }
+        a.nodeFreq[p] = static_cast<uint16_t>(f + 1);
+    }
 }
 
 // Bytes that one item may take from the buffer: a refill for the symbol and one for the
@@ -301,11 +439,17 @@ uint8_t* fastItemsAdaptive(DecoderState& s, uint8_t* out, uint8_t* const outLimi
     const uint8_t* const start = out;
     const uint32_t count = s.decodedCount;
     const uint32_t mask = s.dictionarySize - 1;
+    WalkPath path;
     while (out < outLimit && w.in <= inLast) {
         w.refill();
-        uint32_t symbol = walkWindow(s, w, a.nodeChild[symbolRoot], 8);
+        uint32_t symbol = walkWindow(s, w, a.symbolPaths, 8, path);
         if (s.damaged) break;
-        updateSymbol(s, symbol);
+        if (a.nodeFreq[symbolRoot] == weightLimit) [[unlikely]] {
+            updateSymbol(s, symbol);  // rebuilds the tree first
+        } else {
+            ++a.nodeFreq[symbolRoot];
+            raisePath(a, path, symbolRoot);
+        }
         if (symbol < 256) {
             *out++ = static_cast<uint8_t>(symbol);
             continue;
@@ -319,9 +463,14 @@ uint8_t* fastItemsAdaptive(DecoderState& s, uint8_t* out, uint8_t* const outLimi
         if constexpr (adaptivePositions) {
             s.decodedCount = count + static_cast<uint32_t>(out - start);
             growPositionTree(s);
-            p = walkWindow(s, w, a.nodeChild[positionRoot], 6) - positionLeafBase;
+            p = walkWindow(s, w, a.positionPaths, 6, path) - positionLeafBase;
             if (s.damaged) break;
-            updatePosition(s, p);
+            if (a.positionTotal == weightLimit) [[unlikely]] {
+                updatePosition(s, p);  // rebuilds the tree first
+            } else {
+                raisePath(a, path, positionRoot);
+                ++a.positionTotal;
+            }
         } else {
             uint32_t e = h.posTable[w.peekBits(8)];
             if (e & treeEntry) [[unlikely]] {

@@ -43,6 +43,23 @@ struct AdaptiveHuffmanState {
     uint16_t positionTotal;
     uint32_t nextLeafAt;
     uint32_t positionLimit;
+#ifndef NIVO_COMPACT_DECODER
+    // For the wide form's walk: where the next pathTableBits bits of the stream lead from a
+    // root, the nodes passed, the last of them (the root, if the root is a leaf) and how many;
+    // a walk ends early at a leaf. onTablePath marks the nodes an entry passes on its way, whose
+    // links the entries depend on, and pathCode holds the code (shifted left by 4) and depth of
+    // each node an entry passes or ends at, as of when the entry was walked.
+    static constexpr uint32_t pathTableBits = 7;
+    struct PathEntry {
+        int16_t nodes[pathTableBits];
+        int16_t last;
+        uint32_t depth;
+    };
+    PathEntry symbolPaths[1u << pathTableBits];
+    PathEntry positionPaths[1u << pathTableBits];
+    bool onTablePath[nodeCount];
+    uint16_t pathCode[nodeCount];
+#endif
 };
 
 // The plain sliding-dictionary methods -lzs- and -lz5-.

@@ -62,13 +62,38 @@ void expectSoundTree(const Tree& a, int root, int last, bool pinnedRoot) {
     }
 }
 
-// Both trees.
+// The path table of the tree at root, nodes root to last, against walks of its codes from the
+// root: each entry must name the nodes such a walk passes, and exactly the nodes passed on the
+// way to an entry's end must be marked.
+void expectTrueTable(const Tree& a, const Tree::PathEntry* table, int root, int last) {
+    constexpr uint32_t width = Tree::pathTableBits;
+    std::vector<bool> passed(Tree::nodeCount, false);
+    for (uint32_t code = 0; code < 1u << width; ++code) {
+        const Tree::PathEntry& e = table[code];
+        int node = root;
+        uint32_t depth = 0;
+        while (a.nodeChild[node] >= 0 && depth < width) {
+            if (depth > 0) passed[node] = true;
+            node = a.nodeChild[node] - static_cast<int>(code >> (width - 1 - depth) & 1);
+            ASSERT_EQ(e.nodes[depth], node) << "code " << code << " depth " << depth;
+            ++depth;
+        }
+        ASSERT_EQ(e.depth, depth) << "code " << code;
+        ASSERT_EQ(e.last, node) << "code " << code;
+    }
+    for (int i = root; i <= last; ++i) ASSERT_EQ(a.onTablePath[i], passed[i]) << "node " << i;
+}
+
+// Both trees, and their tables.
 void expectSoundTrees(const DecoderState& s, bool withPositions) {
     const Tree& a = s.adaptive;
-    expectSoundTree(a, 0, static_cast<int>(2 * a.symbolCount - 2), false);
+    const int symbolLast = static_cast<int>(2 * a.symbolCount - 2);
+    expectSoundTree(a, 0, symbolLast, false);
+    expectTrueTable(a, a.symbolPaths, 0, symbolLast);
     if (withPositions) {
         const int last = static_cast<int>(a.positionTreeLast);
         expectSoundTree(a, positionRoot, last, last != positionRoot);
+        expectTrueTable(a, a.positionPaths, positionRoot, last);
     }
 }
 
