@@ -83,14 +83,18 @@ inline uint32_t walkAdaptive(DecoderState& s, int c, uint32_t nodes) {
 // swap that moves a subtree changes only the entries that pass the two nodes swapped, or end at
 // one that becomes a parent. Entries are changed a whole range at a time: those of the codes
 // that start with the depth bits of code, which lead from the root to one node. forgetPaths
-// takes back the marks of the nodes they pass below that node, and fillPaths walks them anew
-// from it, marking what they pass and noting the codes of the nodes they pass or end at.
+// takes back the marks and codes of the nodes they reach below that node, and fillPaths walks
+// them anew from it, marking what they pass and noting the codes of the nodes they pass or end
+// at. A swap of two nodes that no entry reaches needs nothing.
 void forgetPaths(Tree& a, Tree::PathEntry* table, uint32_t depth, uint32_t code) {
     constexpr uint32_t width = Tree::pathTableBits;
     const uint32_t first = code << (width - depth);
     for (uint32_t i = first; i < first + (1u << (width - depth)); ++i) {
         const Tree::PathEntry& e = table[i];
-        for (uint32_t k = depth; k + 1 < e.depth; ++k) a.onTablePath[e.nodes[k]] = false;
+        for (uint32_t k = depth; k < e.depth; ++k) {
+            a.onTablePath[e.nodes[k]] = false;
+            a.pathCode[e.nodes[k]] = 0;
+        }
     }
 }
 
@@ -126,8 +130,7 @@ inline Tree::PathEntry* pathsOf(Tree& a, int node) {
     fillPaths(a, pathsOf(a, root), root, 0, 0);
 }
 
-// Whether the entries of node's noted code end at node, short of the table's width: a node that
-// has moved since keeps a stale code, which this finds out.
+// Whether the entries of node's code end at node, short of the table's width.
 inline bool endsAt(Tree& a, int node) {
     const uint32_t code = a.pathCode[node];
     const uint32_t depth = code & 15;
@@ -222,7 +225,7 @@ inline int raiseNode(Tree& a, int p) {
         linkChildren(a, q);
         linkChildren(a, p);
 #ifndef NIVO_COMPACT_DECODER
-        if ((child & a.nodeChild[p]) >= 0) refreshSwapped(a, p, q);
+        if ((child & a.nodeChild[p]) >= 0 && (a.pathCode[p] | a.pathCode[q]) != 0) refreshSwapped(a, p, q);
 #endif
         p = q;
     }

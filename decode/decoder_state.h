@@ -48,7 +48,7 @@ struct AdaptiveHuffmanState {
     // root, the nodes passed, the last of them (the root, if the root is a leaf) and how many;
     // a walk ends early at a leaf. onTablePath marks the nodes an entry passes on its way, whose
     // links the entries depend on, and pathCode holds the code (shifted left by 4) and depth of
-    // each node an entry passes or ends at, as of when the entry was walked.
+    // each node an entry passes or ends at, and 0 for every other node.
     static constexpr uint32_t pathTableBits = 7;
     struct PathEntry {
         int16_t nodes[pathTableBits];
