@@ -211,8 +211,8 @@ void decodeInitDynamic(DecoderState& s) {
 
 namespace {
 
-// Raises the weight of node p by one and returns its parent: the step of incrementNode, inline
-// so that the update loops hold the arrays in registers.
+// Raises the weight of node p by one and returns its parent: one step of an update, inline so
+// that the update loops hold the arrays in registers.
 inline int raiseNode(Tree& a, int p) {
     const uint16_t f = a.nodeFreq[p];
     if (a.nodeFreq[p - 1] == f) [[unlikely]] {
@@ -234,10 +234,6 @@ inline int raiseNode(Tree& a, int p) {
 }
 
 }  // namespace
-
-int incrementNode(DecoderState& s, int p) {
-    return raiseNode(s.adaptive, p);
-}
 
 void rebuildTree(DecoderState& s, int start, int end) {
     Tree& a = s.adaptive;

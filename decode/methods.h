@@ -36,7 +36,6 @@ void startSymbolTree(DecoderState& s);
 void updateSymbol(DecoderState& s, uint32_t symbol);
 void updatePosition(DecoderState& s, uint32_t positionCode);
 void addPositionLeaf(DecoderState& s, uint32_t positionCode);
-int incrementNode(DecoderState& s, int node);
 void rebuildTree(DecoderState& s, int start, int end);
 
 // -lh3- and the fixed position code of -lh1- (lh3_fixed.cpp).
