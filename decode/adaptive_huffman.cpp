@@ -82,13 +82,20 @@ inline uint32_t walkAdaptive(DecoderState& s, int c, uint32_t nodes) {
 // the links of the nodes it passes on its way stay: a swap of two leaves changes no entry, and a
 // swap that moves a subtree changes only the entries that pass the two nodes swapped, or end at
 // one that becomes a parent. Entries are changed a whole range at a time: those of the codes
-// that start with the depth bits of code, which lead from the root to one node. forgetPaths
+// that start with the code of one node, which a root has as code 0 of depth 0. forgetPaths
 // takes back the marks and codes of the nodes they reach below that node, and fillPaths walks
 // them anew from it, marking what they pass and noting the codes of the nodes they pass or end
 // at. A swap of two nodes that no entry reaches needs nothing.
-void forgetPaths(Tree& a, Tree::PathEntry* table, uint32_t depth, uint32_t code) {
+
+inline Tree::PathEntry* pathsOf(Tree& a, int node) {
+    return node < positionRoot ? a.symbolPaths : a.positionPaths;
+}
+
+void forgetPaths(Tree& a, int node) {
     constexpr uint32_t width = Tree::pathTableBits;
-    const uint32_t first = code << (width - depth);
+    const uint32_t depth = a.pathCode[node] & 15u;
+    const Tree::PathEntry* const table = pathsOf(a, node);
+    const uint32_t first = (a.pathCode[node] >> 4) << (width - depth);
     for (uint32_t i = first; i < first + (1u << (width - depth)); ++i) {
         const Tree::PathEntry& e = table[i];
         for (uint32_t k = depth; k < e.depth; ++k) {
@@ -98,9 +105,11 @@ void forgetPaths(Tree& a, Tree::PathEntry* table, uint32_t depth, uint32_t code)
     }
 }
 
-void fillPaths(Tree& a, Tree::PathEntry* table, int from, uint32_t depth, uint32_t code) {
+void fillPaths(Tree& a, int from) {
     constexpr uint32_t width = Tree::pathTableBits;
-    const uint32_t first = code << (width - depth);
+    const uint32_t depth = a.pathCode[from] & 15u;
+    Tree::PathEntry* const table = pathsOf(a, from);
+    const uint32_t first = (a.pathCode[from] >> 4) << (width - depth);
     a.onTablePath[from] = false;
     for (uint32_t i = first; i < first + (1u << (width - depth)); ++i) {
         Tree::PathEntry& e = table[i];
@@ -117,48 +126,34 @@ void fillPaths(Tree& a, Tree::PathEntry* table, int from, uint32_t depth, uint32
     }
 }
 
-inline Tree::PathEntry* pathsOf(Tree& a, int node) {
-    return node < positionRoot ? a.symbolPaths : a.positionPaths;
-}
-
 // The whole table of the tree at root, whose nodes end at last.
 [[gnu::noinline]] void buildPaths(Tree& a, int root, int last) {
     for (int i = root; i <= last; ++i) {
         a.onTablePath[i] = false;
         a.pathCode[i] = 0;  // no code: a node the table does not reach is never taken for an end
     }
-    fillPaths(a, pathsOf(a, root), root, 0, 0);
+    fillPaths(a, root);
 }
 
-// Whether the entries of node's code end at node, short of the table's width.
-inline bool endsAt(Tree& a, int node) {
-    const uint32_t code = a.pathCode[node];
-    const uint32_t depth = code & 15;
-    if (depth == 0 || depth >= Tree::pathTableBits) return false;
-    const Tree::PathEntry& e = pathsOf(a, node)[(code >> 4) << (Tree::pathTableBits - depth)];
-    return e.depth == depth && e.last == node;
-}
-
-// After node gained children: entries that ended at it go on below it.
-inline void extendPaths(Tree& a, int node) {
-    const uint32_t code = a.pathCode[node];
-    fillPaths(a, pathsOf(a, node), node, code & 15, code >> 4);
+// Whether entries end at node short of the table's width: a node they reach, short of the
+// width, and do not pass.
+inline bool endsAt(const Tree& a, int node) {
+    const uint32_t depth = a.pathCode[node] & 15u;
+    return depth != 0 && depth < Tree::pathTableBits && !a.onTablePath[node];
 }
 
 // After a swap of the subtrees at p and q, not both leaves: the entries that passed either are
 // walked anew, and those that ended at one that is now a parent go on below it.
 [[gnu::noinline]] void refreshSwapped(Tree& a, int p, int q) {
-    Tree::PathEntry* const table = pathsOf(a, p);
     const bool onP = a.onTablePath[p];
     const bool onQ = a.onTablePath[q];
-    const bool endP = !onP && a.nodeChild[p] >= 0 && endsAt(a, p);
-    const bool endQ = !onQ && a.nodeChild[q] >= 0 && endsAt(a, q);
-    const uint32_t codeP = a.pathCode[p];
-    const uint32_t codeQ = a.pathCode[q];
-    if (onP) forgetPaths(a, table, codeP & 15, codeP >> 4);
-    if (onQ) forgetPaths(a, table, codeQ & 15, codeQ >> 4);
-    if (onP || endP) fillPaths(a, table, p, codeP & 15, codeP >> 4);
-    if (onQ || endQ) fillPaths(a, table, q, codeQ & 15, codeQ >> 4);
+    const bool endP = a.nodeChild[p] >= 0 && endsAt(a, p);
+    const bool endQ = a.nodeChild[q] >= 0 && endsAt(a, q);
+    // Forgetting below one of them leaves the other's code, as neither lies below the other.
+    if (onP) forgetPaths(a, p);
+    if (onQ) forgetPaths(a, q);
+    if (onP || endP) fillPaths(a, p);
+    if (onQ || endQ) fillPaths(a, q);
 }
 #endif
 
@@ -329,10 +324,11 @@ void addPositionLeaf(DecoderState& s, uint32_t positionCode) {
 #ifndef NIVO_COMPACT_DECODER
     a.onTablePath[r] = a.onTablePath[q] = false;  // new nodes, on no path yet
     a.pathCode[r] = a.pathCode[q] = 0;
+    // Entries that ended at m go on below it.
     if (m == positionRoot) {
         buildPaths(a, positionRoot, q);
     } else if (endsAt(a, m)) {
-        extendPaths(a, m);
+        fillPaths(a, m);
     }
 #endif
     updatePosition(s, positionCode);
