@@ -19,6 +19,21 @@
 
 namespace nivo {
 
+namespace {
+
+// The distance back (less one) from the byte at dictionary position here to the byte that a
+// match's position names. here may be any count of bytes produced, as the mask takes it modulo
+// the dictionary.
+inline uint32_t lzsDistance(uint32_t here, uint32_t position) {
+    return (here - position - 18) & 0x7FF;
+}
+
+inline uint32_t lz5Distance(uint32_t here, uint32_t position) {
+    return (here - position - 19) & 0xFFF;
+}
+
+}  // namespace
+
 void decodeInitLzs(DecoderState& s) {
     startBitReader(s);
 }
@@ -36,7 +51,7 @@ uint16_t decodeSymbolLzs(DecoderState& s) {
 }
 
 uint32_t decodeDistanceLzs(DecoderState& s) {
-    return (s.dictPos - s.sliding.matchPosition - 18) & 0x7FF;
+    return lzsDistance(s.dictPos, s.sliding.matchPosition);
 }
 
 void decodeInitLz5(DecoderState& s) {
@@ -69,7 +84,7 @@ uint16_t decodeSymbolLz5(DecoderState& s) {
 }
 
 uint32_t decodeDistanceLz5(DecoderState& s) {
-    return (s.dictPos - s.sliding.matchPosition - 19) & 0xFFF;
+    return lz5Distance(s.dictPos, s.sliding.matchPosition);
 }
 
 // The wide form's fast loops. Both stop where the checking operations take over: with fewer
@@ -94,8 +109,7 @@ uint8_t* fastItemsLzs(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
             } else {
                 w.skipBits(16);
                 const uint32_t here = count + static_cast<uint32_t>(out - start);
-                const uint32_t d = (here - ((item >> 4) & 0x7FF) - 18) & 0x7FF;
-                out = copyMatch<false>(out, d + 1, (item & 0xF) + 2);
+                out = copyMatch<false>(out, lzsDistance(here, (item >> 4) & 0x7FF) + 1, (item & 0xF) + 2);
             }
         }
     }
@@ -127,7 +141,7 @@ uint8_t* fastItemsLz5(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
             const uint32_t length = (in[1] & 0x0Fu) + 3;
             in += 2;
             const uint32_t here = count + static_cast<uint32_t>(out - start);
-            out = copyMatch<false>(out, ((here - position - 19) & 0xFFF) + 1, length);
+            out = copyMatch<false>(out, lz5Distance(here, position) + 1, length);
         }
         flags >>= 1;
     }
