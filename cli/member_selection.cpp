@@ -6,8 +6,10 @@ namespace nivo::cli {
 
 namespace {
 
-// The name itself or one of the folders it lies in matches; "*" crosses "/".
-bool matches(const std::string& pattern, std::string name) {
+// The name itself or one of the folders it lies in matches; "*" crosses "/". A pattern that
+// ends in "/", as the listing and tab completion show a folder, names that folder.
+bool matches(std::string pattern, std::string name) {
+    while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
