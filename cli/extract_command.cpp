@@ -131,7 +131,7 @@ private:
     bool replaces(const std::string& onDisk) {
         if (overwrite != Overwrite::ask) return overwrite == Overwrite::always;
         for (;;) {
-            std::string a = ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
+            std::string a = frontEnd->ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
             if (a == "y" || a == "yes") return true;
             if (a == "n" || a == "no") return false;
             if (a == "A" || a == "all") {
@@ -154,6 +154,7 @@ private:
 
 public:
     std::atomic<int>* stopFlag = nullptr;  // cleared to end the run
+    TerminalFrontEnd* frontEnd = nullptr;   // asks the questions
 };
 
 // Threads pay off on many members: by default, a run of one member or of a small total stays
@@ -211,6 +212,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     TerminalFrontEnd frontEnd(showProgress, listEach, o.command == 't', total);
     MemberChooser chooser(o, selection);
     chooser.stopFlag = &context.run.keepRunning;
+    chooser.frontEnd = &frontEnd;
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);

@@ -1,9 +1,11 @@
 #include "cli/terminal_front_end.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "cli/setup_session.h"
 #include "platform/posix_names.h"
 
 namespace nivo {
@@ -12,7 +14,7 @@ namespace {
 
 int terminalWidth() {
     struct winsize ws {};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col >= 40) return ws.ws_col;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
     return 80;
 }
 
@@ -80,29 +82,47 @@ void TerminalFrontEnd::clearBar() {
     barShown = false;
 }
 
-// "45% [#############                 ] 12.3 MB/s 0:05 left  name", cut to the terminal's width.
-// The rate and the time left appear once the run has gone on for a second.
+// "45% [#############                 ] 12.3 MB/s 0:05 left  name", fitted to the terminal's
+// width: on a narrow one the bar gets shorter, then goes, then the rate and the time left go;
+// the name takes what is left. The rate and the time left appear once the run has gone on for
+// a second; the time spent answering questions does not count.
 void TerminalFrontEnd::drawBar() {
     if (!progress) return;
-    const int barWidth = 30;
+    constexpr int longestBar = 30, shortestBar = 8, nameRoom = 12;
+    const int width = terminalWidth() - 1;  // the last column would wrap on some terminals
     uint32_t shown = percent > 100 ? 100 : percent;
-    int filled = static_cast<int>(shown * barWidth / 100);
-    std::string line(4, ' ');
-    std::snprintf(line.data(), line.size() + 1, "%3u%%", shown);
-    line += " [" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), ' ') + "]";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%3u%%", shown);
+    const std::string head = buf;
+    std::string stats;
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     double done = static_cast<double>(total) * shown / 100;
     if (elapsed >= 1 && done > 0) {
         double rate = done / elapsed;
-        char buf[64];
         std::snprintf(buf, sizeof buf, " %.1f MB/s", rate / 1e6);
-        line += buf;
-        if (shown < 100) line += " " + clockText((static_cast<double>(total) - done) / rate) + " left";
+        stats = buf;
+        if (shown < 100) stats += " " + clockText((static_cast<double>(total) - done) / rate) + " left";
     }
-    line += "  " + current;
-    std::fprintf(stderr, "\r\033[K%s", fitColumns(line, terminalWidth() - 1).c_str());
+    if (static_cast<int>(head.size() + stats.size()) + nameRoom > width) stats.clear();
+    const int barWidth = std::min(longestBar, width - static_cast<int>(head.size() + stats.size()) - 3 - nameRoom);
+    std::string line = head;
+    if (barWidth >= shortestBar) {
+        const int filled = static_cast<int>(shown) * barWidth / 100;
+        line += " [" + std::string(static_cast<size_t>(filled), '#') +
+                std::string(static_cast<size_t>(barWidth - filled), ' ') + "]";
+    }
+    line += stats + "  " + current;
+    std::fprintf(stderr, "\r\033[K%s", fitColumns(line, width).c_str());
     std::fflush(stderr);
     barShown = true;
+}
+
+std::string TerminalFrontEnd::ask(const std::string& prompt) {
+    clearBar();
+    const auto asked = std::chrono::steady_clock::now();
+    std::string answer = cli::ask(prompt);
+    started += std::chrono::steady_clock::now() - asked;
+    return answer;
 }
 
 void TerminalFrontEnd::finishMemberLine() {

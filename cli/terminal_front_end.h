@@ -28,6 +28,9 @@ public:
     // of the next member.
     void finishMemberLine();
 
+    // Asks on a line of its own, the bar cleared; the time spent answering is not the run's.
+    std::string ask(const std::string& prompt);
+
     int members() const { return memberCount; }
     bool sawWriteFailure() const { return writeFailure; }
 

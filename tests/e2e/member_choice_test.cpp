@@ -167,7 +167,14 @@ TEST(MemberChoice, ExistingFilesAreReplacedAsAnswered) {
             EXPECT_EQ(now != "old", c.replaced.count(e) == 1) << now;
         }
         size_t asked = 0;
-        for (size_t at = r.err.find("replace "); at != std::string::npos; at = r.err.find("replace ", at + 1)) ++asked;
+        for (size_t at = r.err.find("replace "); at != std::string::npos; at = r.err.find("replace ", at + 1)) {
+            ++asked;
+            // Never behind the bar: it was cleared first. (The typed answers are echoed as soon as
+            // they are fed, so a question may follow the one before.)
+            const size_t lineStart = r.err.find_last_of("\r\n", at);
+            const std::string before = r.err.substr(lineStart == std::string::npos ? 0 : lineStart, at - lineStart);
+            EXPECT_EQ(before.find('%'), std::string::npos) << describe(r);
+        }
         EXPECT_EQ(asked, static_cast<size_t>(c.questions)) << describe(r);
         EXPECT_FALSE(contains(r.out, "replace ")) << "questions go to the terminal, not stdout";
     }

@@ -1216,9 +1216,15 @@ TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
         how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p") / threads).string(),
                     "--threads", threads};
         how.stderrTerminal = terminal;
+        how.columns = threads == "1" ? 30 : 80;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_EQ(contains(r.err, "\r"), terminal) << describe(r);
+        // Every drawing of the bar fits the width, so that none wraps.
+        for (size_t at = r.err.find("\r\033[K"); at != std::string::npos; at = r.err.find("\r\033[K", at + 1)) {
+            const size_t from = at + 4, to = r.err.find_first_of("\r\n", from);
+            EXPECT_LT(r.err.substr(from, to - from).size(), how.columns) << r.err.substr(from, to - from);
+        }
         EXPECT_EQ(contains(r.err, "%"), terminal) << describe(r);
         if (terminal) {
             EXPECT_TRUE(contains(r.err, "100%")) << r.err;
