@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/terminal_text.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -50,12 +51,5 @@ private:
     std::string current;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
-
-// Columns the UTF-8 text takes on a terminal: East Asian wide characters take two, combining
-// marks none.
-int displayColumns(const std::string& utf8);
-
-// The longest start of the UTF-8 text that fits in columns, cut between characters.
-std::string fitColumns(const std::string& utf8, int columns);
 
 }  // namespace nivo

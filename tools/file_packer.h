@@ -95,14 +95,20 @@ public:
     ~PackReporter();
     void note(const std::string& line);
     void member(const PackItem& item, uint64_t original, uint64_t packed);
+    // Part of a file is in the archive: a big file shows progress before it is done.
+    void advance(const std::string& cp932Name, uint64_t bytes);
+    // Sends the builder's progress here.
+    void follow(BuilderOptions& options);
 
 private:
     void clearProgress();
+    void show(const std::string& name);
     const char* program_;
     bool verbose_;
     bool terminal_;
     uint64_t total_;
     uint64_t done_ = 0;
+    uint64_t partial_ = 0;  // of the file being written
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastShown_;
 };

@@ -112,6 +112,7 @@ int main(int argc, char** argv) {
     {
         nivo::PackReporter reporter("mklzh", verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        reporter.follow(options.builder);
         nivo::ArchiveBuilder archive(f, options.builder);
         written = nivo::packItems(archive, items, notes, error,
                                   [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {

@@ -425,6 +425,7 @@ int main(int argc, char** argv) {
         for (const auto& item : items) total += item.size;
         nivo::PackReporter reporter("mksfx", o.verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        reporter.follow(o.pack.builder);
         nivo::ArchiveBuilder builder(f, o.pack.builder);
         written = nivo::packItems(builder, items, notes, error,
                                   [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {

@@ -92,6 +92,15 @@ TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("mklzh: 100% tree/"), std::string::npos) << r.err;
     EXPECT_TRUE(r.err.ends_with("\r\033[K")) << r.err;
+    // A big file shows progress before it is done, and no line is wider than the terminal.
+    writeBinary((w.src() / "big.bin").string(), Bytes(3u << 20, 'b'));
+    how.args = {"z.lzh", "-C", src, "big.bin", "--threads", "1"};
+    how.columns = 18;
+    r = runNivosfx(how);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mklzh:  33% ..."), std::string::npos) << r.err;
+    for (size_t at = r.err.find("\r\033[K"); at != std::string::npos; at = r.err.find("\r\033[K", at + 1))
+        EXPECT_LT(std::min(r.err.find_first_of("\r\n", at + 4), r.err.size()) - (at + 4), 18u) << r.err;
 }
 
 // An input that cannot be packed is named; the rest is written and the exit code says so.
