@@ -198,7 +198,7 @@ struct Walker {
 
 void PackNotes::warn(const std::string& line) {
     warnings.push_back(line);
-    if (onNote) onNote(line);
+    if (onNote && !quiet) onNote(line);
 }
 
 void PackNotes::skip(const std::string& line) {

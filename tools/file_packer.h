@@ -45,6 +45,7 @@ struct PackNotes {
     std::vector<std::string> warnings;  // the archive is as asked: names shortened, links left out
     std::vector<std::string> skipped;   // inputs left out of the archive
     std::function<void(const std::string&)> onNote;  // called with every line as it comes
+    bool quiet = false;  // warnings are kept, not told
     void warn(const std::string& line);
     void skip(const std::string& line);
 };

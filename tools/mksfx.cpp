@@ -20,6 +20,7 @@
 #include "platform/posix_names.h"
 #include "setup/settings_writer.h"
 #include "tools/archive_builder.h"
+#include "tools/existing_archive.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
@@ -163,47 +164,27 @@ bool loadStub(Options& o, std::vector<uint8_t>& image) {
 // Reads every header of the archive: true when all members use a method the program reads
 // and the archive ends properly; names gets the members' names (code page 932, "/").
 bool checkArchive(const std::string& path, std::vector<std::string>& names) {
-    nivo::ExtractionContext context;
-    context.archiveFile = std::fopen(path.c_str(), "rb");
-    if (!context.archiveFile) {
-        std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
+    std::vector<nivo::ExistingMember> members;
+    std::string error;
+    const std::string shown = nivo::printableText(path);
+    if (!nivo::readExistingArchive(path, members, error)) {
+        std::fprintf(stderr, "mksfx: %s: %s\n", shown.c_str(), error.c_str());
         return false;
     }
-    struct stat st {};
-    const long fileSize = fstat(fileno(context.archiveFile), &st) == 0 ? static_cast<long>(st.st_size) : 0;
     std::vector<std::string> unreadable;
-    for (;;) {
-        const long at = std::ftell(context.archiveFile);
-        nivo::MemberHeader header;
-        nivo::HeaderStatus status = nivo::readMemberHeader(context, header);
-        if (status == nivo::HeaderStatus::end) break;
-        if (status == nivo::HeaderStatus::damaged || status == nivo::HeaderStatus::unknownLayout) {
-            std::fprintf(stderr, "mksfx: %s: %s at offset %ld\n", path.c_str(),
-                         at == 0 ? "not an LZH archive: no member header" : "damaged member header", at);
-            return false;
-        }
-        const std::string name = header.name;
-        if (status == nivo::HeaderStatus::nameTooLong) {
-            unreadable.push_back("a member at offset " + std::to_string(at) + ": name longer than 259 bytes");
-        } else if (nivo::methodIndex(header) < 0) {
-            unreadable.push_back(nivo::printableName(header.name) + ": method " +
-                                 nivo::printableText(std::string(header.method, 5)) + " is not one the program reads");
-        } else {
-            names.push_back(name);
-        }
-        if (static_cast<long>(header.compressedSize) > fileSize - std::ftell(context.archiveFile)) {
-            std::fprintf(stderr, "mksfx: %s: cut short in the member at offset %ld\n", path.c_str(), at);
-            return false;
-        }
-        if (std::fseek(context.archiveFile, static_cast<long>(header.compressedSize), SEEK_CUR) != 0) {
-            std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
-            return false;
-        }
+    for (const nivo::ExistingMember& m : members) {
+        if (m.status == nivo::HeaderStatus::nameTooLong)
+            unreadable.push_back("a member at offset " + std::to_string(m.start) + ": name longer than 259 bytes");
+        else if (nivo::methodIndex(m.header) < 0)
+            unreadable.push_back(nivo::printableName(m.header.name) + ": method " +
+                                 nivo::printableText(std::string(m.header.method, 5)) + " is not one the program reads");
+        else
+            names.push_back(m.header.name);
     }
-    for (const auto& line : unreadable) std::fprintf(stderr, "mksfx: %s: %s\n", path.c_str(), line.c_str());
+    for (const auto& line : unreadable) std::fprintf(stderr, "mksfx: %s: %s\n", shown.c_str(), line.c_str());
     if (!unreadable.empty()) return false;
     if (names.empty()) {
-        std::fprintf(stderr, "mksfx: %s: holds no members\n", path.c_str());
+        std::fprintf(stderr, "mksfx: %s: holds no members\n", shown.c_str());
         return false;
     }
     return true;
