@@ -154,15 +154,22 @@ struct Walker {
             return;
         }
         PackItem item;
-        std::string reason = refuseName(name, item.name);
+        std::string reason = refuseName(name, item.name, false);
         if (reason.empty() && item.name.size() + folder > nameLimit)
             reason = "longer than 259 bytes in Shift-JIS";
+        // What only Windows cannot hold refuses the member for the Windows program, and is a
+        // warning elsewhere.
+        std::string windows;
         if (reason.empty()) {
+            windows = windowsNameProblem(name);
             auto [at, fresh] = taken.try_emplace(asciiLower(name), shown, idOf(st));
             if (!fresh) {
                 if (at->second.second == idOf(st)) return;  // the same file or folder again
-                reason = "collides with " + at->second.first + " on Windows";
+                if (windows.empty()) windows = "collides with " + at->second.first + " on Windows";
             }
+            if (options.windowsNames) reason = windows;
+            else if (!windows.empty())
+                notes.warn(shown + (folder ? "/" : "") + ": " + windows + "; packed, but Windows cannot extract it so");
         }
         if (!reason.empty()) {
             notes.skip(shown + (folder ? "/" : "") + ": refused: " + reason +
@@ -206,11 +213,16 @@ void PackNotes::skip(const std::string& line) {
     if (onNote) onNote(line);
 }
 
-std::string refuseName(const std::string& name, std::string& cp932) {
+std::string refuseName(const std::string& name, std::string& cp932, bool windows) {
     cp932.clear();
     if (!utf8ToCp932(name, cp932)) return "has characters that Shift-JIS cannot hold";
     std::string back = cp932ToUtf8(cp932.c_str());
     if (back != name) return "would come back from Shift-JIS as " + printableText(back);
+    if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
+    return windows ? windowsNameProblem(name) : std::string();
+}
+
+std::string windowsNameProblem(const std::string& name) {
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = name.find('/', start);
@@ -221,7 +233,6 @@ std::string refuseName(const std::string& name, std::string& cp932) {
         }
         start = end + 1;
     }
-    if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
     return {};
 }
 

@@ -26,6 +26,7 @@ struct PackOptions {
     BuilderOptions builder;    // compression level and threads
     bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
     std::string exclude;       // a file never packed, such as the archive being written
+    bool windowsNames = true;  // refuse names that Windows cannot hold; else pack them with a warning
 };
 
 // One file or folder to pack, in archive order.
@@ -64,8 +65,11 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
                                    PackNotes& notes);
 
 // Why a name cannot be stored (UTF-8 name, "/" between components), or empty when it can;
-// cp932 then holds its code page 932 form.
-std::string refuseName(const std::string& name, std::string& cp932);
+// cp932 then holds its code page 932 form. windows: also refuse what Windows cannot hold.
+std::string refuseName(const std::string& name, std::string& cp932, bool windows = true);
+
+// Why Windows cannot hold the name (UTF-8, "/" between components), or empty.
+std::string windowsNameProblem(const std::string& name);
 
 // Called after each member is written: the item, its original size and the bytes its data
 // took in the archive.

@@ -47,9 +47,11 @@ const std::string usage =
     "  --version             the program's version\n"
     "\n"
     "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
-    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
-    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
-    "out. Each is named on stderr, and the archive is still written.\n"
+    "turns into another, or that is longer than 259 bytes, is refused; a file that cannot be\n"
+    "read is left out. Each is named on stderr, and the archive is still written. A name that\n"
+    "only Windows cannot hold (a character or device name it does not allow, a part ending in\n"
+    "a dot or a space, the same name but for case as another member's) is packed with a\n"
+    "warning; mksfx refuses such names.\n"
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
     "left out, or when there was nothing to pack (ARCHIVE is then left as it was), 1 when the\n"
@@ -173,6 +175,7 @@ int main(int argc, char** argv) {
     nivo::PackNotes notes;
     notes.quiet = quiet;
     options.exclude = out;
+    options.windowsNames = false;  // a plain archive may be for any system
     std::vector<nivo::PackItem> items;
     {
         nivo::PackReporter reporter("mklzh", false, 0);
