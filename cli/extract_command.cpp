@@ -186,8 +186,11 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
-        if (ec || !fs::is_directory(destPath) || chdir(destPath.c_str()) != 0) {
-            std::fprintf(stderr, "nivosfx: cannot create the destination %s\n", printableText(destPath).c_str());
+        if (!ec && !fs::is_directory(destPath)) ec = std::make_error_code(std::errc::not_a_directory);
+        if (!ec && chdir(destPath.c_str()) != 0) ec = std::error_code(errno, std::generic_category());
+        if (ec) {
+            std::fprintf(stderr, "nivosfx: cannot create the destination %s: %s\n", printableText(destPath).c_str(),
+                         ec.message().c_str());
             return exitProblems;
         }
         destPath = fs::current_path();
@@ -213,6 +216,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     MemberChooser chooser(o, selection);
     chooser.stopFlag = &context.run.keepRunning;
     chooser.frontEnd = &frontEnd;
+    frontEnd.stopFlag = &context.run.keepRunning;
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
@@ -236,6 +240,16 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     bool aborted = context.run.keepRunning.load() == 0;
     int problems = context.problems.count;
     if (!chooser.noRoomFor().empty()) return exitDiskFull;
+    if (const int error = frontEnd.destinationFailure()) {
+        // Stopped at the first member the destination could not take: one line for the rest.
+        const int written = frontEnd.members() - problems;
+        std::fprintf(stderr, "nivosfx: %s: %s; stopped, ", printableText(destPath).c_str(), std::strerror(error));
+        if (o.streamed)
+            std::fprintf(stderr, "the members from the one named on were not written\n");
+        else
+            std::fprintf(stderr, "%s of %d not written\n", counted(members - written, "member").c_str(), members);
+        return error == EROFS ? exitProblems : exitDiskFull;
+    }
     if (aborted) {
         std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted, any old file of its name kept\n");
         return exitInterrupted;

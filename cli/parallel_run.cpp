@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -59,6 +60,7 @@ struct Job {
     bool done = false;
     bool decoded = false;  // result is the member's verdict
     DecodeResult result;
+    int error = 0;  // errno after a member that failed
     char temp[writingPathSize] = {};  // the worker's file; empty when there is none (any more)
     bool besideMember = false;        // temp stands in the member's own folder
     dev_t device = 0;
@@ -83,9 +85,8 @@ bool forWorkers(const ExtractionContext& context, Job& job, const MemberChoice& 
     return wanted(h);
 }
 
-// The archive once more, with a position of its own: through /proc, which also opens the
-// unnamed file that a pipe is spooled to. None where there is no /proc; the members are then
-// done in their turn.
+// The archive once more, with a position of its own, through /proc. None where there is no
+// /proc; the members are then done in their turn.
 FILE* openArchiveAgain(FILE* archive) {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(archive));
@@ -136,6 +137,7 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::a
     StepCounter counter(job.progressed);
     DecodeResult r = writeMemberData(archive, context.archiveEnd, f, h, job.method, context.keepMacBinary,
                                      ProgressReporter{&job.run, &counter});
+    job.error = errno;  // why a write failed, for the member's turn
     if (f && r.status != DecodeStatus::complete) {
         platform::unlinkFile(job.temp);
         job.temp[0] = '\0';
@@ -183,6 +185,7 @@ MemberResult putInPlace(ExtractionContext& context, Job& job) {
     const DecodeResult& r = job.result;
     if (r.status == DecodeStatus::aborted) return MemberResult::stop;
     if (r.status != DecodeStatus::complete) {
+        errno = job.error;
         context.addProblem(h.name, problemOf(r));
     } else {
         if (job.temp[0]) {

@@ -1,6 +1,8 @@
 #include "cli/terminal_front_end.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <unistd.h>
 
@@ -101,6 +103,10 @@ void TerminalFrontEnd::progressPosition(uint32_t position) {
 }
 
 void TerminalFrontEnd::memberProblem(const char* name, Problem problem) {
+    // A file that cannot be made or written says why: the failed call's errno, which the run
+    // leaves as it was until here.
+    const int error = problem == Problem::cannotCreate || problem == Problem::writeFailed ? errno : 0;
+    if (destinationError) return;  // the run is stopping: the members behind the first are not named
     clearBar();
     std::string shown = printableName(name);
     if (shown == current) currentFailed = true;
@@ -110,7 +116,14 @@ void TerminalFrontEnd::memberProblem(const char* name, Problem problem) {
         std::printf("FAILED  %s\n", shown.c_str());
         std::fflush(stdout);
     }
-    std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), problemText(problem));
+    std::string reason = problemText(problem);
+    if (error) reason += std::string(": ") + std::strerror(error);
+    std::fprintf(stderr, "nivosfx: %s: %s\n", shown.c_str(), reason.c_str());
+    // When the destination itself takes nothing more, every later member would fail alike.
+    if ((error == ENOSPC || error == EDQUOT || error == EROFS) && stopFlag) {
+        destinationError = error;
+        stopFlag->store(0);
+    }
     drawBar();
 }
 

@@ -3,6 +3,7 @@
 // member.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -34,6 +35,10 @@ public:
 
     int members() const { return memberCount; }
     bool sawWriteFailure() const { return writeFailure; }
+    // The errno of a failure that the destination as a whole gives (no space, quota, read-only),
+    // which stopped the run through stopFlag; 0 when none did.
+    int destinationFailure() const { return destinationError; }
+    std::atomic<int>* stopFlag = nullptr;
 
 private:
     void drawBar();
@@ -46,6 +51,7 @@ private:
     bool barShown = false;
     bool currentFailed = false;
     bool writeFailure = false;
+    int destinationError = 0;
     int memberCount = 0;
     uint32_t percent = 0;
     std::string current;

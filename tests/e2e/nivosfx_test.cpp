@@ -816,11 +816,52 @@ TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
         how.fileSizeLimit = 1 << 20;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 50) << describe(r);
-        EXPECT_TRUE(contains(r.err, "big.bin")) << r.err;
+        EXPECT_TRUE(contains(r.err, "big.bin: write failed: File too large")) << r.err;  // with the reason
         EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
         EXPECT_EQ(textOf(dest / "small.txt"), "small");
         EXPECT_EQ(textOf(dest / "after.txt"), "after");
         expectSameOnEveryThreadCount(archive, {}, nullptr, how);
+    }
+}
+
+// A destination that takes nothing more (a full or read-only file system, here a small one
+// mounted for the test) stops the run at the first member it refuses, with one line naming
+// the reason and one counting what was not written; nothing half-written stays.
+TEST(MemberProblems, AFullDestinationStopsTheRunOnce) {
+    TempDir tmp;
+    const fs::path mount = tmp.path() / "small";
+    fs::create_directories(mount);
+    if (::system(("mount -t tmpfs -o size=1m tmpfs '" + mount.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root and mount rights)";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::system(("umount '" + at.string() + "'").c_str()); }
+    } unmount{mount};
+    std::vector<LzhMember> members;
+    for (int i = 0; i < 6; ++i) {
+        Bytes noise(400000);
+        for (size_t k = 0; k < noise.size(); ++k) noise[k] = static_cast<uint8_t>((k * 2654435761u + i) >> 13);
+        members.push_back(storedMember("m" + std::to_string(i) + ".bin", noise, someTime));
+    }
+    fs::path archive = tmp.path() / "a.lzh";
+    writeBinary(archive.string(), archiveOf(members));
+    struct Case {
+        const char* remount;  // nullptr: full
+        const char* reason;
+        int exitCode;
+    };
+    for (const Case& c : {Case{nullptr, "No space left on device", 50}, Case{"remount,ro", "Read-only file system", 2}}) {
+        SCOPED_TRACE(c.reason);
+        if (c.remount) ASSERT_EQ(::system(("mount -o " + std::string(c.remount) + " '" + mount.string() + "'").c_str()), 0);
+        RunResult r = run({"x", archive.string(), "-d", mount.string(), "--force", "-o"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        size_t lines = 0;
+        for (size_t at = r.err.find(c.reason); at != std::string::npos; at = r.err.find(c.reason, at + 1)) ++lines;
+        EXPECT_EQ(lines, 2u) << r.err;
+        EXPECT_TRUE(contains(r.err, " of 6 not written")) << r.err;
+        for (const auto& e : fs::directory_iterator(mount)) {
+            EXPECT_EQ(fs::file_size(e.path()), 400000u) << e.path();  // whole files only
+        }
     }
 }
 
