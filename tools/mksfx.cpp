@@ -56,10 +56,11 @@ const std::string usage =
     "                        default); a file that does not get smaller is stored\n" +
     nivo::packOptionsHelp("mksfx") +
     "\n"
-    "  -v                    name each member as it is added, with its packed size in per cent\n"
-    "  -L                    pack what symbolic links point to (else they are left out)\n"
+    "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
+    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
     "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
-    "                        method the program reads (-lh0- to -lh7-, -lzs-, -lz5-, -lz4-)\n"
+    "                        method the program reads (-lh0- to -lh7-, -lhx-, -lzs-, -lz5-,\n"
+    "                        -lz4-); a self-extracting file is refused: give its archive\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, then\n"
     "                        ../share/nivo-sfx/sfx.exe from mksfx's folder, then the build's)\n"
     "  --sign CERT --key KEY sign the finished file with osslsigncode: CERT and KEY are PEM\n"
@@ -328,9 +329,9 @@ int parseArguments(int argc, char** argv, Options& o) {
             std::string v;
             if (!value(v) || !(o.pack.builder.threads = nivo::cli::threadsOption(v)))
                 return usageError("--threads needs a number from 1 to 1024");
-        } else if (a == "-v") {
+        } else if (a == "-v" || a == "--verbose") {
             o.verbose = true;
-        } else if (a == "-L") {
+        } else if (a == "-L" || a == "--follow-links") {
             o.pack.followLinks = true;
         } else if (a == "--sign") {
             if (!value(o.signCert)) return usageError("--sign needs a certificate file");
