@@ -264,7 +264,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
     appendEndMark(good);
     writeBinary((dir / "good.lzh").string(), good);
     Bytes strange(good.begin(), good.end() - 1);  // without the end mark
-    LzhMember odd = storedMember("x.bin", {1, 2, 3}, 0);
+    LzhMember odd = storedMember("x\x1b.bin", {1, 2, 3}, 0);  // quoted escaped
     odd.method = "-lh9-";
     appendMember(strange, odd);
     appendEndMark(strange);
@@ -272,6 +272,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
     writeBinary((dir / "text.lzh").string(), Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', ',', ' ',
                                                   'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
     writeBinary((dir / "empty.lzh").string(), Bytes{0});
+    writeBinary((dir / "setup.exe").string(), sfxFile(nullptr, good));
     writeBinary((dir / "cut.lzh").string(), Bytes(good.begin(), good.end() - 2));  // one data byte and the end gone
     const std::string stub = w.stub().string();
 
@@ -284,7 +285,8 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
         {{"--archive", "good.lzh", "--target", "bin\\other.exe", "--desktop", "1"}, 0,
          "--target bin\\other.exe names no member"},
         {{"--archive", "good.lzh", "--open", "readme.txt"}, 0, "--open readme.txt names no member"},
-        {{"--archive", "strange.lzh"}, exitFailure, "x.bin: method -lh9- is not one the program reads"},
+        {{"--archive", "strange.lzh"}, exitFailure, "x\\x1b.bin: method -lh9- is not one the program reads"},
+        {{"--archive", "setup.exe"}, exitFailure, "setup.exe: is a self-extracting file; give its archive"},
         {{"--archive", "text.lzh"}, exitFailure, "not an LZH archive"},
         {{"--archive", "empty.lzh"}, exitFailure, "holds no members"},
         {{"--archive", "cut.lzh"}, exitFailure, "cut short in the member at offset"},
