@@ -1,9 +1,9 @@
 #include "cli/parallel_run.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive_walker.h"
+#include "cli/terminal_front_end.h"
 #include "decode/crc16.h"
 #include "extract/path_helpers.h"
 #include "platform/platform.h"
@@ -338,6 +339,10 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
         }
         if (pending.empty()) break;
         Job& job = *pending.front();
+        // While the run waits for a member that a worker decodes, the bar names that member.
+        if (job.forWorker)
+            if (auto* terminal = dynamic_cast<TerminalFrontEnd*>(context.frontEnd))
+                terminal->waitingFor(job.member.header.name);
         if (job.forWorker && !workers.await(job, pending)) break;
         // After an abort the members decoded before the first unfinished one are kept, as on
         // one thread those before the member being written are; the rest are deleted.

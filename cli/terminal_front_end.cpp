@@ -64,7 +64,7 @@ void TerminalFrontEnd::drawBar() {
         line += " [" + std::string(static_cast<size_t>(filled), '#') +
                 std::string(static_cast<size_t>(barWidth - filled), ' ') + "]";
     }
-    line += stats + "  " + current;
+    line += stats + "  " + (current.empty() ? waiting : current);
     std::fprintf(stderr, "\r\033[K%s", fitColumns(line, width).c_str());
     std::fflush(stderr);
     barShown = true;
@@ -87,8 +87,15 @@ void TerminalFrontEnd::finishMemberLine() {
     current.clear();
 }
 
+void TerminalFrontEnd::waitingFor(const char* name) {
+    finishMemberLine();
+    waiting = printableName(name);
+    drawBar();
+}
+
 void TerminalFrontEnd::memberName(const char* name) {
     finishMemberLine();
+    waiting.clear();
     current = printableName(name);
     currentFailed = false;
     ++memberCount;

@@ -30,6 +30,10 @@ public:
     // of the next member.
     void finishMemberLine();
 
+    // The member that the run waits for, decoded on another thread: the bar names it until
+    // its turn comes.
+    void waitingFor(const char* name);
+
     // Asks on a line of its own, the bar cleared; the time spent answering is not the run's.
     std::string ask(const std::string& prompt);
 
@@ -55,6 +59,7 @@ private:
     int memberCount = 0;
     uint32_t percent = 0;
     std::string current;
+    std::string waiting;  // the member whose turn the run waits for
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
