@@ -58,13 +58,14 @@ void TerminalFrontEnd::drawBar() {
     }
     if (static_cast<int>(head.size() + stats.size()) + nameRoom > width) stats.clear();
     const int barWidth = std::min(longestBar, width - static_cast<int>(head.size() + stats.size()) - 3 - nameRoom);
-    std::string line = head;
-    if (barWidth >= shortestBar) {
+    // From a pipe the run's size is not known: the bar names the member alone.
+    std::string line = total ? head : "";
+    if (total && barWidth >= shortestBar) {
         const int filled = static_cast<int>(shown) * barWidth / 100;
         line += " [" + std::string(static_cast<size_t>(filled), '#') +
                 std::string(static_cast<size_t>(barWidth - filled), ' ') + "]";
     }
-    line += stats + "  " + (current.empty() ? waiting : current);
+    line += stats + (total ? "  " : "") + (current.empty() ? waiting : current);
     std::fprintf(stderr, "\r\033[K%s", fitColumns(line, width).c_str());
     std::fflush(stderr);
     barShown = true;
