@@ -110,6 +110,11 @@ FILE* temporaryFile() {
 constexpr uint64_t searchedBytes = 64u << 20;
 
 long searchStream(ExtractionContext& context, ForwardInput& in) {
+    // What was read so far, the first few kilobytes, is all still in the ring.
+    if (in.first != 0 || in.end > ForwardInput::kept) {
+        errno = ESPIPE;
+        return -1;
+    }
     FILE* copy = temporaryFile();
     if (!copy) return -1;
     bool ended = false, written = std::fwrite(in.ring.data(), 1, in.end, copy) == in.end;

@@ -75,7 +75,9 @@ std::string megabytes(uint64_t bytes) {
 // file is replaced. Remembers the folders, whose times are set once their contents are in.
 class MemberChooser {
 public:
-    MemberChooser(const Options& o, MemberSelection& s) : options(o), selection(s), overwrite(o.overwrite) {
+    // Questions are asked through frontEnd; clearing stop ends the run.
+    MemberChooser(const Options& o, MemberSelection& s, TerminalFrontEnd& f, std::atomic<int>& stop)
+        : options(o), selection(s), frontEnd(f), stopFlag(stop), overwrite(o.overwrite) {
         if (overwrite == Overwrite::ask && !isatty(STDIN_FILENO)) overwrite = Overwrite::always;
     }
 
@@ -124,14 +126,14 @@ private:
                      "nivosfx: %s needs %s, but only %s are free at the destination (the input is a pipe: "
                      "free space is checked member by member; --force extracts all the same)\n",
                      tooLarge.c_str(), megabytes(h.originalSize).c_str(), megabytes(static_cast<uint64_t>(room)).c_str());
-        stopFlag->store(0);
+        stopFlag.store(0);
         return false;
     }
 
     bool replaces(const std::string& onDisk) {
         if (overwrite != Overwrite::ask) return overwrite == Overwrite::always;
         for (;;) {
-            std::string a = frontEnd->ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
+            std::string a = frontEnd.ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
             if (a == "y" || a == "yes") return true;
             if (a == "n" || a == "no") return false;
             if (a == "A" || a == "all") {
@@ -147,14 +149,12 @@ private:
 
     const Options& options;
     MemberSelection& selection;
+    TerminalFrontEnd& frontEnd;
+    std::atomic<int>& stopFlag;
     Overwrite overwrite;
     std::vector<Folder> folders;
     int kept = 0;
     std::string tooLarge;
-
-public:
-    std::atomic<int>* stopFlag = nullptr;  // cleared to end the run
-    TerminalFrontEnd* frontEnd = nullptr;   // asks the questions
 };
 
 // Threads pay off on many members: by default, a run of one member or of a small total stays
@@ -213,9 +213,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
                               o.command != 'p';
     const bool listEach = o.verbosity == Verbosity::verbose && o.command != 'p';
     TerminalFrontEnd frontEnd(showProgress, listEach, o.command == 't', total);
-    MemberChooser chooser(o, selection);
-    chooser.stopFlag = &context.run.keepRunning;
-    chooser.frontEnd = &frontEnd;
+    MemberChooser chooser(o, selection, frontEnd, context.run.keepRunning);
     frontEnd.stopFlag = &context.run.keepRunning;
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
