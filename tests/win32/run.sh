@@ -25,14 +25,21 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo apt-get update -qq
 fi
 need_packages wine wine32:i386 wine64 g++-mingw-w64-x86-64-win32 locales python3 osslsigncode openssl
-# Code page 932 as the ANSI code page needs a Japanese locale.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
-  echo "Generating the ja_JP.UTF-8 locale"
-  if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
-    $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  else
-    echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
-  fi
+# The suite runs the program under three ANSI code pages, which Wine takes from the locale:
+# 932 (Japanese), 1252 (Western) and 936 (Chinese).
+missing_locales=()
+for l in ja_JP en_US zh_CN; do
+  locale -a 2>/dev/null | grep -qix "$l\.utf-\?8" || missing_locales+=("$l")
+done
+if [ ${#missing_locales[@]} -gt 0 ]; then
+  echo "Generating the locales ${missing_locales[*]} (UTF-8)"
+  for l in "${missing_locales[@]}"; do
+    if grep -q "^# *$l.UTF-8 UTF-8" /etc/locale.gen; then
+      $sudo sed -i "s/^# *$l.UTF-8 UTF-8/$l.UTF-8 UTF-8/" /etc/locale.gen
+    else
+      echo "$l.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    fi
+  done
   $sudo locale-gen >/dev/null
 fi
 

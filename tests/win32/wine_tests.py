@@ -89,7 +89,7 @@ class Wine:
     def run(self, args, cwd, timeout=120):
         p = subprocess.run([self.loader] + args, env=self.env, cwd=cwd, timeout=timeout,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        return p.returncode, p.stdout.decode("cp932", "replace")
+        return p.returncode, p.stdout.decode("utf-8", "replace")
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env)
