@@ -68,7 +68,13 @@ constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
 
 // A position in a file. An archive may be larger than 2 GiB, which a long cannot hold on
 // Windows, so positions are 64-bit on every platform.
+#if defined(NIVO_STUB) && defined(__i386__)
+// Four-byte aligned in the 32-bit Windows program, as the processor needs: eight would make
+// every function that keeps one on its stack realign the stack first.
+typedef int64_t FileOffset __attribute__((aligned(4)));
+#else
 using FileOffset = int64_t;
+#endif
 // Moves to offset bytes from the start of the file; false when it cannot.
 bool seekFile(FILE* f, FileOffset offset);
 // The position in the file, or -1 when it cannot be had.

@@ -67,7 +67,7 @@ bool loadSystemFunctions() {
     // Windows' own default puts the program's folder first in the search of every DLL that is
     // not a known DLL, and the shell loads more of them later on the program's behalf.
     if (auto setDefault = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))))
+            GetProcAddress(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories"))))
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     else
         SetDllDirectoryW(L"");
@@ -86,13 +86,6 @@ bool toWide(const char* text, WCHAR* out, int capacity, bool strict) {
     if (MultiByteToWideChar(932, strict ? MB_ERR_INVALID_CHARS : 0, text, -1, out, capacity)) return true;
     out[0] = 0;
     return false;
-}
-
-bool appendWide(WCHAR* dst, const WCHAR* src) {
-    const int have = lstrlenW(dst);
-    if (have + lstrlenW(src) >= MAX_PATH) return false;
-    lstrcpyW(dst + have, src);
-    return true;
 }
 
 void notifyShellWide(long event, const WCHAR* path) {

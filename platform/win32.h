@@ -49,9 +49,6 @@ bool loadSystemFunctions();
 // text does not fit capacity characters, terminator included.
 bool toWide(const char* text, WCHAR* out, int capacity, bool strict = true);
 
-// Appends src to the path in dst (MAX_PATH characters); false when it would not fit.
-bool appendWide(WCHAR* dst, const WCHAR* src);
-
 // Tells the shell of event at path, relative to the current folder (the destination) or full.
 void notifyShellWide(long event, const WCHAR* path);
 

@@ -44,6 +44,11 @@ void onBrowse(HWND dialog) {
     }
 }
 
+// A folder of the destination's path, announced when it is made here.
+void makeFolder(const WCHAR* path) {
+    if (CreateDirectoryW(path, nullptr)) notifyShellWide(SHCNE_MKDIR, path);
+}
+
 // Makes the destination the current directory, creating it and its missing parents first
 // when it is not there. Its full path then replaces what was typed, so that the shortcuts and
 // the file to open name the folder that was made, however it was typed.
@@ -52,15 +57,15 @@ bool enterDestination() {
     if (!SetCurrentDirectoryW(path)) {
         // Every folder on the way, from the top; those that exist, and a drive or a share's
         // name, simply fail to be made.
-        for (WCHAR* c = path;; ++c) {
-            const WCHAR kept = *c;
-            if (kept == '\\' || kept == '/' || kept == 0) {
+        for (WCHAR* c = path; *c; ++c) {
+            if (*c == '/') *c = '\\';
+            if (*c == '\\' && c != path) {
                 *c = 0;
-                if (c != path && CreateDirectoryW(path, nullptr)) notifyShellWide(SHCNE_MKDIR, path);
-                *c = kept;
+                makeFolder(path);
+                *c = '\\';
             }
-            if (!kept) break;
         }
+        makeFolder(path);
         if (!SetCurrentDirectoryW(path)) return false;
     }
     const DWORD n = GetCurrentDirectoryW(MAX_PATH, path);

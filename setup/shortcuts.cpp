@@ -20,53 +20,59 @@ bool underDestination(const char* text, WCHAR* path) {
     return end < path + MAX_PATH - 1 && toWide(text, end, static_cast<int>(path + MAX_PATH - end));
 }
 
-// The shortcut's own file: the special folder, "\", the target's name up to its last "." and
+// The shortcut's own file: the special folder, "\\", the target's name up to its last "." and
 // ".lnk".
 bool linkFilePath(int folder, const WCHAR* target, WCHAR* linkFile) {
     if (!sys.SHGetSpecialFolderPathW(windows.mainWindow, linkFile, folder, FALSE)) return false;
-    WCHAR name[MAX_PATH];
     const WCHAR* base = target;
-    for (const WCHAR* c = target; *c; ++c)
-        if (*c == '\\' || *c == '/') base = c + 1;
-    lstrcpyW(name, base);
-    if (WCHAR* dot = wcsrchr(name, '.')) *dot = 0;
-    return appendWide(linkFile, L"\\") && appendWide(linkFile, name) && appendWide(linkFile, L".lnk");
-}
-
-void saveShortcut(int folder, IShellLinkW* link, IPersistFile* file) {
-    WCHAR linkFile[MAX_PATH];
-    WCHAR target[MAX_PATH];
-    if (!underDestination(windows.context->shortcutTarget, target) || !linkFilePath(folder, target, linkFile))
-        return;
-    link->SetPath(target);
-    link->SetIconLocation(target, 0);
-    link->SetWorkingDirectory(windows.destination);
-    file->Save(linkFile, TRUE);
+    const WCHAR* end = nullptr;  // the name's last "."
+    const WCHAR* c = target;
+    for (; *c; ++c) {
+        if (*c == '\\' || *c == '/') {
+            base = c + 1;
+            end = nullptr;
+        } else if (*c == '.') {
+            end = c;
+        }
+    }
+    if (!end) end = c;
+    WCHAR* name = linkFile + lstrlenW(linkFile);
+    const auto length = end - base;
+    if (name + 1 + length + sizeof ".lnk" > linkFile + MAX_PATH) return false;
+    *name++ = '\\';
+    std::memcpy(name, base, length * sizeof *name);
+    lstrcpyW(name + length, L".lnk");
+    return true;
 }
 
 }  // namespace
 
-void createShortcut(int specialFolder) {
-    if (FAILED(sys.CoInitialize(nullptr))) return;
+// One shell link, set up once and saved in each chosen folder.
+void createChosenShortcuts(ExtractionContext& context) {
+    static const int folders[optionCount] = {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO};
+    // Files of other makers may hold an empty target: the options then make nothing.
+    WCHAR target[MAX_PATH];
+    if (!context.shortcutTarget[0] || !underDestination(context.shortcutTarget, target) ||
+        FAILED(sys.CoInitialize(nullptr)))
+        return;
     IShellLinkW* link;
     if (SUCCEEDED(sys.CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                        reinterpret_cast<void**>(&link)))) {
         IPersistFile* file;
         if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            saveShortcut(specialFolder, link, file);
+            link->SetPath(target);
+            link->SetIconLocation(target, 0);
+            link->SetWorkingDirectory(windows.destination);
+            for (int i = 0; i < optionCount; ++i) {
+                WCHAR linkFile[MAX_PATH];
+                if ((context.*optionFields[i] & optionChosen) && linkFilePath(folders[i], target, linkFile))
+                    file->Save(linkFile, TRUE);
+            }
             file->Release();
         }
         link->Release();
     }
     sys.CoUninitialize();
-}
-
-void createChosenShortcuts(ExtractionContext& context) {
-    static const int folders[optionCount] = {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO};
-    // Files of other makers may hold an empty target: the options then make nothing.
-    if (!context.shortcutTarget[0]) return;
-    for (int i = 0; i < optionCount; ++i)
-        if (context.*optionFields[i] & optionChosen) createShortcut(folders[i]);
 }
 
 void openLaunchCommand(ExtractionContext& context) {

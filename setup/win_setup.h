@@ -53,7 +53,6 @@ INT_PTR CALLBACK destinationDialogProc(HWND dialog, UINT message, WPARAM wParam,
 
 // After a finished run: the chosen shortcuts, then the file to open.
 void createChosenShortcuts(ExtractionContext& context);
-void createShortcut(int specialFolder);
 void openLaunchCommand(ExtractionContext& context);
 
 }  // namespace nivo
