@@ -14,9 +14,11 @@
 
 namespace nivo {
 
-// The DLLs in the order they are loaded, each with the functions the program calls.
+// The DLLs in the order they are loaded, each with the functions the program calls. msimg32 is
+// loaded first and for nothing of its own: the common controls of some systems load it late, as
+// a delayed import, and then by a search that does not keep to the system folder.
 #define NIVO_SYSTEM_FUNCTIONS(DLL, FUNCTION)                                                      \
-    DLL(user32) FUNCTION(CheckDlgButton) FUNCTION(CreateDialogParamW) FUNCTION(CreateWindowExW)   \
+    DLL(msimg32) DLL(user32) FUNCTION(CheckDlgButton) FUNCTION(CreateDialogParamW) FUNCTION(CreateWindowExW)   \
     FUNCTION(DefWindowProcW) FUNCTION(DestroyWindow) FUNCTION(DialogBoxParamW)                    \
     FUNCTION(DispatchMessageW) FUNCTION(EnableWindow) FUNCTION(EndDialog) FUNCTION(GetCursorPos)  \
     FUNCTION(GetDlgItem) FUNCTION(GetDlgItemTextW) FUNCTION(GetMessageW)                          \

@@ -400,10 +400,11 @@ bool underProgramFiles(const nivo::SettingsFields& settings) {
     const std::string& d = settings.destination;
     const bool drive = d.size() >= 2 && std::isalpha(static_cast<unsigned char>(d[0])) && d[1] == ':';
     if (!drive) return settings.programFilesFlag && !d.empty();
-    static const char folder[] = "\\program files";
+    static const char folder[] = "program files";
     const size_t n = sizeof folder - 1;
-    if (d.size() < 2 + n || strncasecmp(d.c_str() + 2, folder, n) != 0) return false;
-    return d.size() == 2 + n || d[2 + n] == '\\' || d[2 + n] == '/' || d[2 + n] == ' ';
+    auto separator = [&](size_t at) { return d[at] == '\\' || d[at] == '/'; };
+    if (d.size() < 3 + n || !separator(2) || strncasecmp(d.c_str() + 3, folder, n) != 0) return false;
+    return d.size() == 3 + n || separator(3 + n) || d[3 + n] == ' ';
 }
 
 // The program's manifest holds its execution level in a field as wide as the longest level:

@@ -7,6 +7,8 @@
 //   driver link CSIDL NAME          prints the shell link NAME in that special folder as
 //                                   target=..., icon=...,N and workdir=..., or "missing"
 //   driver acp                      prints the ANSI code page that Wine runs with
+//   driver load DLL                 loads DLL as any program would (the default search order)
+//                                   and prints "loaded" or "missing"
 //
 // Arguments and texts are UTF-16 inside, whatever the system's code page, and the driver prints
 // UTF-8.
@@ -28,6 +30,7 @@
 //   signal FILE         write FILE with the screen rectangle (width height left top) of the
 //                       window found last, for a script that takes a screenshot
 //   await FILE          wait until FILE exists
+//   exit-timeout S      wait up to S seconds for the program's end (60 unless given)
 #include <windows.h>
 #include <shlobj.h>
 
@@ -39,8 +42,8 @@
 
 namespace {
 
-constexpr DWORD stepTimeoutMs = 15000;
-constexpr DWORD exitTimeoutMs = 60000;
+constexpr DWORD stepTimeoutMs = 30000;  // a first window in a new prefix can take long on a busy machine
+DWORD exitTimeoutMs = 60000;
 
 DWORD childProcess;
 
@@ -272,6 +275,10 @@ bool step(int argc, wchar_t** argv, int& i) {
         }
         return true;
     }
+    if (op == L"exit-timeout") {
+        exitTimeoutMs = static_cast<DWORD>(_wtoi(operand().c_str())) * 1000;
+        return true;
+    }
     return fail(L"unknown step " + op);
 }
 
@@ -324,8 +331,13 @@ int readLink(int folder, const wchar_t* name) {
     }
     wchar_t target[MAX_PATH] = {}, icon[MAX_PATH] = {}, workdir[MAX_PATH] = {};
     int iconIndex = -1;
-    // SLGP_RAWPATH: the path as stored, not resolved against the file system.
-    link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    // The target from the link's item list, which holds the names in UTF-16 (the path string
+    // beside it may be stored in the system's code page); else the path as stored
+    // (SLGP_RAWPATH: not resolved against the file system).
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(link->GetIDList(&items)) || !items || !SHGetPathFromIDListW(items, target))
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    CoTaskMemFree(items);
     link->GetIconLocation(icon, MAX_PATH, &iconIndex);
     link->GetWorkingDirectory(workdir, MAX_PATH);
     std::printf("target=%s\nicon=%s,%d\nworkdir=%s\n", utf8(target).c_str(), utf8(icon).c_str(), iconIndex,
@@ -343,6 +355,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 3 && command == L"run") return run(argc, argv);
     if (argc == 4 && command == L"link") return readLink(_wtoi(argv[2]), argv[3]);
     if (argc == 2 && command == L"acp") return std::printf("%u\n", GetACP()) < 0;
-    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME | driver acp\n");
+    if (argc == 3 && command == L"load") return std::puts(LoadLibraryW(argv[2]) ? "loaded" : "missing") < 0;
+    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME | driver acp | driver load DLL\n");
     return 2;
 }

@@ -52,7 +52,7 @@ suite=(python3 "$here/tests/win32/wine_tests.py" --mksfx "$build/tools/mksfx"
 if wine_version=$(wine --version 2>&1); then
   echo "win32: running the suite on the 32-bit program ($wine_version)"
   exec "${suite[@]}" --driver "$here/build/win32/tests/win32/driver.exe" \
-    --marker "$here/build/win32/tests/win32/marker.exe"
+    --marker "$here/build/win32/tests/win32/marker.exe" --planted "$here/build/win32/tests/win32/planted.dll"
 fi
 
 wine64=/usr/lib/wine/wine64
@@ -69,4 +69,5 @@ cmake -S "$here" -B "$test_build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build "$test_build" -j 2
 exec "${suite[@]}" --test-image "$test_build/sfx.exe" --wine "$wine64" \
-  --driver "$test_build/tests/win32/driver.exe" --marker "$test_build/tests/win32/marker.exe"
+  --driver "$test_build/tests/win32/driver.exe" --marker "$test_build/tests/win32/marker.exe" \
+  --planted "$test_build/tests/win32/planted.dll"
