@@ -17,8 +17,9 @@ SystemFunctions sys;
 
 namespace {
 
-// The names of the DLLs and their functions, each zero-terminated; a DLL's name starts with 1.
-#define NIVO_DLL_NAME(dll) "\1" #dll ".dll\0"
+// The names of the DLLs and their functions, each zero-terminated; a DLL's name starts with 1
+// and goes without ".dll", which the loader supplies.
+#define NIVO_DLL_NAME(dll) "\1" #dll "\0"
 #define NIVO_FUNCTION_NAME(name) #name "\0"
 const char systemFunctionNames[] = NIVO_SYSTEM_FUNCTIONS(NIVO_DLL_NAME, NIVO_FUNCTION_NAME);
 #undef NIVO_FUNCTION_NAME
@@ -82,8 +83,8 @@ bool loadSystemFunctions() {
     return true;
 }
 
-bool toWide(const char* text, WCHAR* out, int capacity, bool strict) {
-    if (MultiByteToWideChar(932, strict ? MB_ERR_INVALID_CHARS : 0, text, -1, out, capacity)) return true;
+bool toWide(const char* text, WCHAR* out, int capacity, DWORD flags) {
+    if (MultiByteToWideChar(932, flags, text, -1, out, capacity)) return true;
     out[0] = 0;
     return false;
 }

@@ -18,13 +18,14 @@ namespace nivo {
 // loaded first and for nothing of its own: the common controls of some systems load it late, as
 // a delayed import, and then by a search that does not keep to the system folder.
 #define NIVO_SYSTEM_FUNCTIONS(DLL, FUNCTION)                                                      \
-    DLL(msimg32) DLL(user32) FUNCTION(CheckDlgButton) FUNCTION(CreateDialogParamW) FUNCTION(CreateWindowExW)   \
+    DLL(msimg32) DLL(user32) FUNCTION(AdjustWindowRect) FUNCTION(CheckDlgButton) FUNCTION(CreateDialogParamW) FUNCTION(CreateWindowExW)   \
     FUNCTION(DefWindowProcW) FUNCTION(DestroyWindow) FUNCTION(DialogBoxParamW)                    \
     FUNCTION(DispatchMessageW) FUNCTION(EnableWindow) FUNCTION(EndDialog) FUNCTION(GetCursorPos)  \
-    FUNCTION(GetDlgItem) FUNCTION(GetDlgItemTextW) FUNCTION(GetMessageW)                          \
+    FUNCTION(GetDlgItem) FUNCTION(GetDlgItemTextW) FUNCTION(GetMessageW) FUNCTION(GetWindowRect)                     \
     FUNCTION(IsDlgButtonChecked) FUNCTION(LoadCursorW) FUNCTION(LoadIconW) FUNCTION(MessageBoxW)  \
     FUNCTION(PostMessageW) FUNCTION(PostQuitMessage) FUNCTION(RegisterClassExW)                   \
-    FUNCTION(SendMessageW) FUNCTION(SetDlgItemTextW) FUNCTION(SetWindowTextW) FUNCTION(ShowWindow) \
+    FUNCTION(SendMessageW) FUNCTION(SetDlgItemTextW) FUNCTION(SetWindowPos) FUNCTION(SetWindowTextW) \
+    FUNCTION(ShowWindow)                                                                          \
     FUNCTION(TranslateMessage)                                                                       \
     DLL(comctl32) FUNCTION(InitCommonControls)                                                    \
     DLL(shell32) FUNCTION(SHBrowseForFolderW) FUNCTION(SHChangeNotify)                            \
@@ -46,10 +47,11 @@ extern SystemFunctions sys;
 // the functions. False when one is missing.
 bool loadSystemFunctions();
 
-// Code page 932 text to UTF-16. With strict, a text that is not valid code page 932 fails, as
-// a name of a file must; without it, such bytes show as the default character. False when the
+// Code page 932 text to UTF-16. By default a text that is not valid code page 932 fails, as a
+// name of a file must; with displayOnly, such bytes show as the default character. False when the
 // text does not fit capacity characters, terminator included.
-bool toWide(const char* text, WCHAR* out, int capacity, bool strict = true);
+constexpr DWORD displayOnly = 0;
+bool toWide(const char* text, WCHAR* out, int capacity, DWORD flags = MB_ERR_INVALID_CHARS);
 
 // Tells the shell of event at path, relative to the current folder (the destination) or full.
 void notifyShellWide(long event, const WCHAR* path);

@@ -21,7 +21,7 @@ namespace {
 
 void onInitDialog(HWND dialog, ExtractionContext& context) {
     sys.SetWindowTextW(dialog, windows.title);
-    toWide(context.destinationDir, windows.destination, MAX_PATH, false);
+    toWide(context.destinationDir, windows.destination, MAX_PATH, displayOnly);
     sys.SetDlgItemTextW(dialog, destinationEdit, windows.destination);
     for (int i = 0; i < optionCount; ++i) {
         uint8_t option = context.*optionFields[i];

@@ -48,7 +48,7 @@ void showProblems(ExtractionContext& context) {
     for (int i = 0; i < problems.count && i < ProblemList::kept; ++i) {
         WCHAR* end = text + lstrlenW(text);
         *end++ = '\n';
-        toWide(problems.entries[i].name, end, pathBufferSize, false);
+        toWide(problems.entries[i].name, end, pathBufferSize, displayOnly);
     }
     if (problems.count > ProblemList::kept) lstrcpyW(text + lstrlenW(text), L"\n…");
     sys.MessageBoxW(windows.mainWindow, text, windows.title, MB_ICONEXCLAMATION);
@@ -125,7 +125,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case UM_MEMBER_NAME: {
         WCHAR name[pathBufferSize];
-        toWide(reinterpret_cast<const char*>(lParam), name, pathBufferSize, false);
+        toWide(reinterpret_cast<const char*>(lParam), name, pathBufferSize, displayOnly);
         sys.SetWindowTextW(windows.labelWindow, name);
         return 0;
     }
@@ -150,11 +150,6 @@ INT_PTR CALLBACK abortPanelProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-HWND createChild(const WCHAR* windowClass, DWORD style, int y) {
-    return sys.CreateWindowExW(0, windowClass, nullptr, WS_CHILD | WS_VISIBLE | style, 7, y, 200, 20,
-                               windows.mainWindow, nullptr, windows.instance, nullptr);
-}
-
 bool startUp(ExtractionContext& context) {
     if (!loadSystemFunctions()) return false;
     DWORD length = GetModuleFileNameW(nullptr, windows.modulePath, MAX_PATH);
@@ -163,12 +158,11 @@ bool startUp(ExtractionContext& context) {
     if (!context.archiveFile || !platform::seekFile(context.archiveFile, imageSize) ||
         !readSetupSettings(context))
         return false;
-    toWide(context.titleText, windows.title, 256, false);
+    toWide(context.titleText, windows.title, 256, displayOnly);
 
     HINSTANCE instance = windows.instance;
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = sys.LoadIconW(instance, MAKEINTRESOURCEW(iconResource));
@@ -181,20 +175,26 @@ bool startUp(ExtractionContext& context) {
     // does not do it by itself.
     sys.InitCommonControls();
 
+    // The panel (dialog 101) fills the window and holds the member's name, the progress bar and
+    // the abort button, all laid out in dialog units: the program is DPI aware, and the
+    // window, sized to the panel, grows with the screen's DPI as the panel does.
+    constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     POINT pointer;
     sys.GetCursorPos(&pointer);
-    HWND window = sys.CreateWindowExW(0, className, windows.title, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                      pointer.x - 110, pointer.y + 32, 220, 100, nullptr, nullptr,
-                                      instance, nullptr);
+    HWND window = sys.CreateWindowExW(0, className, windows.title, style, pointer.x - 110, pointer.y + 32, 0, 0,
+                                      nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     windows.mainWindow = window;
-    windows.labelWindow = createChild(L"STATIC", 0, 3);
-    if (!windows.labelWindow) return false;
-    windows.abortDialog = sys.CreateDialogParamW(instance, MAKEINTRESOURCEW(abortPanelResource), window,
-                                                 abortPanelProc, 0);
-    if (!windows.abortDialog) return false;
-    windows.progressBar = createChild(PROGRESS_CLASSW, PBS_SMOOTH, 23);
-    if (!windows.progressBar) return false;
+    HWND panel = sys.CreateDialogParamW(instance, MAKEINTRESOURCEW(abortPanelResource), window, abortPanelProc, 0);
+    if (!panel) return false;
+    windows.abortDialog = panel;
+    windows.labelWindow = sys.GetDlgItem(panel, memberNameLabel);
+    windows.progressBar = sys.GetDlgItem(panel, progressBarControl);
+    RECT size;
+    sys.GetWindowRect(panel, &size);
+    sys.AdjustWindowRect(&size, style, FALSE);
+    sys.SetWindowPos(window, nullptr, 0, 0, size.right - size.left, size.bottom - size.top,
+                     SWP_NOMOVE | SWP_NOZORDER);
 
     // The window was made without WS_VISIBLE: it stays hidden until the run starts.
     sys.SendMessageW(window, UM_START, 0, 0);
