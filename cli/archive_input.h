@@ -12,11 +12,15 @@ namespace nivo::cli {
 struct ArchiveOrigin {
     enum Kind { plain, ownSelfExtracting, otherSelfExtracting } kind = plain;
     long offset = 0;
+    // FILE is a pipe or another stream that cannot seek: it is read once, front to back, as
+    // the run goes, and the members are met once, in their order.
+    bool streamed = false;
 };
 
 // Opens FILE and positions it at the archive: behind the settings block of our own
 // self-extracting file, at offset 0 of a plain archive, or wherever the archive of another
-// maker's self-extracting file stands. Prints the reason on failure.
+// maker's self-extracting file stands. A file with no member header where one must be, an
+// empty one included, is not an archive. Prints the reason on failure.
 bool openArchive(ExtractionContext& context, const std::string& path, SetupSettings& settings,
                  ArchiveOrigin* origin = nullptr);
 

@@ -60,6 +60,11 @@ int64_t freeBytes(const fs::path& dir) {
     return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
+// "1 member", "2 members".
+std::string counted(int n, const char* noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string megabytes(uint64_t bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -70,7 +75,9 @@ std::string megabytes(uint64_t bytes) {
 // file is replaced. Remembers the folders, whose times are set once their contents are in.
 class MemberChooser {
 public:
-    MemberChooser(const Options& o, MemberSelection& s) : options(o), selection(s), overwrite(o.overwrite) {
+    // Questions are asked through frontEnd; clearing stop ends the run.
+    MemberChooser(const Options& o, MemberSelection& s, TerminalFrontEnd& f, std::atomic<int>& stop)
+        : options(o), selection(s), frontEnd(f), stopFlag(stop), overwrite(o.overwrite) {
         if (overwrite == Overwrite::ask && !isatty(STDIN_FILENO)) overwrite = Overwrite::always;
     }
 
@@ -84,6 +91,8 @@ public:
             if (h.hasModifiedTime) folders.push_back({path, h.modifiedTime});
             return true;
         }
+        // Through a pipe the members are not known ahead: each must fit when its turn comes.
+        if (options.streamed && !options.force && !fits(h)) return false;
         struct stat st {};
         if (lstat(onDisk.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return true;
         if (replaces(onDisk)) return true;
@@ -98,6 +107,8 @@ public:
     }
 
     int keptFiles() const { return kept; }
+    // The member that did not fit, through a pipe, and ended the run; empty when none.
+    const std::string& noRoomFor() const { return tooLarge; }
     // Whether the run may ask about an existing file.
     bool mayAsk() const { return options.command == 'x' && overwrite == Overwrite::ask; }
 
@@ -107,10 +118,22 @@ private:
         uint32_t time;
     };
 
+    bool fits(const MemberHeader& h) {
+        const int64_t room = freeBytes(".");
+        if (room < 0 || h.originalSize <= static_cast<uint64_t>(room)) return true;
+        tooLarge = printableName(h.name);
+        std::fprintf(stderr,
+                     "nivosfx: %s needs %s, but only %s are free at the destination (the input is a pipe: "
+                     "free space is checked member by member; --force extracts all the same)\n",
+                     tooLarge.c_str(), megabytes(h.originalSize).c_str(), megabytes(static_cast<uint64_t>(room)).c_str());
+        stopFlag.store(0);
+        return false;
+    }
+
     bool replaces(const std::string& onDisk) {
         if (overwrite != Overwrite::ask) return overwrite == Overwrite::always;
         for (;;) {
-            std::string a = ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
+            std::string a = frontEnd.ask("replace " + printableText(onDisk) + "? [y]es, [n]o, [A]ll, [N]one: ");
             if (a == "y" || a == "yes") return true;
             if (a == "n" || a == "no") return false;
             if (a == "A" || a == "all") {
@@ -126,9 +149,12 @@ private:
 
     const Options& options;
     MemberSelection& selection;
+    TerminalFrontEnd& frontEnd;
+    std::atomic<int>& stopFlag;
     Overwrite overwrite;
     std::vector<Folder> folders;
     int kept = 0;
+    std::string tooLarge;
 };
 
 // Threads pay off on many members: by default, a run of one member or of a small total stays
@@ -156,18 +182,21 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         return wanted.includes(cp932ToUtf8(h.name));
     };
     int members = 0;
-    const uint64_t total = measureChosen(context, named, &members);
+    const uint64_t total = o.streamed ? 0 : measureChosen(context, named, &members);
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
-        if (ec || !fs::is_directory(destPath) || chdir(destPath.c_str()) != 0) {
-            std::fprintf(stderr, "nivosfx: cannot create the destination %s\n", printableText(destPath).c_str());
+        if (!ec && !fs::is_directory(destPath)) ec = std::make_error_code(std::errc::not_a_directory);
+        if (!ec && chdir(destPath.c_str()) != 0) ec = std::error_code(errno, std::generic_category());
+        if (ec) {
+            std::fprintf(stderr, "nivosfx: cannot create the destination %s: %s\n", printableText(destPath).c_str(),
+                         ec.message().c_str());
             return exitProblems;
         }
         destPath = fs::current_path();
         ExtractionContext::replaceText(context.destinationDir, destPath.c_str());
         int64_t room = freeBytes(destPath);
-        if (room >= 0 && total > static_cast<uint64_t>(room) && !o.force) {
+        if (room >= 0 && !o.streamed && total > static_cast<uint64_t>(room) && !o.force) {
             std::fprintf(stderr,
                          "nivosfx: %s: the members need %s, but only %s are free there (--force extracts "
                          "all the same)\n",
@@ -182,9 +211,10 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     const char* term = std::getenv("TERM");
     const bool showProgress = isatty(STDERR_FILENO) && !(term && std::strcmp(term, "dumb") == 0) && !quiet &&
                               o.command != 'p';
-    const bool listEach = o.command == 't' ? !quiet : o.verbosity == Verbosity::verbose && extracting;
+    const bool listEach = o.verbosity == Verbosity::verbose && o.command != 'p';
     TerminalFrontEnd frontEnd(showProgress, listEach, o.command == 't', total);
-    MemberChooser chooser(o, selection);
+    MemberChooser chooser(o, selection, frontEnd, context.run.keepRunning);
+    frontEnd.stopFlag = &context.run.keepRunning;
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
@@ -207,6 +237,17 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
 
     bool aborted = context.run.keepRunning.load() == 0;
     int problems = context.problems.count;
+    if (!chooser.noRoomFor().empty()) return exitDiskFull;
+    if (const int error = frontEnd.destinationFailure()) {
+        // Stopped at the first member the destination could not take: one line for the rest.
+        const int written = frontEnd.members() - problems;
+        std::fprintf(stderr, "nivosfx: %s: %s; stopped, ", printableText(destPath).c_str(), std::strerror(error));
+        if (o.streamed)
+            std::fprintf(stderr, "the members from the one named on were not written\n");
+        else
+            std::fprintf(stderr, "%s of %d not written\n", counted(members - written, "member").c_str(), members);
+        return error == EROFS ? exitProblems : exitDiskFull;
+    }
     if (aborted) {
         std::fprintf(stderr, "nivosfx: interrupted; the member being written was deleted, any old file of its name kept\n");
         return exitInterrupted;
@@ -214,18 +255,21 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     for (const std::string& name : selection.unmatched())
         std::fprintf(stderr, "nivosfx: %s: no member matches\n", printableText(name).c_str());
     if (problems) {
-        std::fprintf(stderr, "nivosfx: %d problem%s in %d members\n", problems, problems == 1 ? "" : "s",
-                     frontEnd.members());
+        std::fprintf(stderr, "nivosfx: %s in %s\n", counted(problems, "problem").c_str(),
+                     counted(frontEnd.members(), "member").c_str());
     } else if (quiet || o.command == 'p') {
     } else if (o.command == 't') {
-        std::printf("No errors in %d members\n", frontEnd.members());
+        std::printf("No errors in %s\n", counted(frontEnd.members(), "member").c_str());
     } else {
-        std::printf("Extracted %d members into %s", frontEnd.members(), printableText(destPath).c_str());
-        if (chooser.keptFiles()) std::printf("; kept %d existing files", chooser.keptFiles());
+        std::printf("Extracted %s into %s", counted(frontEnd.members(), "member").c_str(),
+                    printableText(destPath).c_str());
+        if (chooser.keptFiles()) std::printf("; kept %s", counted(chooser.keptFiles(), "existing file").c_str());
         std::printf("\n");
     }
-    if (extracting && settings.present && !quiet) reportAfterSetup(settings, destPath, problems == 0, o.open);
+    const bool opened = !(extracting && settings.present && !quiet) ||
+                        reportAfterSetup(settings, destPath, problems == 0, o.open);
     if (problems) return frontEnd.sawWriteFailure() ? exitDiskFull : exitProblems;
+    if (!opened) return exitProblems;
     return selection.unmatched().empty() ? exitOk : exitNoMatch;
 }
 

@@ -83,6 +83,8 @@ bool runMember(ExtractionContext& context, WalkedMember& m, const MemberChoice& 
     } else if ((chosen = choose(m.header))) {
         context.frontEnd->memberName(m.header.name);
         if (act(m) == MemberResult::stop || !context.run.keepRunning.load()) return false;
+    } else if (!context.run.keepRunning.load()) {
+        return false;  // the choice ended the run
     }
     if (chosen) context.run.bytesDone += static_cast<uint32_t>(m.header.originalSize);
     // The archive ends inside this member: it is the last one, and whatever followed it is

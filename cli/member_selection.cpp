@@ -4,10 +4,10 @@
 
 namespace nivo::cli {
 
-namespace {
-
-// The name itself or one of the folders it lies in matches; "*" crosses "/".
-bool matches(const std::string& pattern, std::string name) {
+// A pattern that ends in "/", as the listing and tab completion show a folder, names that
+// folder.
+bool nameMatches(std::string pattern, std::string name) {
+    while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
@@ -15,18 +15,16 @@ bool matches(const std::string& pattern, std::string name) {
     return false;
 }
 
-}  // namespace
-
 MemberSelection::MemberSelection(std::vector<std::string> n, std::vector<std::string> x)
     : names(std::move(n)), excluded(std::move(x)), matched(names.size(), false) {}
 
 bool MemberSelection::includes(const std::string& shownName) {
     bool in = names.empty();
     for (size_t i = 0; i < names.size(); ++i)
-        if (matches(names[i], shownName)) matched[i] = in = true;
+        if (nameMatches(names[i], shownName)) matched[i] = in = true;
     if (!in) return false;
     for (const std::string& x : excluded)
-        if (matches(x, shownName)) return false;
+        if (nameMatches(x, shownName)) return false;
     return true;
 }
 

@@ -7,6 +7,10 @@
 
 namespace nivo::cli {
 
+// Whether the shell wildcard pattern matches the name ("/" between folders) or a folder it lies
+// in; "*" crosses "/", and a final "/" on either side is not looked at.
+bool nameMatches(std::string pattern, std::string name);
+
 class MemberSelection {
 public:
     MemberSelection(std::vector<std::string> names, std::vector<std::string> excluded);

@@ -25,7 +25,8 @@ const char usageText[] =
     "FILE is a self-extracting file (it begins with \"MZ\"; its settings block stands at\n"
     "offset 19968, the archive behind it), a plain LZH archive, or another maker's\n"
     "self-extracting file, in which the archive is looked for. FILE \"-\" is standard\n"
-    "input; a pipe is read once, from front to back.\n"
+    "input; a pipe is read once, from front to back, as the run goes (another maker's\n"
+    "self-extracting file: up to 64 MiB are kept in TMPDIR to look for its archive).\n"
     "\n"
     "commands:\n"
     "  l   list the setup's settings and the members: sizes, ratio, method, CRC, time, name\n"
@@ -35,11 +36,12 @@ const char usageText[] =
     "  p   write the members' bytes to standard output, and nothing else\n"
     "\n"
     "NAME chooses members by shell wildcards (*, ? and [...], where * also matches \"/\"),\n"
-    "matched against the names as l shows them; a folder's name takes everything in it.\n"
+    "matched against the names as l shows them; a folder's name, with or without a final\n"
+    "\"/\", takes everything in it.\n"
     "-x leaves out the members that the NAMEs behind it match.\n"
     "\n"
     "options:\n"
-    "  -d DIR      extract into DIR (made with its parents when missing). Default: the\n"
+    "  -d DIR      x: extract into DIR (made with its parents when missing). Default: the\n"
     "              setup's destination without its drive, relative to the current folder,\n"
     "              or the current folder for a plain archive\n"
     "  -y          take the setup's defaults without asking\n"
@@ -48,11 +50,13 @@ const char usageText[] =
     "              file when standard input is a terminal (yes, no, all, none), and\n"
     "              replaces otherwise.\n"
     "  -q          print only problems\n"
-    "  -v, --verbose  print each member as it is written (x) or tested (t); with l, also\n"
+    "  -v, --verbose  print each member as it is written (x) or tested (t: \"OK\" in front;\n"
+    "              without -v, t prints only problems and the summary); with l, also\n"
     "              each member's header level, operating system, attribute and\n"
     "              extended headers\n"
     "  --json      list as JSON (l); the format is described in nivosfx(1)\n"
-    "  --force     extract even when the members need more space than is free\n"
+    "  --force     extract even when the members need more space than is free (checked\n"
+    "              before the run, or member by member when FILE is a pipe)\n"
     "  --open      after a run without problems, open the file the setup names (xdg-open)\n"
     "  --raw       keep files from classic Mac OS as stored (MacBinary: header, data and\n"
     "              resource fork) instead of extracting their data fork\n"
@@ -68,8 +72,10 @@ const char usageText[] =
     "\n"
     "exit codes:\n"
     "   0  success\n"
-    "   2  the run had problems: a member damaged, not extracted, or the archive cut short\n"
-    "   9  FILE cannot be opened or read\n"
+    "   2  the run had problems: a member damaged, not extracted, or the archive cut short;\n"
+    "      or --open could not open the file\n"
+    "   9  FILE cannot be opened or read, or is not an LZH archive (no member header where\n"
+    "      one must be, an empty file included)\n"
     "  10  bad usage\n"
     "  11  a NAME matched no member\n"
     "  50  the members need more space than is free, or a write failed (disk full)\n"
@@ -84,6 +90,15 @@ std::vector<Option> optionTable(Options& o) {
             return std::string();
         };
     };
+    // -o and -n say opposite things: only one of them may be given.
+    auto overwrite = [&o](Overwrite value) {
+        return [&o, value](const std::string&) {
+            if (o.overwrite != Overwrite::ask && o.overwrite != value)
+                return std::string(value == Overwrite::always ? "-o cannot go with -n" : "-n cannot go with -o");
+            o.overwrite = value;
+            return std::string();
+        };
+    };
     return {
         {'d', nullptr, true, [&o](const std::string& v) {
              o.destination = v;
@@ -95,8 +110,8 @@ std::vector<Option> optionTable(Options& o) {
              return std::string();
          }},
         {'y', nullptr, false, set(o.assumeYes, true)},
-        {'o', nullptr, false, set(o.overwrite, Overwrite::always)},
-        {'n', nullptr, false, set(o.overwrite, Overwrite::never)},
+        {'o', nullptr, false, overwrite(Overwrite::always)},
+        {'n', nullptr, false, overwrite(Overwrite::never)},
         {'q', nullptr, false, set(o.verbosity, Verbosity::quiet)},
         {'v', "verbose", false, set(o.verbosity, Verbosity::verbose)},
         {0, "json", false, set(o.json, true)},
@@ -133,15 +148,18 @@ int main(int argc, char** argv) {
     if (!options.command) return usageError(program, "no command given");
     if (options.file.empty()) return usageError(program, "no FILE given");
     if (options.json && options.command != 'l') return usageError(program, "--json goes with l");
+    if (!options.destination.empty() && options.command != 'x') return usageError(program, "-d goes with x");
     ExtractionContext context;
     SetupSettings settings{};
     ArchiveOrigin origin;
     if (!openArchive(context, options.file, settings, &origin)) return exitUnreadable;
+    options.streamed = origin.streamed;
     MemberSelection selection(options.names, options.excluded);
     // The listing names where the archive was found; extraction names it when it was searched
     // for. Never on p's standard output, nor in the JSON listing.
     if (options.command == 'l' ? origin.kind != ArchiveOrigin::plain && !options.json
-                               : origin.kind == ArchiveOrigin::otherSelfExtracting)
+                               : origin.kind == ArchiveOrigin::otherSelfExtracting &&
+                                     options.verbosity != Verbosity::quiet)
         std::fprintf(options.command == 'p' ? stderr : stdout, "%s\n", originText(origin).c_str());
     if (options.command == 'l') {
         int status = listMembers(context, options, settings, selection);

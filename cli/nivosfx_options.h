@@ -32,6 +32,7 @@ struct Options {
     Verbosity verbosity = Verbosity::normal;
     bool raw = false;  // x: classic Mac OS members as stored (MacBinary)
     unsigned threads = 0;  // t, x: decoding threads; 0 for one per core
+    bool streamed = false;  // FILE is a pipe, read once as the run goes
 };
 
 }  // namespace nivo::cli

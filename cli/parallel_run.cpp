@@ -1,6 +1,7 @@
 #include "cli/parallel_run.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive_walker.h"
+#include "cli/terminal_front_end.h"
 #include "decode/crc16.h"
 #include "extract/path_helpers.h"
 #include "platform/platform.h"
@@ -59,6 +61,7 @@ struct Job {
     bool done = false;
     bool decoded = false;  // result is the member's verdict
     DecodeResult result;
+    int error = 0;  // errno after a member that failed
     char temp[writingPathSize] = {};  // the worker's file; empty when there is none (any more)
     bool besideMember = false;        // temp stands in the member's own folder
     dev_t device = 0;
@@ -83,9 +86,8 @@ bool forWorkers(const ExtractionContext& context, Job& job, const MemberChoice& 
     return wanted(h);
 }
 
-// The archive once more, with a position of its own: through /proc, which also opens the
-// unnamed file that a pipe is spooled to. None where there is no /proc; the members are then
-// done in their turn.
+// The archive once more, with a position of its own, through /proc. None where there is no
+// /proc; the members are then done in their turn.
 FILE* openArchiveAgain(FILE* archive) {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(archive));
@@ -136,6 +138,7 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::a
     StepCounter counter(job.progressed);
     DecodeResult r = writeMemberData(archive, context.archiveEnd, f, h, job.method, context.keepMacBinary,
                                      ProgressReporter{&job.run, &counter});
+    job.error = errno;  // why a write failed, for the member's turn
     if (f && r.status != DecodeStatus::complete) {
         platform::unlinkFile(job.temp);
         job.temp[0] = '\0';
@@ -183,6 +186,7 @@ MemberResult putInPlace(ExtractionContext& context, Job& job) {
     const DecodeResult& r = job.result;
     if (r.status == DecodeStatus::aborted) return MemberResult::stop;
     if (r.status != DecodeStatus::complete) {
+        errno = job.error;
         context.addProblem(h.name, problemOf(r));
     } else {
         if (job.temp[0]) {
@@ -335,6 +339,10 @@ void runChosenMembersOnThreads(ExtractionContext& context, const MemberChoice& c
         }
         if (pending.empty()) break;
         Job& job = *pending.front();
+        // While the run waits for a member that a worker decodes, the bar names that member.
+        if (job.forWorker)
+            if (auto* terminal = dynamic_cast<TerminalFrontEnd*>(context.frontEnd))
+                terminal->waitingFor(job.member.header.name);
         if (job.forWorker && !workers.await(job, pending)) break;
         // After an abort the members decoded before the first unfinished one are kept, as on
         // one thread those before the member being written are; the rest are deleted.

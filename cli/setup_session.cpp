@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -115,7 +116,7 @@ std::string playSetup(SetupSettings& s, const Options& o) {
     return destination;
 }
 
-void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool clean, bool open) {
+bool reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool clean, bool open) {
     uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
     std::string chosen;
     for (int i = 0; i < 3; ++i)
@@ -123,33 +124,36 @@ void reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool 
     if (!chosen.empty() && clean)
         std::cout << "Shortcuts cannot be made on this system. The setup asks for: " << chosen << ", to "
                   << printableName(s.shortcutTarget) << "\n";
-    if (!s.launchCommand[0]) return;
+    if (!s.launchCommand[0]) return true;
     std::string launch;
     if (!pathInside(s.launchCommand, launch)) {
         std::fprintf(stderr, "nivosfx: the setup names %s to open; it lies outside the destination and is never opened\n",
                      printableName(s.launchCommand).c_str());
-        return;
+        return true;
     }
     fs::path target = destination / launch;
     if (!clean) {
         std::cout << "The setup names " << printableName(s.launchCommand)
                   << " to open; it is not opened after a run with problems.\n";
-        return;
+        return true;
     }
     if (!open) {
         std::cout << "The setup names " << printableText(target.string()) << " to open; nivosfx does not start it"
                   << " (use --open to open it with xdg-open).\n";
-        return;
+        return true;
     }
     pid_t pid;
     std::string file = target.string();
     char* args[] = {const_cast<char*>("xdg-open"), file.data(), nullptr};
-    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, args, environ) != 0) {
-        std::fprintf(stderr, "nivosfx: cannot run xdg-open for %s\n", printableText(file).c_str());
-        return;
+    const int e = posix_spawnp(&pid, "xdg-open", nullptr, nullptr, args, environ);
+    if (e != 0) {
+        std::fprintf(stderr, "nivosfx: cannot run xdg-open for %s: %s\n", printableText(file).c_str(), std::strerror(e));
+        return false;
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    std::fprintf(stderr, "nivosfx: xdg-open could not open %s\n", printableText(file).c_str());
+    return false;
 }
 
 }  // namespace nivo::cli

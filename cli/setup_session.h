@@ -29,7 +29,7 @@ std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s);
 std::string playSetup(SetupSettings& s, const Options& o);
 
 // Names the shortcuts the setup asks for and the file it names to open; opens that file with
-// xdg-open when asked to and the run was clean.
-void reportAfterSetup(const SetupSettings& s, const std::filesystem::path& destination, bool clean, bool open);
+// xdg-open when asked to and the run was clean. False when it was asked to and could not.
+bool reportAfterSetup(const SetupSettings& s, const std::filesystem::path& destination, bool clean, bool open);
 
 }  // namespace nivo::cli

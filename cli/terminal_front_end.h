@@ -3,10 +3,12 @@
 // member.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "cli/terminal_text.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -28,8 +30,19 @@ public:
     // of the next member.
     void finishMemberLine();
 
+    // The member that the run waits for, decoded on another thread: the bar names it until
+    // its turn comes.
+    void waitingFor(const char* name);
+
+    // Asks on a line of its own, the bar cleared; the time spent answering is not the run's.
+    std::string ask(const std::string& prompt);
+
     int members() const { return memberCount; }
     bool sawWriteFailure() const { return writeFailure; }
+    // The errno of a failure that the destination as a whole gives (no space, quota, read-only),
+    // which stopped the run through stopFlag; 0 when none did.
+    int destinationFailure() const { return destinationError; }
+    std::atomic<int>* stopFlag = nullptr;
 
 private:
     void drawBar();
@@ -42,17 +55,12 @@ private:
     bool barShown = false;
     bool currentFailed = false;
     bool writeFailure = false;
+    int destinationError = 0;
     int memberCount = 0;
     uint32_t percent = 0;
     std::string current;
+    std::string waiting;  // the member whose turn the run waits for
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
-
-// Columns the UTF-8 text takes on a terminal: East Asian wide characters take two, combining
-// marks none.
-int displayColumns(const std::string& utf8);
-
-// The longest start of the UTF-8 text that fits in columns, cut between characters.
-std::string fitColumns(const std::string& utf8, int columns);
 
 }  // namespace nivo

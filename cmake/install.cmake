@@ -3,6 +3,7 @@
 #   share/nivo-sfx/sfx.exe                 the Windows program, when scripts/build_stub.sh built it
 #   share/man/man1/                        the three manual pages
 #   share/bash-completion/completions/     completion for the three commands
+#   share/doc/nivo-sfx/copyright            the copyright file a Debian package carries
 # An installed mksfx finds the program image at ../share/nivo-sfx/sfx.exe from its own folder.
 include(GNUInstallDirs)
 
@@ -29,7 +30,10 @@ foreach(command nivosfx mksfx mklzh)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
+install(FILES ${CMAKE_SOURCE_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/nivo-sfx)
+
 set(CPACK_PACKAGE_NAME nivo-sfx)
+set(CPACK_STRIP_FILES ON)  # the package's programs carry no symbol tables
 set(CPACK_PACKAGE_VENDOR "Nivo SFX")
 set(CPACK_PACKAGE_CONTACT "Nivo SFX maintainers <maintainers@nivo-sfx.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-extracting LZH archives: extract, build and pack them")

@@ -135,18 +135,19 @@ bool ArchiveBuilder::writeNext() {
     if (item.step == Step::end) return completeMember(m);
     --segmentsPending;
     Segment& s = *item.segment;
-    if (!m.compressed) {
-        m.dataBytes += s.input.size();
-        return writeBytes(s.input.data(), s.input.size());
-    }
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        wake.wait(lock, [&] { return s.done; });
-    }
     std::vector<uint8_t> bytes;
-    m.joiner.append(s.result, bytes);
-    m.dataBytes += bytes.size();
-    return writeBytes(bytes.data(), bytes.size());
+    if (m.compressed) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait(lock, [&] { return s.done; });
+        }
+        m.joiner.append(s.result, bytes);
+    }
+    const std::vector<uint8_t>& data = m.compressed ? bytes : s.input;
+    m.dataBytes += data.size();
+    if (!writeBytes(data.data(), data.size())) return false;
+    if (options.progress) options.progress(m.info.name, s.input.size() - s.history);
+    return true;
 }
 
 bool ArchiveBuilder::drain(size_t keep) {

@@ -23,6 +23,9 @@ namespace nivo {
 struct BuilderOptions {
     EncoderOptions encoder;
     unsigned threads = 0;  // compressing threads; 0 for one per core
+    // Called as a file's data goes out, a segment at a time: the member's name (code page 932)
+    // and the bytes of the file that segment held.
+    std::function<void(const std::string& name, uint64_t bytes)> progress;
 };
 
 // Called once a member is in the archive, with its original size and the bytes its data took.

@@ -1,5 +1,7 @@
 #include "tools/file_packer.h"
 
+#include "cli/terminal_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -152,15 +154,22 @@ struct Walker {
             return;
         }
         PackItem item;
-        std::string reason = refuseName(name, item.name);
+        std::string reason = refuseName(name, item.name, false);
         if (reason.empty() && item.name.size() + folder > nameLimit)
             reason = "longer than 259 bytes in Shift-JIS";
+        // What only Windows cannot hold refuses the member for the Windows program, and is a
+        // warning elsewhere.
+        std::string windows;
         if (reason.empty()) {
+            windows = windowsNameProblem(name);
             auto [at, fresh] = taken.try_emplace(asciiLower(name), shown, idOf(st));
             if (!fresh) {
                 if (at->second.second == idOf(st)) return;  // the same file or folder again
-                reason = "collides with " + at->second.first + " on Windows";
+                if (windows.empty()) windows = "collides with " + at->second.first + " on Windows";
             }
+            if (options.windowsNames) reason = windows;
+            else if (!windows.empty())
+                notes.warn(shown + (folder ? "/" : "") + ": " + windows + "; packed, but Windows cannot extract it so");
         }
         if (!reason.empty()) {
             notes.skip(shown + (folder ? "/" : "") + ": refused: " + reason +
@@ -196,7 +205,7 @@ struct Walker {
 
 void PackNotes::warn(const std::string& line) {
     warnings.push_back(line);
-    if (onNote) onNote(line);
+    if (onNote && !quiet) onNote(line);
 }
 
 void PackNotes::skip(const std::string& line) {
@@ -204,11 +213,16 @@ void PackNotes::skip(const std::string& line) {
     if (onNote) onNote(line);
 }
 
-std::string refuseName(const std::string& name, std::string& cp932) {
+std::string refuseName(const std::string& name, std::string& cp932, bool windows) {
     cp932.clear();
     if (!utf8ToCp932(name, cp932)) return "has characters that Shift-JIS cannot hold";
     std::string back = cp932ToUtf8(cp932.c_str());
     if (back != name) return "would come back from Shift-JIS as " + printableText(back);
+    if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
+    return windows ? windowsNameProblem(name) : std::string();
+}
+
+std::string windowsNameProblem(const std::string& name) {
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = name.find('/', start);
@@ -219,7 +233,6 @@ std::string refuseName(const std::string& name, std::string& cp932) {
         }
         start = end + 1;
     }
-    if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
     return {};
 }
 
@@ -337,6 +350,7 @@ void PackReporter::note(const std::string& line) {
 
 void PackReporter::member(const PackItem& item, uint64_t original, uint64_t packed) {
     done_ += item.size;
+    partial_ = 0;
     if (verbose_) {
         clearProgress();
         if (item.folder)
@@ -348,19 +362,39 @@ void PackReporter::member(const PackItem& item, uint64_t original, uint64_t pack
                         100.0 * static_cast<double>(packed) / static_cast<double>(original));
         std::fflush(stdout);
     }
+    show(printableText(item.shown));
+}
+
+void PackReporter::advance(const std::string& cp932Name, uint64_t bytes) {
+    partial_ += bytes;
+    show(printableName(cp932Name.c_str()));
+}
+
+void PackReporter::follow(BuilderOptions& options) {
+    options.progress = [this](const std::string& name, uint64_t bytes) { advance(name, bytes); };
+}
+
+// "mklzh:  45% name", the end of the name kept when the line is too wide for the terminal.
+void PackReporter::show(const std::string& name) {
     if (!terminal_ || total_ == 0) return;
     // At most ten updates a second: a tree of small files would otherwise flood the terminal.
     auto now = std::chrono::steady_clock::now();
-    if (progressShown_ && now - lastShown_ < std::chrono::milliseconds(100) && done_ < total_) return;
+    const uint64_t done = std::min(done_ + partial_, total_);
+    if (progressShown_ && now - lastShown_ < std::chrono::milliseconds(100) && done < total_) return;
     lastShown_ = now;
-    // The end of a long name, cut where a character starts.
-    std::string name = printableText(item.shown);
-    if (name.size() > 50) {
-        size_t cut = name.size() - 47;
-        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
-        name = "..." + name.substr(cut);
+    char head[64];
+    std::snprintf(head, sizeof head, "%s: %3d%% ", program_, static_cast<int>(done * 100 / total_));
+    const int room = terminalWidth() - 1 - displayColumns(head);
+    std::string shown = name;
+    if (displayColumns(shown) > room) {
+        // Drop whole characters from the front until "..." and the rest fit.
+        size_t cut = 0;
+        while (cut < shown.size() && displayColumns("..." + shown.substr(cut)) > room)
+            do ++cut;
+            while (cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80);
+        shown = room > 3 ? "..." + shown.substr(cut) : "";
     }
-    std::fprintf(stderr, "\r\033[K%s: %3d%% %s", program_, static_cast<int>(done_ * 100 / total_), name.c_str());
+    std::fprintf(stderr, "\r\033[K%s", fitColumns(head + shown, terminalWidth() - 1).c_str());
     std::fflush(stderr);
     progressShown_ = true;
 }

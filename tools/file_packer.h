@@ -26,6 +26,7 @@ struct PackOptions {
     BuilderOptions builder;    // compression level and threads
     bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
     std::string exclude;       // a file never packed, such as the archive being written
+    bool windowsNames = true;  // refuse names that Windows cannot hold; else pack them with a warning
 };
 
 // One file or folder to pack, in archive order.
@@ -45,6 +46,7 @@ struct PackNotes {
     std::vector<std::string> warnings;  // the archive is as asked: names shortened, links left out
     std::vector<std::string> skipped;   // inputs left out of the archive
     std::function<void(const std::string&)> onNote;  // called with every line as it comes
+    bool quiet = false;  // warnings are kept, not told
     void warn(const std::string& line);
     void skip(const std::string& line);
 };
@@ -63,8 +65,11 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
                                    PackNotes& notes);
 
 // Why a name cannot be stored (UTF-8 name, "/" between components), or empty when it can;
-// cp932 then holds its code page 932 form.
-std::string refuseName(const std::string& name, std::string& cp932);
+// cp932 then holds its code page 932 form. windows: also refuse what Windows cannot hold.
+std::string refuseName(const std::string& name, std::string& cp932, bool windows = true);
+
+// Why Windows cannot hold the name (UTF-8, "/" between components), or empty.
+std::string windowsNameProblem(const std::string& name);
 
 // Called after each member is written: the item, its original size and the bytes its data
 // took in the archive.
@@ -95,14 +100,20 @@ public:
     ~PackReporter();
     void note(const std::string& line);
     void member(const PackItem& item, uint64_t original, uint64_t packed);
+    // Part of a file is in the archive: a big file shows progress before it is done.
+    void advance(const std::string& cp932Name, uint64_t bytes);
+    // Sends the builder's progress here.
+    void follow(BuilderOptions& options);
 
 private:
     void clearProgress();
+    void show(const std::string& name);
     const char* program_;
     bool verbose_;
     bool terminal_;
     uint64_t total_;
     uint64_t done_ = 0;
+    uint64_t partial_ = 0;  // of the file being written
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastShown_;
 };

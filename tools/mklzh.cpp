@@ -1,12 +1,20 @@
 // mklzh: packs files and folders into an LZH archive with level-2 headers.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fnmatch.h>
+#include <map>
+#include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/member_selection.h"
+#include "platform/posix_names.h"
 #include "tools/archive_builder.h"
+#include "tools/existing_archive.h"
 #include "tools/file_packer.h"
 
 namespace {
@@ -19,28 +27,90 @@ const std::string usage =
     "anywhere. A folder is packed with everything below it, in name order; \".\" packs a folder's\n"
     "contents without its name. -m and -C apply to the paths behind them.\n"
     "\n"
+    "An ARCHIVE that exists is updated: a member of the same name as a PATH is replaced, the\n"
+    "others are kept as they are (copied, not packed again), and the new members follow them.\n"
+    "\n"
     "  -m, --method METHOD   lh0 (stored), lh5, lh6 or lh7 (the default); a file that does not\n"
     "                        get smaller is stored\n" +
     nivo::packOptionsHelp("mklzh") +
     "\n"
     "  -C DIR                take the following paths relative to DIR (default: the current\n"
     "                        directory)\n"
+    "  -u, --update          replace a member only by a newer file (and add new ones)\n"
+    "  --exclude PATTERN     leave out the files and folders that the shell wildcard PATTERN\n"
+    "                        matches: a member name (\"*\" also matches \"/\"), one of the\n"
+    "                        folders it lies in, or, without a \"/\", any part of the name\n"
+    "  -q, --quiet           no progress line and no warnings; inputs left out are still named\n"
     "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
     "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
     "  -h, --help            this text\n"
     "  --version             the program's version\n"
     "\n"
     "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
-    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
-    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
-    "out. Each is named on stderr, and the archive is still written.\n"
+    "turns into another, or that is longer than 259 bytes, is refused; a file that cannot be\n"
+    "read is left out. Each is named on stderr, and the archive is still written. A name that\n"
+    "only Windows cannot hold (a character or device name it does not allow, a part ending in\n"
+    "a dot or a space, the same name but for case as another member's) is packed with a\n"
+    "warning; mksfx refuses such names.\n"
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
-    "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
+    "left out, or when there was nothing to pack (ARCHIVE is then left as it was), 1 when the\n"
+    "archive cannot be written or an existing ARCHIVE cannot be read, 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
 const nivo::cli::Program program{"mklzh", usage.c_str()};
+
+// A name as members are compared: "/" between folders, a folder without its final "/".
+std::string memberKey(std::string name) {
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    return name;
+}
+
+// Whether --exclude leaves the input of that UTF-8 name out: a pattern matches the name or a
+// folder it lies in, and a pattern without "/" any single part of the name.
+bool isExcluded(const std::vector<std::string>& patterns, const std::string& name) {
+    const std::string key = memberKey(name);
+    for (const std::string& p : patterns) {
+        if (nivo::cli::nameMatches(p, key)) return true;
+        if (memberKey(p).find('/') != std::string::npos) continue;
+        for (size_t from = 0; from <= key.size();) {
+            const size_t slash = std::min(key.find('/', from), key.size());
+            if (fnmatch(memberKey(p).c_str(), key.substr(from, slash - from).c_str(), 0) == 0) return true;
+            from = slash + 1;
+        }
+    }
+    return false;
+}
+
+// Updating an archive: a member of an input's name gives way to it, unless updateOnly and the
+// member is not older, in which case the input gives way. kept keeps what stays of the archive.
+void chooseUpdate(std::vector<nivo::ExistingMember>& kept, std::vector<nivo::PackItem>& items, bool updateOnly) {
+    std::map<std::string, const nivo::ExistingMember*> byName;
+    for (const nivo::ExistingMember& m : kept) byName[memberKey(m.header.name)] = &m;
+    std::set<std::string> replaced;
+    std::erase_if(items, [&](const nivo::PackItem& item) {
+        const std::string key = memberKey(item.name);
+        auto old = byName.find(key);
+        if (old == byName.end()) return false;
+        const nivo::MemberHeader& h = old->second->header;
+        if (updateOnly && h.hasModifiedTime && h.modifiedTime >= item.mtime) return true;
+        replaced.insert(key);
+        return false;
+    });
+    std::erase_if(kept, [&](const nivo::ExistingMember& m) { return replaced.count(memberKey(m.header.name)) > 0; });
+}
+
+// The members kept from the archive at path, copied as they stand to out.
+bool copyKept(const std::string& path, const std::vector<nivo::ExistingMember>& kept, FILE* out, std::string& error) {
+    if (kept.empty()) return true;
+    FILE* in = std::fopen(path.c_str(), "rb");
+    bool copied = in != nullptr;
+    if (!in) error = std::strerror(errno);
+    for (size_t i = 0; copied && i < kept.size(); ++i) copied = nivo::copyBytes(in, kept[i].start, kept[i].end, out, error);
+    if (in) std::fclose(in);
+    return copied;
+}
 
 }  // namespace
 
@@ -48,7 +118,8 @@ int main(int argc, char** argv) {
     std::string out, base;
     nivo::PackOptions options;
     int method = options.methodIndex;
-    bool verbose = false;
+    bool verbose = false, quiet = false, updateOnly = false;
+    std::vector<std::string> excluded;
     std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
     std::vector<nivo::cli::Option> table = {
         {'m', "method", true, [&](const std::string& v) {
@@ -61,6 +132,18 @@ int main(int argc, char** argv) {
          }},
         {'v', "verbose", false, [&](const std::string&) {
              verbose = true;
+             return std::string();
+         }},
+        {'q', "quiet", false, [&](const std::string&) {
+             quiet = true;
+             return std::string();
+         }},
+        {'u', "update", false, [&](const std::string&) {
+             updateOnly = true;
+             return std::string();
+         }},
+        {0, "exclude", true, [&](const std::string& v) {
+             excluded.push_back(v);
              return std::string();
          }},
         {'L', "follow-links", false, [&](const std::string&) {
@@ -90,12 +173,33 @@ int main(int argc, char** argv) {
     if (paths.empty()) return nivo::cli::usageError(program, "nothing to pack");
 
     nivo::PackNotes notes;
+    notes.quiet = quiet;
     options.exclude = out;
+    options.windowsNames = false;  // a plain archive may be for any system
     std::vector<nivo::PackItem> items;
     {
         nivo::PackReporter reporter("mklzh", false, 0);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
         items = nivo::collectItems(paths, options, notes);
+    }
+    std::erase_if(items, [&](const nivo::PackItem& item) { return isExcluded(excluded, item.shown); });
+    std::vector<nivo::ExistingMember> kept;
+    std::string error;
+    const std::string shownOut = nivo::printableText(out);
+    if (access(out.c_str(), F_OK) == 0 && !nivo::readExistingArchive(out, kept, error)) {
+        std::fprintf(stderr, "mklzh: %s: %s; left as it was\n", shownOut.c_str(), error.c_str());
+        return exitFailure;
+    }
+    const size_t inputs = items.size();
+    chooseUpdate(kept, items, updateOnly);
+    if (items.empty()) {
+        if (inputs > 0) {
+            if (!quiet) std::fprintf(stderr, "mklzh: %s: every member is up to date\n", shownOut.c_str());
+            return 0;
+        }
+        std::fprintf(stderr, "mklzh: nothing to pack; %s %s\n", shownOut.c_str(),
+                     kept.empty() ? "not written" : "left as it was");
+        return exitSkipped;
     }
     uint64_t total = 0;
     for (const auto& item : items) total += item.size;
@@ -107,11 +211,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
         return exitFailure;
     }
-    std::string error;
-    bool written;
-    {
-        nivo::PackReporter reporter("mklzh", verbose, total);
+    bool written = copyKept(out, kept, f, error);
+    if (written) {
+        nivo::PackReporter reporter("mklzh", verbose, quiet ? 0 : total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        reporter.follow(options.builder);
         nivo::ArchiveBuilder archive(f, options.builder);
         written = nivo::packItems(archive, items, notes, error,
                                   [&reporter](const nivo::PackItem& item, uint64_t original, uint64_t packed) {

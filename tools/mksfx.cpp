@@ -23,6 +23,7 @@
 #include "platform/posix_names.h"
 #include "setup/settings_writer.h"
 #include "tools/archive_builder.h"
+#include "tools/existing_archive.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 
@@ -58,10 +59,11 @@ const std::string usage =
     "                        default); a file that does not get smaller is stored\n" +
     nivo::packOptionsHelp("mksfx") +
     "\n"
-    "  -v                    name each member as it is added, with its packed size in per cent\n"
-    "  -L                    pack what symbolic links point to (else they are left out)\n"
+    "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
+    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
     "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
-    "                        method the program reads (-lh0- to -lh7-, -lzs-, -lz5-, -lz4-)\n"
+    "                        method the program reads (-lh0- to -lh7-, -lhx-, -lzs-, -lz5-,\n"
+    "                        -lz4-); a self-extracting file is refused: give its archive\n"
     "  --elevation LEVEL     the rights Windows starts the program with: asInvoker (the\n"
     "                        user's own), highestAvailable or requireAdministrator; by default\n"
     "                        requireAdministrator when the destination is under Program Files,\n"
@@ -171,47 +173,27 @@ bool loadStub(Options& o, std::vector<uint8_t>& image) {
 // Reads every header of the archive: true when all members use a method the program reads
 // and the archive ends properly; names gets the members' names (code page 932, "/").
 bool checkArchive(const std::string& path, std::vector<std::string>& names) {
-    nivo::ExtractionContext context;
-    context.archiveFile = std::fopen(path.c_str(), "rb");
-    if (!context.archiveFile) {
-        std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
+    std::vector<nivo::ExistingMember> members;
+    std::string error;
+    const std::string shown = nivo::printableText(path);
+    if (!nivo::readExistingArchive(path, members, error)) {
+        std::fprintf(stderr, "mksfx: %s: %s\n", shown.c_str(), error.c_str());
         return false;
     }
-    struct stat st {};
-    const long fileSize = fstat(fileno(context.archiveFile), &st) == 0 ? static_cast<long>(st.st_size) : 0;
     std::vector<std::string> unreadable;
-    for (;;) {
-        const long at = std::ftell(context.archiveFile);
-        nivo::MemberHeader header;
-        nivo::HeaderStatus status = nivo::readMemberHeader(context, header);
-        if (status == nivo::HeaderStatus::end) break;
-        if (status == nivo::HeaderStatus::damaged || status == nivo::HeaderStatus::unknownLayout) {
-            std::fprintf(stderr, "mksfx: %s: %s at offset %ld\n", path.c_str(),
-                         at == 0 ? "not an LZH archive: no member header" : "damaged member header", at);
-            return false;
-        }
-        const std::string name = header.name;
-        if (status == nivo::HeaderStatus::nameTooLong) {
-            unreadable.push_back("a member at offset " + std::to_string(at) + ": name longer than 259 bytes");
-        } else if (nivo::methodIndex(header) < 0) {
-            unreadable.push_back(nivo::printableName(header.name) + ": method " +
-                                 nivo::printableText(std::string(header.method, 5)) + " is not one the program reads");
-        } else {
-            names.push_back(name);
-        }
-        if (static_cast<long>(header.compressedSize) > fileSize - std::ftell(context.archiveFile)) {
-            std::fprintf(stderr, "mksfx: %s: cut short in the member at offset %ld\n", path.c_str(), at);
-            return false;
-        }
-        if (std::fseek(context.archiveFile, static_cast<long>(header.compressedSize), SEEK_CUR) != 0) {
-            std::fprintf(stderr, "mksfx: %s: cannot read: %s\n", path.c_str(), std::strerror(errno));
-            return false;
-        }
+    for (const nivo::ExistingMember& m : members) {
+        if (m.status == nivo::HeaderStatus::nameTooLong)
+            unreadable.push_back("a member at offset " + std::to_string(m.start) + ": name longer than 259 bytes");
+        else if (nivo::methodIndex(m.header) < 0)
+            unreadable.push_back(nivo::printableName(m.header.name) + ": method " +
+                                 nivo::printableText(std::string(m.header.method, 5)) + " is not one the program reads");
+        else
+            names.push_back(m.header.name);
     }
-    for (const auto& line : unreadable) std::fprintf(stderr, "mksfx: %s: %s\n", path.c_str(), line.c_str());
+    for (const auto& line : unreadable) std::fprintf(stderr, "mksfx: %s: %s\n", shown.c_str(), line.c_str());
     if (!unreadable.empty()) return false;
     if (names.empty()) {
-        std::fprintf(stderr, "mksfx: %s: holds no members\n", path.c_str());
+        std::fprintf(stderr, "mksfx: %s: holds no members\n", shown.c_str());
         return false;
     }
     return true;
@@ -360,9 +342,9 @@ int parseArguments(int argc, char** argv, Options& o) {
             std::string v;
             if (!value(v) || !(o.pack.builder.threads = nivo::cli::threadsOption(v)))
                 return usageError("--threads needs a number from 1 to 1024");
-        } else if (a == "-v") {
+        } else if (a == "-v" || a == "--verbose") {
             o.verbose = true;
-        } else if (a == "-L") {
+        } else if (a == "-L" || a == "--follow-links") {
             o.pack.followLinks = true;
         } else if (a == "--sign") {
             if (!value(o.signCert)) return usageError("--sign needs a certificate file");
@@ -474,6 +456,7 @@ int main(int argc, char** argv) {
         for (const auto& item : items) total += item.size;
         nivo::PackReporter reporter("mksfx", o.verbose, total);
         notes.onNote = [&reporter](const std::string& line) { reporter.note(line); };
+        reporter.follow(o.pack.builder);
         nivo::ArchiveBuilder builder(f, o.pack.builder);
         written = nivo::packItems(builder, items, notes, error,
                                   [&](const nivo::PackItem& item, uint64_t original, uint64_t packed) {

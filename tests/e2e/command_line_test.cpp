@@ -63,6 +63,8 @@ TEST(CommandLine, OptionsFollowTheSameConventionsInEveryProgram) {
         {"nivosfx", {"x", "a.lzh", "--open=yes"}, usageError, "--open takes no value"},
         {"nivosfx", {"x", "a.lzh", "--json"}, usageError, "--json goes with l"},
         {"nivosfx", {"l", "a.lzh", "-x"}, usageError, "-x needs a value"},
+        {"nivosfx", {"x", "a.lzh", "-o", "-n"}, usageError, "-n cannot go with -o"},
+        {"nivosfx", {"t", "a.lzh", "-d", "out"}, usageError, "-d goes with x"},
         {"nivosfx", {"u", "a.lzh"}, usageError, "unknown command u"},
         {"mksfx", {"--help"}, help, ""},
         {"mksfx", {"-h"}, help, ""},

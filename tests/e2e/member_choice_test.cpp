@@ -75,6 +75,8 @@ TEST(MemberChoice, NamesAndExclusionsChooseTheMembers) {
         {{"readme.txt"}, {"readme.txt"}, 0},
         {{"*.txt"}, {"docs/a.txt", "readme.txt", "日本語.txt"}, 0},  // "*" crosses "/"
         {{"src"}, {"src/main.c", "src/util.c"}, 0},                  // a folder takes its contents
+        {{"docs/"}, {"docs/a.txt", "docs/b.md"}, 0},                 // as l shows a folder
+        {{"-x", "src/"}, {"docs/a.txt", "docs/b.md", "readme.txt", "日本語.txt"}, 0},
         {{"docs/?.*"}, {"docs/a.txt", "docs/b.md"}, 0},
         {{"src/[m]*"}, {"src/main.c"}, 0},
         {{"日本*"}, {"日本語.txt"}, 0},                              // UTF-8, as listed
@@ -165,7 +167,14 @@ TEST(MemberChoice, ExistingFilesAreReplacedAsAnswered) {
             EXPECT_EQ(now != "old", c.replaced.count(e) == 1) << now;
         }
         size_t asked = 0;
-        for (size_t at = r.err.find("replace "); at != std::string::npos; at = r.err.find("replace ", at + 1)) ++asked;
+        for (size_t at = r.err.find("replace "); at != std::string::npos; at = r.err.find("replace ", at + 1)) {
+            ++asked;
+            // Never behind the bar: it was cleared first. (The typed answers are echoed as soon as
+            // they are fed, so a question may follow the one before.)
+            const size_t lineStart = r.err.find_last_of("\r\n", at);
+            const std::string before = r.err.substr(lineStart == std::string::npos ? 0 : lineStart, at - lineStart);
+            EXPECT_EQ(before.find('%'), std::string::npos) << describe(r);
+        }
         EXPECT_EQ(asked, static_cast<size_t>(c.questions)) << describe(r);
         EXPECT_FALSE(contains(r.out, "replace ")) << "questions go to the terminal, not stdout";
     }
@@ -284,16 +293,24 @@ TEST(MemberChoice, ListingShowsTheSettingsAndTheMembersAsJson) {
     for (const auto& [label, value] : shown) EXPECT_EQ(fields[label], value) << label << "\n" << r.out;
 }
 
-// FILE "-" and a pipe: read once, front to back, settings block included.
+// FILE "-" and a pipe: read once, front to back, settings block included, as the run goes:
+// no copy is kept (no TMPDIR, and no file of more than 1 MiB may be written), and a member of
+// 6 MiB is passed over.
 TEST(MemberChoice, ArchivesComeThroughPipes) {
     TempDir tmp;
     SetupBlock s;
     s.destination = "Piped";
-    Bytes sfx = sfxFile(&s, sampleArchive());
+    Bytes archive;
+    appendMember(archive, storedMember("big.bin", Bytes(6 << 20, 0x42), someTime));
+    const Bytes sample = sampleArchive();
+    archive.insert(archive.end(), sample.begin(), sample.end());
+    Bytes sfx = sfxFile(&s, archive);
     RunOptions how;
     how.args = {"x", "-", "-y", "readme.txt"};
     how.stdinText = std::string(sfx.begin(), sfx.end());
     how.cwd = tmp.path();
+    how.extraEnv = {"TMPDIR=" + (tmp.path() / "missing").string()};
+    how.fileSizeLimit = 1 << 20;
     RunResult r = runNivosfx(how);
     EXPECT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_EQ(textOf(tmp.path() / "Piped" / "readme.txt"), "read me");
@@ -301,7 +318,11 @@ TEST(MemberChoice, ArchivesComeThroughPipes) {
     how.args = {"t", "/dev/stdin"};
     r = runNivosfx(how);
     EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(contains(r.out, "No errors in 7 members")) << describe(r);
+    EXPECT_TRUE(contains(r.out, "No errors in 8 members")) << describe(r);
+    how.args = {"p", "-", "src/"};
+    r = runNivosfx(how);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(r.out, "mainutil");
 }
 
 // Members that cannot fit are refused before anything is written, unless --force.

@@ -682,6 +682,7 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         bool opened;
         int exitCode;
         const char* launch = "bin\\start.sh";
+        bool xdgOpenFails = false;
     };
     const Case cases[] = {
         {"named only", false, false, false, 0},
@@ -689,6 +690,7 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         {"never after a run with problems", true, true, false, 2},
         {"never outside the destination", true, false, false, 0, "..\\App\\bin\\start.sh"},
         {"a leading separator stays inside", true, false, true, 0, "\\bin\\start.sh"},
+        {"xdg-open failing is an error", true, false, false, 2, "bin\\start.sh", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -699,6 +701,7 @@ TEST(SetupActions, TheFileToOpenIsNamedButOnlyOpenedWithOpen) {
         s.launchCommand = c.launch;
         SetupRun setup(&s, archiveWith(trace, c.damaged));
         fs::path marker = setup.installFakeXdgOpen();
+        if (c.xdgOpenFails) writeText(setup.bin / "xdg-open", "#!/bin/sh\nexit 4\n");
         std::vector<std::string> args = {"-y"};
         if (c.open) args.push_back("--open");
         RunResult r = setup(args);
@@ -813,11 +816,52 @@ TEST(MemberProblems, WriteFailureDeletesThePartialFile) {
         how.fileSizeLimit = 1 << 20;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 50) << describe(r);
-        EXPECT_TRUE(contains(r.err, "big.bin")) << r.err;
+        EXPECT_TRUE(contains(r.err, "big.bin: write failed: File too large")) << r.err;  // with the reason
         EXPECT_FALSE(fs::exists(dest / "big.bin")) << "the partial file was left";
         EXPECT_EQ(textOf(dest / "small.txt"), "small");
         EXPECT_EQ(textOf(dest / "after.txt"), "after");
         expectSameOnEveryThreadCount(archive, {}, nullptr, how);
+    }
+}
+
+// A destination that takes nothing more (a full or read-only file system, here a small one
+// mounted for the test) stops the run at the first member it refuses, with one line naming
+// the reason and one counting what was not written; nothing half-written stays.
+TEST(MemberProblems, AFullDestinationStopsTheRunOnce) {
+    TempDir tmp;
+    const fs::path mount = tmp.path() / "small";
+    fs::create_directories(mount);
+    if (::system(("mount -t tmpfs -o size=1m tmpfs '" + mount.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root and mount rights)";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::system(("umount '" + at.string() + "'").c_str()); }
+    } unmount{mount};
+    std::vector<LzhMember> members;
+    for (int i = 0; i < 6; ++i) {
+        Bytes noise(400000);
+        for (size_t k = 0; k < noise.size(); ++k) noise[k] = static_cast<uint8_t>((k * 2654435761u + i) >> 13);
+        members.push_back(storedMember("m" + std::to_string(i) + ".bin", noise, someTime));
+    }
+    fs::path archive = tmp.path() / "a.lzh";
+    writeBinary(archive.string(), archiveOf(members));
+    struct Case {
+        const char* remount;  // nullptr: full
+        const char* reason;
+        int exitCode;
+    };
+    for (const Case& c : {Case{nullptr, "No space left on device", 50}, Case{"remount,ro", "Read-only file system", 2}}) {
+        SCOPED_TRACE(c.reason);
+        if (c.remount) ASSERT_EQ(::system(("mount -o " + std::string(c.remount) + " '" + mount.string() + "'").c_str()), 0);
+        RunResult r = run({"x", archive.string(), "-d", mount.string(), "--force", "-o"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(r);
+        size_t lines = 0;
+        for (size_t at = r.err.find(c.reason); at != std::string::npos; at = r.err.find(c.reason, at + 1)) ++lines;
+        EXPECT_EQ(lines, 2u) << r.err;
+        EXPECT_TRUE(contains(r.err, " of 6 not written")) << r.err;
+        for (const auto& e : fs::directory_iterator(mount)) {
+            EXPECT_EQ(fs::file_size(e.path()), 400000u) << e.path();  // whole files only
+        }
     }
 }
 
@@ -1136,6 +1180,9 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
     cutBlock.resize(cutBlock.size() - 3);  // the file ends inside the name of the file to open
     fs::path cut = tmp.path() / "cut.exe";
     writeBinary(cut.string(), cutBlock);
+    const fs::path empty = tmp.path() / "empty.lzh", text = tmp.path() / "notes.txt";
+    writeText(empty, "");
+    writeText(text, "a text, not an archive\n");
     const std::string a = archive.string();
     struct Case {
         std::vector<std::string> args;
@@ -1158,6 +1205,9 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
         {{"t", tmp.path().string()}, 9, false},  // a folder is not an archive
         {{"x", imageOnly.string(), "-y", "-d", (tmp.path() / "o1").string()}, 9, false},
         {{"l", cut.string()}, 9, false},
+        {{"l", empty.string()}, 9, false},
+        {{"t", "/dev/null"}, 9, false},
+        {{"x", text.string(), "-d", (tmp.path() / "o1").string()}, 9, false},
         {{"--help"}, 0, true},
         {{"x", a, "-h"}, 0, true},
     };
@@ -1175,7 +1225,7 @@ TEST(TerminalOutput, ExitCodesOfUsageAndUnreadableFiles) {
         }
         if (c.exitCode == 9) { EXPECT_FALSE(r.err.empty()); }
     }
-    EXPECT_FALSE(fs::exists(tmp.path() / "o1" / "readme.txt"));
+    EXPECT_FALSE(fs::exists(tmp.path() / "o1"));
 }
 
 TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
@@ -1207,9 +1257,15 @@ TEST(TerminalOutput, ProgressBarOnlyOnATerminal) {
         how.args = {"x", archive.string(), "-d", (tmp.path() / (terminal ? "t" : "p") / threads).string(),
                     "--threads", threads};
         how.stderrTerminal = terminal;
+        how.columns = threads == "1" ? 30 : 80;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_EQ(contains(r.err, "\r"), terminal) << describe(r);
+        // Every drawing of the bar fits the width, so that none wraps.
+        for (size_t at = r.err.find("\r\033[K"); at != std::string::npos; at = r.err.find("\r\033[K", at + 1)) {
+            const size_t from = at + 4, to = r.err.find_first_of("\r\n", from);
+            EXPECT_LT(r.err.substr(from, to - from).size(), how.columns) << r.err.substr(from, to - from);
+        }
         EXPECT_EQ(contains(r.err, "%"), terminal) << describe(r);
         if (terminal) {
             EXPECT_TRUE(contains(r.err, "100%")) << r.err;
@@ -1312,7 +1368,8 @@ TEST(Resources, LargeMembersExtractInBoundedMemory) {
     for (const std::string command : {"t", "x"}) {
         SCOPED_TRACE(command + " --threads 4");
         RunOptions how;
-        how.args = {command, manyArchive.string(), "--threads", "4", "-d", (tmp.path() / "out-many").string()};
+        how.args = {command, manyArchive.string(), "--threads", "4"};
+        if (command == "x") how.args.insert(how.args.end(), {"-d", (tmp.path() / "out-many").string()});
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_LT(r.maxRssKb, threadsFloor.maxRssKb + 16 * 1024) << "peak resident set of " << r.maxRssKb << " KB";

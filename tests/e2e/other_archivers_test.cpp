@@ -232,7 +232,9 @@ TEST(OtherArchivers, MembersThatClaimMoreThanTheirDataFail) {
         const fs::path path = tmp.path() / "claims.lzh", dest = tmp.path() / "out";
         writeBinary(path.string(), archive);
         for (const char* command : {"t", "x"}) {
-            RunResult r = run({command, path.string(), "-d", dest.string()});
+            std::vector<std::string> args = {command, path.string()};
+            if (*command == 'x') args.insert(args.end(), {"-d", dest.string()});
+            RunResult r = run(args);
             EXPECT_EQ(r.exitCode, 2) << command << "\n" << describe(r);
             EXPECT_NE(r.err.find("claims.txt"), std::string::npos) << r.err;
         }
@@ -363,6 +365,19 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
         EXPECT_NE(x.out.find("archive at offset " + std::to_string(archiveAt)), std::string::npos) << x.out;
         EXPECT_EQ(readBinary((dest / "one.txt").string()), one);
         EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
+
+        // Through a pipe the search needs a copy, in TMPDIR; where none can be kept, it says why.
+        RunOptions piped;
+        piped.args = {"t", "-"};
+        piped.stdinText = std::string(file.begin(), file.end());
+        piped.extraEnv = {"TMPDIR=" + tmp.path().string()};
+        RunResult t = runNivosfx(piped);
+        EXPECT_EQ(t.exitCode, 0) << describe(t);
+        EXPECT_NE(t.out.find("archive at offset " + std::to_string(archiveAt)), std::string::npos) << t.out;
+        piped.extraEnv = {"TMPDIR=" + (tmp.path() / "missing").string()};
+        t = runNivosfx(piped);
+        EXPECT_EQ(t.exitCode, 9) << describe(t);
+        EXPECT_NE(t.err.find("No such file"), std::string::npos) << t.err;
     }
 
     // Our own layout is tried first and named; a file with no archive anywhere is no success.
@@ -374,7 +389,10 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
     EXPECT_NE(l.out.find("Nivo SFX self-extracting file, archive at offset 19969"), std::string::npos) << l.out;
     const fs::path none = tmp.path() / "none.exe";
     writeBinary(none.string(), program("MZ", 30000));
-    EXPECT_NE(run({"x", none.string(), "-d", (tmp.path() / "none").string()}).exitCode, 0);
+    RunResult x = run({"x", none.string(), "-d", (tmp.path() / "none").string()});
+    EXPECT_EQ(x.exitCode, 9) << describe(x);
+    EXPECT_NE(x.err.find("not an LZH archive"), std::string::npos) << x.err;
+    EXPECT_FALSE(fs::exists(tmp.path() / "none"));
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "tests/e2e/program_runner.h"
@@ -94,25 +96,108 @@ TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("mklzh: 100% tree/"), std::string::npos) << r.err;
     EXPECT_TRUE(r.err.ends_with("\r\033[K")) << r.err;
+    // A big file shows progress before it is done, and no line is wider than the terminal.
+    writeBinary((w.src() / "big.bin").string(), Bytes(3u << 20, 'b'));
+    how.args = {"z.lzh", "-C", src, "big.bin", "--threads", "1"};
+    how.columns = 18;
+    r = runNivosfx(how);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mklzh:  33% ..."), std::string::npos) << r.err;
+    for (size_t at = r.err.find("\r\033[K"); at != std::string::npos; at = r.err.find("\r\033[K", at + 1))
+        EXPECT_LT(std::min(r.err.find_first_of("\r\n", at + 4), r.err.size()) - (at + 4), 18u) << r.err;
 }
 
-// An input that cannot be packed is named; the rest is written and the exit code says so.
+// An input that cannot be packed is named; the rest is written and the exit code says so. A
+// name only Windows cannot hold is refused by mksfx, and packed by mklzh with a warning.
 TEST(Packers, AnOddInputIsNamedAndTheArchiveStillWritten) {
     Workspace w;
     std::ofstream(w.src() / "tree" / "bad:name.txt") << "b";
+    std::ofstream(w.src() / "tree" / "TOOL.exe") << "differs from tool.exe in case only";
     for (const std::string& tool : {mklzhPath(), mksfxPath()}) {
         SCOPED_TRACE(tool);
+        const bool forWindows = tool == mksfxPath();
         fs::remove_all(w.dir.path() / "out");
+        fs::remove(w.dir.path() / "out.exe");
         std::vector<std::string> args = {"out.exe", "-C", w.src().string(), "tree", "missing"};
-        if (tool == mksfxPath()) args.insert(args.begin(), {"--stub", w.stub().string()});
+        if (forWindows) args.insert(args.begin(), {"--stub", w.stub().string()});
         RunResult r = run(tool, args, w.dir.path());
         EXPECT_EQ(r.exitCode, exitSkipped) << r.err;
-        EXPECT_NE(r.err.find("tree/bad:name.txt: refused"), std::string::npos) << r.err;
+        for (const char* name : {"tree/bad:name.txt: ", "tree/tool.exe: "}) {
+            const size_t at = r.err.find(name);
+            ASSERT_NE(at, std::string::npos) << r.err;
+            EXPECT_EQ(r.err.compare(at + std::strlen(name), 8, "refused:") == 0, forWindows) << r.err;
+        }
         EXPECT_NE(r.err.find("missing: No such file or directory"), std::string::npos) << r.err;
         RunResult x = w.nivosfx(w.dir.path() / "out.exe", "out");
         EXPECT_EQ(x.exitCode, 0) << x.err;
-        EXPECT_TRUE(fs::is_regular_file(w.dir.path() / "out" / "tree" / "tool.exe"));
+        EXPECT_TRUE(fs::is_regular_file(w.dir.path() / "out" / "tree" / "TOOL.exe"));
+        EXPECT_EQ(fs::is_regular_file(w.dir.path() / "out" / "tree" / "tool.exe"), !forWindows);
+        EXPECT_EQ(fs::is_regular_file(w.dir.path() / "out" / "tree" / "bad:name.txt"), !forWindows);
     }
+}
+
+// mklzh updates an archive that is there: a member of an input's name is replaced (with -u only
+// by a newer file), the others are kept byte for byte; with nothing to pack nothing is written.
+TEST(Packers, MklzhUpdatesAnExistingArchive) {
+    Workspace w;
+    const fs::path src = w.src(), archive = w.dir.path() / "app.lzh";
+    const std::string a = archive.string();
+    auto names = [&] {
+        RunResult l = run("", {"l", a}, w.dir.path());
+        std::vector<std::string> found;
+        for (const char* n : {"tree/tool.exe", "b.txt", "tree/docs/readme.txt", "x:y.txt"})
+            if (l.out.find(std::string(" ") + n + "\n") != std::string::npos) found.push_back(n);
+        return found;
+    };
+    auto content = [&](const std::string& name) { return run("", {"p", a, name}, w.dir.path()).out; };
+    std::ofstream(src / "b.txt") << "b";
+    std::ofstream(src / "x:y.txt") << "x";
+    ASSERT_EQ(run(mklzhPath(), {a, "-C", src.string(), "tree/tool.exe"}, w.dir.path()).exitCode, 0);
+    const Bytes first = readBinary(a);
+    ASSERT_EQ(run(mklzhPath(), {a, "-C", src.string(), "b.txt"}, w.dir.path()).exitCode, 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"tree/tool.exe", "b.txt"}));
+    const Bytes second = readBinary(a);
+    EXPECT_TRUE(std::equal(first.begin(), first.end() - 1, second.begin())) << "the kept member was not copied as it was";
+
+    std::ofstream(src / "tree" / "tool.exe") << "MZ new";
+    fs::last_write_time(src / "tree" / "tool.exe", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    struct Step {
+        std::vector<std::string> args;  // behind ARCHIVE
+        int exitCode;
+        std::vector<std::string> names;
+        std::string tool;  // the content of tree/tool.exe afterwards
+    };
+    const Step steps[] = {
+        {{"-u", "tree/tool.exe"}, 0, {"tree/tool.exe", "b.txt"}, "MZ tool"},  // not newer: kept
+        {{"tree/tool.exe"}, 0, {"b.txt", "tree/tool.exe"}, "MZ new"},
+        {{"tree", "--exclude", "docs"}, 0, {"b.txt", "tree/tool.exe"}, "MZ new"},
+        {{"-q", "x:y.txt"}, 0, {"b.txt", "tree/tool.exe", "x:y.txt"}, "MZ new"},  // no warning with -q
+        {{"missing"}, 3, {"b.txt", "tree/tool.exe", "x:y.txt"}, "MZ new"},       // nothing to pack: untouched
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args[0] + " " + step.args.back());
+        std::vector<std::string> args = {a, "-C", src.string()};
+        args.insert(args.end(), step.args.begin(), step.args.end());
+        const Bytes before = readBinary(a);
+        RunResult r = run(mklzhPath(), args, w.dir.path());
+        EXPECT_EQ(r.exitCode, step.exitCode) << r.err;
+        if (step.args[0] == "-q") EXPECT_EQ(r.err, "");
+        if (step.exitCode != 0 || step.args[0] == "-u") EXPECT_EQ(readBinary(a), before);
+        std::vector<std::string> want = step.names;
+        std::sort(want.begin(), want.end());
+        std::vector<std::string> got = names();
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(content("tree/tool.exe"), step.tool);
+    }
+    // Nothing to pack writes nothing; a file that is not an archive is never replaced.
+    EXPECT_EQ(run(mklzhPath(), {"new.lzh", "missing"}, w.dir.path()).exitCode, 3);
+    EXPECT_FALSE(fs::exists(w.dir.path() / "new.lzh"));
+    std::ofstream(w.dir.path() / "notes.txt") << "notes";
+    RunResult r = run(mklzhPath(), {"notes.txt", "-C", src.string(), "b.txt"}, w.dir.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not an LZH archive"), std::string::npos) << r.err;
+    EXPECT_EQ(textOf(w.dir.path() / "notes.txt"), "notes");
 }
 
 // Nothing before the first real header looks like one: not in the archive, and not in the
@@ -278,7 +363,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
     appendEndMark(good);
     writeBinary((dir / "good.lzh").string(), good);
     Bytes strange(good.begin(), good.end() - 1);  // without the end mark
-    LzhMember odd = storedMember("x.bin", {1, 2, 3}, 0);
+    LzhMember odd = storedMember("x\x1b.bin", {1, 2, 3}, 0);  // quoted escaped
     odd.method = "-lh9-";
     appendMember(strange, odd);
     appendEndMark(strange);
@@ -286,6 +371,7 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
     writeBinary((dir / "text.lzh").string(), Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', ',', ' ',
                                                   'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
     writeBinary((dir / "empty.lzh").string(), Bytes{0});
+    writeBinary((dir / "setup.exe").string(), sfxFile(nullptr, good));
     writeBinary((dir / "cut.lzh").string(), Bytes(good.begin(), good.end() - 2));  // one data byte and the end gone
     const std::string stub = w.stub().string();
 
@@ -298,7 +384,8 @@ TEST(Packers, MksfxChecksItsArchiveAndSettings) {
         {{"--archive", "good.lzh", "--target", "bin\\other.exe", "--desktop", "1"}, 0,
          "--target bin\\other.exe names no member"},
         {{"--archive", "good.lzh", "--open", "readme.txt"}, 0, "--open readme.txt names no member"},
-        {{"--archive", "strange.lzh"}, exitFailure, "x.bin: method -lh9- is not one the program reads"},
+        {{"--archive", "strange.lzh"}, exitFailure, "x\\x1b.bin: method -lh9- is not one the program reads"},
+        {{"--archive", "setup.exe"}, exitFailure, "setup.exe: is a self-extracting file; give its archive"},
         {{"--archive", "text.lzh"}, exitFailure, "not an LZH archive"},
         {{"--archive", "empty.lzh"}, exitFailure, "holds no members"},
         {{"--archive", "cut.lzh"}, exitFailure, "cut short in the member at offset"},

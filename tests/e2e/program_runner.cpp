@@ -92,11 +92,14 @@ ChildProcess::ChildProcess(const RunOptions& s) : how(s) {
     std::vector<char*> envp = pointers(envText);
 
     int in[2], out[2], err[2] = {-1, -1};
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = how.columns;
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
     if (how.terminal) {
         // stdin and stderr on one terminal: the answers are typed into it, and it shows the
         // questions with the answers echoed.
-        if (::openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) return;
+        if (::openpty(&err[0], &err[1], nullptr, nullptr, &size) != 0) return;
         ::fcntl(err[0], F_SETFD, FD_CLOEXEC);
         ::fcntl(err[1], F_SETFD, FD_CLOEXEC);
         ::close(in[0]);
@@ -104,7 +107,7 @@ ChildProcess::ChildProcess(const RunOptions& s) : how(s) {
         in[0] = ::fcntl(err[1], F_DUPFD_CLOEXEC, 0);
         in[1] = ::fcntl(err[0], F_DUPFD_CLOEXEC, 0);
     } else if (how.stderrTerminal) {
-        if (::openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) return;
+        if (::openpty(&err[0], &err[1], nullptr, nullptr, &size) != 0) return;
         ::fcntl(err[0], F_SETFD, FD_CLOEXEC);
         ::fcntl(err[1], F_SETFD, FD_CLOEXEC);
     } else if (::pipe2(err, O_CLOEXEC) != 0) {

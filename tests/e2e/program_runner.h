@@ -23,6 +23,7 @@ struct RunOptions {
     int64_t fileSizeLimit = -1;                   // RLIMIT_FSIZE in the child, -1 for none
     bool stderrTerminal = false;                  // stderr is a pseudo-terminal, not a pipe
     bool terminal = false;                        // stdin and stderr are one pseudo-terminal
+    unsigned short columns = 80;                  // the pseudo-terminal's width
 };
 
 struct RunResult {

@@ -159,7 +159,6 @@ class RealCorpus : public testing::TestWithParam<CorpusArchive> {};
 TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
     const CorpusArchive& a = GetParam();
     if (a.path.empty()) GTEST_SKIP() << "no corpus at " << test::corpusDir();
-    if (!a.expect.empty()) GTEST_SKIP() << "regression archive; extraction tests cover it";
     makeCrcTable();
     HeaderStatus last;
     auto members = readArchive(a.path, last);
@@ -201,8 +200,11 @@ TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
     EXPECT_TRUE(files > 0 || a.members.empty());
 }
 
+// The regression archives (an expected failure in the manifest) are not read here: the program
+// tests extract them and check what is refused, so they are no skipped test here.
 std::vector<CorpusArchive> realOrPlaceholder() {
     auto v = test::realArchives();
+    std::erase_if(v, [](const CorpusArchive& a) { return !a.expect.empty(); });
     if (v.empty()) v.push_back(CorpusArchive{});
     return v;
 }

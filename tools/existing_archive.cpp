@@ -1,0 +1,77 @@
+#include "tools/existing_archive.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "archive/extraction_context.h"
+
+namespace nivo {
+
+bool readExistingArchive(const std::string& path, std::vector<ExistingMember>& members, std::string& error) {
+    ExtractionContext context;
+    FILE* f = context.archiveFile = std::fopen(path.c_str(), "rb");
+    struct stat st {};
+    if (!f || fstat(fileno(f), &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const long fileSize = static_cast<long>(st.st_size);
+    uint8_t start[7] = {};
+    const size_t got = std::fread(start, 1, sizeof start, f);
+    if (got >= 2 && start[0] == 'M' && start[1] == 'Z') {
+        error = "is a self-extracting file; give its archive or use nivosfx to unpack it first";
+        return false;
+    }
+    // A method identifier two bytes in ("-lh5-"), or the end mark alone: an archive.
+    if (!(got == 7 && start[2] == '-' && start[3] == 'l' && start[6] == '-') && !(got == 1 && start[0] == 0)) {
+        error = "not an LZH archive";
+        return false;
+    }
+    std::fseek(f, 0, SEEK_SET);
+    for (;;) {
+        ExistingMember m;
+        m.start = std::ftell(f);
+        m.status = readMemberHeader(context, m.header);
+        if (m.status == HeaderStatus::end) return true;
+        if (m.status == HeaderStatus::damaged || m.status == HeaderStatus::unknownLayout) {
+            error = "damaged member header at offset " + std::to_string(m.start);
+            return false;
+        }
+        const long dataStart = std::ftell(f);
+        if (static_cast<long>(m.header.compressedSize) > fileSize - dataStart) {
+            error = "cut short in the member at offset " + std::to_string(m.start);
+            return false;
+        }
+        m.end = dataStart + static_cast<long>(m.header.compressedSize);
+        if (std::fseek(f, m.end, SEEK_SET) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        members.push_back(m);
+    }
+}
+
+bool copyBytes(FILE* in, long from, long to, FILE* out, std::string& error) {
+    if (std::fseek(in, from, SEEK_SET) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    char block[1 << 16];
+    for (long left = to - from; left > 0;) {
+        const size_t want = left < long{sizeof block} ? static_cast<size_t>(left) : sizeof block;
+        const size_t n = std::fread(block, 1, want, in);
+        if (n == 0) {
+            error = std::ferror(in) ? std::strerror(errno) : "cut short";
+            return false;
+        }
+        if (std::fwrite(block, 1, n, out) != n) {
+            error = std::strerror(errno);
+            return false;
+        }
+        left -= static_cast<long>(n);
+    }
+    return true;
+}
+
+}  // namespace nivo
