@@ -69,7 +69,7 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
             } else if (!(*slot & treeEntry)) {
                 return false;  // a leaf in the way: not a prefix code
             }
-            const uint32_t node = *slot & entrySymbolMask;
+            const uint32_t node = *slot & nodeMask;
             slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
             path <<= 1;
         }
@@ -89,7 +89,7 @@ uint32_t walkTree(DecoderState& s, uint32_t entry, uint32_t next16, uint32_t alp
             s.damaged = true;
             return 0;
         }
-        j = (next16 & mask) ? h.treeRight[j & entrySymbolMask] : h.treeLeft[j & entrySymbolMask];
+        j = (next16 & mask) ? h.treeRight[j & nodeMask] : h.treeLeft[j & nodeMask];
     }
     if (lengths[j] <= tableBits) {
         s.damaged = true;

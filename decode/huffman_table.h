@@ -13,16 +13,19 @@
 
 namespace nivo {
 
-// A direct table entry: the symbol in the low 10 bits and the code's length above them, or
-// treeEntry with a node number for the codes longer than the table. The tree links hold a
-// symbol, or treeEntry with the next node's number. An entry of 0 is symbol 0
-// of length 0: what a code that does not fill the table leaves, and it consumes nothing.
+// A direct table entry: the code's length in the low six bits and the symbol (below 512) above
+// them, or treeEntry with a node number (nodeMask) for the codes longer than the table. With
+// the length at the bottom the entry itself serves as a shift count: a 64-bit shift takes the
+// count's low six bits. The tree links hold a symbol, or treeEntry with the next node's number.
+// An entry of 0 is symbol 0 of length 0: what a code that does not fill the table leaves, and
+// it consumes nothing.
 constexpr uint32_t treeEntry = 0x8000;
-constexpr uint32_t entrySymbolMask = 0x3FF;
-constexpr uint32_t entryLengthShift = 10;
+constexpr uint32_t entryLengthMask = 0x3F;
+constexpr uint32_t entrySymbolShift = 6;
+constexpr uint32_t nodeMask = 0x3FF;
 
 constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
-    return static_cast<uint16_t>(symbol | length << entryLengthShift);
+    return static_cast<uint16_t>(symbol << entrySymbolShift | length);
 }
 
 // Builds the direct table of 2^tableBits entries and the tree links for the longer codes, node
@@ -50,8 +53,8 @@ inline uint32_t decodeWithTable(DecoderState& s, const uint16_t* table, uint32_t
         skipBits(s, lengths[j]);
         return j;
     }
-    skipBits(s, e >> entryLengthShift);
-    return e & entrySymbolMask;
+    skipBits(s, e & entryLengthMask);
+    return e >> entrySymbolShift;
 }
 
 // The literal/length code: a 12-bit table in symTable, lengths in symLen.
@@ -94,7 +97,7 @@ inline uint32_t takeDistance(BitWindow& w, uint32_t p) {
     // The next `total` bits (up to 34, and none for a code of length 0), the low bits at their
     // bottom.
     const auto next = static_cast<uint32_t>((w.bitBuffer >> 1) >> (63 - total));
-    w.skipBits(total);
+    w.skipEntry(p);
     return (p >> distanceBaseShift) + (next & ((1u << extra) - 1));
 }
 
@@ -131,29 +134,29 @@ template <typename Block>
     for (uint32_t i = 0; i < 256; ++i) {
         const uint32_t e = h.posTable[i];
         positionEntries[i] =
-            (e & treeEntry) ? longEntry | e : Block::distanceOf(e & entrySymbolMask, e >> entryLengthShift);
+            (e & treeEntry) ? longEntry | e : Block::distanceOf(e >> entrySymbolShift, e & entryLengthMask);
     }
 
     BitWindow w(s);
     const uint16_t* const symTable = h.symTable;
     const uint32_t mask = s.dictionarySize - 1;
-    constexpr uint32_t notLiteral = treeEntry | 0x300;  // a tree node, or a symbol of 256 and more
+    constexpr uint32_t literalLimit = 256u << entrySymbolShift;  // entries below are literals
     w.refill();
     uint32_t e = symTable[w.peekBits(12)];
     do {
-        if ((e & notLiteral) == 0) {
-            w.skipBits(e >> entryLengthShift);
-            *out++ = static_cast<uint8_t>(e);
+        if (e < literalLimit) {
+            w.skipEntry(e);
+            *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
             e = symTable[w.peekBits(12)];
             --left;
-            if ((e & notLiteral) == 0) {
-                w.skipBits(e >> entryLengthShift);
-                *out++ = static_cast<uint8_t>(e);
+            if (e < literalLimit) {
+                w.skipEntry(e);
+                *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
                 e = symTable[w.peekBits(12)];
                 --left;
-                if ((e & notLiteral) == 0) {
-                    w.skipBits(e >> entryLengthShift);
-                    *out++ = static_cast<uint8_t>(e);
+                if (e < literalLimit) {
+                    w.skipEntry(e);
+                    *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
                     e = symTable[w.peekBits(12)];
                     --left;
                 }
@@ -164,19 +167,19 @@ template <typename Block>
         if (e & treeEntry) [[unlikely]] {
             e = longCode(s, w, e, Block::symbolCount, 12, h.symLen);
             if (s.damaged) break;
-            if ((e & entrySymbolMask) < 256) {
+            if (e < literalLimit) {
                 // A literal of a code longer than the table.
-                w.skipBits(e >> entryLengthShift);
+                w.skipEntry(e);
                 --left;
-                *out++ = static_cast<uint8_t>(e);
+                *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
                 w.refill();
                 e = symTable[w.peekBits(12)];
                 continue;
             }
         }
-        w.skipBits(e >> entryLengthShift);
+        w.skipEntry(e);
         --left;
-        uint32_t c = e & entrySymbolMask;
+        uint32_t c = e >> entrySymbolShift;
         if (c == Block::escapeSymbol) {
             c += w.peekBits(8);
             w.skipBits(8);
@@ -185,7 +188,7 @@ template <typename Block>
         if (p & longEntry) [[unlikely]] {
             p = longCode(s, w, p & ~longEntry, positionCodes, 8, h.posLen);
             if (s.damaged) break;
-            p = Block::distanceOf(p & entrySymbolMask, p >> entryLengthShift);
+            p = Block::distanceOf(p >> entrySymbolShift, p & entryLengthMask);
         }
         const uint32_t d = takeDistance(w, p);
         w.refill();

@@ -77,7 +77,7 @@ void readSymTreeLh3(DecoderState& s) {
                 return;
             }
             for (uint32_t k = 0; k < lh3SymbolCount; ++k) h.symLen[k] = 0;
-            for (uint16_t& e : h.symTable) e = static_cast<uint16_t>(c);
+            for (uint16_t& e : h.symTable) e = tableEntry(c, 0);
             return;
         }
     }
@@ -92,7 +92,7 @@ void readPosTreeLh3(DecoderState& s) {
             const uint32_t c = takeBits(s, 7);
             // All lengths 0: the caller's buildTable leaves this table as it is.
             for (uint32_t k = 0; k < 128; ++k) h.posLen[k] = 0;
-            for (uint16_t& e : h.posTable) e = static_cast<uint16_t>(c);
+            for (uint16_t& e : h.posTable) e = tableEntry(c, 0);
             return;
         }
     }

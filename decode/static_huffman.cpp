@@ -44,7 +44,7 @@ void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int inser
             return;
         }
         for (uint32_t i = 0; i < n; ++i) h.posLen[i] = 0;
-        for (uint16_t& e : h.posTable) e = static_cast<uint16_t>(c);
+        for (uint16_t& e : h.posTable) e = tableEntry(c, 0);
         return;
     }
     uint32_t i = 0;
@@ -79,7 +79,7 @@ void readSymLengths(DecoderState& s) {
             return;
         }
         for (uint8_t& e : h.symLen) e = 0;
-        for (uint16_t& e : h.symTable) e = static_cast<uint16_t>(c);
+        for (uint16_t& e : h.symTable) e = tableEntry(c, 0);
         return;
     }
     if (count > symbolCount) {

@@ -31,7 +31,7 @@ struct Table {
 
 // A direct table entry for the symbol with its code length.
 uint16_t entry(uint32_t symbol, uint32_t length) {
-    return uint16_t(symbol | length << entryLengthShift);
+    return tableEntry(symbol, length);
 }
 
 TEST(BuildTable, ShortCodesFillTheDirectTableWithTheirLengths) {
@@ -58,10 +58,10 @@ TEST(BuildTable, ShortCodesFillTheDirectTableWithTheirLengths) {
 int lookUp(const Table& t, int n, int tableBits, uint32_t code16, int* steps) {
     uint32_t e = t.table[code16 >> (16 - tableBits)];
     *steps = 0;
-    if (!(e & treeEntry)) return int(e & entrySymbolMask);
+    if (!(e & treeEntry)) return int(e >> entrySymbolShift);
     uint32_t j = e;
     for (uint32_t mask = 0x8000u >> tableBits; j >= uint32_t(n); mask >>= 1, ++*steps)
-        j = (code16 & mask) ? t.h.treeRight[j & entrySymbolMask] : t.h.treeLeft[j & entrySymbolMask];
+        j = (code16 & mask) ? t.h.treeRight[j & nodeMask] : t.h.treeLeft[j & nodeMask];
     return int(j);
 }
 
