@@ -48,10 +48,16 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
             const uint16_t entry = tableEntry(s, len);
             uint32_t i = code >> shift;
             const uint32_t end = (code + (1u << (16 - len))) >> shift;
-            if (!compactDecoder && end - i >= 4) {
-                // A run of 4 or more entries starts at a multiple of its length: whole words.
+            if (!compactDecoder && end - i >= 8) {
+                // A run of 8 or more entries starts at a multiple of its length: 16 bytes at
+                // a time.
                 const uint64_t four = 0x0001000100010001ull * entry;
-                for (; i < end; i += 4) std::memcpy(&table[i], &four, 8);
+                const uint64_t eight[2] = {four, four};
+                for (; i < end; i += 8) std::memcpy(&table[i], eight, 16);
+            } else if (!compactDecoder && end - i >= 4) {
+                const uint64_t four = 0x0001000100010001ull * entry;
+                std::memcpy(&table[i], &four, 8);
+                i = end;
             }
             for (; i < end; ++i) table[i] = entry;
             continue;
