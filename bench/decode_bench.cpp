@@ -1,14 +1,16 @@
 // nivo_bench: decode throughput of the LZH decoders, against zlib's inflate measured in the same
 // run on the same text.
 //
-//   nivo_bench [--runs N] [--text-mb N] [--member-mb N] [ARCHIVE...]
+//   nivo_bench [--runs N] [--cpu] [--text-mb N] [--member-mb N] [--portable] [--no-like] [ARCHIVE...]
 //
 // It gathers text files of this machine in a fixed order (licences, package copyright files
 // and *.txt documents, C headers) until it has --text-mb MiB (default 32), packs the text with
 // our compressor as -lh5- and -lh7- in members of --member-mb MiB (default 4), and deflates the
 // same members with zlib. Each decoder then turns all members into bytes in memory, counted
 // and thrown away, --runs times (default 7); the best run gives MB/s of output (10^6 bytes per
-// second), and the spread shows how noisy the machine was. Members of the archives named on the
+// second), and the spread shows how noisy the machine was. The like-with-like table then packs
+// the same members on each side at comparable levels, and with the Java LHA tool, and gives our
+// MB/s over libdeflate's row by row. Members of the archives named on the
 // command line are decoded the same way, each repeated until a run of it takes long enough to
 // time, and reported per method. See bench/README.md.
 #include <sys/resource.h>
