@@ -143,7 +143,9 @@ template <typename Block>
     constexpr uint32_t literalLimit = 256u << entrySymbolShift;  // entries below are literals
     w.refill();
     uint32_t e = symTable[w.peekBits(12)];
-    do {
+    // Each step ends with a refill, which the check before it allows: the one above may
+    // already have taken the input to its last eight bytes.
+    while (left >= 3 && outLimit - out >= 3 && w.in <= inLast) {
         if (e < literalLimit) {
             w.skipEntry(e);
             *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
@@ -194,7 +196,7 @@ template <typename Block>
         w.refill();
         e = symTable[w.peekBits(12)];
         out = copyMatch<false>(out, (d & mask) + 1, c - 253);
-    } while (left >= 3 && outLimit - out >= 3 && w.in <= inLast);
+    }
     Block::setRemaining(h, left);
     w.store(s);
     return out;
