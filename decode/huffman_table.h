@@ -16,17 +16,27 @@ namespace nivo {
 // A direct table entry: the code's length in the low six bits and the symbol (below 512) above
 // them, or treeEntry with a node number (nodeMask) for the codes longer than the table. With
 // the length at the bottom the entry itself serves as a shift count: a 64-bit shift takes the
-// count's low six bits. The tree links hold a symbol, or treeEntry with the next node's number.
-// An entry of 0 is symbol 0 of length 0: what a code that does not fill the table leaves, and
-// it consumes nothing.
+// count's low six bits. (The Windows program, whose loop shifts by a byte count, keeps the
+// symbol in the low ten bits and the length above: its code is smaller so.) The tree links
+// hold a symbol, or treeEntry with the next node's number. An entry of 0 is symbol 0 of length
+// 0: what a code that does not fill the table leaves, and it consumes nothing.
 constexpr uint32_t treeEntry = 0x8000;
+constexpr uint32_t nodeMask = 0x3FF;
+#ifdef NIVO_COMPACT_DECODER
+constexpr uint32_t entryLength(uint32_t e) { return e >> 10; }
+constexpr uint32_t entrySymbol(uint32_t e) { return e & 0x3FF; }
+constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
+    return static_cast<uint16_t>(symbol | length << 10);
+}
+#else
 constexpr uint32_t entryLengthMask = 0x3F;
 constexpr uint32_t entrySymbolShift = 6;
-constexpr uint32_t nodeMask = 0x3FF;
-
+constexpr uint32_t entryLength(uint32_t e) { return e & entryLengthMask; }
+constexpr uint32_t entrySymbol(uint32_t e) { return e >> entrySymbolShift; }
 constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
     return static_cast<uint16_t>(symbol << entrySymbolShift | length);
 }
+#endif
 
 // Builds the direct table of 2^tableBits entries and the tree links for the longer codes, node
 // numbers from alphabetSize upwards. Lengths above 16 or lengths that over-fill the code space
@@ -53,8 +63,8 @@ inline uint32_t decodeWithTable(DecoderState& s, const uint16_t* table, uint32_t
         skipBits(s, lengths[j]);
         return j;
     }
-    skipBits(s, e & entryLengthMask);
-    return e >> entrySymbolShift;
+    skipBits(s, entryLength(e));
+    return entrySymbol(e);
 }
 
 // The literal/length code: a 12-bit table in symTable, lengths in symLen.
