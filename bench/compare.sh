@@ -52,7 +52,7 @@ done
 
 setup_tools() {
   source "$here/scripts/setup.sh"
-  need_packages libdeflate-tools gzip coreutils python3 time
+  need_packages libdeflate-tools gzip coreutils python3 time jlha-utils
   if [ ! -x "$build/cli/nivosfx" ] || [ ! -x "$build/tools/mklzh" ]; then
     configure_native
     cmake --build "$build" -j 2 --target nivosfx mklzh

@@ -1,14 +1,16 @@
 // nivo_bench: decode throughput of the LZH decoders, against zlib's inflate measured in the same
 // run on the same text.
 //
-//   nivo_bench [--runs N] [--text-mb N] [--member-mb N] [ARCHIVE...]
+//   nivo_bench [--runs N] [--cpu] [--text-mb N] [--member-mb N] [--portable] [--no-like] [ARCHIVE...]
 //
 // It gathers text files of this machine in a fixed order (licences, package copyright files
 // and *.txt documents, C headers) until it has --text-mb MiB (default 32), packs the text with
 // our compressor as -lh5- and -lh7- in members of --member-mb MiB (default 4), and deflates the
 // same members with zlib. Each decoder then turns all members into bytes in memory, counted
 // and thrown away, --runs times (default 7); the best run gives MB/s of output (10^6 bytes per
-// second), and the spread shows how noisy the machine was. Members of the archives named on the
+// second), and the spread shows how noisy the machine was. The like-with-like table then packs
+// the same members on each side at comparable levels, and with the Java LHA tool, and gives our
+// MB/s over libdeflate's row by row. Members of the archives named on the
 // command line are decoded the same way, each repeated until a run of it takes long enough to
 // time, and reported per method. See bench/README.md.
 #include <sys/resource.h>
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,6 +32,7 @@
 #include "archive/member_header.h"
 #include "decode/crc16.h"
 #include "decode/member_decoder.h"
+#include "decode/methods.h"
 #include "tools/lzh_encoder.h"
 
 namespace {
@@ -231,8 +235,168 @@ bool readArchive(const std::string& path, std::vector<ArchiveMember>& out) {
     }
 }
 
+// Packs every slice of the text with libdeflate at the level (1 to 12), as zlib streams.
+bool packLibdeflate(const std::vector<uint8_t>& text, const std::vector<std::pair<size_t, size_t>>& slices,
+                    int level, std::vector<Packed>& out) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+    if (!c) return false;
+    for (auto [at, n] : slices) {
+        const uint8_t* bytes = text.data() + at;
+        Packed p{libdeflateCodec, {}, static_cast<uint32_t>(n), nivo::updateCrc(0, bytes, static_cast<uint32_t>(n)), true};
+        p.data.resize(libdeflate_zlib_compress_bound(c, n));
+        p.data.resize(libdeflate_zlib_compress(c, bytes, n, p.data.data(), p.data.size()));
+        if (p.data.empty()) break;
+        out.push_back(std::move(p));
+    }
+    libdeflate_free_compressor(c);
+    return out.size() == slices.size();
+}
+
+// Packs every slice of the text with our compressor: the method (4 to 7) at the level.
+void packOurs(const std::vector<uint8_t>& text, const std::vector<std::pair<size_t, size_t>>& slices, int method,
+              int level, std::vector<Packed>& out) {
+    nivo::EncoderOptions options;
+    options.level = level;
+    for (auto [at, n] : slices) {
+        const uint8_t* bytes = text.data() + at;
+        Packed p{method, {}, static_cast<uint32_t>(n), nivo::updateCrc(0, bytes, static_cast<uint32_t>(n)), true};
+        nivo::compressStaticHuffman(method, bytes, n, p.data, options);
+        out.push_back(std::move(p));
+    }
+}
+
+// Packs every slice of the text with the Java LHA tool (jlha, from Debian's jlha-utils), run as
+// a black box: the slices are written as files to a scratch folder, packed as one archive with
+// the method (5 to 7), and the archive's members read back in order. False with a note on
+// stderr when the tool is missing or its archive does not hold the slices.
+bool packJlha(const std::vector<uint8_t>& text, const std::vector<std::pair<size_t, size_t>>& slices, int method,
+              std::vector<Packed>& out) {
+    if (std::system("command -v jlha >/dev/null 2>&1") != 0) {
+        std::fprintf(stderr, "nivo_bench: jlha not found (apt-get install jlha-utils, or run bench/compare.sh "
+                             "once); its rows are left out\n");
+        return false;
+    }
+    std::string tmpl = (fs::temp_directory_path() / "nivo-bench-jlha-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return false;
+    const fs::path dir = tmpl;
+    std::string names;
+    for (size_t i = 0; i < slices.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%03zu", i);
+        std::ofstream f(dir / name, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(text.data() + slices[i].first),
+                static_cast<std::streamsize>(slices[i].second));
+        names += std::string(" ") + name;
+    }
+    const std::string command = "cd '" + dir.string() + "' && jlha c" + "o" + std::to_string(method) +
+                                " packed.lzh" + names + " >/dev/null 2>&1";
+    const int rc = std::system(command.c_str());
+    std::vector<ArchiveMember> members;
+    if (rc == 0) readArchive((dir / "packed.lzh").string(), members);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    if (members.size() != slices.size()) {
+        std::fprintf(stderr, "nivo_bench: jlha -lh%d- did not pack the text as expected; its rows are left out\n",
+                     method);
+        return false;
+    }
+    for (size_t i = 0; i < members.size(); ++i) {
+        Packed& p = members[i].packed;
+        const uint8_t* bytes = text.data() + slices[i].first;
+        const auto n = static_cast<uint32_t>(slices[i].second);
+        if (p.originalSize != n || p.method != method || !p.hasCrc || p.crc != nivo::updateCrc(0, bytes, n)) {
+            std::fprintf(stderr, "nivo_bench: jlha's member %s is not the slice it was given; its rows are left out\n",
+                         members[i].name.c_str());
+            return false;
+        }
+        out.push_back(std::move(p));
+    }
+    return true;
+}
+
+// One stream of the like-with-like table: the text packed one way, and its timing.
+struct Stream {
+    std::string label;
+    std::vector<Packed> members;
+    Timing timing;
+    uint64_t packedBytes() const {
+        uint64_t n = 0;
+        for (const Packed& p : members) n += p.data.size();
+        return n;
+    }
+};
+
+// Each LZH stream beside a libdeflate stream of the same text: ours at -1, the default level
+// and -9 against libdeflate's levels 1, 6 and 12, and the Java LHA tool's against level 6. All
+// streams take turns within each run.
+bool likeWithLike(const std::vector<uint8_t>& text, const std::vector<std::pair<size_t, size_t>>& slices, int runs) {
+    struct Row {
+        size_t ours;
+        size_t reference;
+    };
+    std::vector<Stream> streams;
+    std::vector<Row> rows;
+    const int levels[] = {1, 6, 12};
+    size_t reference[3];
+    std::printf("\nlike with like: packing the text (ours -1, default, -9; libdeflate 1, 6, 12; jlha)\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 3; ++i) {
+        Stream st{"libdeflate level " + std::to_string(levels[i]), {}, {}};
+        if (!packLibdeflate(text, slices, levels[i], st.members)) {
+            std::fprintf(stderr, "nivo_bench: libdeflate cannot compress the text\n");
+            return false;
+        }
+        reference[i] = streams.size();
+        streams.push_back(std::move(st));
+    }
+    const int ourLevels[] = {nivo::minLevel, nivo::defaultLevel, nivo::maxLevel};
+    for (int method : {5, 6, 7}) {
+        for (int i = 0; i < 3; ++i) {
+            Stream st{methodName(method) + " -" + std::to_string(ourLevels[i]) +
+                          (ourLevels[i] == nivo::defaultLevel ? " (default)" : ""),
+                      {}, {}};
+            packOurs(text, slices, method, ourLevels[i], st.members);
+            rows.push_back({streams.size(), reference[i]});
+            streams.push_back(std::move(st));
+        }
+    }
+    for (int method : {5, 6, 7}) {
+        Stream st{methodName(method) + " by jlha", {}, {}};
+        if (!packJlha(text, slices, method, st.members)) continue;
+        rows.push_back({streams.size(), reference[1]});
+        streams.push_back(std::move(st));
+    }
+    for (const Stream& st : streams) {
+        for (const Packed& p : st.members) {
+            if (!decodeAny(p)) {
+                std::fprintf(stderr, "nivo_bench: %s does not decode back to the text\n", st.label.c_str());
+                return false;
+            }
+        }
+    }
+    for (int run = 0; run < runs; ++run) {
+        for (Stream& st : streams) {
+            auto start = Clock::now();
+            for (const Packed& p : st.members) decodeAny(p);
+            st.timing.mbps.push_back(mbPerSecond(text.size(), secondsSince(start)));
+        }
+    }
+    std::printf("decoding, best of %d runs, MB/s of output; ours over libdeflate's in the same run\n", runs);
+    std::printf("  %-22s %6s %8s   %-19s %6s %8s   %s\n", "ours", "ratio", "MB/s", "libdeflate", "ratio", "MB/s",
+                "vs libdeflate");
+    for (const Row& r : rows) {
+        const Stream& a = streams[r.ours];
+        const Stream& b = streams[r.reference];
+        std::printf("  %-22s %5.1f%% %8.1f   %-19s %5.1f%% %8.1f   %6.2f\n", a.label.c_str(),
+                    percent(a.packedBytes(), text.size()), a.timing.best(), b.label.c_str(),
+                    percent(b.packedBytes(), text.size()), b.timing.best(), a.timing.best() / b.timing.best());
+    }
+    return true;
+}
+
 void usage() {
-    std::fprintf(stderr, "usage: nivo_bench [--runs N] [--cpu] [--text-mb N] [--member-mb N] [ARCHIVE...]\n");
+    std::fprintf(stderr, "usage: nivo_bench [--runs N] [--cpu] [--text-mb N] [--member-mb N] [--portable] "
+                         "[--no-like] [ARCHIVE...]\n");
 }
 
 }  // namespace
@@ -241,6 +405,7 @@ int main(int argc, char** argv) {
     int runs = 7;
     size_t textMiB = 32;
     size_t memberMiB = 4;
+    bool like = true;
     std::vector<std::string> archives;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -258,6 +423,10 @@ int main(int argc, char** argv) {
             runs = static_cast<int>(n);
         } else if (a == "--cpu") {
             cpuClock = true;
+        } else if (a == "--portable") {
+            nivo::staticLoopBmi2 = false;
+        } else if (a == "--no-like") {
+            like = false;
         } else if (a == "--text-mb") {
             if (!number(textMiB)) return usage(), 2;
         } else if (a == "--member-mb") {
@@ -286,7 +455,8 @@ int main(int argc, char** argv) {
     std::vector<std::pair<size_t, size_t>> slices;
     for (size_t at = 0; at < text.size(); at += memberSize)
         slices.emplace_back(at, std::min(memberSize, text.size() - at));
-    std::printf("members: %zu of up to %zu bytes\n\n", slices.size(), memberSize);
+    std::printf("members: %zu of up to %zu bytes; static Huffman loop: %s\n\n", slices.size(), memberSize,
+                nivo::staticLoopBmi2 ? "BMI2" : "portable");
 
     const int codecs[] = {5, 7, zlibCodec, libdeflateCodec};
     std::map<int, std::vector<Packed>> packed;
@@ -351,6 +521,8 @@ int main(int argc, char** argv) {
         if (codec != libdeflateCodec) std::printf("  %6.2f", t.best() / referenceBest);
         std::printf("\n");
     }
+
+    if (like && !likeWithLike(text, slices, runs)) return 1;
 
     if (!archives.empty()) {
         std::vector<ArchiveMember> members;

@@ -472,8 +472,8 @@ uint8_t* fastItemsAdaptive(DecoderState& s, uint8_t* out, uint8_t* const outLimi
                 e = longCode(s, w, e, h.tablePosCodeCount, 8, h.posLen);
                 if (s.damaged) break;
             }
-            w.skipBits(e >> entryLengthShift);
-            p = e & entrySymbolMask;
+            w.skipBits(entryLength(e));
+            p = entrySymbol(e);
         }
         const uint32_t d = 64 * p + w.peekBits(6);
         w.skipBits(6);

@@ -127,7 +127,7 @@ struct BitWindow {
     void store(BitReader& r) const {
         const auto used = static_cast<uint32_t>(in - start);
         r.bitBuffer = bitBuffer;
-        r.bitCount = bitCount;
+        r.bitCount = bitCount & 63;
         r.inputPos += used;
         r.compressedLeft -= used;
     }
@@ -138,15 +138,24 @@ struct BitWindow {
     void refill() {
         uint64_t v;
         std::memcpy(&v, in, 8);
-        bitBuffer |= __builtin_bswap64(v) >> bitCount;
-        in += (63 - bitCount) >> 3;
-        bitCount |= 56;
+        const uint32_t n = bitCount & 63;
+        bitBuffer |= __builtin_bswap64(v) >> n;
+        in += (63 - n) >> 3;
+        bitCount = n | 56;
     }
 
     uint32_t peekBits(uint32_t n) const { return static_cast<uint32_t>(bitBuffer >> (64 - n)); }
     void skipBits(uint32_t n) {
         bitBuffer <<= n;
         bitCount -= n;
+    }
+    // Consumes the bits that the low six bits of entry count: the whole entry is subtracted
+    // from bitCount, whose low six bits stay right (the count is below 64), and the next refill
+    // or store takes only those. The count comes straight from a table entry, with no masking
+    // between the look-up and the shift.
+    void skipEntry(uint32_t entry) {
+        bitBuffer <<= (entry & 63);
+        bitCount -= entry;
     }
 };
 

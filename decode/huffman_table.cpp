@@ -48,10 +48,16 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
             const uint16_t entry = tableEntry(s, len);
             uint32_t i = code >> shift;
             const uint32_t end = (code + (1u << (16 - len))) >> shift;
-            if (!compactDecoder && end - i >= 4) {
-                // A run of 4 or more entries starts at a multiple of its length: whole words.
+            if (!compactDecoder && end - i >= 8) {
+                // A run of 8 or more entries starts at a multiple of its length: 16 bytes at
+                // a time.
                 const uint64_t four = 0x0001000100010001ull * entry;
-                for (; i < end; i += 4) std::memcpy(&table[i], &four, 8);
+                const uint64_t eight[2] = {four, four};
+                for (; i < end; i += 8) std::memcpy(&table[i], eight, 16);
+            } else if (!compactDecoder && end - i >= 4) {
+                const uint64_t four = 0x0001000100010001ull * entry;
+                std::memcpy(&table[i], &four, 8);
+                i = end;
             }
             for (; i < end; ++i) table[i] = entry;
             continue;
@@ -69,7 +75,7 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
             } else if (!(*slot & treeEntry)) {
                 return false;  // a leaf in the way: not a prefix code
             }
-            const uint32_t node = *slot & entrySymbolMask;
+            const uint32_t node = *slot & nodeMask;
             slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
             path <<= 1;
         }
@@ -89,7 +95,7 @@ uint32_t walkTree(DecoderState& s, uint32_t entry, uint32_t next16, uint32_t alp
             s.damaged = true;
             return 0;
         }
-        j = (next16 & mask) ? h.treeRight[j & entrySymbolMask] : h.treeLeft[j & entrySymbolMask];
+        j = (next16 & mask) ? h.treeRight[j & nodeMask] : h.treeLeft[j & nodeMask];
     }
     if (lengths[j] <= tableBits) {
         s.damaged = true;

@@ -13,17 +13,30 @@
 
 namespace nivo {
 
-// A direct table entry: the symbol in the low 10 bits and the code's length above them, or
-// treeEntry with a node number for the codes longer than the table. The tree links hold a
-// symbol, or treeEntry with the next node's number. An entry of 0 is symbol 0
-// of length 0: what a code that does not fill the table leaves, and it consumes nothing.
+// A direct table entry: the code's length in the low six bits and the symbol (below 512) above
+// them, or treeEntry with a node number (nodeMask) for the codes longer than the table. With
+// the length at the bottom the entry itself serves as a shift count: a 64-bit shift takes the
+// count's low six bits. (The Windows program, whose loop shifts by a byte count, keeps the
+// symbol in the low ten bits and the length above: its code is smaller so.) The tree links
+// hold a symbol, or treeEntry with the next node's number. An entry of 0 is symbol 0 of length
+// 0: what a code that does not fill the table leaves, and it consumes nothing.
 constexpr uint32_t treeEntry = 0x8000;
-constexpr uint32_t entrySymbolMask = 0x3FF;
-constexpr uint32_t entryLengthShift = 10;
-
+constexpr uint32_t nodeMask = 0x3FF;
+#ifdef NIVO_COMPACT_DECODER
+constexpr uint32_t entryLength(uint32_t e) { return e >> 10; }
+constexpr uint32_t entrySymbol(uint32_t e) { return e & 0x3FF; }
 constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
-    return static_cast<uint16_t>(symbol | length << entryLengthShift);
+    return static_cast<uint16_t>(symbol | length << 10);
 }
+#else
+constexpr uint32_t entryLengthMask = 0x3F;
+constexpr uint32_t entrySymbolShift = 6;
+constexpr uint32_t entryLength(uint32_t e) { return e & entryLengthMask; }
+constexpr uint32_t entrySymbol(uint32_t e) { return e >> entrySymbolShift; }
+constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
+    return static_cast<uint16_t>(symbol << entrySymbolShift | length);
+}
+#endif
 
 // Builds the direct table of 2^tableBits entries and the tree links for the longer codes, node
 // numbers from alphabetSize upwards. Lengths above 16 or lengths that over-fill the code space
@@ -50,8 +63,8 @@ inline uint32_t decodeWithTable(DecoderState& s, const uint16_t* table, uint32_t
         skipBits(s, lengths[j]);
         return j;
     }
-    skipBits(s, e >> entryLengthShift);
-    return e & entrySymbolMask;
+    skipBits(s, entryLength(e));
+    return entrySymbol(e);
 }
 
 // The literal/length code: a 12-bit table in symTable, lengths in symLen.
@@ -73,60 +86,125 @@ inline uint32_t longCode(DecoderState& s, const BitWindow& w, uint32_t entry, ui
     return s.damaged ? 0 : tableEntry(j, lengths[j]);
 }
 
+// The wide form's position entries: everything a match's distance needs from one look-up. The
+// bits to consume (the code's length and its low bits together) in bits 0 to 5, the count of
+// low bits in bits 6 to 10, the distance of the code's first value from bit 11 on; longEntry
+// with the direct table's entry for a code longer than the table.
+constexpr uint32_t distanceBitsMask = 0x3F;
+constexpr uint32_t distanceExtraShift = 6;
+constexpr uint32_t distanceBaseShift = 11;
+constexpr uint32_t longEntry = 0x80000000u;
+
+constexpr uint32_t distanceEntry(uint32_t base, uint32_t extra, uint32_t codeLength) {
+    return base << distanceBaseShift | extra << distanceExtraShift | (codeLength + extra);
+}
+
+// The distance, less one, that a position entry gives with the bits that follow in the window,
+// and those bits consumed: the code's length and its low bits in one step.
+inline uint32_t takeDistance(BitWindow& w, uint32_t p) {
+    const uint32_t total = p & distanceBitsMask;
+    const uint32_t extra = (p >> distanceExtraShift) & 0x1F;
+    // The next `total` bits (up to 34, and none for a code of length 0), the low bits at their
+    // bottom.
+    const auto next = static_cast<uint32_t>((w.bitBuffer >> 1) >> (63 - total));
+    w.skipEntry(p);
+    return (p >> distanceBaseShift) + (next & ((1u << extra) - 1));
+}
+
 // The wide form's loop over the symbols of a table-coded block (-lh3- to -lh7-, -lhx-), with
-// the bit buffer, the input and the output in locals. It runs until the block ends, out reaches
-// outLimit, fewer than eight bytes of input remain buffered, or a code is damaged. After a
-// refill at least 56 bits are in the buffer: enough for a symbol (16) with its length
-// extension (8), position code (16) and low bits (18 at most), or for three literals.
+// the bit buffer, the input and the output in locals, built in the manner of the fastest
+// deflate decoders:
+//   - the next symbol's entry is looked up as soon as the current one is consumed, before its
+//     literal is stored or its match copied, so that the look-up's latency hides behind them;
+//   - up to three literals come from one refill, with no check between them: the loop runs
+//     while at least three symbols are left in the block and three bytes before outLimit;
+//   - a match's position code and low bits come from one entry of a table made from the
+//     position code's (positionEntries), consumed together, with no branch on the code.
+// It runs until the block has fewer than three symbols left, out comes within three bytes of
+// outLimit (a match may run past it), fewer than eight bytes of input remain buffered, or a
+// code is damaged; the checking operations take the rest. After a refill at least 56 bits are
+// in the buffer: enough for a symbol (16) with its length extension (8), position code (16)
+// and low bits (18 at most), or for three literals and the next look-up.
 //
 // Block describes the family: symbolCount, escapeSymbol (whose 8 extra bits extend the
 // length; none if above the alphabet), remaining(h) and setRemaining(h, n) (the block's
-// symbols left, 0 = a header is next), positionCodes(h), and distance(w, j), the distance less
-// one of position code j with its low bits taken from the window.
+// symbols left, 0 = a header is next), positionCodes(h), and distanceOf(j, length), the
+// position entry (distanceEntry) of position code j of that length.
 template <typename Block>
-uint8_t* decodeBlockSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+[[gnu::always_inline]] inline uint8_t* decodeBlockSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
     StaticHuffmanState& h = s.huff;
-    BitWindow w(s);
-    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
-    const uint16_t* const symTable = h.symTable;
-    const uint16_t* const posTable = h.posTable;
-    const uint32_t mask = s.dictionarySize - 1;
-    const uint32_t positionCodes = Block::positionCodes(h);
     uint32_t left = Block::remaining(h);
-    while (left != 0 && out < outLimit && w.in <= inLast) {
-        w.refill();
-        uint32_t e = symTable[w.peekBits(12)];
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
+    if (left < 3 || outLimit - out < 3 || s.inputBuffer + s.inputPos > inLast) return out;
+
+    // The position entries of the block's code, made afresh on each call: 256 entries, against
+    // the 4096 of the symbol table that each block builds.
+    const uint32_t positionCodes = Block::positionCodes(h);
+    uint32_t positionEntries[256];
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint32_t e = h.posTable[i];
+        positionEntries[i] =
+            (e & treeEntry) ? longEntry | e : Block::distanceOf(e >> entrySymbolShift, e & entryLengthMask);
+    }
+
+    BitWindow w(s);
+    const uint16_t* const symTable = h.symTable;
+    const uint32_t mask = s.dictionarySize - 1;
+    constexpr uint32_t literalLimit = 256u << entrySymbolShift;  // entries below are literals
+    w.refill();
+    uint32_t e = symTable[w.peekBits(12)];
+    // Each step ends with a refill, which the check before it allows: the one above may
+    // already have taken the input to its last eight bytes.
+    while (left >= 3 && outLimit - out >= 3 && w.in <= inLast) {
+        if (e < literalLimit) {
+            w.skipEntry(e);
+            *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
+            e = symTable[w.peekBits(12)];
+            --left;
+            if (e < literalLimit) {
+                w.skipEntry(e);
+                *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
+                e = symTable[w.peekBits(12)];
+                --left;
+                if (e < literalLimit) {
+                    w.skipEntry(e);
+                    *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
+                    e = symTable[w.peekBits(12)];
+                    --left;
+                }
+            }
+            w.refill();
+            continue;
+        }
         if (e & treeEntry) [[unlikely]] {
             e = longCode(s, w, e, Block::symbolCount, 12, h.symLen);
             if (s.damaged) break;
-        }
-        w.skipBits(e >> entryLengthShift);
-        --left;
-        uint32_t c = e & entrySymbolMask;
-        if (c < 256) {
-            *out++ = static_cast<uint8_t>(c);
-            // Up to two more literals from the same refill, while the next code is one of at
-            // most 12 bits.
-            for (int more = 0; more < 2; ++more) {
-                e = symTable[w.peekBits(12)];
-                if ((e & (treeEntry | 0x300)) != 0 || left == 0 || out >= outLimit) break;
-                w.skipBits(e >> entryLengthShift);
+            if (e < literalLimit) {
+                // A literal of a code longer than the table.
+                w.skipEntry(e);
                 --left;
-                *out++ = static_cast<uint8_t>(e);
+                *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
+                w.refill();
+                e = symTable[w.peekBits(12)];
+                continue;
             }
-            continue;
         }
+        w.skipEntry(e);
+        --left;
+        uint32_t c = e >> entrySymbolShift;
         if (c == Block::escapeSymbol) {
             c += w.peekBits(8);
             w.skipBits(8);
         }
-        uint32_t p = posTable[w.peekBits(8)];
-        if (p & treeEntry) [[unlikely]] {
-            p = longCode(s, w, p, positionCodes, 8, h.posLen);
+        uint32_t p = positionEntries[w.peekBits(8)];
+        if (p & longEntry) [[unlikely]] {
+            p = longCode(s, w, p & ~longEntry, positionCodes, 8, h.posLen);
             if (s.damaged) break;
+            p = Block::distanceOf(p >> entrySymbolShift, p & entryLengthMask);
         }
-        w.skipBits(p >> entryLengthShift);
-        const uint32_t d = Block::distance(w, p & entrySymbolMask);
+        const uint32_t d = takeDistance(w, p);
+        w.refill();
+        e = symTable[w.peekBits(12)];
         out = copyMatch<false>(out, (d & mask) + 1, c - 253);
     }
     Block::setRemaining(h, left);

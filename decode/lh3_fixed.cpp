@@ -77,7 +77,7 @@ void readSymTreeLh3(DecoderState& s) {
                 return;
             }
             for (uint32_t k = 0; k < lh3SymbolCount; ++k) h.symLen[k] = 0;
-            for (uint16_t& e : h.symTable) e = static_cast<uint16_t>(c);
+            for (uint16_t& e : h.symTable) e = tableEntry(c, 0);
             return;
         }
     }
@@ -92,7 +92,7 @@ void readPosTreeLh3(DecoderState& s) {
             const uint32_t c = takeBits(s, 7);
             // All lengths 0: the caller's buildTable leaves this table as it is.
             for (uint32_t k = 0; k < 128; ++k) h.posLen[k] = 0;
-            for (uint16_t& e : h.posTable) e = static_cast<uint16_t>(c);
+            for (uint16_t& e : h.posTable) e = tableEntry(c, 0);
             return;
         }
     }
@@ -135,11 +135,8 @@ struct Lh3Block {
     static uint32_t remaining(const StaticHuffmanState& h) { return h.lh3BlockRemaining; }
     static void setRemaining(StaticHuffmanState& h, uint32_t n) { h.lh3BlockRemaining = static_cast<uint16_t>(n); }
     static uint32_t positionCodes(const StaticHuffmanState& h) { return h.tablePosCodeCount; }
-    static uint32_t distance(BitWindow& w, uint32_t j) {
-        const uint32_t d = 64 * j + w.peekBits(6);
-        w.skipBits(6);
-        return d;
-    }
+    // Position code j: the distance's upper bits, six low bits follow.
+    static constexpr uint32_t distanceOf(uint32_t j, uint32_t length) { return distanceEntry(64 * j, 6, length); }
 };
 
 }  // namespace

@@ -19,6 +19,13 @@ uint16_t decodeSymbolStatic(DecoderState& s);
 uint32_t decodeDistanceStatic(DecoderState& s);
 void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int insertionIndex);
 void readSymLengths(DecoderState& s);
+#ifndef NIVO_COMPACT_DECODER
+// The wide form runs the static Huffman loop in one of two builds: the portable one, or the
+// one for processors with BMI2 where this processor has it (chosen at start). Both give the
+// same bytes; the tests run each against the other.
+bool processorHasBmi2();
+extern bool staticLoopBmi2;
+#endif
 
 // The wide form's stretches of the other families: each family's fast loop over the buffered
 // input, and the method operations where it stops (decodeStretchWide, symbol_loop.h).

@@ -39,7 +39,7 @@ inline void store64(uint8_t* p, uint64_t v) {
 // Copies a match of length bytes from distance bytes back (1 or more) to out and returns the
 // end of the match. A match whose distance is shorter than its length repeats what it has just
 // written, as a byte-by-byte copy would. The wide form copies 8-byte words and may write up to
-// 15 bytes past the match (into the slack, or over bytes not yet produced); the compact form
+// 31 bytes past the match (into the slack, or over bytes not yet produced); the compact form
 // copies byte by byte.
 template <bool compact>
 inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
@@ -52,13 +52,15 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     } else {
         if (distance >= 8) {
             // Every word read lies behind the word written: earlier bytes of this match
-            // included, they are already in place. Most matches are short: two words without
-            // a loop, whose end would be hard to predict.
+            // included, they are already in place. Most matches are short: four words without
+            // a branch on the length, which would be hard to predict.
             store64(out, load64(src));
             store64(out + 8, load64(src + 8));
-            if (length > 16) {
-                src += 16;
-                out += 16;
+            store64(out + 16, load64(src + 16));
+            store64(out + 24, load64(src + 24));
+            if (length > 32) {
+                src += 32;
+                out += 32;
                 do {
                     store64(out, load64(src));
                     src += 8;

@@ -44,7 +44,7 @@ void readPosLengths(DecoderState& s, int alphabetSize, int countWidth, int inser
             return;
         }
         for (uint32_t i = 0; i < n; ++i) h.posLen[i] = 0;
-        for (uint16_t& e : h.posTable) e = static_cast<uint16_t>(c);
+        for (uint16_t& e : h.posTable) e = tableEntry(c, 0);
         return;
     }
     uint32_t i = 0;
@@ -79,7 +79,7 @@ void readSymLengths(DecoderState& s) {
             return;
         }
         for (uint8_t& e : h.symLen) e = 0;
-        for (uint16_t& e : h.symTable) e = static_cast<uint16_t>(c);
+        for (uint16_t& e : h.symTable) e = tableEntry(c, 0);
         return;
     }
     if (count > symbolCount) {
@@ -158,20 +158,42 @@ struct StaticBlock {
     static uint32_t remaining(const StaticHuffmanState& h) { return h.blockRemaining; }
     static void setRemaining(StaticHuffmanState& h, uint32_t n) { h.blockRemaining = n; }
     static uint32_t positionCodes(const StaticHuffmanState& h) { return h.posCodeCount; }
-    // Position code j: 0 and 1 are the distances themselves, j - 1 extra bits follow the others.
-    static uint32_t distance(BitWindow& w, uint32_t j) {
-        if (j <= 1) return j;
-        const uint32_t extra = j - 1;
-        const uint32_t d = (1u << extra) + w.peekBits(extra);
-        w.skipBits(extra);
-        return d;
+    // Position code j: 0 and 1 are the distances themselves, j - 1 low bits follow the others.
+    static constexpr uint32_t distanceOf(uint32_t j, uint32_t length) {
+        return j <= 1 ? distanceEntry(j, 0, length) : distanceEntry(1u << (j - 1), j - 1, length);
     }
 };
 
+uint8_t* staticItems(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    return decodeBlockSymbols<StaticBlock>(s, out, outLimit);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same loop built for processors with BMI2, whose shifts (shlx, shrx) take any register and
+// leave the flags alone, and whose bzhi masks the low bits in one step.
+[[gnu::target("bmi2")]] uint8_t* staticItemsBmi2(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    return decodeBlockSymbols<StaticBlock>(s, out, outLimit);
+}
+#else
+uint8_t* staticItemsBmi2(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
+    return staticItems(s, out, outLimit);
+}
+#endif
+
 }  // namespace
 
+bool processorHasBmi2() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("bmi2");
+#else
+    return false;
+#endif
+}
+
+bool staticLoopBmi2 = processorHasBmi2();
+
 uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
-    return decodeStretchWide(s, decodeBlockSymbols<StaticBlock>, BitWindow::refillBytes,
+    return decodeStretchWide(s, staticLoopBmi2 ? staticItemsBmi2 : staticItems, BitWindow::refillBytes,
                              {decodeSymbolStatic, decodeDistanceStatic, 253}, out, outLimit);
 }
 #endif

@@ -11,6 +11,7 @@
 
 #include "decode/decoder_state.h"
 #include "decode/member_decoder.h"
+#include "decode/methods.h"
 #include "decode/run_values.h"
 #include "platform/platform.h"
 #include "tests/support/bit_writer.h"
@@ -64,33 +65,62 @@ public:
     std::vector<uint32_t> positions;
 };
 
-// Decodes in both forms of the loop, the wide one of the extractor and the compact one of the
-// Windows program, and checks that they agree on everything: bytes, CRC, verdict, what was
-// written before damage, and every position the progress bar is sent (a run of this member
-// alone, so that the bar moves every 1% of its size, inside matches as often as not).
+// The forms of the decoding loop that must agree: the wide one as the extractor runs it, the
+// compact one of the Windows program, and, where the processor has BMI2, the wide one's
+// portable build beside the BMI2 build that the extractor chooses.
+enum class Form { wide, compact, widePortable };
+
+inline std::vector<Form> decoderForms() {
+    if (processorHasBmi2()) return {Form::wide, Form::compact, Form::widePortable};
+    return {Form::wide, Form::compact};
+}
+
+inline const char* formName(Form f) {
+    return f == Form::wide ? "wide" : f == Form::compact ? "compact" : "wide, portable build";
+}
+
+// decodeMemberData in the form.
+inline DecodeResult decodeInForm(Form f, const uint8_t* data, uint32_t compressedSize, int methodIndex,
+                                 MemberSize originalSize, OutputSink& out, const ProgressReporter& progress = {}) {
+    const bool chosen = staticLoopBmi2;
+    if (f == Form::widePortable) staticLoopBmi2 = false;
+    DecodeResult r = decodeMemberData(data, compressedSize, methodIndex, originalSize, out, progress,
+                                      f == Form::compact);
+    staticLoopBmi2 = chosen;
+    return r;
+}
+
+// Decodes in every form of the loop and checks that they agree on everything: bytes, CRC,
+// verdict, what was written before damage, and every position the progress bar is sent (a run
+// of this member alone, so that the bar moves every 1% of its size, inside matches as often as
+// not). Returns the wide form's.
 inline Decoded decodeBothForms(const std::vector<uint8_t>& data, int methodIndex, uint32_t originalSize) {
-    Decoded forms[2];
-    std::vector<uint32_t> positions[2];
-    for (int compact = 0; compact < 2; ++compact) {
+    const std::vector<Form> forms = decoderForms();
+    std::vector<Decoded> decoded(forms.size());
+    std::vector<std::vector<uint32_t>> positions(forms.size());
+    for (size_t i = 0; i < forms.size(); ++i) {
         RunValues run;
         run.totalBytes = originalSize;
         PositionRecorder frontEnd;
         VectorSink sink;
-        forms[compact].result = decodeMemberData(data.data(), static_cast<uint32_t>(data.size()), methodIndex,
-                                                 originalSize, sink, ProgressReporter{&run, &frontEnd}, compact == 1);
-        forms[compact].bytes = std::move(sink.bytes);
-        positions[compact] = std::move(frontEnd.positions);
+        decoded[i].result = decodeInForm(forms[i], data.data(), static_cast<uint32_t>(data.size()), methodIndex,
+                                         originalSize, sink, ProgressReporter{&run, &frontEnd});
+        decoded[i].bytes = std::move(sink.bytes);
+        positions[i] = std::move(frontEnd.positions);
     }
-    const DecodeResult& w = forms[0].result;
-    const DecodeResult& c = forms[1].result;
-    EXPECT_EQ(w.status, c.status);
-    EXPECT_EQ(w.crc, c.crc);
-    EXPECT_EQ(w.bytesWritten, c.bytesWritten);
-    EXPECT_EQ(w.truncated, c.truncated);
-    EXPECT_EQ(w.overran, c.overran);
-    EXPECT_TRUE(forms[0].bytes == forms[1].bytes) << "the forms wrote different bytes";
-    EXPECT_EQ(positions[0], positions[1]);
-    return std::move(forms[0]);
+    const DecodeResult& w = decoded[0].result;
+    for (size_t i = 1; i < forms.size(); ++i) {
+        SCOPED_TRACE(formName(forms[i]));
+        const DecodeResult& c = decoded[i].result;
+        EXPECT_EQ(w.status, c.status);
+        EXPECT_EQ(w.crc, c.crc);
+        EXPECT_EQ(w.bytesWritten, c.bytesWritten);
+        EXPECT_EQ(w.truncated, c.truncated);
+        EXPECT_EQ(w.overran, c.overran);
+        EXPECT_TRUE(decoded[0].bytes == decoded[i].bytes) << "the forms wrote different bytes";
+        EXPECT_EQ(positions[0], positions[i]);
+    }
+    return std::move(decoded[0]);
 }
 
 // Decodes a whole member from memory, in both forms of the loop.

@@ -110,14 +110,14 @@ TEST_P(GeneratedCorpus, HeadersAndDataMatchTheManifest) {
         if (index != methodStored) {
             EXPECT_EQ(std::string(h.method, 5), a.method);
         }
-        // Both forms of the decoding loop: the wide one of the extractor, the compact one of
-        // the Windows program.
-        for (bool compact : {false, true}) {
-            SCOPED_TRACE(compact ? "compact" : "wide");
+        // Every form of the decoding loop: the wide one of the extractor (each build), the
+        // compact one of the Windows program.
+        for (test::Form form : test::decoderForms()) {
+            SCOPED_TRACE(test::formName(form));
             test::VectorSink sink;
-            DecodeResult r = decodeMemberData(members[i].data.data(),
-                                              static_cast<uint32_t>(members[i].data.size()), index,
-                                              h.originalSize, sink, {}, compact);
+            DecodeResult r = test::decodeInForm(form, members[i].data.data(),
+                                                static_cast<uint32_t>(members[i].data.size()), index,
+                                                h.originalSize, sink);
             EXPECT_EQ(r.status, DecodeStatus::complete);
             EXPECT_FALSE(r.truncated);
             EXPECT_FALSE(r.overran);
@@ -171,16 +171,20 @@ TEST_P(RealCorpus, FilesMatchTheManifestAndTheHeaderCrc) {
         ASSERT_GE(index, 0);
         if (index == methodFolder) continue;
         ++files;
-        test::VectorSink compactSink;
-        DecodeResult compact = decodeMemberData(m.data.data(), static_cast<uint32_t>(m.data.size()), index,
-                                                h.originalSize, compactSink, {}, true);
         test::VectorSink sink;
         DecodeResult r = decodeMemberData(m.data.data(), static_cast<uint32_t>(m.data.size()), index,
                                           h.originalSize, sink, {}, false);
         EXPECT_EQ(r.status, DecodeStatus::complete);
-        EXPECT_EQ(compact.status, r.status);
-        EXPECT_EQ(compact.crc, r.crc);
-        EXPECT_EQ(compactSink.bytes, sink.bytes);
+        for (test::Form form : test::decoderForms()) {
+            if (form == test::Form::wide) continue;
+            SCOPED_TRACE(test::formName(form));
+            test::VectorSink other;
+            DecodeResult o = test::decodeInForm(form, m.data.data(), static_cast<uint32_t>(m.data.size()), index,
+                                                h.originalSize, other);
+            EXPECT_EQ(o.status, r.status);
+            EXPECT_EQ(o.crc, r.crc);
+            EXPECT_EQ(other.bytes, sink.bytes);
+        }
         EXPECT_EQ(sink.bytes.size(), h.originalSize);
         if (h.hasDataCrc) {
             EXPECT_EQ(r.crc, h.dataCrc);

@@ -31,7 +31,7 @@ struct Table {
 
 // A direct table entry for the symbol with its code length.
 uint16_t entry(uint32_t symbol, uint32_t length) {
-    return uint16_t(symbol | length << entryLengthShift);
+    return tableEntry(symbol, length);
 }
 
 TEST(BuildTable, ShortCodesFillTheDirectTableWithTheirLengths) {
@@ -58,10 +58,10 @@ TEST(BuildTable, ShortCodesFillTheDirectTableWithTheirLengths) {
 int lookUp(const Table& t, int n, int tableBits, uint32_t code16, int* steps) {
     uint32_t e = t.table[code16 >> (16 - tableBits)];
     *steps = 0;
-    if (!(e & treeEntry)) return int(e & entrySymbolMask);
+    if (!(e & treeEntry)) return int(e >> entrySymbolShift);
     uint32_t j = e;
     for (uint32_t mask = 0x8000u >> tableBits; j >= uint32_t(n); mask >>= 1, ++*steps)
-        j = (code16 & mask) ? t.h.treeRight[j & entrySymbolMask] : t.h.treeLeft[j & entrySymbolMask];
+        j = (code16 & mask) ? t.h.treeRight[j & nodeMask] : t.h.treeLeft[j & nodeMask];
     return int(j);
 }
 
@@ -351,6 +351,89 @@ TEST(StaticHuffman, DamagedStreamsGiveTheSameVerdictInBothForms) {
             SCOPED_TRACE(trial);
             decodeBothForms(damaged, method, size);
         }
+    }
+}
+
+// Code lengths in 3 bits, 7 and more as 7 and a run of 1 bits ended by a 0.
+void putLengths(BitWriter& w, const std::vector<uint8_t>& lengths) {
+    for (uint8_t l : lengths) {
+        w.put(l < 7 ? l : 7, 3);
+        for (int k = 7; k < l; ++k) w.put(1, 1);
+        if (l >= 7) w.put(0, 1);
+    }
+}
+
+// The canonical codes of the lengths: shorter codes first, lower symbols first within a length.
+std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
+    std::vector<uint32_t> codes(lengths.size());
+    uint32_t code = 0;
+    for (int len = 1; len <= 16; ++len, code <<= 1)
+        for (size_t i = 0; i < lengths.size(); ++i)
+            if (lengths[i] == len) codes[i] = code++;
+    return codes;
+}
+
+TEST(StaticHuffman, FastLoopMeetsLongCodesEveryPositionCodeAndBlockEnds) {
+    // Blocks of 1 to 4 symbols between long ones, with codes of up to 16 bits for literals,
+    // matches and positions alike, and every position code with all its low bits: each form of
+    // the loop must give what a byte-by-byte model of the format gives.
+    std::mt19937 rng(2024);
+    for (int method : {5, 7, 12}) {
+        SCOPED_TRACE(method);
+        const uint32_t positionCodes = method == 5 ? 14 : method == 7 ? 17 : 20;
+        const int posWidth = method == 5 ? 4 : 5;
+        BitWriter w;
+        Bytes expected;
+        for (int block = 0; block < 40; ++block) {
+            const uint32_t count = block % 3 == 0 ? 1 + rng() % 4 : 1 + rng() % 3000;
+            // Skewed frequencies, so that the rare symbols get codes of up to 16 bits.
+            std::vector<uint32_t> symFreq(510), posFreq(positionCodes);
+            for (uint32_t& f : symFreq) f = rng() % 3 == 0 ? 1u << (rng() % 24) : 0;
+            for (uint32_t& f : posFreq) f = 1u << (rng() % 24);
+            symFreq[rng() % 510] = 1;
+            std::vector<uint8_t> symLen(510), posLen(positionCodes);
+            limitedHuffmanLengths(symFreq.data(), symFreq.size(), 16, symLen.data());
+            limitedHuffmanLengths(posFreq.data(), posFreq.size(), 16, posLen.data());
+            const std::vector<uint32_t> symCode = canonicalCodes(symLen), posCode = canonicalCodes(posLen);
+            std::vector<uint32_t> used;
+            for (uint32_t i = 0; i < 510; ++i)
+                if (symLen[i]) used.push_back(i);
+
+            // The header: the pre-tree gives each of its 19 symbols a 5-bit code, so that
+            // pre-tree symbol k is written as k in 5 bits (a length L as L + 2).
+            w.put(count, 16).put(19, 5).put(5, 3).put(5, 3).put(5, 3).put(0, 2);
+            for (int k = 3; k < 19; ++k) w.put(5, 3);
+            w.put(510, 9);
+            for (uint8_t l : symLen) w.put(l ? l + 2u : 0u, 5);
+            w.put(positionCodes, posWidth);
+            putLengths(w, posLen);
+
+            for (uint32_t n = 0; n < count; ++n) {
+                const uint32_t c = used[rng() % used.size()];
+                w.put(symCode[c], symLen[c]);
+                if (c < 256) {
+                    expected.push_back(uint8_t(c));
+                    continue;
+                }
+                const uint32_t j = uint32_t(rng() % positionCodes);
+                uint32_t d = j;
+                w.put(posCode[j], posLen[j]);
+                if (j >= 2) {
+                    const uint32_t low = uint32_t(rng()) & ((1u << (j - 1)) - 1);
+                    w.put(low, int(j - 1));
+                    d = (1u << (j - 1)) + low;
+                }
+                // Before the first byte, the dictionary holds spaces.
+                for (uint32_t k = 0; k < c - 253; ++k) {
+                    const size_t at = expected.size();
+                    expected.push_back(at > d ? expected[at - d - 1] : uint8_t(0x20));
+                }
+            }
+        }
+        Bytes out;
+        DecodeResult r = decodeBothForms(w.bytes(), method, uint32_t(expected.size()), &out);
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_TRUE(out == expected);
     }
 }
 
