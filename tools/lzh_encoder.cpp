@@ -252,6 +252,8 @@ public:
 
     void run();
     uint64_t bitCount() const { return bits; }
+    // Where the last code written starts, in bits from the start.
+    uint64_t lastCodeAt() const { return lastCode; }
 
 private:
     struct Match {
@@ -314,6 +316,7 @@ private:
     BitWriter writer;
     std::vector<uint8_t>& output;
     uint64_t bits = 0;
+    uint64_t lastCode = 0;
     Code symbols;
     Code preTree;
     Code positions;
@@ -756,10 +759,12 @@ void Encoder::writeBlock(const uint32_t* s, uint32_t n) {
     putBlockHeader(writer, n);
     for (uint32_t k = 0; k < n; ++k) {
         uint32_t code = s[k] & 0xFFFF;
+        if (k + 1 == n) lastCode = writer.bitCount();
         symbols.put(writer, code);
         if (code <= 255) continue;
         uint32_t d = s[k] >> 16;
         uint32_t j = positionCode(d);
+        if (k + 1 == n) lastCode = writer.bitCount();
         positions.put(writer, j);
         if (j > 1) writer.put(d, j - 1);  // the bits below the leading 1
     }
@@ -797,6 +802,7 @@ bool compressSegment(int methodIndex, const uint8_t* bytes, size_t historyBytes,
               static_cast<uint32_t>(length), options, workspace, out.bytes);
     e.run();
     out.bitCount = e.bitCount();
+    out.lastCodeBits = out.bitCount - e.lastCodeAt();
     return true;
 }
 
@@ -820,11 +826,23 @@ void BitJoiner::append(const BitChunk& chunk, std::vector<uint8_t>& out) {
         }
     }
     acc &= (1u << count) - 1;
+    // A segment always ends with a code of its own, unless it is empty.
+    if (chunk.bitCount) {
+        sinceLastCode = chunk.lastCodeBits;
+        hasCodes = true;
+    }
 }
 
 void BitJoiner::finish(std::vector<uint8_t>& out) {
-    if (count) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
+    if (count) {
+        out.push_back(static_cast<uint8_t>(acc << (8 - count)));
+        sinceLastCode += 8 - count;
+    }
+    if (hasCodes)
+        for (; sinceLastCode < finalCodeWindow; sinceLastCode += 8) out.push_back(0);
     acc = count = 0;
+    sinceLastCode = 0;
+    hasCodes = false;
 }
 
 bool compressStaticHuffman(int methodIndex, const uint8_t* bytes, size_t size,
