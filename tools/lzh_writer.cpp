@@ -54,7 +54,7 @@ std::string directoryField(const std::string& dir) {
 }  // namespace
 
 uint8_t memberAttribute(const LzhMember& member) {
-    return member.method == "-lhd-" ? 0x10 : 0x20;
+    return member.method == "-lhd-" && member.level == 0 ? 0x10 : 0x20;
 }
 
 uint32_t unixToDosTime(uint32_t unixTime) {

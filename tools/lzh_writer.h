@@ -40,7 +40,9 @@ struct LzhMember {
     bool directoryWithoutSeparator = false;  // the directory header lacks its final 0xFF
 };
 
-// The attribute byte: 0x10 for a folder entry, 0x20 (archive) for a file.
+// The attribute byte: 0x20 (archive) for a file, and for a folder entry of levels 1 to 3 too,
+// as Unix archivers write it (the method -lhd- says it is a folder; some readers take a
+// level-1 to level-3 header only with 0x20); 0x10 for a level-0 folder entry.
 uint8_t memberAttribute(const LzhMember& member);
 
 // MS-DOS date and time of a UTC instant, as an archiver in a UTC zone writes it.

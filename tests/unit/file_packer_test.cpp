@@ -136,7 +136,8 @@ TEST(FilePacker, DotPacksAFoldersContentsWithoutItsName) {
 }
 
 // Every level-2 header starts its extended headers with its own CRC, computed over the whole
-// header with that field zero; the attribute says file or folder, the OS byte Unix, and the
+// header with that field zero; the attribute is 0x20 for the folder too (readers that take a
+// level-2 header only with it stop at 0x10; -lhd- says folder), the OS byte Unix, and the
 // permissions travel in extended header 0x50.
 TEST(FilePacker, Level2HeadersCarryTheirCrcAttributeAndPermissions) {
     test::TempDir dir;
@@ -149,7 +150,7 @@ TEST(FilePacker, Level2HeadersCarryTheirCrcAttributeAndPermissions) {
     struct Expected {
         uint8_t attribute;
         uint16_t mode;
-    } expected[] = {{0x10, 040751}, {0x20, 0100640}};
+    } expected[] = {{0x20, 040751}, {0x20, 0100640}};
     makeCrcTable();
     size_t at = 0;
     for (const Expected& e : expected) {
