@@ -88,5 +88,12 @@ bool windowsDirectory(char* buf, uint32_t size);
 uint64_t freePhysicalMemory();
 void notifyShell(long event, const char* path);
 
+#ifndef NIVO_STUB
+// Makes path a symbolic link to target (both code page 932); false when path exists. The
+// Windows program makes no links.
+bool makeLink(const char* target, const char* path);
+
+#endif
+
 }  // namespace platform
 }  // namespace nivo
