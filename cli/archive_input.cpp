@@ -84,10 +84,11 @@ bool openArchive(ExtractionContext& context, const std::string& path, SetupSetti
         found.kind = ArchiveOrigin::ownSelfExtracting;
     }
     if (at < 0 || (!emptyAt(f, at) && !methodAt(f, at))) {
-        long other = findArchive(context, 0);
+        long passedOver = -1;
+        long other = findArchive(context, 0, &passedOver);
         if (other >= 0) {
             settings = SetupSettings{};
-            found = {ArchiveOrigin::otherSelfExtracting, other};
+            found = {ArchiveOrigin::otherSelfExtracting, other, passedOver};
             at = other;
         } else if (!settingsRead && found.kind == ArchiveOrigin::ownSelfExtracting) {
             std::fprintf(stderr, "nivosfx: %s: the settings block is cut short\n", shown.c_str());
@@ -105,7 +106,11 @@ std::string originText(const ArchiveOrigin& origin) {
                            ? "Self-extracting file of another maker"
                            : nullptr;
     if (!what) return "";
-    return std::string(what) + ", archive at offset " + std::to_string(origin.offset);
+    std::string text = std::string(what) + ", archive at offset " + std::to_string(origin.offset);
+    if (origin.passedOver >= 0)
+        text += " (the one that runs to the end of the file; passed over the one at offset " +
+                std::to_string(origin.passedOver) + ")";
+    return text;
 }
 
 }  // namespace nivo::cli

@@ -12,6 +12,7 @@ namespace nivo::cli {
 struct ArchiveOrigin {
     enum Kind { plain, ownSelfExtracting, otherSelfExtracting } kind = plain;
     long offset = 0;
+    long passedOver = -1;  // another archive in front of the one taken, which runs to the end
 };
 
 // Opens FILE and positions it at the archive: behind the settings block of our own

@@ -80,7 +80,12 @@ public:
         char path[pathBufferSize];
         if (!memberOutputPath(h.name, path, sizeof path)) return true;  // the run refuses it
         std::string onDisk = cp932ToUtf8(path);
-        if (methodIndex(h) == methodFolder) {
+        if (const char* target = linkTargetOf(h); target && options.noLinks) {
+            ++linksLeftOut;
+            std::printf("link not made: %s -> %s\n", printableText(onDisk).c_str(), printableName(target).c_str());
+            return false;
+        }
+        if (methodIndex(h) == methodFolder && !h.linkTarget) {
             if (h.hasModifiedTime) folders.push_back({path, h.modifiedTime});
             return true;
         }
@@ -98,6 +103,7 @@ public:
     }
 
     int keptFiles() const { return kept; }
+    int linksNotMade() const { return linksLeftOut; }
     // Whether the run may ask about an existing file.
     bool mayAsk() const { return options.command == 'x' && overwrite == Overwrite::ask; }
 
@@ -129,6 +135,7 @@ private:
     Overwrite overwrite;
     std::vector<Folder> folders;
     int kept = 0;
+    int linksLeftOut = 0;
 };
 
 // Threads pay off on many members: by default, a run of one member or of a small total stays
@@ -222,6 +229,8 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     } else {
         std::printf("Extracted %d members into %s", frontEnd.members(), printableText(destPath).c_str());
         if (chooser.keptFiles()) std::printf("; kept %d existing files", chooser.keptFiles());
+        if (chooser.linksNotMade())
+            std::printf("; %d link%s not made (--no-links)", chooser.linksNotMade(), chooser.linksNotMade() == 1 ? "" : "s");
         std::printf("\n");
     }
     if (extracting && settings.present && !quiet) reportAfterSetup(settings, destPath, problems == 0, o.open);
