@@ -21,7 +21,9 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
     put16(v, x >> 16);
 }
 
-// Splits "a/b/c.txt" into the directory part "a/b/" and the file part "c.txt".
+// Splits "a/b/c.txt" into the directory part "a/b/" and the file part "c.txt". A link
+// "a/b|../c/d" is split at its last "/" too, as Unix archivers do ("a/b|../c/" and "d"):
+// readers that join the parts and then take the link apart expect that.
 void splitName(const std::string& name, std::string& dir, std::string& file) {
     size_t slash = name.rfind('/');
     if (slash == std::string::npos) {
@@ -49,6 +51,29 @@ std::string directoryField(const std::string& dir) {
     for (char& c : d)
         if (c == '/') c = static_cast<char>(0xFF);
     return d;
+}
+
+// UTF-8 text as UTF-16LE, "/" as U+FFFF in a directory part.
+std::string utf16Field(const std::string& text, bool directory) {
+    std::string out;
+    auto unit = [&out](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        uint32_t cp = extra ? c & (0x3F >> extra) : c;
+        for (int k = 1; k <= extra && i + k < text.size(); ++k) cp = cp << 6 | (text[i + k] & 0x3F);
+        i += 1 + static_cast<size_t>(extra);
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(directory && cp == '/' ? 0xFFFF : cp);
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -106,6 +131,12 @@ std::vector<uint8_t> extendedChain(const LzhMember& m, const std::string& dir, c
         std::string d = directoryField(dir);
         if (m.directoryWithoutSeparator) d.pop_back();
         list.emplace_back(0x02, d);
+    }
+    if (!m.unicodeName.empty()) {
+        std::string wideDir, wideFile;
+        splitName(m.unicodeName, wideDir, wideFile);
+        if (!wideFile.empty()) list.emplace_back(0x44, utf16Field(wideFile, false));
+        if (!wideDir.empty()) list.emplace_back(0x45, utf16Field(wideDir, true));
     }
     if (m.unixMode) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
     if (m.largeSizes) {

@@ -31,6 +31,9 @@ struct LzhMember {
     uint8_t os = osUnix;            // levels 1 to 3
     uint16_t unixMode = 0;          // levels 1 to 3: type and permission bits (st_mode); 0 leaves them out
 
+    // UTF-8, "/" between components: also written in UTF-16LE as extended headers 0x44 (file
+    // name) and 0x45 (directory, components ended by U+FFFF), levels 1 to 3; empty for none.
+    std::string unicodeName;
     // Further extended headers (type, data), written behind the others.
     std::vector<std::pair<uint8_t, std::string>> extended;
     bool headerCrc = true;          // levels 2 and 3: the header CRC comes first

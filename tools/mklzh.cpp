@@ -26,14 +26,16 @@ const std::string usage =
     "  -C DIR                take the following paths relative to DIR (default: the current\n"
     "                        directory)\n"
     "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
-    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
+    "  -L, --follow-links    pack what symbolic links point to (else each is stored as a\n"
+    "                        link, which nivosfx and Unix archivers make again)\n"
     "  -h, --help            this text\n"
     "  --version             the program's version\n"
     "\n"
     "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
-    "turns into another, that Windows does not allow, that is longer than 259 bytes or that is\n"
-    "the same on Windows as another member's is refused; a file that cannot be read is left\n"
-    "out. Each is named on stderr, and the archive is still written.\n"
+    "turns into another is stored with '_' for those characters, beside its UTF-16 form. A name\n"
+    "that Windows does not allow, that is longer than 259 bytes or that is the same on Windows\n"
+    "as another member's is refused; a file that cannot be read is left out. Each is named on\n"
+    "stderr, and the archive is still written.\n"
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
     "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
@@ -47,6 +49,7 @@ const nivo::cli::Program program{"mklzh", usage.c_str()};
 int main(int argc, char** argv) {
     std::string out, base;
     nivo::PackOptions options;
+    options.unicodeNames = true;
     int method = options.methodIndex;
     bool verbose = false;
     std::vector<nivo::PackInput> paths;  // each with the -C folder and method in force where it stands
