@@ -82,7 +82,8 @@ public:
         std::string onDisk = cp932ToUtf8(path);
         if (const char* target = linkTargetOf(h); target && options.noLinks) {
             ++linksLeftOut;
-            std::printf("link not made: %s -> %s\n", printableText(onDisk).c_str(), printableName(target).c_str());
+            if (options.verbosity != Verbosity::quiet)
+                std::printf("link not made: %s -> %s\n", printableText(onDisk).c_str(), printableName(target).c_str());
             return false;
         }
         if (methodIndex(h) == methodFolder && !h.linkTarget) {

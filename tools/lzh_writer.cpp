@@ -138,7 +138,7 @@ std::vector<uint8_t> extendedChain(const LzhMember& m, const std::string& dir, c
         if (!wideFile.empty()) list.emplace_back(0x44, utf16Field(wideFile, false));
         if (!wideDir.empty()) list.emplace_back(0x45, utf16Field(wideDir, true));
     }
-    if (m.unixMode) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
+    if (m.unixMode && !m.unixArea) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
     if (m.largeSizes) {
         std::vector<uint8_t> sizes;
         put32(sizes, static_cast<uint32_t>(dataSize));
@@ -171,6 +171,20 @@ void putHeaderCrc(std::vector<uint8_t>& h, size_t chainStart, int width) {
 
 }  // namespace
 
+namespace {
+
+// The Unix area of a level-0 or level-1 base header: minor version 0, the time, the mode and
+// the user and group ids (1000 here).
+void putUnixArea(std::vector<uint8_t>& h, const LzhMember& m) {
+    h.push_back(0);
+    put32(h, m.unixTime);
+    put16(h, m.unixMode);
+    put16(h, 1000);
+    put16(h, 1000);
+}
+
+}  // namespace
+
 std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
     std::vector<uint8_t> h;
     std::string dir, file;
@@ -186,6 +200,10 @@ std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
         h.push_back(static_cast<uint8_t>(name.size()));
         h.insert(h.end(), name.begin(), name.end());
         put16(h, m.crc);
+        if (m.unixArea) {
+            h.push_back(osUnix);
+            putUnixArea(h, m);
+        }
     } else if (m.level == 1) {
         // The compressed size counts the extended headers too, in 0x42 as in the base header.
         std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 2);
@@ -199,8 +217,9 @@ std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
         h.insert(h.end(), file.begin(), file.end());
         put16(h, m.crc);
         h.push_back(m.os);
+        if (m.unixArea) putUnixArea(h, m);
         h.insert(h.end(), ext.begin(), ext.end());
-        h[0] = static_cast<uint8_t>(22 + file.size() + 3);
+        h[0] = static_cast<uint8_t>(22 + file.size() + 3 + (m.unixArea ? 11 : 0));
     } else if (m.level == 2) {
         put16(h, 0);
         putCommon(h, m, dataSize, m.unixTime);

@@ -36,6 +36,7 @@ struct LzhMember {
     std::string unicodeName;
     // Further extended headers (type, data), written behind the others.
     std::vector<std::pair<uint8_t, std::string>> extended;
+    bool unixArea = false;          // levels 0 and 1: the Unix area (time, mode, ids) behind OS 'U'
     bool headerCrc = true;          // levels 2 and 3: the header CRC comes first
     bool largeSizes = false;        // extended header 0x42 with both sizes in 64 bits
     uint64_t largeOriginalSize = 0; // with largeSizes: the original size, when over 32 bits
