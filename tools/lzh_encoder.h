@@ -36,19 +36,11 @@ struct EncoderOptions {
 };
 
 // A bit stream: bitCount bits, most significant bit of each byte first; the last byte is
-// padded with zero bits. lastCodeBits counts the bits from the start of its last literal,
-// length or position code to its end.
+// padded with zero bits.
 struct BitChunk {
     std::vector<uint8_t> bytes;
     uint64_t bitCount = 0;
-    uint64_t lastCodeBits = 0;
 };
-
-// The bits a member's data holds behind the start of its last code. Readers that look up a
-// code by peeking at the longest code's width stop when the data ends inside that window
-// ("read more data than was available", one byte past the end), so the data is padded with
-// zero bytes up to it.
-constexpr uint32_t finalCodeWindow = 16;
 
 // The window of a static Huffman method (4 to 7), or 0 for another method.
 uint32_t encoderWindow(int methodIndex);
@@ -64,15 +56,12 @@ class BitJoiner {
 public:
     // Appends the chunk's bits; complete bytes go to out.
     void append(const BitChunk& chunk, std::vector<uint8_t>& out);
-    // Pads the last partial byte with zero bits and appends it, then zero bytes until
-    // finalCodeWindow bits stand behind the start of the last code.
+    // Pads the last partial byte with zero bits and appends it.
     void finish(std::vector<uint8_t>& out);
 
 private:
     uint32_t acc = 0;    // pending bits, in the low bits
     uint32_t count = 0;  // how many, below 8
-    uint64_t sinceLastCode = 0;  // bits appended since the start of the last code
-    bool hasCodes = false;
 };
 
 // The compressed data of bytes in the static Huffman method with that index (4 to 7), whatever

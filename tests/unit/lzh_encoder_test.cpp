@@ -301,56 +301,6 @@ TEST(Encoder, CompressesTextLikeAnArchiverAndBetterAtHigherLevels) {
     }
 }
 
-// A reader that looks a code up by peeking at the longest code's 16 bits stops when the data
-// ends inside that window behind the last code, so the joined data is padded with zero bytes
-// up to 16 bits behind the start of the last code. Each segment tells where its last code starts:
-// at most 31 bits before its end (a 16-bit position code and 15 extra bits).
-TEST(Encoder, PadsTheDataToSixteenBitsBehindTheLastCode) {
-    struct Case {
-        const char* what;
-        std::vector<BitChunk> chunks;
-        size_t bytes;
-    };
-    auto chunk = [](uint64_t bits, uint64_t lastCodeBits) {
-        BitChunk c;
-        c.bytes.assign(static_cast<size_t>((bits + 7) / 8), 0xFF);
-        c.bitCount = bits;
-        c.lastCodeBits = lastCodeBits;
-        return c;
-    };
-    const Case cases[] = {
-        {"a last code 3 bits before the end, 3 padding bits: two bytes more", {chunk(13, 3)}, 4},
-        {"a last code 16 bits before the end: nothing more", {chunk(40, 16)}, 5},
-        {"a last code 9 bits before the end, 7 padding bits: nothing more", {chunk(9, 9)}, 2},
-        {"a last code of no bits at the end of whole bytes: two bytes more", {chunk(24, 0)}, 5},
-        {"the last segment's code counts", {chunk(100, 30), chunk(20, 4)}, 17},
-        {"an empty segment behind it changes nothing", {chunk(20, 4), chunk(0, 0)}, 4},
-        {"no data: no padding", {chunk(0, 0)}, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        BitJoiner joiner;
-        std::vector<uint8_t> out;
-        for (const BitChunk& k : c.chunks) joiner.append(k, out);
-        joiner.finish(out);
-        EXPECT_EQ(out.size(), c.bytes);
-    }
-    for (int method : {5, 7}) {
-        for (int level : {1, 5, 9}) {
-            SCOPED_TRACE(testing::Message() << "method " << method << ", level " << level);
-            EncoderOptions options;
-            options.level = level;
-            for (Kind kind : {Kind::text, Kind::binary, Kind::zeros, Kind::random, Kind::runs}) {
-                auto in = makeInput(kind, 30011, 3);
-                BitChunk out;
-                ASSERT_TRUE(compressSegment(method, in.data(), 0, in.size(), out, options));
-                EXPECT_LE(out.lastCodeBits, 31u);
-                EXPECT_LE(out.lastCodeBits, out.bitCount);
-            }
-        }
-    }
-}
-
 TEST(Encoder, RefusesMethodsItDoesNotWrite) {
     std::vector<uint8_t> bytes = textBytes(100, 1);
     for (int method : {1, 2, 3, 8, 9, 10, 11, -1, 12}) {
