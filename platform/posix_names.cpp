@@ -139,6 +139,10 @@ bool utf8ToCp932(const std::string& text, std::string& out) {
     return convert("CP932", "UTF-8", text.data(), text.size(), out);
 }
 
+bool utf8ToUtf16(const std::string& text, std::string& out) {
+    return convert("UTF-16LE", "UTF-8", text.data(), text.size(), out);
+}
+
 std::string printableText(const std::string& utf8) {
     std::string out;
     static const char hex[] = "0123456789abcdef";

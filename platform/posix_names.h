@@ -15,6 +15,9 @@ std::string cp932ToUtf8(const char* text);
 // False when the text has a character that code page 932 cannot hold.
 bool utf8ToCp932(const std::string& text, std::string& out);
 
+// UTF-16LE of a UTF-8 text; false when the text is not valid UTF-8.
+bool utf8ToUtf16(const std::string& text, std::string& out);
+
 // For the terminal: the UTF-8 form with control characters shown as \xNN, never raw.
 std::string printableName(const char* cp932Text);
 

@@ -259,6 +259,8 @@ std::string refuseName(const std::string& name, std::string& cp932, std::string*
             if (back.empty()) return "has characters that Shift-JIS cannot hold";
             return "would come back from Shift-JIS as " + printableText(back);
         }
+        std::string wide;
+        if (!utf8ToUtf16(name, wide)) return "is not valid UTF-8, so it has no UTF-16 form";
         if (cp932WithStandIns(name, cp932)) *unicode = name;
         // The extractors hold each character that is not ASCII in 4 bytes of their 259.
         size_t held = 0;

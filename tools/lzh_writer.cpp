@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "decode/crc16.h"
+#include "platform/posix_names.h"
 
 namespace nivo {
 
@@ -56,23 +57,9 @@ std::string directoryField(const std::string& dir) {
 // UTF-8 text as UTF-16LE, "/" as U+FFFF in a directory part.
 std::string utf16Field(const std::string& text, bool directory) {
     std::string out;
-    auto unit = [&out](uint32_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    };
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        uint32_t cp = extra ? c & (0x3F >> extra) : c;
-        for (int k = 1; k <= extra && i + k < text.size(); ++k) cp = cp << 6 | (text[i + k] & 0x3F);
-        i += 1 + static_cast<size_t>(extra);
-        if (cp >= 0x10000) {
-            unit(0xD800 + ((cp - 0x10000) >> 10));
-            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            unit(directory && cp == '/' ? 0xFFFF : cp);
-        }
-    }
+    utf8ToUtf16(text, out);
+    for (size_t i = 0; directory && i + 1 < out.size(); i += 2)
+        if (out[i] == '/' && out[i + 1] == 0) out[i] = out[i + 1] = static_cast<char>(0xFF);
     return out;
 }
 

@@ -222,6 +222,31 @@ TEST(FilePacker, NamesThatWindowsOrShiftJisCannotHoldAreRefused) {
         else
             EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
     }
+    // With UTF-16 names (mklzh), what Shift-JIS cannot hold or changes becomes "_" beside the
+    // name in UTF-16; the other rules stand, and a name that is no UTF-8 has no UTF-16 form.
+    std::string umlauts;  // 65 characters, each held in 4 bytes by the extractors: too long
+    for (int i = 0; i < 65; ++i) umlauts += "\xC3\x9C";
+    struct Wide {
+        const char* name;
+        const char* cp932;    // null: refused
+        const char* unicode;  // the name in UTF-16, or empty for none
+    } wide[] = {
+        {"\xC3\x9C/\xC3\xA4.txt", "_/_.txt", "\xC3\x9C/\xC3\xA4.txt"},
+        {"wave\xE3\x80\x9C\xF0\x9F\x98\x80", "wave__", "wave\xE3\x80\x9C\xF0\x9F\x98\x80"},
+        {"\xE6\x97\xA5\xC3\xA9", "\x93\xFA_", "\xE6\x97\xA5\xC3\xA9"},
+        {"plain.txt", "plain.txt", ""},
+        {"x\xFF.txt", nullptr, ""},
+        {"\xC3\x9C?", nullptr, ""},
+        {umlauts.c_str(), nullptr, ""},
+    };
+    for (const Wide& w : wide) {
+        std::string cp932, unicode;
+        std::string reason = refuseName(w.name, cp932, &unicode);
+        EXPECT_EQ(reason.empty(), w.cp932 != nullptr) << w.name << ": " << reason;
+        if (!w.cp932) continue;
+        EXPECT_EQ(cp932, w.cp932);
+        EXPECT_EQ(unicode, w.unicode);
+    }
     // 259 bytes in Shift-JIS are the most a reader joins; two-byte characters count twice.
     std::string cp932;
     EXPECT_EQ(refuseName(std::string(259, 'n'), cp932), "");
