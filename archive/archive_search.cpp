@@ -98,7 +98,7 @@ long archiveEndFrom(ExtractionContext& context, long offset, long fileEnd, long&
         const HeaderStatus status = walk.next(header);
         if (status == HeaderStatus::end) break;
         if ((status != HeaderStatus::member && status != HeaderStatus::nameTooLong) || walk.endsInside) return -1;
-        reached = walk.dataStart + static_cast<long>(header.compressedSize);
+        reached = static_cast<long>(walk.dataStart + static_cast<platform::FileOffset>(header.compressedSize));
     }
     // The walk ended at the end of the file or at an end mark, a 0 byte.
     return reached < fileEnd ? reached + 1 : reached;
