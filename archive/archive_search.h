@@ -13,8 +13,10 @@ namespace nivo {
 // data that fits in the file, whose size is fileEnd. Moves the file position.
 bool isTrustedHeader(ExtractionContext& context, long offset, long fileEnd);
 
-// The offset of the first trusted header at or after from, or -1 when there is none. Moves the
-// file position.
-long findArchive(ExtractionContext& context, long from);
+// The offset of the archive at or after from that runs to the end of the file (its end mark or
+// last member's data ends it, or only a signature follows), else of the first trusted header;
+// -1 when there is none. passedOver receives the first trusted header's offset when another
+// archive was taken, else -1. Moves the file position.
+long findArchive(ExtractionContext& context, long from, long* passedOver = nullptr);
 
 }  // namespace nivo

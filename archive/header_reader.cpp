@@ -18,8 +18,15 @@
 //
 // An extended header of size Z is a type byte, the data, and the size of the next one (0 ends
 // the list); Z counts all three. Type 1 is the file name, type 2 the directory name with its
-// components separated by 0xFF, 0x42 the two sizes in 64 bits, 0x50 the Unix permissions and
-// 0x54 a Unix modification time.
+// components separated by 0xFF, 0x42 the two sizes in 64 bits, 0x44 and 0x45 the file and
+// directory name in UTF-16LE (taken over 1 and 2), 0x50 the Unix permissions and 0x54 a Unix
+// modification time.
+//
+// Unix archivers write an area behind the OS byte 'U' of a level-0 or level-1 base header
+// (level 1: before the first extended header's size): a minor version byte, the modification
+// time in UTC seconds (4 bytes), the mode (2), the user and the group id (2 each).
+//
+// They store a symbolic link as a folder entry (-lhd-) named "name|target".
 #include <cstdio>
 #include <cstring>
 
@@ -116,6 +123,46 @@ HeaderStatus takeExtended(MemberHeader& header, uint8_t type, const uint8_t* p, 
     return HeaderStatus::member;
 }
 
+// The UTF-16LE name of n bytes at p as a program name (see unicodeEscape) in out, of capacity
+// bytes; "\\", "/" and, in a directory name, U+FFFF become "/". A U+0000 ends the name. Returns
+// the length, or capacity when the name does not fit.
+uint32_t utf16Name(const uint8_t* p, uint32_t n, char* out, uint32_t capacity, bool directory) {
+    uint32_t length = 0;
+    for (uint32_t i = 0; i + 1 < n; i += 2) {
+        const uint32_t unit = littleEndian(p + i, 2);
+        if (unit == 0) break;
+        const bool separator = unit == '\\' || unit == '/' || (directory && unit == 0xFFFF);
+        const uint32_t need = separator || unit < 0x80 ? 1 : unicodeEscapeLength;
+        if (length + need >= capacity) return capacity;
+        if (need == 1) {
+            out[length++] = separator ? '/' : static_cast<char>(unit);
+        } else {
+            out[length++] = static_cast<char>(unicodeEscape);
+            for (int shift = 12; shift >= 0; shift -= 6)
+                out[length++] = static_cast<char>(unicodeEscapeBase + (unit >> shift & 63));
+        }
+    }
+    return length;
+}
+
+// A folder entry "name|target" is a symbolic link: name ends at the "|" (a byte that can be
+// the second of a two-byte character, which is skipped), and a final "/" of the target, which
+// a folder entry's name carries, is dropped.
+void takeLinkTarget(MemberHeader& header) {
+    auto* p = reinterpret_cast<uint8_t*>(header.name);
+    for (size_t i = 0; p[i]; ++i) {
+        if (isLeadByte(p[i]) && p[i + 1]) {
+            ++i;
+        } else if (p[i] == '|') {
+            p[i] = 0;
+            header.linkTarget = static_cast<uint16_t>(i + 1);
+            const size_t end = i + 1 + std::strlen(header.name + i + 1);
+            if (end > i + 2 && p[end - 1] == '/') p[end - 1] = 0;
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) {
@@ -165,6 +212,11 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     uint32_t fileNameLength = 0;
     const uint8_t* dirName = nullptr;
     uint32_t dirNameLength = 0;
+    // UTF-16 names (0x44, 0x45), converted; they name the member when present, in whatever
+    // order the extended headers stand.
+    char wide[2][pathBufferSize];
+    uint32_t wideLength[2] = {};
+    bool hasWide[2] = {};
 
     // S - N decides the layout; for levels 2 and 3 it is taken on the header size itself.
     const bool fullSize = level == 2 || (!stubBuild && level == 3);
@@ -181,6 +233,12 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
         header.hasDataCrc = 1;
         if (!stubBuild && layout != 22) header.osId = cursor[2];
         cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
+        // The Unix area of levels 0 and 1: the version, time, mode and ids, 11 bytes.
+        if (!stubBuild && !fullSize && header.osId == 'U' && layout >= 23 + 11 + (level ? 2 : 0)) {
+            header.modifiedTime = littleEndian(cursor + 1, 4);
+            header.unixMode = static_cast<uint16_t>(littleEndian(cursor + 5, 2));
+            header.hasModifiedTime = header.hasUnixMode = header.hasUnixArea = 1;
+        }
     } else if (layout != 20) {
         return HeaderStatus::unknownLayout;
     }
@@ -221,12 +279,24 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
             } else if (type == extDirectory) {
                 dirName = buffer + at + 1;
                 dirNameLength = n;
+            } else if (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory)) {
+                const int directory = type == extUtf16Directory;
+                wideLength[directory] = utf16Name(buffer + at + 1, n, wide[directory], pathBufferSize, directory);
+                hasWide[directory] = true;
             } else if (!stubBuild && takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
                 return HeaderStatus::damaged;
             }
             pos = at + z - width;
         }
         cursor = buffer + pos;
+        if (!stubBuild && hasWide[0]) {
+            fileName = reinterpret_cast<const uint8_t*>(wide[0]);
+            fileNameLength = wideLength[0];
+        }
+        if (!stubBuild && hasWide[1]) {
+            dirName = reinterpret_cast<const uint8_t*>(wide[1]);
+            dirNameLength = wideLength[1];
+        }
         if (!fullSize) {
             if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
             header.compressedSize -= extendedBytes;
@@ -252,6 +322,7 @@ HeaderStatus readMemberHeader(ExtractionContext& context, MemberHeader& header) 
     if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
     slashBackslashes(header.name, std::strlen(header.name));
     if (tooLong) return HeaderStatus::nameTooLong;
+    if (!stubBuild && methodIndex(header) == methodFolder) takeLinkTarget(header);
 
     if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
     bool valid = true;

@@ -26,6 +26,10 @@ struct MemberHeader {
     uint8_t shortHeaderSize;     // a level-2 size that left out the final zero of the chain
     uint32_t headerCrcAt;        // offset of the CRC field of extended header 0x00, or 0
     uint32_t extendedTypes[8];   // one bit for each extended-header type present
+    // A symbolic link: a folder entry named "name|target". name then ends before the "|", and
+    // the target, as stored, starts linkTarget bytes into name. 0 for every other member.
+    uint16_t linkTarget;
+    uint8_t hasUnixArea;         // levels 0 and 1: the base header's Unix area gave time and mode
 };
 
 // The extended-header types the reader takes values from.
@@ -35,12 +39,29 @@ enum ExtendedType : uint8_t {
     extDirectory = 0x02,
     extAttribute = 0x40,
     extLargeSizes = 0x42,   // compressed and original size, 64 bits each
+    extUtf16FileName = 0x44,   // the file name in UTF-16LE; names the member over 0x01
+    extUtf16Directory = 0x45,  // the directory name in UTF-16LE, components ended by U+FFFF
     extUnixMode = 0x50,
     extUnixIds = 0x51,      // group and user id: read, not used
     extUnixGroup = 0x52,    // group name: not used
     extUnixUser = 0x53,     // user name: not used
     extUnixTime = 0x54,     // modification time, UTC seconds
 };
+
+// Names stay code page 932 texts inside the program. A character of a UTF-16 name (0x44,
+// 0x45) that is not ASCII is written as this byte and three bytes from 0xA0 to 0xDF, six bits
+// of the UTF-16 code unit each, most significant first: 0xFD is never part of a code page 932
+// character and 0xA0 to 0xDF are single-byte characters, so no scan of the name takes an
+// escape for a separator, a dot or a two-byte character. The POSIX side turns escapes into
+// UTF-8; names as stored in code page 932 never use them.
+constexpr uint8_t unicodeEscape = 0xFD;
+constexpr uint8_t unicodeEscapeBase = 0xA0;
+constexpr uint32_t unicodeEscapeLength = 4;
+
+// The link target of a member, or null.
+inline const char* linkTargetOf(const MemberHeader& header) {
+    return header.linkTarget ? header.name + header.linkTarget : nullptr;
+}
 
 inline bool hasExtendedType(const MemberHeader& header, uint8_t type) {
     return header.extendedTypes[type >> 5] >> (type & 31) & 1;

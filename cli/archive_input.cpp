@@ -109,7 +109,7 @@ FILE* temporaryFile() {
 // Returns the offset of the archive, or -1 (errno 0 when there is none).
 constexpr uint64_t searchedBytes = 64u << 20;
 
-long searchStream(ExtractionContext& context, ForwardInput& in) {
+long searchStream(ExtractionContext& context, ForwardInput& in, long* passedOver) {
     // What was read so far, the first few kilobytes, is all still in the ring.
     if (in.first != 0 || in.end > ForwardInput::kept) {
         errno = ESPIPE;
@@ -127,7 +127,7 @@ long searchStream(ExtractionContext& context, ForwardInput& in) {
     }
     FILE* stream = context.archiveFile;
     context.archiveFile = copy;
-    long found = written && std::fflush(copy) == 0 ? findArchive(context, 0) : -1;
+    long found = written && std::fflush(copy) == 0 ? findArchive(context, 0, passedOver) : -1;
     const int e = written ? 0 : errno;
     context.archiveFile = stream;
     // What is left in the pipe follows the copy; the stream starts over a little before the
@@ -199,10 +199,12 @@ bool openArchive(ExtractionContext& context, const std::string& path, SetupSetti
     }
     if (at < 0 || !(methodAt(f, at) || endMarkAt(f, at, settingsRead))) {
         errno = 0;
-        long other = stream ? searchStream(context, *stream) : findArchive(context, 0);
+        long passedOver = -1;
+        long other = stream ? searchStream(context, *stream, &passedOver) : findArchive(context, 0, &passedOver);
         if (other >= 0) {
             settings = SetupSettings{};
             found.kind = ArchiveOrigin::otherSelfExtracting;
+            found.passedOver = passedOver;
             at = other;
         } else if (stream && errno) {
             return fail((std::string("cannot keep what the search for the archive needs: ") + std::strerror(errno)).c_str());
@@ -223,7 +225,11 @@ std::string originText(const ArchiveOrigin& origin) {
                            ? "Self-extracting file of another maker"
                            : nullptr;
     if (!what) return "";
-    return std::string(what) + ", archive at offset " + std::to_string(origin.offset);
+    std::string text = std::string(what) + ", archive at offset " + std::to_string(origin.offset);
+    if (origin.passedOver >= 0)
+        text += " (the one that runs to the end of the file; passed over the one at offset " +
+                std::to_string(origin.passedOver) + ")";
+    return text;
 }
 
 }  // namespace nivo::cli

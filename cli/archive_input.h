@@ -15,6 +15,7 @@ struct ArchiveOrigin {
     // FILE is a pipe or another stream that cannot seek: it is read once, front to back, as
     // the run goes, and the members are met once, in their order.
     bool streamed = false;
+    long passedOver = -1;  // another archive in front of the one taken, which runs to the end
 };
 
 // Opens FILE and positions it at the archive: behind the settings block of our own

@@ -87,7 +87,13 @@ public:
         char path[pathBufferSize];
         if (!memberOutputPath(h.name, path, sizeof path)) return true;  // the run refuses it
         std::string onDisk = cp932ToUtf8(path);
-        if (methodIndex(h) == methodFolder) {
+        if (const char* target = linkTargetOf(h); target && options.noLinks) {
+            ++linksLeftOut;
+            if (options.verbosity != Verbosity::quiet)
+                std::printf("link not made: %s -> %s\n", printableText(onDisk).c_str(), printableName(target).c_str());
+            return false;
+        }
+        if (methodIndex(h) == methodFolder && !h.linkTarget) {
             if (h.hasModifiedTime) folders.push_back({path, h.modifiedTime});
             return true;
         }
@@ -109,6 +115,7 @@ public:
     int keptFiles() const { return kept; }
     // The member that did not fit, through a pipe, and ended the run; empty when none.
     const std::string& noRoomFor() const { return tooLarge; }
+    int linksNotMade() const { return linksLeftOut; }
     // Whether the run may ask about an existing file.
     bool mayAsk() const { return options.command == 'x' && overwrite == Overwrite::ask; }
 
@@ -155,6 +162,7 @@ private:
     std::vector<Folder> folders;
     int kept = 0;
     std::string tooLarge;
+    int linksLeftOut = 0;
 };
 
 // Threads pay off on many members: by default, a run of one member or of a small total stays
@@ -264,6 +272,8 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         std::printf("Extracted %s into %s", counted(frontEnd.members(), "member").c_str(),
                     printableText(destPath).c_str());
         if (chooser.keptFiles()) std::printf("; kept %s", counted(chooser.keptFiles(), "existing file").c_str());
+        if (chooser.linksNotMade())
+            std::printf("; %s not made (--no-links)", counted(chooser.linksNotMade(), "link").c_str());
         std::printf("\n");
     }
     const bool opened = !(extracting && settings.present && !quiet) ||

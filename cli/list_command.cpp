@@ -80,7 +80,9 @@ void printMemberJson(const MemberHeader& h, const std::string& name, bool first)
         std::printf("\"time\": \"%s\", ", timeText(h, "%Y-%m-%dT%H:%M:%SZ").c_str());
     else
         std::printf("\"time\": null, ");
-    std::printf("\"folder\": %s}", isFolder(h) ? "true" : "false");
+    std::printf("\"folder\": %s", isFolder(h) && !h.linkTarget ? "true" : "false");
+    if (const char* target = linkTargetOf(h)) std::printf(", \"link\": %s", jsonString(cp932ToUtf8(target)).c_str());
+    std::printf("}");
 }
 
 void printSettingsText(const SetupSettings& s) {
@@ -118,6 +120,8 @@ const char* extendedName(unsigned type) {
         case 0x40: return "attribute";
         case 0x41: return "Windows times";
         case 0x42: return "64-bit sizes";
+        case 0x44: return "UTF-16 file name";
+        case 0x45: return "UTF-16 directory";
         case 0x50: return "permissions";
         case 0x51: return "group and user id";
         case 0x52: return "group name";
@@ -152,6 +156,10 @@ std::string headerDetails(const MemberHeader& h) {
         any = true;
     }
     if (!any) s += " none";
+    if (h.hasUnixArea) {
+        std::snprintf(part, sizeof part, "; Unix area: mode %04o", h.unixMode & 07777);
+        s += part;
+    }
     if (h.shortHeaderSize) s += "; header size stated 2 bytes short";
     return s;
 }
@@ -200,6 +208,7 @@ int listMembers(ExtractionContext& context, const Options& o, const SetupSetting
                 char crc[8] = "-";
                 if (h.hasDataCrc) std::snprintf(crc, sizeof crc, "%04X", h.dataCrc);
                 std::string method = printableName(std::string(h.method, 5).c_str());
+                if (const char* target = linkTargetOf(h)) name += " -> " + cp932ToUtf8(target);
                 std::printf("%10llu %10llu %6s %-6s %4s  %-19s  %s\n",
                             static_cast<unsigned long long>(h.originalSize),
                             static_cast<unsigned long long>(h.compressedSize), ratio, method.c_str(), crc, h.hasModifiedTime ? timeText(h, "%Y-%m-%d %H:%M:%S").c_str() : "-",

@@ -60,6 +60,7 @@ const char usageText[] =
     "  --open      after a run without problems, open the file the setup names (xdg-open)\n"
     "  --raw       keep files from classic Mac OS as stored (MacBinary: header, data and\n"
     "              resource fork) instead of extracting their data fork\n"
+    "  --no-links  make no symbolic links (x): each link member is named and counted\n"
     "  --threads N decode the members on N threads (t, x). Default: one per core, and one\n"
     "              for an archive of one member or of less than 1 MB\n"
     "  -h, --help  show this text\n"
@@ -118,6 +119,7 @@ std::vector<Option> optionTable(Options& o) {
         {0, "force", false, set(o.force, true)},
         {0, "open", false, set(o.open, true)},
         {0, "raw", false, set(o.raw, true)},
+        {0, "no-links", false, set(o.noLinks, true)},
         {0, "threads", true, [&o](const std::string& v) {
              o.threads = threadsOption(v);
              return o.threads ? std::string() : "--threads needs a number from 1 to 1024";

@@ -31,6 +31,7 @@ struct Options {
     Overwrite overwrite = Overwrite::ask;
     Verbosity verbosity = Verbosity::normal;
     bool raw = false;  // x: classic Mac OS members as stored (MacBinary)
+    bool noLinks = false;  // x: symbolic link members are left out, each named
     unsigned threads = 0;  // t, x: decoding threads; 0 for one per core
     bool streamed = false;  // FILE is a pipe, read once as the run goes
 };

@@ -143,7 +143,8 @@ constexpr int aborted = -2;    // the run was aborted while the member was writt
 
 // A folder entry is made, never decoded, with or without its final "/".
 int makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
-    // Some archivers store a symbolic link as a folder entry "name|target".
+    // Unix archivers store a symbolic link as a folder entry "name|target"; the Windows
+    // program makes no links (the header reader of the others takes such a name apart).
     if (std::strchr(path, '|')) return static_cast<int>(Problem::linkRefused);
     size_t n = std::strlen(path);
     if (testing(context) || n == 0) return extracted;
@@ -154,6 +155,24 @@ int makeFolder(ExtractionContext& context, const MemberHeader& header, char* pat
     return extracted;
 }
 
+#ifndef NIVO_STUB
+// A symbolic link with the stored target, which is text here and never followed. Whatever
+// file or link stands in its place is replaced; a folder stays, and the link is not made.
+int makeLink(ExtractionContext& context, const MemberHeader& header, const char* path) {
+    if (!path[0]) return static_cast<int>(Problem::noFileName);
+    if (testing(context)) return extracted;
+    const platform::PathKind there = platform::pathKind(path);
+    if (there == platform::PathKind::directory) return static_cast<int>(Problem::cannotCreate);
+    if (there != platform::PathKind::missing) platform::unlinkFile(path);
+    const char* target = linkTargetOf(header);
+    if (!platform::makeLink(target, path) &&
+        (!makeParentDirectories(context, path) || !platform::makeLink(target, path)))
+        return static_cast<int>(Problem::cannotCreate);
+    if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+    return extracted;
+}
+#endif
+
 int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     char path[pathBufferSize];
     const int index = methodIndex(header);
@@ -161,6 +180,9 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
     if (!memberOutputPath(header.name, path, sizeof path) || (!testing(context) && !foldersAreReal(path)))
         return static_cast<int>(Problem::outsideDestination);
     if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
+#ifndef NIVO_STUB
+    if (header.linkTarget) return makeLink(context, header, path);
+#endif
     // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
     // (The Windows program has no room for this rule: it lists such a member as not created.)
     const size_t nameLength = std::strlen(header.name);

@@ -105,5 +105,12 @@ uint64_t freePhysicalMemory();
 // Tells the shell of a change at path, relative to the current folder.
 void notifyShell(long event, const char* path);
 
+#ifndef NIVO_STUB
+// Makes path a symbolic link to target (both code page 932); false when path exists. The
+// Windows program makes no links.
+bool makeLink(const char* target, const char* path);
+
+#endif
+
 }  // namespace platform
 }  // namespace nivo

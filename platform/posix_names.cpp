@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iconv.h>
 
+#include "archive/member_header.h"
+
 namespace nivo {
 
 namespace {
@@ -36,9 +38,76 @@ bool convert(const char* to, const char* from, const char* text, size_t length, 
     return true;
 }
 
+// The UTF-16 code unit of an escape at p (see unicodeEscape), or -1 when none stands there.
+long escapedUnit(const unsigned char* p) {
+    if (p[0] != unicodeEscape) return -1;
+    long unit = 0;
+    for (uint32_t i = 1; i < unicodeEscapeLength; ++i) {
+        if (p[i] < unicodeEscapeBase || p[i] >= unicodeEscapeBase + 64) return -1;
+        unit = unit << 6 | (p[i] - unicodeEscapeBase);
+    }
+    return unit < 0x80 || unit > 0xFFFF ? -1 : unit;
+}
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 63));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 63));
+        out += static_cast<char>(0x80 | (c >> 6 & 63));
+    }
+    out += static_cast<char>(0x80 | (c & 63));
+}
+
+std::string plainCp932ToUtf8(const char* text);
+
+// A name with escapes: the code page 932 stretches converted as ever, the escapes' code units
+// (a surrogate pair together, a lone surrogate as U+FFFD) as UTF-8.
+std::string escapedToUtf8(const char* text) {
+    std::string out;
+    std::string stretch;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        long unit = escapedUnit(p);
+        if (unit < 0) {
+            stretch += static_cast<char>(*p++);
+            continue;
+        }
+        out += plainCp932ToUtf8(stretch.c_str());
+        stretch.clear();
+        p += unicodeEscapeLength;
+        uint32_t c = static_cast<uint32_t>(unit);
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            long low = escapedUnit(p);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + static_cast<uint32_t>(low - 0xDC00);
+                p += unicodeEscapeLength;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        appendUtf8(out, c);
+    }
+    return out + plainCp932ToUtf8(stretch.c_str());
+}
+
 }  // namespace
 
 std::string cp932ToUtf8(const char* text) {
+    for (const char* p = text; *p; ++p)
+        if (escapedUnit(reinterpret_cast<const unsigned char*>(p)) >= 0) return escapedToUtf8(text);
+    return plainCp932ToUtf8(text);
+}
+
+namespace {
+
+std::string plainCp932ToUtf8(const char* text) {
     bool ascii = true;
     for (const char* p = text; *p; ++p)
         if (static_cast<unsigned char>(*p) >= 0x80) {
@@ -64,8 +133,14 @@ std::string cp932ToUtf8(const char* text) {
     return out;
 }
 
+}  // namespace
+
 bool utf8ToCp932(const std::string& text, std::string& out) {
     return convert("CP932", "UTF-8", text.data(), text.size(), out);
+}
+
+bool utf8ToUtf16(const std::string& text, std::string& out) {
+    return convert("UTF-16LE", "UTF-8", text.data(), text.size(), out);
 }
 
 std::string printableText(const std::string& utf8) {

@@ -103,6 +103,43 @@ std::string memberName(const std::string& path, bool& rootTaken, bool& parentTak
     return name;
 }
 
+// The target of the symbolic link at path, as it is written.
+bool readLink(const std::string& path, std::string& target, std::string& reason) {
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink(path.c_str(), buf.data(), buf.size());
+    if (n < 0 || static_cast<size_t>(n) >= buf.size()) {
+        reason = n < 0 ? "cannot read the link: " + errorText(errno) : "link target too long";
+        return false;
+    }
+    target.assign(buf.data(), static_cast<size_t>(n));
+    return true;
+}
+
+// The length of a UTF-8 character that starts with byte c.
+size_t utf8Length(unsigned char c) {
+    return c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+}
+
+// The name in code page 932 with "_" for each character that Shift-JIS cannot hold or turns
+// into another; false when there was none.
+bool cp932WithStandIns(const std::string& name, std::string& cp932) {
+    cp932.clear();
+    bool replaced = false;
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = std::min(utf8Length(static_cast<unsigned char>(name[i])), name.size() - i);
+        const std::string c = name.substr(i, n);
+        std::string one;
+        if (utf8ToCp932(c, one) && cp932ToUtf8(one.c_str()) == c) {
+            cp932 += one;
+        } else {
+            cp932 += '_';
+            replaced = true;
+        }
+        i += n;
+    }
+    return replaced;
+}
+
 struct Walker {
     const PackOptions& options;
     PackNotes& notes;
@@ -130,18 +167,22 @@ struct Walker {
             notes.skip(shown + ": " + errorText(errno));
             return;
         }
-        if (S_ISLNK(st.st_mode)) {
-            if (!options.followLinks) {
-                notes.warn(shown + ": symbolic link, left out (-L follows links)");
+        std::string target;
+        if (S_ISLNK(st.st_mode) && !options.followLinks) {
+            std::string reason;
+            if (!readLink(path, target, reason)) {
+                notes.skip(shown + ": " + reason);
                 return;
             }
+        } else if (S_ISLNK(st.st_mode)) {
             if (stat(path.c_str(), &st) != 0) {
                 notes.skip(shown + ": symbolic link that leads nowhere: " + errorText(errno));
                 return;
             }
         }
+        const bool link = S_ISLNK(st.st_mode);
         const bool folder = S_ISDIR(st.st_mode);
-        if (!folder && !S_ISREG(st.st_mode)) {
+        if (!folder && !link && !S_ISREG(st.st_mode)) {
             notes.skip(shown + ": not a file or a folder, left out");
             return;
         }
@@ -154,8 +195,13 @@ struct Walker {
             return;
         }
         PackItem item;
-        std::string reason = refuseName(name, item.name, false);
-        if (reason.empty() && item.name.size() + folder > nameLimit)
+        std::string reason =
+            refuseName(name, item.name, options.unicodeNames ? &item.unicodeName : nullptr, false);
+        if (reason.empty() && link && !utf8ToCp932(target, item.linkTarget))
+            reason = "its target has characters that Shift-JIS cannot hold";
+        // A link is stored as "name|target", a folder with a final "/".
+        const size_t extra = link ? 1 + item.linkTarget.size() : folder;
+        if (reason.empty() && item.name.size() + extra > nameLimit)
             reason = "longer than 259 bytes in Shift-JIS";
         // What only Windows cannot hold refuses the member for the Windows program, and is a
         // warning elsewhere.
@@ -177,15 +223,16 @@ struct Walker {
             return;
         }
         item.path = path;
-        item.shown = name;
+        item.shown = link ? name + " -> " + target : name;
         item.folder = folder;
+        item.link = link;
         item.methodIndex = methodIndex;
         item.mtime = static_cast<uint32_t>(st.st_mtime);
         item.mode = static_cast<uint16_t>(st.st_mode);
         if (folder) {
             item.name += '/';
             item.shown += '/';
-        } else {
+        } else if (!link) {
             item.size = static_cast<uint64_t>(st.st_size);
             if (item.size > UINT32_MAX) {
                 notes.skip(shown + ": larger than 4 GB, left out");
@@ -213,11 +260,24 @@ void PackNotes::skip(const std::string& line) {
     if (onNote) onNote(line);
 }
 
-std::string refuseName(const std::string& name, std::string& cp932, bool windows) {
+std::string refuseName(const std::string& name, std::string& cp932, std::string* unicode, bool windows) {
     cp932.clear();
-    if (!utf8ToCp932(name, cp932)) return "has characters that Shift-JIS cannot hold";
-    std::string back = cp932ToUtf8(cp932.c_str());
-    if (back != name) return "would come back from Shift-JIS as " + printableText(back);
+    if (unicode) unicode->clear();
+    std::string back;
+    if (!utf8ToCp932(name, cp932) || (back = cp932ToUtf8(cp932.c_str())) != name) {
+        if (!unicode) {
+            if (back.empty()) return "has characters that Shift-JIS cannot hold";
+            return "would come back from Shift-JIS as " + printableText(back);
+        }
+        std::string wide;
+        if (!utf8ToUtf16(name, wide)) return "is not valid UTF-8, so it has no UTF-16 form";
+        if (cp932WithStandIns(name, cp932)) *unicode = name;
+        // The extractors hold each character that is not ASCII in 4 bytes of their 259.
+        size_t held = 0;
+        for (size_t i = 0; i < unicode->size(); i += utf8Length(static_cast<unsigned char>((*unicode)[i])))
+            held += (*unicode)[i] & 0x80 ? (utf8Length(static_cast<unsigned char>((*unicode)[i])) == 4 ? 8 : 4) : 1;
+        if (held > nameLimit) return "longer than 259 bytes as a UTF-16 name";
+    }
     if (cp932.size() > nameLimit) return "longer than 259 bytes in Shift-JIS";
     return windows ? windowsNameProblem(name) : std::string();
 }
@@ -278,11 +338,14 @@ bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, Pack
         auto written = [packed, item](uint64_t original, uint64_t bytes) {
             if (packed) packed(item, original, bytes);
         };
-        LzhMember member = item.folder ? folderMember(item.name, item.mtime) : LzhMember{};
-        member.name = item.name;
+        LzhMember member = item.folder || item.link ? folderMember(item.name, item.mtime) : LzhMember{};
+        member.name = item.link ? item.name + "|" + item.linkTarget : item.name;
+        if (!item.unicodeName.empty())
+            member.unicodeName = item.unicodeName + (item.folder ? "/" : "") +
+                                 (item.link ? "|" + cp932ToUtf8(item.linkTarget.c_str()) : "");
         member.unixTime = item.mtime;
         member.unixMode = item.mode;
-        if (item.folder) {
+        if (item.folder || item.link) {
             if (!archive.addFolder(member, error, written)) return false;
             continue;
         }

@@ -24,7 +24,13 @@ namespace nivo {
 struct PackOptions {
     int methodIndex = 7;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
     BuilderOptions builder;    // compression level and threads
-    bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
+    // A symbolic link is stored as a link member (a folder entry "name|target"), or with
+    // followLinks packed as what it points to; mksfx follows, since the Windows program makes no
+    // links.
+    bool followLinks = false;
+    // A name that Shift-JIS cannot hold is stored with "_" for what does not convert, beside
+    // its UTF-16 form (extended headers 0x44 and 0x45); else it is refused.
+    bool unicodeNames = false;
     std::string exclude;       // a file never packed, such as the archive being written
     bool windowsNames = true;  // refuse names that Windows cannot hold; else pack them with a warning
 };
@@ -34,7 +40,10 @@ struct PackItem {
     std::string path;    // where to read it
     std::string name;    // in the archive: code page 932, "/" between components; folders end in "/"
     std::string shown;   // the same name in UTF-8, for messages
+    std::string unicodeName;  // UTF-8, when Shift-JIS cannot hold the name (see unicodeNames)
+    std::string linkTarget;   // a symbolic link's target as stored, code page 932
     bool folder = false;
+    bool link = false;
     int methodIndex = 0;
     uint32_t mtime = 0;  // UTC seconds
     uint16_t mode = 0;   // st_mode: type and permission bits
@@ -65,8 +74,11 @@ std::vector<PackItem> collectItems(const std::vector<PackInput>& inputs, const P
                                    PackNotes& notes);
 
 // Why a name cannot be stored (UTF-8 name, "/" between components), or empty when it can;
-// cp932 then holds its code page 932 form. windows: also refuse what Windows cannot hold.
-std::string refuseName(const std::string& name, std::string& cp932, bool windows = true);
+// cp932 then holds its code page 932 form. With unicode (not null), a character that Shift-JIS
+// cannot hold, or turns into another, becomes "_" in cp932 and *unicode is set to the name;
+// else such a name is refused. windows: also refuse what Windows cannot hold.
+std::string refuseName(const std::string& name, std::string& cp932, std::string* unicode = nullptr,
+                       bool windows = true);
 
 // Why Windows cannot hold the name (UTF-8, "/" between components), or empty.
 std::string windowsNameProblem(const std::string& name);

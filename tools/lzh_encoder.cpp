@@ -45,6 +45,11 @@ constexpr uint32_t noPosition = UINT32_MAX;
 constexpr uint32_t farMinimumMatch = 4096;
 // Matches at least this long are taken without looking one byte further.
 constexpr uint32_t lazyLimit = 32;
+// Some readers look a code up by peeking at 8 bits before they know its length, and stop when
+// those bits run past the member's data. Others stop at a byte of data the stream does not
+// use, so the data cannot simply be padded. The last code therefore starts at least this many
+// bits before the end of the data, or the stream ends with fields of fixed width.
+constexpr uint32_t readerPeekBits = 8;
 
 // Bits into bytes, most significant bit first.
 class BitWriter {
@@ -67,6 +72,18 @@ public:
     void finish() {
         if (count) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
         count = 0;
+    }
+    // A point to come back to, and the way back: what was written after it is dropped.
+    struct Mark {
+        size_t size;
+        uint64_t acc;
+        uint32_t count;
+    };
+    Mark mark() const { return {out.size(), acc, count}; }
+    void rewind(const Mark& m) {
+        out.resize(m.size);
+        acc = m.acc;
+        count = m.count;
     }
 
 private:
@@ -288,7 +305,9 @@ private:
     void parseStretch(uint32_t from, uint32_t n, const uint32_t* symbolPrice, const uint32_t* positionPrice);
 
     void addSymbol(uint32_t s) { ws.symbols.push_back(s); }
-    void flushSymbols(bool all);
+    void flushSymbols(bool all, bool final = false);
+    void writeSymbols(bool all);
+    bool endsTooSoon() const;
     // Writes blocks once a few blocks' worth of symbols have gathered.
     void flushWhenFull() {
         if (ws.symbols.size() >= flushAt) flushSymbols(false);
@@ -314,6 +333,7 @@ private:
     BitWriter writer;
     std::vector<uint8_t>& output;
     uint64_t bits = 0;
+    uint64_t lastCode = 0;  // where the last code written starts, in bits
     Code symbols;
     Code preTree;
     Code positions;
@@ -427,7 +447,7 @@ void Encoder::runHashChains() {
         }
         flushWhenFull();
     }
-    flushSymbols(true);
+    flushSymbols(true, true);
 }
 
 // Inserts pos into the binary tree of earlier positions with the same four-byte hash, ordered
@@ -620,16 +640,44 @@ void Encoder::runOptimal() {
             parseStretch(pos, n, symbolPrice, positionPrice);
             tally(ws.symbols.data(), ws.symbols.size());
         }
-        flushSymbols(true);
+        flushSymbols(true, end == size);
         pos = end;
     }
 }
 
 // Writes the collected symbols as blocks: all of them, or with all false only once a few
 // blocks' worth have gathered.
-void Encoder::flushSymbols(bool all) {
+void Encoder::flushSymbols(bool all, bool final) {
     std::vector<uint32_t>& s = ws.symbols;
     if (!all && s.size() < flushAt) return;
+    if (!final || s.empty()) return writeSymbols(all);
+    // The end of the segment's data. When the last code starts too close to the end, the last
+    // symbol is written again in a block of its own: its single-value codes take no bits, and
+    // the data ends with the block's fixed fields.
+    const BitWriter::Mark before = writer.mark();
+    std::vector<uint32_t> symbolsBefore = s;
+    writeSymbols(true);
+    if (!endsTooSoon()) return;
+    writer.rewind(before);
+    s = std::move(symbolsBefore);
+    const uint32_t last = s.back();
+    s.pop_back();
+    writeSymbols(true);
+    writeBlock(&last, 1);
+}
+
+// Whether fewer than readerPeekBits bits of the member's data may follow the start of the last
+// code. Only a segment that begins the member knows where in a byte it ends; for the others it
+// is whenever the last code and what follows it are shorter.
+bool Encoder::endsTooSoon() const {
+    const uint64_t behind = writer.bitCount() - lastCode;
+    if (behind >= readerPeekBits) return false;
+    if (start != 0) return true;
+    return behind + (8 - writer.bitCount() % 8) % 8 < readerPeekBits;
+}
+
+void Encoder::writeSymbols(bool all) {
+    std::vector<uint32_t>& s = ws.symbols;
     if (!params.splitBlocks) {
         size_t k = 0;
         for (; k + maxBlock <= s.size(); k += maxBlock) writeBlock(&s[k], maxBlock);
@@ -756,10 +804,12 @@ void Encoder::writeBlock(const uint32_t* s, uint32_t n) {
     putBlockHeader(writer, n);
     for (uint32_t k = 0; k < n; ++k) {
         uint32_t code = s[k] & 0xFFFF;
+        if (k + 1 == n) lastCode = writer.bitCount();
         symbols.put(writer, code);
         if (code <= 255) continue;
         uint32_t d = s[k] >> 16;
         uint32_t j = positionCode(d);
+        if (k + 1 == n) lastCode = writer.bitCount();
         positions.put(writer, j);
         if (j > 1) writer.put(d, j - 1);  // the bits below the leading 1
     }

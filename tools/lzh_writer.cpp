@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "decode/crc16.h"
+#include "platform/posix_names.h"
 
 namespace nivo {
 
@@ -21,7 +22,9 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
     put16(v, x >> 16);
 }
 
-// Splits "a/b/c.txt" into the directory part "a/b/" and the file part "c.txt".
+// Splits "a/b/c.txt" into the directory part "a/b/" and the file part "c.txt". A link
+// "a/b|../c/d" is split at its last "/" too, as Unix archivers do ("a/b|../c/" and "d"):
+// readers that join the parts and then take the link apart expect that.
 void splitName(const std::string& name, std::string& dir, std::string& file) {
     size_t slash = name.rfind('/');
     if (slash == std::string::npos) {
@@ -51,10 +54,19 @@ std::string directoryField(const std::string& dir) {
     return d;
 }
 
+// UTF-8 text as UTF-16LE, "/" as U+FFFF in a directory part.
+std::string utf16Field(const std::string& text, bool directory) {
+    std::string out;
+    utf8ToUtf16(text, out);
+    for (size_t i = 0; directory && i + 1 < out.size(); i += 2)
+        if (out[i] == '/' && out[i + 1] == 0) out[i] = out[i + 1] = static_cast<char>(0xFF);
+    return out;
+}
+
 }  // namespace
 
 uint8_t memberAttribute(const LzhMember& member) {
-    return member.method == "-lhd-" ? 0x10 : 0x20;
+    return member.method == "-lhd-" && member.level == 0 ? 0x10 : 0x20;
 }
 
 uint32_t unixToDosTime(uint32_t unixTime) {
@@ -107,7 +119,13 @@ std::vector<uint8_t> extendedChain(const LzhMember& m, const std::string& dir, c
         if (m.directoryWithoutSeparator) d.pop_back();
         list.emplace_back(0x02, d);
     }
-    if (m.unixMode) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
+    if (!m.unicodeName.empty()) {
+        std::string wideDir, wideFile;
+        splitName(m.unicodeName, wideDir, wideFile);
+        if (!wideFile.empty()) list.emplace_back(0x44, utf16Field(wideFile, false));
+        if (!wideDir.empty()) list.emplace_back(0x45, utf16Field(wideDir, true));
+    }
+    if (m.unixMode && !m.unixArea) list.emplace_back(0x50, std::string{char(m.unixMode & 0xFF), char(m.unixMode >> 8)});
     if (m.largeSizes) {
         std::vector<uint8_t> sizes;
         put32(sizes, static_cast<uint32_t>(dataSize));
@@ -140,6 +158,20 @@ void putHeaderCrc(std::vector<uint8_t>& h, size_t chainStart, int width) {
 
 }  // namespace
 
+namespace {
+
+// The Unix area of a level-0 or level-1 base header: minor version 0, the time, the mode and
+// the user and group ids (1000 here).
+void putUnixArea(std::vector<uint8_t>& h, const LzhMember& m) {
+    h.push_back(0);
+    put32(h, m.unixTime);
+    put16(h, m.unixMode);
+    put16(h, 1000);
+    put16(h, 1000);
+}
+
+}  // namespace
+
 std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
     std::vector<uint8_t> h;
     std::string dir, file;
@@ -155,6 +187,10 @@ std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
         h.push_back(static_cast<uint8_t>(name.size()));
         h.insert(h.end(), name.begin(), name.end());
         put16(h, m.crc);
+        if (m.unixArea) {
+            h.push_back(osUnix);
+            putUnixArea(h, m);
+        }
     } else if (m.level == 1) {
         // The compressed size counts the extended headers too, in 0x42 as in the base header.
         std::vector<uint8_t> ext = extendedChain(m, dir, file, dataSize, 2);
@@ -168,8 +204,9 @@ std::vector<uint8_t> memberHeader(const LzhMember& m, uint32_t dataSize) {
         h.insert(h.end(), file.begin(), file.end());
         put16(h, m.crc);
         h.push_back(m.os);
+        if (m.unixArea) putUnixArea(h, m);
         h.insert(h.end(), ext.begin(), ext.end());
-        h[0] = static_cast<uint8_t>(22 + file.size() + 3);
+        h[0] = static_cast<uint8_t>(22 + file.size() + 3 + (m.unixArea ? 11 : 0));
     } else if (m.level == 2) {
         put16(h, 0);
         putCommon(h, m, dataSize, m.unixTime);

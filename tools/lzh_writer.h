@@ -31,8 +31,12 @@ struct LzhMember {
     uint8_t os = osUnix;            // levels 1 to 3
     uint16_t unixMode = 0;          // levels 1 to 3: type and permission bits (st_mode); 0 leaves them out
 
+    // UTF-8, "/" between components: also written in UTF-16LE as extended headers 0x44 (file
+    // name) and 0x45 (directory, components ended by U+FFFF), levels 1 to 3; empty for none.
+    std::string unicodeName;
     // Further extended headers (type, data), written behind the others.
     std::vector<std::pair<uint8_t, std::string>> extended;
+    bool unixArea = false;          // levels 0 and 1: the Unix area (time, mode, ids) behind OS 'U'
     bool headerCrc = true;          // levels 2 and 3: the header CRC comes first
     bool largeSizes = false;        // extended header 0x42 with both sizes in 64 bits
     uint64_t largeOriginalSize = 0; // with largeSizes: the original size, when over 32 bits
@@ -40,7 +44,9 @@ struct LzhMember {
     bool directoryWithoutSeparator = false;  // the directory header lacks its final 0xFF
 };
 
-// The attribute byte: 0x10 for a folder entry, 0x20 (archive) for a file.
+// The attribute byte: 0x20 (archive) for a file, and for a folder entry of levels 1 to 3 too,
+// as Unix archivers write it (the method -lhd- says it is a folder; some readers take a
+// level-1 to level-3 header only with 0x20); 0x10 for a level-0 folder entry.
 uint8_t memberAttribute(const LzhMember& member);
 
 // MS-DOS date and time of a UTC instant, as an archiver in a UTC zone writes it.

@@ -42,16 +42,17 @@ const std::string usage =
     "                        folders it lies in, or, without a \"/\", any part of the name\n"
     "  -q, --quiet           no progress line and no warnings; inputs left out are still named\n"
     "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
-    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
+    "  -L, --follow-links    pack what symbolic links point to (else each is stored as a\n"
+    "                        link, which nivosfx and Unix archivers make again)\n"
     "  -h, --help            this text\n"
     "  --version             the program's version\n"
     "\n"
     "Leading '/' and '../' are taken off the member names. A name that Shift-JIS cannot hold or\n"
-    "turns into another, or that is longer than 259 bytes, is refused; a file that cannot be\n"
-    "read is left out. Each is named on stderr, and the archive is still written. A name that\n"
-    "only Windows cannot hold (a character or device name it does not allow, a part ending in\n"
-    "a dot or a space, the same name but for case as another member's) is packed with a\n"
-    "warning; mksfx refuses such names.\n"
+    "turns into another is stored with '_' for those characters, beside its UTF-16 form. A name\n"
+    "longer than 259 bytes is refused; a file that cannot be read is left out. Each is named on\n"
+    "stderr, and the archive is still written. A name that only Windows cannot hold (a character\n"
+    "or device name it does not allow, a part ending in a dot or a space, the same name but for\n"
+    "case as another member's) is packed with a warning; mksfx refuses such names.\n"
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
     "left out, or when there was nothing to pack (ARCHIVE is then left as it was), 1 when the\n"
@@ -117,6 +118,7 @@ bool copyKept(const std::string& path, const std::vector<nivo::ExistingMember>& 
 int main(int argc, char** argv) {
     std::string out, base;
     nivo::PackOptions options;
+    options.unicodeNames = true;
     int method = options.methodIndex;
     bool verbose = false, quiet = false, updateOnly = false;
     std::vector<std::string> excluded;

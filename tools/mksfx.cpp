@@ -60,7 +60,8 @@ const std::string usage =
     nivo::packOptionsHelp("mksfx") +
     "\n"
     "  -v, --verbose         name each member as it is added, with its packed size in per cent\n"
-    "  -L, --follow-links    pack what symbolic links point to (else they are left out)\n"
+    "  -L, --follow-links    pack what symbolic links point to (always: the Windows\n"
+    "                        program makes no links; kept for the packers' common options)\n"
     "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
     "                        method the program reads (-lh0- to -lh7-, -lhx-, -lzs-, -lz5-,\n"
     "                        -lz4-); a self-extracting file is refused: give its archive\n"
@@ -82,6 +83,13 @@ constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
 const nivo::cli::Program program{"mksfx", usage.c_str()};
 
+// The Windows program makes no links: mksfx packs what they point to.
+nivo::PackOptions packOptions() {
+    nivo::PackOptions p;
+    p.followLinks = true;
+    return p;
+}
+
 struct Options {
     nivo::SettingsFields settings;  // texts in code page 932
     bool settingsGiven = false;     // any setting on the command line
@@ -89,7 +97,7 @@ struct Options {
     std::string stub, output, archive, base, signCert, signKey;
     std::string elevation;  // empty: chosen from the destination
     std::vector<nivo::PackInput> paths;  // each with the -C folder in force where it stands
-    nivo::PackOptions pack;
+    nivo::PackOptions pack = packOptions();
     bool verbose = false;
 };
 

@@ -791,6 +791,46 @@ TEST(MemberProblems, FileThatCannotBeCreatedIsListedAndTheRestExtracted) {
     }
 }
 
+// Links stored by Unix archivers ("name|target" folder entries) are made with their stored
+// target and listed as "name -> target"; a member through a link, or through a link made by
+// the archive itself, never leaves the destination; --no-links names and counts them instead.
+TEST(MemberProblems, LinksAreMadeButNeverWrittenThrough) {
+    TempDir tmp;
+    const fs::path outside = tmp.path() / "outside";
+    fs::create_directories(outside);
+    const fs::path archive = tmp.path() / "links.lzh";
+    writeBinary(archive.string(),
+                archiveOf({folderMember("dir2/", someTime), storedMember("file1", bytesOf("one"), someTime),
+                           folderMember("dir2/symlink1|../file1", someTime),
+                           folderMember("away|" + outside.string(), someTime, 1),
+                           storedMember("away/escape.txt", bytesOf("escape"), someTime),
+                           storedMember("dir2/symlink1", bytesOf("replaces the link"), someTime, 0)}));
+    RunResult l = run({"l", archive.string()});
+    EXPECT_EQ(l.exitCode, 0) << describe(l);
+    EXPECT_TRUE(contains(l.out, "dir2/symlink1 -> ../file1")) << l.out;
+    EXPECT_TRUE(contains(l.out, "away -> " + outside.string())) << l.out;
+
+    const fs::path dest = tmp.path() / "out";
+    RunResult x = run({"x", archive.string(), "-d", dest.string()});
+    EXPECT_EQ(x.exitCode, 2) << describe(x);
+    EXPECT_TRUE(contains(x.err, "away/escape.txt")) << x.err;
+    EXPECT_EQ(fs::read_symlink(dest / "away"), outside);
+    EXPECT_TRUE(fs::is_empty(outside)) << "written through a link";
+    // The file of the same name took the link's place; the file it pointed to is untouched.
+    EXPECT_FALSE(fs::is_symlink(dest / "dir2" / "symlink1"));
+    EXPECT_EQ(textOf(dest / "dir2" / "symlink1"), "replaces the link");
+    EXPECT_EQ(textOf(dest / "file1"), "one");
+
+    const fs::path plain = tmp.path() / "plain";
+    RunResult n = run({"x", archive.string(), "-d", plain.string(), "--no-links", "-x", "away/escape.txt"});
+    EXPECT_EQ(n.exitCode, 0) << describe(n);
+    EXPECT_TRUE(contains(n.out, "link not made: dir2/symlink1 -> ../file1")) << n.out;
+    EXPECT_TRUE(contains(n.out, "link not made: away -> " + outside.string())) << n.out;
+    EXPECT_TRUE(contains(n.out, "; 2 links not made (--no-links)")) << n.out;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(plain / "away")));
+    EXPECT_EQ(textOf(plain / "dir2" / "symlink1"), "replaces the link");
+}
+
 // A full disk, played by the file size limit: writes past it fail with EFBIG. The partial file
 // is deleted, the run goes on with the next member, and the exit code says that a write failed.
 TEST(MemberProblems, WriteFailureDeletesThePartialFile) {

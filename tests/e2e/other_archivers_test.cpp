@@ -380,6 +380,45 @@ TEST(OtherArchivers, SelfExtractingFilesOfOtherMakers) {
         EXPECT_NE(t.err.find("No such file"), std::string::npos) << t.err;
     }
 
+    // A program that carries an archive of its own in its code (its usage text): the payload is
+    // the archive that runs to the end of the file, or that only a signature follows.
+    Bytes usage;
+    appendMember(usage, storedMember("usage.txt", textBytes("usage: ", 40), someTime, 0));
+    appendEndMark(usage);
+    Bytes signature = {0x10, 0, 0, 0, 0, 2, 2, 0};  // length 16, revision 2, type 2
+    signature.resize(16, 0xAB);
+    struct Carrier {
+        const char* what;
+        Bytes tail;  // behind the payload
+    } carriers[] = {{"Amiga program with its usage text", {}}, {"and a signature behind the payload", signature}};
+    for (const Carrier& c : carriers) {
+        SCOPED_TRACE(c.what);
+        Bytes file = program(std::string("\0\0\x03\xF3", 4), 4000);
+        const size_t usageAt = file.size();
+        file.insert(file.end(), usage.begin(), usage.end());
+        file.resize(file.size() + 3000, 0x4E);  // more code
+        const size_t archiveAt = file.size();
+        const Bytes payload = archiveOf(1, false);
+        file.insert(file.end(), payload.begin(), payload.end());
+        file.insert(file.end(), c.tail.begin(), c.tail.end());
+        TempDir tmp;
+        const fs::path path = tmp.path() / "amiga";
+        writeBinary(path.string(), file);
+        RunResult l = run({"l", path.string()});
+        EXPECT_EQ(l.exitCode, 0) << describe(l);
+        EXPECT_NE(l.out.find("archive at offset " + std::to_string(archiveAt) +
+                             " (the one that runs to the end of the file; passed over the one at offset " +
+                             std::to_string(usageAt) + ")"),
+                  std::string::npos)
+            << l.out;
+        EXPECT_EQ(l.out.find("usage.txt"), std::string::npos) << l.out;
+        const fs::path dest = tmp.path() / "out";
+        RunResult x = run({"x", path.string(), "-d", dest.string()});
+        EXPECT_EQ(x.exitCode, 0) << describe(x);
+        EXPECT_EQ(readBinary((dest / "dir/two.txt").string()), two);
+        EXPECT_FALSE(fs::exists(dest / "usage.txt"));
+    }
+
     // Our own layout is tried first and named; a file with no archive anywhere is no success.
     TempDir tmp;
     const fs::path own = tmp.path() / "own.exe";

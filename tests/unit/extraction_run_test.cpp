@@ -125,7 +125,10 @@ TEST_F(ExtractionRun, NamesStayInsideTheDestination) {
     appendMember(a, storedMember("../up.txt", bytes("c"), 0));
     appendMember(a, storedMember("in/../../up2.txt", bytes("d"), 0));
     appendMember(a, storedMember("ok/..hidden", bytes("e"), 0));
-    appendMember(a, folderMember("link|/etc/", 0));
+    // A link is made with its stored target; a member through it is refused.
+    fs::create_directory(dir.path() / "outside");
+    appendMember(a, folderMember("link|" + (dir.path() / "outside").string() + "/", 0));
+    appendMember(a, storedMember("link/escape.txt", bytes("f"), 0));
     appendEndMark(a);
     run(a);
     EXPECT_EQ(contents("abs.txt"), "a");
@@ -134,10 +137,13 @@ TEST_F(ExtractionRun, NamesStayInsideTheDestination) {
     EXPECT_FALSE(fs::exists(dir.path() / "up.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
     EXPECT_FALSE(fs::exists("in"));
+    EXPECT_EQ(fs::read_symlink("link"), dir.path() / "outside");
+    EXPECT_FALSE(fs::exists(dir.path() / "outside" / "escape.txt"));
     ASSERT_EQ(context.problems.count, 3);
     EXPECT_EQ(context.problems.entries[0].problem, Problem::outsideDestination);
     EXPECT_EQ(context.problems.entries[1].problem, Problem::outsideDestination);
-    EXPECT_EQ(context.problems.entries[2].problem, Problem::linkRefused);
+    EXPECT_EQ(context.problems.entries[2].problem, Problem::outsideDestination);
+    EXPECT_STREQ(context.problems.entries[2].name, "link/escape.txt");
 }
 
 TEST_F(ExtractionRun, ALinkInTheDestinationDoesNotLeadOutside) {

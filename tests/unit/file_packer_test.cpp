@@ -136,7 +136,8 @@ TEST(FilePacker, DotPacksAFoldersContentsWithoutItsName) {
 }
 
 // Every level-2 header starts its extended headers with its own CRC, computed over the whole
-// header with that field zero; the attribute says file or folder, the OS byte Unix, and the
+// header with that field zero; the attribute is 0x20 for the folder too (readers that take a
+// level-2 header only with it stop at 0x10; -lhd- says folder), the OS byte Unix, and the
 // permissions travel in extended header 0x50.
 TEST(FilePacker, Level2HeadersCarryTheirCrcAttributeAndPermissions) {
     test::TempDir dir;
@@ -149,7 +150,7 @@ TEST(FilePacker, Level2HeadersCarryTheirCrcAttributeAndPermissions) {
     struct Expected {
         uint8_t attribute;
         uint16_t mode;
-    } expected[] = {{0x10, 040751}, {0x20, 0100640}};
+    } expected[] = {{0x20, 040751}, {0x20, 0100640}};
     makeCrcTable();
     size_t at = 0;
     for (const Expected& e : expected) {
@@ -221,6 +222,31 @@ TEST(FilePacker, NamesThatWindowsOrShiftJisCannotHoldAreRefused) {
         else
             EXPECT_NE(reason.find(c.reason), std::string::npos) << c.name << ": " << reason;
     }
+    // With UTF-16 names (mklzh), what Shift-JIS cannot hold or changes becomes "_" beside the
+    // name in UTF-16; the other rules stand, and a name that is no UTF-8 has no UTF-16 form.
+    std::string umlauts;  // 65 characters, each held in 4 bytes by the extractors: too long
+    for (int i = 0; i < 65; ++i) umlauts += "\xC3\x9C";
+    struct Wide {
+        const char* name;
+        const char* cp932;    // null: refused
+        const char* unicode;  // the name in UTF-16, or empty for none
+    } wide[] = {
+        {"\xC3\x9C/\xC3\xA4.txt", "_/_.txt", "\xC3\x9C/\xC3\xA4.txt"},
+        {"wave\xE3\x80\x9C\xF0\x9F\x98\x80", "wave__", "wave\xE3\x80\x9C\xF0\x9F\x98\x80"},
+        {"\xE6\x97\xA5\xC3\xA9", "\x93\xFA_", "\xE6\x97\xA5\xC3\xA9"},
+        {"plain.txt", "plain.txt", ""},
+        {"x\xFF.txt", nullptr, ""},
+        {"\xC3\x9C?", nullptr, ""},
+        {umlauts.c_str(), nullptr, ""},
+    };
+    for (const Wide& w : wide) {
+        std::string cp932, unicode;
+        std::string reason = refuseName(w.name, cp932, &unicode);
+        EXPECT_EQ(reason.empty(), w.cp932 != nullptr) << w.name << ": " << reason;
+        if (!w.cp932) continue;
+        EXPECT_EQ(cp932, w.cp932);
+        EXPECT_EQ(unicode, w.unicode);
+    }
     // 259 bytes in Shift-JIS are the most a reader joins; two-byte characters count twice.
     std::string cp932;
     EXPECT_EQ(refuseName(std::string(259, 'n'), cp932), "");
@@ -252,9 +278,14 @@ TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
         options.followLinks = follow;
         std::vector<PackItem> items = collectItems({{src.string(), "tree"}, {src.string(), "tree/sub/kept.txt"}},
                                                    options, notes);
-        std::vector<std::string> want = {"tree/", "tree/Readme.txt", "tree/gone.txt", "tree/sub/"};
-        if (follow) want.push_back("tree/sub/kept.txt"), want.push_back("tree/sub/link.txt");
-        else want.push_back("tree/sub/kept.txt");
+        // Without -L each link is a member of its own, named "name|target" in the archive.
+        std::vector<std::string> want = {"tree/", "tree/Readme.txt", "tree/gone.txt", "tree/sub/",
+                                         "tree/sub/kept.txt", "tree/sub/link.txt"};
+        if (!follow) {
+            want.insert(want.begin() + 2, "tree/dangling -> nowhere");
+            want.back() += " -> kept.txt";
+            want.push_back("tree/sub/up -> ..");
+        }
         EXPECT_EQ(itemNames(items), want);
         EXPECT_NE(noteAbout(notes.skipped, "readme.TXT").find("collides with tree/Readme.txt"), std::string::npos);
         EXPECT_NE(noteAbout(notes.skipped, "tree/¥.txt").find("refused"), std::string::npos);
@@ -264,8 +295,9 @@ TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
             EXPECT_EQ(notes.skipped.size(), 4u);
             EXPECT_TRUE(notes.warnings.empty());
         } else {
-            for (const char* link : {"tree/sub/up", "tree/sub/link.txt", "tree/dangling"})
-                EXPECT_NE(noteAbout(notes.warnings, link).find("symbolic link"), std::string::npos) << link;
+            for (const PackItem& item : items)
+                EXPECT_EQ(item.link, !item.linkTarget.empty()) << item.name;
+            EXPECT_TRUE(notes.warnings.empty());
             EXPECT_EQ(notes.skipped.size(), 2u);
         }
 
@@ -286,8 +318,13 @@ TEST(FilePacker, OddInputsAreNamedAndLeftOut) {
         fs::current_path(old);
         EXPECT_TRUE(context.problems.empty());
         EXPECT_TRUE(fs::is_regular_file(out / "tree" / "sub" / "kept.txt"));
-        EXPECT_EQ(fs::is_regular_file(out / "tree" / "sub" / "link.txt"), follow);
+        EXPECT_EQ(fs::is_regular_file(fs::symlink_status(out / "tree" / "sub" / "link.txt")), follow);
         EXPECT_FALSE(fs::exists(out / "tree" / "gone.txt"));
+        if (!follow) {
+            EXPECT_EQ(fs::read_symlink(out / "tree" / "sub" / "link.txt"), "kept.txt");
+            EXPECT_EQ(fs::read_symlink(out / "tree" / "sub" / "up"), "..");
+            EXPECT_EQ(fs::read_symlink(out / "tree" / "dangling"), "nowhere");
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/member_header.h"
+#include "platform/posix_names.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_writer.h"
 
@@ -241,6 +242,75 @@ TEST(HeaderReader, OtherArchiversHeaders) {
         EXPECT_EQ(r.header.shortHeaderSize, c.member.shortLevel2Size);
         if (c.member.largeSizes) EXPECT_TRUE(hasExtendedType(r.header, 0x42));
         EXPECT_EQ(r.header.headerCrcAt != 0, c.member.headerCrc && c.member.level >= 2);
+    }
+}
+
+// What Unix archivers and libraries with Unicode names write, each form in its levels: the
+// Unix area of levels 0 and 1 (time and mode, as 0x54 and 0x50 give them), UTF-16 names (0x44,
+// 0x45) that name the member over the code page 932 ones, and links stored as "name|target"
+// folder entries.
+TEST(HeaderReader, UnixAreasUnicodeNamesAndLinks) {
+    setenv("TZ", "UTC", 1);
+    struct Case {
+        const char* what;
+        LzhMember member;
+        const char* name;    // as the POSIX side shows it, UTF-8
+        const char* target;  // of a link, or null
+        uint32_t time;
+        int mode;            // -1: none
+    };
+    auto area = [](int level, uint32_t time) {
+        LzhMember m = storedMember("bin/tool", {1, 2}, time, level);
+        m.unixArea = true;
+        m.unixMode = 0100750;
+        return m;
+    };
+    auto unicode = [](int level, const std::string& cp932, const std::string& utf8) {
+        LzhMember m = storedMember(cp932, {1}, 1300000000, level);
+        m.unicodeName = utf8;
+        return m;
+    };
+    auto link = [](int level, const std::string& name) { return folderMember(name, 1300000000, level); };
+    const char* umlauts = "\xC3\x9C\xC3\x96\xC3\x84\xC3\xBC\xC3\xB6\xC3\xA4/\xC3\xA4\xC3\xB6\xC3\xBC.txt";
+    Case cases[] = {
+        // The MS-DOS stamp of 0 would read as 1980; the area's time is 1970 and a day.
+        {"Unix area, level 0", area(0, 86400), "bin/tool", nullptr, 86400, 0100750},
+        {"Unix area, level 1", area(1, 1234567890), "bin/tool", nullptr, 1234567890, 0100750},
+        {"Unix area of time 0, level 0", area(0, 0), "bin/tool", nullptr, 0, 0100750},
+        {"Unix area and a 0x54 time, level 1",
+         [&] { LzhMember m = area(1, 5); m.extended = {unixTimeHeader(77)}; return m; }(), "bin/tool", nullptr, 77,
+         0100750},
+        {"UTF-16 names, level 2", unicode(2, "______/___.txt", umlauts), umlauts, nullptr, 1300000000, -1},
+        {"UTF-16 names, level 1", unicode(1, "______/___.txt", umlauts), umlauts, nullptr, 1300000000, -1},
+        {"UTF-16 names, level 3", unicode(3, "______/___.txt", umlauts), umlauts, nullptr, 1300000000, -1},
+        {"UTF-16 file name only, a surrogate pair", unicode(2, "_.txt", "\xF0\x9F\x98\x80.txt"),
+         "\xF0\x9F\x98\x80.txt", nullptr, 1300000000, -1},
+        {"UTF-16 folder", [&] { LzhMember m = folderMember("a/_/", 1300000000, 2); m.unicodeName = "a/\xC3\x9C/"; return m; }(),
+         "a/\xC3\x9C/", nullptr, 1300000000, -1},
+        {"link, level 2", link(2, "dir2/symlink1|../file1"), "dir2/symlink1", "../file1", 1300000000, -1},
+        {"link, level 1", link(1, "dir2/symlink1|../file1"), "dir2/symlink1", "../file1", 1300000000, -1},
+        {"link, level 0", link(0, "dir2/symlink1|../file1"), "dir2/symlink1", "../file1", 1300000000, -1},
+        {"link stored with a final separator", link(2, "l|/abs/dir/"), "l", "/abs/dir", 1300000000, -1},
+        // "ポ" is 0x83 0x7C in code page 932: its second byte is no "|".
+        {"link whose name ends in a two-byte character with 0x7C", link(2, "\x83\x7C|t"), "\xE3\x83\x9D", "t",
+         1300000000, -1},
+        {"a file with a | is no link", storedMember("a|b", {1}, 1300000000, 2), "a|b", nullptr, 1300000000, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b;
+        appendMember(b, c.member);
+        Read r = readOne(b);
+        ASSERT_EQ(r.status, HeaderStatus::member);
+        EXPECT_EQ(cp932ToUtf8(r.header.name), c.name);
+        if (c.target) EXPECT_STREQ(linkTargetOf(r.header), c.target);
+        else EXPECT_EQ(linkTargetOf(r.header), nullptr);
+        EXPECT_TRUE(r.header.hasModifiedTime);
+        EXPECT_EQ(r.header.modifiedTime, c.time);
+        EXPECT_EQ(r.header.hasUnixMode, c.mode >= 0);
+        if (c.mode >= 0) EXPECT_EQ(r.header.unixMode, c.mode);
+        EXPECT_EQ(r.header.hasUnixArea, c.member.unixArea);
+        EXPECT_EQ(r.position, long(b.size() - c.member.data.size()));
     }
 }
 

@@ -301,6 +301,133 @@ TEST(Encoder, CompressesTextLikeAnArchiverAndBetterAtHigherLevels) {
     }
 }
 
+// Walks a static Huffman stream of original bytes as a reader that looks every code up by
+// peeking at 8 bits would, and returns how many bits such a peek would need past the data's
+// end at most (0 when none does), or -1 for a stream it cannot walk; end receives the bits the
+// stream used.
+long peekPastTheEnd(int method, const std::vector<uint8_t>& data, uint64_t original, uint64_t& end) {
+    const uint64_t total = uint64_t{data.size()} * 8;
+    uint64_t at = 0;
+    auto bits = [&](uint32_t n) {
+        uint32_t v = 0;
+        for (uint32_t i = 0; i < n; ++i, ++at)
+            v = v << 1 | (at < total ? data[at / 8] >> (7 - at % 8) & 1 : 0);
+        return v;
+    };
+    long worst = 0;
+    struct Table {
+        std::vector<uint8_t> length;
+        int single = -1;
+        uint32_t count[17] = {};
+        std::vector<int> sorted;  // symbols by length, then by value
+        void prepare() {
+            for (uint32_t len = 1; len <= 16; ++len)
+                for (size_t sym = 0; sym < length.size(); ++sym)
+                    if (length[sym] == len) ++count[len], sorted.push_back(static_cast<int>(sym));
+        }
+    };
+    // A code read by a peek of 8 bits: the single-value form reads nothing.
+    auto decode = [&](const Table& t) -> int {
+        if (t.single >= 0) return t.single;
+        worst = std::max(worst, static_cast<long>(at + 8) - static_cast<long>(total));
+        uint32_t code = 0, first = 0, index = 0;
+        for (uint32_t len = 1; len <= 16; ++len) {
+            code |= bits(1);
+            if (code - first < t.count[len]) return t.sorted[index + code - first];
+            index += t.count[len];
+            first = (first + t.count[len]) << 1;
+            code <<= 1;
+        }
+        return -1;
+    };
+    auto small = [&](uint32_t n, uint32_t width, int special) {
+        Table t;
+        t.length.assign(n, 0);
+        const uint32_t count = bits(width);
+        if (count == 0) {
+            t.single = static_cast<int>(bits(width));
+            return t;
+        }
+        for (uint32_t i = 0; i < count && i < n; ++i) {
+            uint32_t l = bits(3);
+            if (l == 7)
+                while (bits(1)) ++l;
+            t.length[i] = static_cast<uint8_t>(l);
+            if (static_cast<int>(i) == special - 1) i += bits(2);
+        }
+        t.prepare();
+        return t;
+    };
+    const uint32_t positionCodes = method <= 5 ? 14 : method == 6 ? 16 : 17;
+    const uint32_t positionWidth = method <= 5 ? 4 : 5;
+    for (uint64_t out = 0; out < original;) {
+        if (at >= total) return -1;
+        uint32_t count = bits(16);
+        Table pre = small(19, 5, 3);
+        Table symbols;
+        symbols.length.assign(510, 0);
+        const uint32_t span = bits(9);
+        if (span == 0) symbols.single = static_cast<int>(bits(9));
+        for (uint32_t i = 0; i < span;) {
+            const int c = decode(pre);
+            if (c < 0) return -1;
+            if (c <= 2) i += c == 0 ? 1 : c == 1 ? bits(4) + 3 : bits(9) + 20;
+            else symbols.length[i++] = static_cast<uint8_t>(c - 2);
+        }
+        symbols.prepare();
+        Table positions = small(positionCodes, positionWidth, -1);
+        for (; count && out < original; --count) {
+            const int c = decode(symbols);
+            if (c < 0) return -1;
+            if (c < 256) {
+                ++out;
+                continue;
+            }
+            const int j = decode(positions);
+            if (j < 0) return -1;
+            if (j > 1) bits(static_cast<uint32_t>(j - 1));
+            out += static_cast<uint64_t>(c - 253);
+        }
+    }
+    end = at;
+    return worst;
+}
+
+// Some readers look every code up by peeking at 8 bits and stop when the peek runs past the
+// data; others stop at a byte the stream does not use. So the last code starts at least 8 bits
+// before the end of the data, or the last symbol stands in a block of its own whose codes take
+// no bits. The squares, one a line, are the data of such an ending at several levels.
+TEST(Encoder, NoCodeIsPeekedAtPastTheEndOfTheData) {
+    std::vector<std::vector<uint8_t>> inputs;
+    for (int first : {0, 1, 2}) {
+        for (const char* separator : {"\n", ","}) {
+            std::string text;
+            for (int i = first; i < 30000; ++i) text += (i > first ? separator : "") + std::to_string(i * i);
+            inputs.emplace_back(text.begin(), text.end());
+        }
+    }
+    inputs.push_back(textBytes(5000, 4));
+    inputs.push_back(runBytes(3001, 5));
+    for (int method : {5, 7}) {
+        for (int level : {1, 3, 5, 9}) {
+            for (uint32_t segment : {0u, 100000u}) {
+                for (size_t i = 0; i < inputs.size(); ++i) {
+                    SCOPED_TRACE(testing::Message() << "method " << method << ", level " << level << ", input " << i
+                                                    << (segment ? ", in segments" : ""));
+                    EncoderOptions options;
+                    options.level = level;
+                    if (segment) options.segmentBytes = segment;
+                    std::vector<uint8_t> packed = compress(method, inputs[i], options);
+                    uint64_t end = 0;
+                    EXPECT_EQ(peekPastTheEnd(method, packed, inputs[i].size(), end), 0);
+                    // Never a byte the stream does not need.
+                    EXPECT_LT(packed.size() * 8 - end, 8u);
+                }
+            }
+        }
+    }
+}
+
 TEST(Encoder, RefusesMethodsItDoesNotWrite) {
     std::vector<uint8_t> bytes = textBytes(100, 1);
     for (int method : {1, 2, 3, 8, 9, 10, 11, -1, 12}) {
