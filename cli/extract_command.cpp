@@ -13,6 +13,7 @@
 #include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "archive/member_header.h"
 #include "cli/command_line.h"
@@ -41,8 +42,13 @@ void onStopSignal(int signal) {
     std::signal(signal, SIG_DFL);  // a second one ends the program at once
 }
 
+// A signal ignored when the program started (nohup ignores SIGHUP) stays ignored.
 void handleStopSignals(void (*handler)(int)) {
-    for (int signal : stopSignals) std::signal(signal, handler);
+    for (int signal : stopSignals) {
+        struct sigaction now {};
+        if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+        std::signal(signal, handler);
+    }
 }
 
 // The members' bytes for the p command.
@@ -92,9 +98,12 @@ public:
         return false;
     }
 
-    // Sets the folders' times, after everything inside them was written.
+    // Sets the folders' times, after everything inside them was written: only of folders
+    // inside the destination, never through a link.
     void setFolderTimes() const {
-        for (const Folder& f : folders) platform::setFileTime(f.path.c_str(), f.time);
+        for (const Folder& f : folders)
+            if (foldersAreReal(f.path.c_str()) && platform::pathKind(f.path.c_str()) == platform::PathKind::directory)
+                platform::setFileTime(f.path.c_str(), f.time);
     }
 
     int keptFiles() const { return kept; }
@@ -156,7 +165,17 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         return wanted.includes(cp932ToUtf8(h.name));
     };
     int members = 0;
-    const uint64_t total = measureChosen(context, named, &members);
+    // Where every member goes: no temporary takes such a name.
+    std::unordered_set<std::string> memberPaths;
+    const uint64_t total = measureChosen(
+        context,
+        [&](const MemberHeader& h) {
+            char path[pathBufferSize];
+            if (memberOutputPath(h.name, path, sizeof path)) memberPaths.insert(path);
+            return named(h);
+        },
+        &members);
+
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
@@ -195,12 +214,14 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead
     // are put in place.
     const unsigned threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
+    context.isMemberPath = [&memberPaths](const char* path) { return memberPaths.count(path) != 0; };
     if (threads > 1)
         runChosenMembersOnThreads(context, choose, named, total, threads);
     else
         runChosenMembers(context, choose, o.command == 'p' ? &standardOutput : nullptr, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
+    context.isMemberPath = nullptr;
     if (extracting) chooser.setFolderTimes();
     if (o.command == 'p' && std::fflush(stdout) != 0)
         context.addProblem("(standard output)", Problem::writeFailed);

@@ -78,25 +78,58 @@ bool memberOutputPath(const char* name, char* out, size_t capacity) {
     return true;
 }
 
+FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folder) {
+    (void)context;
+    for (uint32_t n = 0; n < temporaryNames; ++n) {
+        char* p = temp + folder;
+        std::memcpy(p, "~nivo", 5);
+        p += 5;
+        char digits[8];
+        int k = 0;
+        for (uint32_t v = n; k == 0 || v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
+        while (k) *p++ = digits[--k];
+        std::memcpy(p, ".tmp", 5);
+#ifndef NIVO_STUB
+        if (context.isMemberPath && context.isMemberPath(temp)) continue;
+#endif
+        if (FILE* f = platform::createFile(temp)) return f;
+        // No such folder, or none that lets a file be made.
+        if (platform::pathKind(temp) == platform::PathKind::missing) return nullptr;
+        // What a killed run left is removed and its name taken; a file being written is
+        // passed over.
+        if constexpr (!stubBuild)
+            if (platform::removeLeftover(temp)) --n;
+    }
+    return nullptr;
+}
+
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) {
     const char* slash = std::strrchr(path, '/');
     const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
     std::memcpy(temp, path, folder);
-    bool foldersMade = false;
-    for (char n = '0'; n <= '9';) {
-        std::memcpy(temp + folder, "~nivo0.tmp", 11);
-        temp[folder + 5] = n;
-        if (platform::pathKind(temp) != platform::PathKind::missing) {
-            ++n;
-        } else if (FILE* f = platform::createFile(temp)) {
-            return f;
-        } else if (foldersMade || !makeParentDirectories(context, temp)) {
-            return nullptr;
-        } else {
-            foldersMade = true;
-        }
+    FILE* f = createTemporary(context, temp, folder);
+    if (!f && makeParentDirectories(context, temp)) f = createTemporary(context, temp, folder);
+    return f;
+}
+
+int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
+                const char* path) {
+    // Only a member that passed every check replaces a file; where none was, a damaged one is
+    // written all the same and listed.
+    const bool damaged = r.truncated || r.overran || (header.hasDataCrc && r.crc != header.dataCrc);
+    if (damaged && platform::pathKind(path) != platform::PathKind::missing) {
+        platform::unlinkFile(temp);
+        return static_cast<int>(Problem::damagedKept);
     }
-    return nullptr;
+    // The file is complete, with its time and permissions, before it takes the name.
+    setMemberAttributes(temp, header, false);
+    // Existing files are replaced without asking; one that cannot be replaced stays.
+    if (!platform::replaceFile(temp, path)) {
+        platform::unlinkFile(temp);
+        return static_cast<int>(Problem::cannotCreate);
+    }
+    checkComplete(context, header, r);
+    return memberExtracted;
 }
 
 DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
@@ -138,7 +171,7 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 namespace {
 
 // What stopped a member, as a Problem, or one of these.
-constexpr int extracted = -1;  // done; problems of a finished member are already listed
+constexpr int extracted = memberExtracted;
 constexpr int aborted = -2;    // the run was aborted while the member was written
 
 // A folder entry is made, never decoded, with or without its final "/".
@@ -192,14 +225,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         if (f) platform::unlinkFile(temp);
         return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
     }
-    if (f) {
-        // Existing files are replaced without asking; one that cannot be replaced stays.
-        if (!platform::replaceFile(temp, path)) {
-            platform::unlinkFile(temp);
-            return static_cast<int>(Problem::cannotCreate);
-        }
-        setMemberAttributes(path, header, false);
-    }
+    if (f) return placeMember(context, header, r, temp, path);
     checkComplete(context, header, r);
     return extracted;
 }

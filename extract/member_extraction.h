@@ -40,10 +40,29 @@ DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const Mem
 DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
                              bool keepMacBinary, const ProgressReporter& progress);
 
-// Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
-// the first digit whose name is free, with the folders made when missing. temp (of
-// writingPathSize bytes) receives its name.
+// How many names a temporary is looked for under.
+constexpr uint32_t temporaryNames = 100000;
+
+// Creates a temporary file in the folder that the first folder bytes of temp name (they end in
+// "/", or there are none): "~nivoN.tmp", N the first number whose name is free and no member's.
+// temp (of writingPathSize bytes) receives its name. A leftover of a killed run is removed on
+// the way; a file that another run is writing is never touched. None when the folder is
+// missing or no file can be made there.
+FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folder);
+
+// The temporary a member is written to until it is complete, beside path, with the folders
+// made when missing.
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
+
+// What placeMember returns for a member that took its place (its other problems listed).
+constexpr int memberExtracted = -1;
+
+// Puts the member's complete temporary in the place of path, with the member's time and
+// permissions. A member that failed its CRC or size check never replaces an existing file:
+// the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or the
+// problem that stopped it (the temporary then deleted).
+int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
+                const char* path);
 
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r);

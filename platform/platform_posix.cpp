@@ -1,5 +1,6 @@
 // POSIX side of the platform seam. Shift-JIS paths become UTF-8 here.
 #include "platform/platform.h"
+#include "platform/posix_files.h"
 #include "platform/posix_names.h"
 
 #include <cerrno>
@@ -8,8 +9,74 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace nivo {
+
+bool syncReplacements = true;
+
+int createLockedFile(const char* path) {
+    for (;;) {
+        int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        // Between the creation and the lock another run may have taken the new file for a
+        // leftover and removed it: the name must still be this file's once the lock is held.
+        struct stat mine {}, named {};
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 && ::lstat(path, &named) == 0 &&
+            mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+            return fd;
+        ::close(fd);
+    }
+}
+
+bool removeUnlockedFile(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat held {}, named {};
+    // Locked, the name still this file's: its writer is gone, and nobody else removes it now.
+    bool removed = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                   ::lstat(path, &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+                   ::unlink(path) == 0;
+    ::close(fd);
+    return removed;
+}
+
+namespace {
+
+bool syncOpened(const char* path, int flags) {
+    int fd = ::open(path, flags | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool syncFile(const char* path) {
+    return syncOpened(path, O_NOFOLLOW | O_NONBLOCK);
+}
+
+bool syncFolderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) return syncOpened(".", O_DIRECTORY);
+    std::string folder(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+    return syncOpened(folder.c_str(), O_DIRECTORY);
+}
+
+bool renameOver(const char* from, const char* to) {
+    struct stat st {};
+    const bool replacing = syncReplacements && ::lstat(to, &st) == 0;
+    if (replacing && !syncFile(from)) return false;
+    if (std::rename(from, to) != 0) return false;
+    // The rename itself is only safe once the folder is on the disk.
+    if (replacing) syncFolderOf(to);
+    return true;
+}
+
+}  // namespace nivo
 
 namespace nivo::platform {
 namespace {
@@ -25,16 +92,19 @@ FILE* openFile(const char* path, const char* mode) {
 }
 
 FILE* createFile(const char* path) {
-    // O_EXCL: a name that exists, a symbolic link included, is never opened.
-    int fd = ::open(toLocal(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = createLockedFile(toLocal(path).c_str());
     if (fd < 0) return nullptr;
     FILE* f = ::fdopen(fd, "wb");
     if (!f) ::close(fd);
     return f;
 }
 
+bool removeLeftover(const char* path) {
+    return removeUnlockedFile(toLocal(path).c_str());
+}
+
 bool replaceFile(const char* from, const char* to) {
-    return std::rename(toLocal(from).c_str(), toLocal(to).c_str()) == 0;
+    return renameOver(toLocal(from).c_str(), toLocal(to).c_str());
 }
 
 bool makeDirectory(const char* path) {
@@ -58,11 +128,17 @@ bool setFileTime(const char* path, uint32_t unixTime) {
     times[0].tv_sec = static_cast<time_t>(unixTime);
     times[0].tv_nsec = 0;
     times[1] = times[0];
-    return ::utimensat(AT_FDCWD, toLocal(path).c_str(), times, 0) == 0;
+    // Relative paths start at the destination, the current folder of an extraction.
+    return ::utimensat(AT_FDCWD, toLocal(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool setFilePermissions(const char* path, uint16_t mode) {
-    return ::chmod(toLocal(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+    // chmod would follow a link; a link's own permissions mean nothing, so one is left alone.
+    int fd = ::open(toLocal(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0;
+    ::close(fd);
+    return ok;
 }
 
 long timeZoneOffset() {

@@ -299,6 +299,9 @@ std::string packOptionsHelp(const std::string& tool) {
                   "  -1 ... -9             compression level: -1 fastest, -9 smallest (-%d when\n"
                   "                        none is given); -6 and above parse near-optimally\n"
                   "  --threads N           compress on N threads (default: one per core, here %u)\n"
+                  "  --no-sync             replace an existing file without writing the new one\n"
+                  "                        through to the disk first (faster; a power loss may\n"
+                  "                        then leave neither)\n"
                   "\n"
                   "%s writes the archive as it goes; with %u threads it holds at most about\n"
                   "%zu MB, whatever the size of the files.\n",

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "platform/posix_files.h"
 #include "tools/archive_builder.h"
 #include "tools/file_packer.h"
+#include "tools/output_file.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ const std::string usage =
     "out. Each is named on stderr, and the archive is still written.\n"
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
-    "left out, 1 when the archive cannot be written, 10 for bad usage.\n";
+    "left out, 1 when the archive (or standard output) cannot be written, 10 for bad usage.\n";
 
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
@@ -44,7 +46,7 @@ const nivo::cli::Program program{"mklzh", usage.c_str()};
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::string out, base;
     nivo::PackOptions options;
     int method = options.methodIndex;
@@ -65,6 +67,10 @@ int main(int argc, char** argv) {
          }},
         {'L', "follow-links", false, [&](const std::string&) {
              options.followLinks = true;
+             return std::string();
+         }},
+        {0, "no-sync", false, [&](const std::string&) {
+             nivo::syncReplacements = false;
              return std::string();
          }},
         {0, "threads", true, [&](const std::string& v) {
@@ -101,8 +107,8 @@ int main(int argc, char** argv) {
     for (const auto& item : items) total += item.size;
     // The archive is written as it goes, under a temporary name that becomes ARCHIVE's once it
     // is complete.
-    std::string temporary = out + ".part";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
+    nivo::OutputFile output;
+    FILE* f = output.create(out);
     if (!f) {
         std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
         return exitFailure;
@@ -120,13 +126,8 @@ int main(int argc, char** argv) {
                   archive.finish(error);
         for (const std::string& line : archive.leftOut()) notes.skip(line);
     }
-    if (std::fclose(f) != 0 && written) {
-        written = false;
-        error = std::strerror(errno);
-    }
-    if (!written || std::rename(temporary.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), written ? std::strerror(errno) : error.c_str());
-        std::remove(temporary.c_str());
+    if (!written || !output.commit(error)) {
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), error.c_str());
         return exitFailure;
     }
     if (!notes.skipped.empty()) {
@@ -135,4 +136,8 @@ int main(int argc, char** argv) {
         return exitSkipped;
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return nivo::cli::closeStandardOutput(program, run(argc, argv), exitFailure);
 }
