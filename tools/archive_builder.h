@@ -23,6 +23,7 @@ namespace nivo {
 struct BuilderOptions {
     EncoderOptions encoder;
     unsigned threads = 0;  // compressing threads; 0 for one per core
+    bool followLinks = false;  // an input that is a symbolic link is read (else refused)
 };
 
 // Called once a member is in the archive, with its original size and the bytes its data took.
@@ -48,9 +49,11 @@ public:
     bool addFolder(const LzhMember& entry, std::string& error, MemberWritten written = {});
     // The file at path as a member with the name, time, mode and header level of info,
     // compressed with the method (0 stores; 4 to 7 compress) at the level of the options. A
-    // file that cannot be read leaves nothing behind in the archive; error holds the reason.
+    // file that cannot be read, or is not a regular file, leaves nothing behind in the
+    // archive; error holds the reason. At most listedSize bytes are read; a file that then
+    // holds more or fewer is packed as read, and named in changed().
     bool addFile(const std::string& path, const LzhMember& info, int method, std::string& error,
-                 MemberWritten written = {});
+                 MemberWritten written = {}, uint64_t listedSize = UINT64_MAX);
     // True once the output could not be written; every later call fails.
     bool failedToWrite() const { return failed; }
     // Writes everything still under way and the end mark. False when the output cannot be
@@ -59,6 +62,8 @@ public:
     // Members that were added but had to be left out after all (a file that changed while it
     // was packed), one message each.
     const std::vector<std::string>& leftOut() const { return problems; }
+    // Files whose size changed between the listing and the packing, one message each.
+    const std::vector<std::string>& changed() const { return changes; }
 
 private:
     struct Segment;
@@ -86,6 +91,7 @@ private:
     bool failed = false;
     std::string writeError;
     std::vector<std::string> problems;
+    std::vector<std::string> changes;
     std::deque<Item> pending;  // in archive order
     size_t segmentsPending = 0;
     size_t maxPending;

@@ -274,7 +274,7 @@ bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, Pack
             continue;
         }
         std::string reason;
-        if (!archive.addFile(item.path, member, item.methodIndex, reason, written)) {
+        if (!archive.addFile(item.path, member, item.methodIndex, reason, written, item.size)) {
             if (archive.failedToWrite()) {
                 error = reason;
                 return false;

@@ -66,7 +66,7 @@ int run(int argc, char** argv) {
              return std::string();
          }},
         {'L', "follow-links", false, [&](const std::string&) {
-             options.followLinks = true;
+             options.followLinks = options.builder.followLinks = true;
              return std::string();
          }},
         {0, "no-sync", false, [&](const std::string&) {
@@ -125,6 +125,7 @@ int run(int argc, char** argv) {
                                   }) &&
                   archive.finish(error);
         for (const std::string& line : archive.leftOut()) notes.skip(line);
+        for (const std::string& line : archive.changed()) notes.warn(line);
     }
     if (!written || !output.commit(error)) {
         std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), error.c_str());

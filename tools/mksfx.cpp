@@ -354,7 +354,7 @@ int parseArguments(int argc, char** argv, Options& o) {
         } else if (a == "-v") {
             o.verbose = true;
         } else if (a == "-L") {
-            o.pack.followLinks = true;
+            o.pack.followLinks = o.pack.builder.followLinks = true;
         } else if (a == "--sign") {
             if (!value(o.signCert)) return usageError("--sign needs a certificate file");
         } else if (a == "--key") {
@@ -439,6 +439,7 @@ int run(int argc, char** argv) {
                                   }) &&
                   builder.finish(error);
         for (const std::string& line : builder.leftOut()) notes.skip(line);
+        for (const std::string& line : builder.changed()) notes.warn(line);
     }
     if (written && std::fflush(f) != 0) {
         written = false;
