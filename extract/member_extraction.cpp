@@ -95,10 +95,9 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
         if (FILE* f = platform::createFile(temp)) return f;
         // No such folder, or none that lets a file be made.
         if (platform::pathKind(temp) == platform::PathKind::missing) return nullptr;
-        // What a killed run left is removed and its name taken; a file being written is
-        // passed over.
-        if constexpr (!stubBuild)
-            if (platform::removeLeftover(temp)) --n;
+        // What a killed run left is removed on the way (killed runs leave their files at the
+        // first numbers); a file being written is passed over.
+        if constexpr (!stubBuild) platform::removeLeftover(temp);
     }
     return nullptr;
 }

@@ -69,8 +69,9 @@ constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
 
 FILE* openFile(const char* path, const char* mode);
 // Creates path, which must not exist (a link there included), and opens it for writing ("wb"),
-// readable and writable by the owner alone; none when it cannot. While it is open, the file
-// counts as written: removeLeftover leaves it alone.
+// readable and writable by the owner alone; none when it cannot. Until replaceFile or
+// unlinkFile takes it away, closed or not, the file counts as being written: removeLeftover
+// leaves it alone.
 FILE* createFile(const char* path);
 // Removes the file at path when it is a temporary that nobody writes any more (a run that was
 // killed left it); false when there is none or it is still being written.

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +87,31 @@ std::string toLocal(const char* path) {
     return cp932ToUtf8(path);
 }
 
+// The locks on the temporaries this process writes, held from their creation until they are
+// renamed or removed: the file that writes one is closed before that, and a closed file would
+// look like a killed run's leftover to another run.
+std::mutex heldMutex;
+std::unordered_map<std::string, int> heldLocks;
+
+void holdLock(const std::string& path, int fd) {
+    int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept < 0) return;
+    std::lock_guard<std::mutex> lock(heldMutex);
+    auto [it, added] = heldLocks.emplace(path, kept);
+    if (!added) {
+        ::close(it->second);
+        it->second = kept;
+    }
+}
+
+void releaseLock(const std::string& path) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    auto it = heldLocks.find(path);
+    if (it == heldLocks.end()) return;
+    ::close(it->second);
+    heldLocks.erase(it);
+}
+
 }  // namespace
 
 FILE* openFile(const char* path, const char* mode) {
@@ -92,10 +119,16 @@ FILE* openFile(const char* path, const char* mode) {
 }
 
 FILE* createFile(const char* path) {
-    int fd = createLockedFile(toLocal(path).c_str());
+    const std::string local = toLocal(path);
+    int fd = createLockedFile(local.c_str());
     if (fd < 0) return nullptr;
     FILE* f = ::fdopen(fd, "wb");
-    if (!f) ::close(fd);
+    if (!f) {
+        ::unlink(local.c_str());
+        ::close(fd);
+        return nullptr;
+    }
+    holdLock(local, fd);
     return f;
 }
 
@@ -104,7 +137,10 @@ bool removeLeftover(const char* path) {
 }
 
 bool replaceFile(const char* from, const char* to) {
-    return renameOver(toLocal(from).c_str(), toLocal(to).c_str());
+    const std::string local = toLocal(from);
+    bool ok = renameOver(local.c_str(), toLocal(to).c_str());
+    releaseLock(local);
+    return ok;
 }
 
 bool makeDirectory(const char* path) {
@@ -120,7 +156,10 @@ PathKind pathKind(const char* path) {
 }
 
 bool unlinkFile(const char* path) {
-    return ::unlink(toLocal(path).c_str()) == 0;
+    const std::string local = toLocal(path);
+    bool ok = ::unlink(local.c_str()) == 0;
+    releaseLock(local);
+    return ok;
 }
 
 bool setFileTime(const char* path, uint32_t unixTime) {

@@ -23,7 +23,7 @@ namespace nivo {
 struct BuilderOptions {
     EncoderOptions encoder;
     unsigned threads = 0;  // compressing threads; 0 for one per core
-    bool followLinks = false;  // an input that is a symbolic link is read (else refused)
+    bool followLinks = false;  // pack what symbolic links point to (else they are left out)
 };
 
 // Called once a member is in the archive, with its original size and the bytes its data took.

@@ -129,7 +129,7 @@ struct Walker {
             return;
         }
         if (S_ISLNK(st.st_mode)) {
-            if (!options.followLinks) {
+            if (!options.builder.followLinks) {
                 notes.warn(shown + ": symbolic link, left out (-L follows links)");
                 return;
             }

@@ -23,8 +23,7 @@ namespace nivo {
 
 struct PackOptions {
     int methodIndex = 7;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
-    BuilderOptions builder;    // compression level and threads
-    bool followLinks = false;  // pack what symbolic links point to instead of leaving them out
+    BuilderOptions builder;    // compression level, threads, and whether links are followed
     std::string exclude;       // a file never packed, such as the archive being written
 };
 

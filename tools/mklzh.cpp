@@ -66,7 +66,7 @@ int run(int argc, char** argv) {
              return std::string();
          }},
         {'L', "follow-links", false, [&](const std::string&) {
-             options.followLinks = options.builder.followLinks = true;
+             options.builder.followLinks = true;
              return std::string();
          }},
         {0, "no-sync", false, [&](const std::string&) {

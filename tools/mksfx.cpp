@@ -354,7 +354,7 @@ int parseArguments(int argc, char** argv, Options& o) {
         } else if (a == "-v") {
             o.verbose = true;
         } else if (a == "-L") {
-            o.pack.followLinks = o.pack.builder.followLinks = true;
+            o.pack.builder.followLinks = true;
         } else if (a == "--sign") {
             if (!value(o.signCert)) return usageError("--sign needs a certificate file");
         } else if (a == "--key") {

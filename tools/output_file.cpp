@@ -70,9 +70,8 @@ FILE* OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::commit(std::string& error) {
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    if (!closed) {
+    // Closed only once renamed: the lock on it is held until then.
+    if (std::fflush(file) != 0 || std::ferror(file)) {
         error = std::strerror(errno);
         discard();
         return false;
@@ -87,13 +86,15 @@ bool OutputFile::commit(std::string& error) {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    if (::chmod(temp.c_str(), mode) != 0 || !renameOver(temp.c_str(), target.c_str())) {
+    if (::fchmod(fileno(file), mode) != 0 || !renameOver(temp.c_str(), target.c_str())) {
         error = std::strerror(errno);
         discard();
         return false;
     }
     setPending("");
     temp.clear();
+    std::fclose(file);
+    file = nullptr;
     return true;
 }
 

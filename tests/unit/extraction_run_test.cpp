@@ -260,7 +260,7 @@ TEST_F(ExtractionRun, TemporaryNames) {
     static int heldLock = -1;
     const Case cases[] = {
         {"empty folder", [] {}, false, "sub/~nivo0.tmp", false},
-        {"a killed run's leftover", [] { std::ofstream("sub/~nivo0.tmp") << "partial"; }, false, "sub/~nivo0.tmp", false},
+        {"a killed run's leftover", [] { std::ofstream("sub/~nivo0.tmp") << "partial"; }, false, "sub/~nivo1.tmp", false},
         {"a file another run is writing",
          [] {
              std::ofstream("sub/~nivo0.tmp") << "being written";
