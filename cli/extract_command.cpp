@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
+#include <set>
 #include <unordered_set>
 
 #include "archive/member_header.h"
@@ -58,6 +60,37 @@ public:
         return std::fwrite(data, 1, count, stdout) == count;
     }
 };
+
+// Whether a name is one that temporaries take: "~nivo", a number, ".tmp".
+bool isTemporaryName(const char* name) {
+    if (std::strncmp(name, "~nivo", 5) != 0) return false;
+    const char* p = name + 5;
+    while (*p >= '0' && *p <= '9') ++p;
+    return p > name + 5 && std::strcmp(p, ".tmp") == 0;
+}
+
+// Removes what killed runs left in the folders the members go to (the destination and every
+// folder on the way): temporaries whose writer is gone. One that a live run is writing is
+// locked and never touched, nor is a member's file of such a name.
+void removeLeftovers(const std::unordered_set<std::string>& memberPaths) {
+    std::set<std::string> folders{""};
+    for (const std::string& p : memberPaths)
+        for (size_t slash = p.find('/'); slash != std::string::npos; slash = p.find('/', slash + 1))
+            folders.insert(p.substr(0, slash));
+    for (const std::string& folder : folders) {
+        if (!folder.empty() && (!foldersAreReal((folder + "/").c_str()) ||
+                                platform::pathKind(folder.c_str()) != platform::PathKind::directory))
+            continue;
+        DIR* dir = ::opendir(folder.empty() ? "." : cp932ToUtf8(folder.c_str()).c_str());
+        if (!dir) continue;
+        while (const dirent* e = ::readdir(dir)) {
+            if (!isTemporaryName(e->d_name)) continue;
+            const std::string path = folder.empty() ? e->d_name : folder + "/" + e->d_name;
+            if (!memberPaths.count(path)) platform::removeLeftover(path.c_str());
+        }
+        ::closedir(dir);
+    }
+}
 
 // Bytes free for an unprivileged user in the file system that holds dir; -1 when unknown.
 int64_t freeBytes(const fs::path& dir) {
@@ -222,7 +255,10 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
     context.isMemberPath = nullptr;
-    if (extracting) chooser.setFolderTimes();
+    if (extracting) {
+        removeLeftovers(memberPaths);
+        chooser.setFolderTimes();
+    }
     if (o.command == 'p' && std::fflush(stdout) != 0)
         context.addProblem("(standard output)", Problem::writeFailed);
 

@@ -39,6 +39,8 @@ void setMemberAttributes(const char* path, const MemberHeader& header, bool fold
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
     if (!stubBuild && header.hasUnixMode)
         platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
+    else if (!stubBuild && !folder)
+        platform::setFilePermissions(path, 0);  // a file made for the owner alone gets the usual ones
 }
 
 Problem problemOf(const DecodeResult& r) {
@@ -84,10 +86,14 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
         char* p = temp + folder;
         std::memcpy(p, "~nivo", 5);
         p += 5;
-        char digits[8];
-        int k = 0;
-        for (uint32_t v = n; k == 0 || v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
-        while (k) *p++ = digits[--k];
+        if constexpr (stubBuild) {
+            *p++ = static_cast<char>('0' + n);
+        } else {
+            char digits[8];
+            int k = 0;
+            for (uint32_t v = n; k == 0 || v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
+            while (k) *p++ = digits[--k];
+        }
         std::memcpy(p, ".tmp", 5);
 #ifndef NIVO_STUB
         if (context.isMemberPath && context.isMemberPath(temp)) continue;
@@ -106,9 +112,10 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
     const char* slash = std::strrchr(path, '/');
     const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
     std::memcpy(temp, path, folder);
-    FILE* f = createTemporary(context, temp, folder);
-    if (!f && makeParentDirectories(context, temp)) f = createTemporary(context, temp, folder);
-    return f;
+    for (bool foldersMade = false;; foldersMade = true) {
+        if (FILE* f = createTemporary(context, temp, folder)) return f;
+        if (foldersMade || !makeParentDirectories(context, temp)) return nullptr;
+    }
 }
 
 int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,

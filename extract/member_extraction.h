@@ -40,8 +40,9 @@ DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const Mem
 DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
                              bool keepMacBinary, const ProgressReporter& progress);
 
-// How many names a temporary is looked for under.
-constexpr uint32_t temporaryNames = 100000;
+// How many names a temporary is looked for under: the Windows program, which has no leftovers
+// to step around, takes one digit.
+constexpr uint32_t temporaryNames = stubBuild ? 10 : 100000;
 
 // Creates a temporary file in the folder that the first folder bytes of temp name (they end in
 // "/", or there are none): "~nivoN.tmp", N the first number whose name is free and no member's.
@@ -77,7 +78,7 @@ bool foldersAreReal(const char* path);
 
 // Gives the file or folder the member's time, and on systems with Unix permissions the stored
 // ones: never set-user, set-group or sticky, and never without the owner's read and write (and
-// search, for folders).
+// search, for folders). A file without stored ones gets those of a new file.
 void setMemberAttributes(const char* path, const MemberHeader& header, bool folder);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.

@@ -87,6 +87,7 @@ bool unlinkFile(const char* path);
 // itself: a link at path is never followed.
 bool setFileTime(const char* path, uint32_t unixTime);
 // Sets the permission bits (the low 12 bits of mode, as Unix stores them); never through a link.
+// Mode 0 gives those that a new file gets (0666 less the umask).
 bool setFilePermissions(const char* path, uint16_t mode);
 // Seconds west of UTC of local standard time, as the C runtime's _timezone gives it.
 long timeZoneOffset();

@@ -175,6 +175,14 @@ bool setFilePermissions(const char* path, uint16_t mode) {
     // chmod would follow a link; a link's own permissions mean nothing, so one is left alone.
     int fd = ::open(toLocal(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    if (mode == 0) {
+        static const mode_t mask = [] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+        }();
+        mode = static_cast<uint16_t>(0666 & ~mask);
+    }
     bool ok = ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0;
     ::close(fd);
     return ok;

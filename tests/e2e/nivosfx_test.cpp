@@ -1123,8 +1123,8 @@ TEST(SafeOutput, ConcurrentRunsAndLeftovers) {
     EXPECT_EQ(filesIn(snapshot(dest)).size(), 3000u);
     EXPECT_EQ(temporariesIn(dest), std::vector<std::string>());
 
-    // kill -9 in the middle of a large member leaves its file behind; the next run removes it,
-    // with the ten that older killed runs left, but not the one a live writer holds.
+    // kill -9 in the middle of a large member leaves its file behind; the next run there
+    // removes it, with those that older killed runs left, but not the one a live writer holds.
     const fs::path big = tmp.path() / "big.lzh";
     writeArchiveWithHole(big, {}, "big.bin", 256u << 20, {storedMember("after.txt", bytesOf("after"), someTime)});
     const fs::path out2 = tmp.path() / "out2";
@@ -1135,7 +1135,8 @@ TEST(SafeOutput, ConcurrentRunsAndLeftovers) {
     while (k.running() && temporariesIn(out2).empty()) std::this_thread::sleep_for(std::chrono::microseconds(200));
     ::kill(k.pid(), SIGKILL);
     k.wait();
-    for (int i = 0; i < 10; ++i) writeText(out2 / "d1" / ("~nivo" + std::to_string(i) + ".tmp"), "left over");
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 25})
+        writeText(out2 / "d1" / ("~nivo" + std::to_string(i) + ".tmp"), "left over");
     writeText(out2 / "d1" / "~nivo3.tmp", "being written");
     const int held = ::open((out2 / "d1" / "~nivo3.tmp").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
