@@ -1110,7 +1110,7 @@ TEST(SafeOutput, ConcurrentRunsAndLeftovers) {
     writeBinary(archive.string(), archiveOf(members));
     const fs::path dest = tmp.path() / "out";
     RunOptions one, two;
-    one.args = {"x", archive.string(), "-d", dest.string(), "-o", "-q"};
+    one.args = {"x", archive.string(), "-d", dest.string(), "-o", "-q", "--no-sync"};
     two.args = {"x", archive.string(), "-d", dest.string(), "-o", "-q", "--threads", "2"};
     ChildProcess a(one), b(two);
     RunResult ra = a.wait(), rb = b.wait();
