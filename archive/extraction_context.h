@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #ifndef NIVO_STUB
+#include <atomic>
 #include <functional>
 #endif
 
@@ -84,6 +85,9 @@ public:
     // Whether a path (code page 932, "/", inside the destination) is where a member of the
     // archive goes: such a name is never taken for a temporary, nor removed as a leftover.
     std::function<bool(const char*)> isMemberPath;
+    // The number the next temporary's name is looked for from: past those the run took, so
+    // that its files in work are not walked past again and again.
+    mutable std::atomic<uint32_t> nextTemporary{0};
 #endif
 
     // Records a problem of the member and tells the front end.

@@ -82,7 +82,13 @@ bool memberOutputPath(const char* name, char* out, size_t capacity) {
 
 FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folder) {
     (void)context;
-    for (uint32_t n = 0; n < temporaryNames; ++n) {
+#ifdef NIVO_STUB
+    const uint32_t first = 0;
+#else
+    const uint32_t first = context.nextTemporary.load(std::memory_order_relaxed);
+#endif
+    for (uint32_t i = 0, gone = 0; i < temporaryNames; ++i) {
+        const uint32_t n = (first + i) % temporaryNames;
         char* p = temp + folder;
         std::memcpy(p, "~nivo", 5);
         p += 5;
@@ -98,11 +104,20 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 #ifndef NIVO_STUB
         if (context.isMemberPath && context.isMemberPath(temp)) continue;
 #endif
-        if (FILE* f = platform::createFile(temp)) return f;
-        // No such folder, or none that lets a file be made.
-        if (platform::pathKind(temp) == platform::PathKind::missing) return nullptr;
-        // What a killed run left is removed on the way (killed runs leave their files at the
-        // first numbers); a file being written is passed over.
+        if (FILE* f = platform::createFile(temp)) {
+#ifndef NIVO_STUB
+            context.nextTemporary.store(n + 1, std::memory_order_relaxed);
+#endif
+            return f;
+        }
+        // No such folder, or none that lets a file be made; or another run's file, renamed
+        // away in the meantime, whose name is tried again.
+        if (platform::pathKind(temp) == platform::PathKind::missing) {
+            if (++gone == 3) return nullptr;
+            --i;
+            continue;
+        }
+        // What a killed run left is removed on the way; a file being written is passed over.
         if constexpr (!stubBuild) platform::removeLeftover(temp);
     }
     return nullptr;

@@ -45,7 +45,8 @@ DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const Membe
 constexpr uint32_t temporaryNames = stubBuild ? 10 : 100000;
 
 // Creates a temporary file in the folder that the first folder bytes of temp name (they end in
-// "/", or there are none): "~nivoN.tmp", N the first number whose name is free and no member's.
+// "/", or there are none): "~nivoN.tmp", N the first number from the context's nextTemporary
+// on whose name is free and no member's.
 // temp (of writingPathSize bytes) receives its name. A leftover of a killed run is removed on
 // the way; a file that another run is writing is never touched. None when the folder is
 // missing or no file can be made there.

@@ -119,12 +119,6 @@ TEST(Packers, AnOddInputIsNamedAndTheArchiveStillWritten) {
     }
 }
 
-unsigned newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 // What is in the folder besides the workspace's own files.
 std::set<std::string> outputsIn(const fs::path& dir) {
     std::set<std::string> names;
@@ -134,66 +128,55 @@ std::set<std::string> outputsIn(const fs::path& dir) {
     return names;
 }
 
-std::string textIn(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The packers write to a fresh file of their own beside the archive and rename it over the
 // archive only once complete: an old ".part", a link at the archive's name and an old archive
-// are never written through, and no temporary is left behind, on success or failure.
+// are never written through, and no temporary is left behind. A failed write to standard
+// output is an error.
 TEST(Packers, OutputTakesTheArchivesNameOnlyWhenComplete) {
     struct Case {
         const char* name;
         bool mksfx;
-        void (*prepare)(const fs::path&);
+        const char* prepare;  // a shell command run in the folder first
+        std::string redirect;
         int64_t fileSizeLimit;
         int exitCode;
         std::set<std::string> after;  // what the folder holds then
+        unsigned mode;                // of the archive, when written
     };
-    auto oldPart = [](const fs::path& d) { std::ofstream(d / "x.lzh.part") << "keep"; };
-    auto link = [](const fs::path& d) {
-        std::ofstream(d / "outside.txt") << "outside";
-        fs::create_symlink("outside.txt", d / "x.lzh");
-    };
-    auto oldArchive = [](const fs::path& d) {
-        std::ofstream(d / "x.lzh") << "old";
-        fs::permissions(d / "x.lzh", fs::perms(0640));
-    };
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
     const Case cases[] = {
-        {"an old .part stays", false, oldPart, -1, 0, {"x.lzh", "x.lzh.part"}},
-        {"a link at the archive's name is replaced", false, link, -1, 0, {"x.lzh", "outside.txt"}},
-        {"mksfx: a link at the output's name is replaced", true, link, -1, 0, {"x.lzh", "outside.txt"}},
-        {"an old archive is replaced and keeps its permissions", false, oldArchive, -1, 0, {"x.lzh"}},
-        {"a write that fails keeps the old archive", false, oldArchive, 100, exitFailure, {"x.lzh"}},
-        {"mksfx: a write that fails keeps the old file", true, oldArchive, 20000, exitFailure, {"x.lzh"}},
+        {"an old .part stays", false, "echo keep > x.lzh.part", "", -1, 0, {"x.lzh", "x.lzh.part"}, 0666 & ~mask},
+        {"a link at the name is replaced", false, "echo out > o; ln -s o x.lzh", "", -1, 0, {"x.lzh", "o"}, 0666 & ~mask},
+        {"an old archive keeps its mode", true, "echo old > x.lzh; chmod 640 x.lzh", "", -1, 0, {"x.lzh"}, 0640},
+        {"a failed write keeps the old archive", false, "echo old > x.lzh", "", 100, exitFailure, {"x.lzh"}, 0},
+        {"mksfx: a failed write keeps the old file", true, "echo old > x.lzh", "", 20000, exitFailure, {"x.lzh"}, 0},
+        {"standard output full", false, "", " -v > /dev/full", -1, exitFailure, {"x.lzh"}, 0666 & ~mask},
+        {"mksfx: standard output full", true, "", " -v > /dev/full", -1, exitFailure, {"x.lzh"}, 0666 & ~mask},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Workspace w;
         const fs::path d = w.dir.path();
-        std::ofstream(w.src() / "tree" / "more.txt") << std::string(3000, 'm') + "end";
-        c.prepare(d);
         RunOptions how;
-        how.program = c.mksfx ? mksfxPath() : mklzhPath();
-        how.args = {"x.lzh", "-C", w.src().string(), "tree"};
-        if (c.mksfx) how.args.insert(how.args.begin(), {"--stub", w.stub().string()});
+        how.program = "/bin/sh";
+        how.args = {"-c", std::string(c.prepare) + "\nexec \"$0\" \"$@\"" + c.redirect,
+                    c.mksfx ? mksfxPath() : mklzhPath(), "x.lzh", "-C", w.src().string(), "tree"};
+        if (c.mksfx) how.args.insert(how.args.end(), {"--stub", w.stub().string()});
         how.cwd = d;
         how.fileSizeLimit = c.fileSizeLimit;
         RunResult r = runNivosfx(how);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_EQ(outputsIn(d), c.after);
-        if (fs::exists(d / "outside.txt")) EXPECT_EQ(textIn(d / "outside.txt"), "outside");
-        if (fs::exists(d / "x.lzh.part")) EXPECT_EQ(textIn(d / "x.lzh.part"), "keep");
-        EXPECT_FALSE(fs::is_symlink(d / "x.lzh"));
-        if (c.exitCode == 0) {
-            RunResult t = run("", {"t", (d / "x.lzh").string()}, d);
-            EXPECT_EQ(t.exitCode, 0) << t.err;
-            EXPECT_EQ(static_cast<unsigned>(fs::status(d / "x.lzh").permissions()) & 0777,
-                      c.prepare == +oldArchive ? 0640u : newFileMode());
-        } else {
-            EXPECT_EQ(textIn(d / "x.lzh"), "old");
+        if (fs::exists(d / "o")) EXPECT_EQ(textOf(d / "o"), "out\n");
+        if (fs::exists(d / "x.lzh.part")) EXPECT_EQ(textOf(d / "x.lzh.part"), "keep\n");
+        if (!c.mode) {
+            EXPECT_EQ(textOf(d / "x.lzh"), "old\n");
+            continue;
         }
+        EXPECT_EQ(run("", {"t", (d / "x.lzh").string()}, d).exitCode, 0);
+        EXPECT_EQ(static_cast<unsigned>(fs::symlink_status(d / "x.lzh").permissions()), c.mode);
+        if (!c.redirect.empty()) EXPECT_NE(r.err.find("standard output: cannot write"), std::string::npos) << r.err;
     }
 }
 
@@ -206,69 +189,31 @@ TEST(Packers, StopSignalsAndConcurrentRuns) {
     Bytes noise(24u << 20);
     for (auto& b : noise) b = static_cast<uint8_t>(random());
     writeBinary((w.src() / "noise.bin").string(), noise);
+    RunOptions how;
+    how.program = mklzhPath();
+    how.cwd = d;
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         std::ofstream(d / "x.lzh") << "old";
-        RunOptions how;
-        how.program = mklzhPath();
         how.args = {"-9", "x.lzh", "-C", w.src().string(), "noise.bin"};
-        how.cwd = d;
         ChildProcess p(how);
         while (p.running() && outputsIn(d).size() < 2) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        const bool sent = p.running();
+        ASSERT_TRUE(p.running()) << "the archive was written before the signal could be sent";
         ::kill(p.pid(), signal);
-        RunResult r = p.wait();
-        if (!sent) {
-            ADD_FAILURE() << "the archive was written before the signal could be sent";
-            continue;
-        }
-        EXPECT_EQ(r.termSignal, signal) << r.err;
+        EXPECT_EQ(p.wait().termSignal, signal);
         EXPECT_EQ(outputsIn(d), std::set<std::string>{"x.lzh"});
-        EXPECT_EQ(textIn(d / "x.lzh"), "old");
+        EXPECT_EQ(textOf(d / "x.lzh"), "old");
     }
-    RunOptions one, two;
-    one.program = two.program = mklzhPath();
-    one.cwd = two.cwd = d;
-    one.args = {"-1", "x.lzh", "-C", w.src().string(), "noise.bin"};
-    two.args = {"-1", "x.lzh", "-C", w.src().string(), "tree"};
-    ChildProcess a(one), b(two);
-    RunResult ra = a.wait(), rb = b.wait();
-    EXPECT_EQ(ra.exitCode, 0) << ra.err;
-    EXPECT_EQ(rb.exitCode, 0) << rb.err;
+    how.args = {"-1", "x.lzh", "-C", w.src().string(), "noise.bin"};
+    ChildProcess a(how);
+    how.args = {"-1", "x.lzh", "-C", w.src().string(), "tree"};
+    ChildProcess b(how);
+    EXPECT_EQ(a.wait().exitCode, 0);
+    EXPECT_EQ(b.wait().exitCode, 0);
     EXPECT_EQ(outputsIn(d), std::set<std::string>{"x.lzh"});
     RunResult t = run("", {"t", (d / "x.lzh").string()}, d);
     EXPECT_EQ(t.exitCode, 0) << t.err;
-    const bool noiseWon = t.out.find("noise.bin") != std::string::npos;
-    EXPECT_NE(noiseWon, t.out.find("tool.exe") != std::string::npos) << t.out;
-}
-
-// A write to standard output that fails is an error, not a success.
-TEST(Packers, AFailedWriteToStandardOutputIsAnError) {
-    Workspace w;
-    const fs::path d = w.dir.path();
-    ASSERT_EQ(run(mklzhPath(), {"x.lzh", "-C", w.src().string(), "tree"}, d).exitCode, 0);
-    struct Case {
-        std::string program;
-        std::vector<std::string> args;
-        int exitCode;
-    };
-    const Case cases[] = {
-        {nivosfxPath(), {"l", "x.lzh"}, 50},
-        {nivosfxPath(), {"t", "x.lzh"}, 50},
-        {mklzhPath(), {"-v", "y.lzh", "-C", w.src().string(), "tree"}, exitFailure},
-        {mksfxPath(), {"-v", "--stub", w.stub().string(), "y.exe", "-C", w.src().string(), "tree"}, exitFailure},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.program + " " + c.args[0]);
-        RunOptions how;
-        how.program = "/bin/sh";
-        how.args = {"-c", "exec \"$0\" \"$@\" > /dev/full", c.program};
-        how.args.insert(how.args.end(), c.args.begin(), c.args.end());
-        how.cwd = d;
-        RunResult r = runNivosfx(how);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-        EXPECT_NE(r.err.find("standard output: cannot write"), std::string::npos) << r.err;
-    }
+    EXPECT_NE(t.out.find("noise.bin") != std::string::npos, t.out.find("tool.exe") != std::string::npos) << t.out;
 }
 
 // Nothing before the first real header looks like one: not in the archive, and not in the

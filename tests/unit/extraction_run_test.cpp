@@ -282,6 +282,7 @@ TEST_F(ExtractionRun, TemporaryNames) {
         fs::remove_all("sub");
         fs::create_directory("sub");
         c.prepare();
+        context.nextTemporary = 0;
         context.isMemberPath = [&c](const char* p) { return c.memberNamedFirst && std::string(p) == "sub/~nivo0.tmp"; };
         char temp[writingPathSize] = "sub/";
         FILE* f = createTemporary(context, temp, 4);
