@@ -9,41 +9,47 @@ namespace nivo {
 
 ArchiveWalker::ArchiveWalker(ExtractionContext& c) : context(c) {
     FILE* f = c.archiveFile;
-    nextHeader = std::ftell(f);
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        long end = std::ftell(f);
-        if (end >= 0) c.archiveEnd = end;
-    }
+    nextHeader = platform::tellFile(f);
+    const platform::FileOffset end = platform::seekEnd(f);
+    if (end >= 0) c.archiveEnd = end;
 }
 
 HeaderStatus ArchiveWalker::next(MemberHeader& header) {
     FILE* f = context.archiveFile;
-    if (nextHeader < 0 || std::fseek(f, nextHeader, SEEK_SET) != 0) return HeaderStatus::end;
+    if (nextHeader < 0 || !platform::seekFile(f, nextHeader)) return HeaderStatus::end;
     headerStart = nextHeader;
     nextHeader = -1;
     HeaderStatus status = readMemberHeader(context, header);
     if (status != HeaderStatus::member && status != HeaderStatus::nameTooLong) return status;
-    dataStart = std::ftell(f);
+    dataStart = platform::tellFile(f);
     // A member that reaches the end of the file is the last one; compared before adding, the
     // offset of the next header cannot overflow.
-    const auto left = static_cast<unsigned long>(context.archiveEnd - dataStart);
+    const auto left = static_cast<uint64_t>(context.archiveEnd - dataStart);
     endsInside = header.compressedSize > left;
-    if (header.compressedSize < left) nextHeader = dataStart + static_cast<long>(header.compressedSize);
+    if (header.compressedSize < left) nextHeader = dataStart + static_cast<platform::FileOffset>(header.compressedSize);
     return status;
 }
 
-void offsetName(char* out, size_t capacity, const char* what, long offset) {
+void offsetName(char* out, size_t capacity, const char* what, platform::FileOffset offset) {
     // " at offset N)", written from its end backwards.
     static const char at[] = " at offset ";
     char tail[32];
     char* p = tail + sizeof tail;
     *--p = '\0';
     *--p = ')';
-    auto v = static_cast<unsigned long>(offset);
+    // The offset in 32-bit halves: the Windows program has no 64-bit division.
+    auto high = static_cast<uint32_t>(static_cast<uint64_t>(offset) >> 32);
+    auto low = static_cast<uint32_t>(offset);
     do {
-        *--p = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
+        // (high * 2^32 + low) / 10, sixteen bits of low at a time.
+        uint32_t rest = high % 10;
+        high /= 10;
+        const uint32_t upper = rest << 16 | low >> 16;
+        rest = upper % 10;
+        const uint32_t lower = rest << 16 | (low & 0xFFFF);
+        low = (upper / 10) << 16 | lower / 10;
+        *--p = static_cast<char>('0' + lower % 10);
+    } while (high | low);
     p -= sizeof at - 1;
     std::memcpy(p, at, sizeof at - 1);
     copyText(out, capacity, "(");
@@ -51,7 +57,7 @@ void offsetName(char* out, size_t capacity, const char* what, long offset) {
     appendText(out, capacity, p);
 }
 
-void overlongMemberName(char* out, const MemberHeader& header, long headerStart) {
+void overlongMemberName(char* out, const MemberHeader& header, platform::FileOffset headerStart) {
     constexpr size_t shown = 40;
     size_t n = 0;
     // Whole characters only: a lead byte takes its second byte along.

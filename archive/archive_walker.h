@@ -20,20 +20,20 @@ public:
     // end, damaged and unknownLayout: the walk is over; headerStart is where it stopped.
     HeaderStatus next(MemberHeader& header);
 
-    long headerStart = 0;
-    long dataStart = 0;
+    platform::FileOffset headerStart = 0;
+    platform::FileOffset dataStart = 0;
     bool endsInside = false;  // the file ends before the member's compressed size
 
 private:
     ExtractionContext& context;
-    long nextHeader;  // -1 once the file has ended with the last member's data
+    platform::FileOffset nextHeader;  // -1 once the file has ended with the last member's data
 };
 
 // "first characters… (member at offset N)": how a member with an overlong name is named. out
 // holds pathBufferSize bytes.
-void overlongMemberName(char* out, const MemberHeader& header, long headerStart);
+void overlongMemberName(char* out, const MemberHeader& header, platform::FileOffset headerStart);
 
 // "(what at offset N)": how a header that cannot be read is named.
-void offsetName(char* out, size_t capacity, const char* what, long offset);
+void offsetName(char* out, size_t capacity, const char* what, platform::FileOffset offset);
 
 }  // namespace nivo

@@ -55,7 +55,6 @@ public:
     // Replaces one of the owned texts with a heap copy of text (null leaves it null).
     static bool replaceText(char*& field, const char* text);
 
-    char modulePath[pathBufferSize];  // filled by the Windows program's start-up
     FILE* archiveFile = nullptr;
     const uint8_t* headerCursor = nullptr;
     // The file of the member being written; empty between members.
@@ -79,7 +78,7 @@ public:
     // included, instead of extracting the data fork alone.
     bool keepMacBinary = false;
     // Size of the archive file, so that no member's input buffer is sized past its end.
-    long archiveEnd = LONG_MAX;
+    platform::FileOffset archiveEnd = INT64_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default
 #ifndef NIVO_STUB
     // Whether a path (code page 932, "/", inside the destination) is where a member of the

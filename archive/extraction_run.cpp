@@ -12,7 +12,7 @@
 namespace nivo {
 
 uint32_t measureArchive(ExtractionContext& context) {
-    long start = std::ftell(context.archiveFile);
+    const platform::FileOffset start = platform::tellFile(context.archiveFile);
     ArchiveWalker walk(context);
     MemberHeader header;
     uint32_t total = 0;
@@ -21,7 +21,7 @@ uint32_t measureArchive(ExtractionContext& context) {
         if (status != HeaderStatus::member && status != HeaderStatus::nameTooLong) break;
         total += static_cast<uint32_t>(header.originalSize);
     }
-    std::fseek(context.archiveFile, start, SEEK_SET);
+    platform::seekFile(context.archiveFile, start);
     return total;
 }
 

@@ -153,7 +153,7 @@ int placeMember(ExtractionContext& context, const MemberHeader& header, const De
     return memberExtracted;
 }
 
-DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
+DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
                           const ProgressReporter& progress) {
     if (methodIndex == methodStored || methodIndex == methodLz4)
         return storedCopy(input, out, header.originalSize, progress);
@@ -162,13 +162,13 @@ DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const Mem
     MemberDecoder decoder(input, stubBuild || out ? *out : discard, header.originalSize, header.compressedSize,
                           dictBitsForMethod(methodIndex), methodIndex);
     decoder.setProgress(progress);
-    long at = std::ftell(input);
-    unsigned long rest = at >= 0 && at < inputEnd ? static_cast<unsigned long>(inputEnd - at) : 0;
+    const platform::FileOffset at = platform::tellFile(input);
+    const uint64_t rest = at >= 0 && at < inputEnd ? static_cast<uint64_t>(inputEnd - at) : 0;
     decoder.setInputLimit(rest < UINT32_MAX ? static_cast<uint32_t>(rest) : UINT32_MAX);
     return decoder.run();
 }
 
-DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
+DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
                              bool keepMacBinary, const ProgressReporter& progress) {
     FileSink fileSink(file);
     OutputSink* sink = file ? &fileSink : nullptr;

@@ -31,13 +31,13 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 
 // Copies or decodes the member's data from input, which stands at the data and ends at
 // inputEnd, into out (nowhere when out is null).
-DecodeResult transferData(FILE* input, long inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
+DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
                           const ProgressReporter& progress);
 
 // Writes the member's data from input (as transferData) into file and closes it; a test run
 // passes no file and writes nowhere. A classic Mac OS member gives its data fork unless
 // keepMacBinary; a failed write or close makes the verdict writeFailed.
-DecodeResult writeMemberData(FILE* input, long inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
+DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
                              bool keepMacBinary, const ProgressReporter& progress);
 
 // How many names a temporary is looked for under: the Windows program, which has no leftovers

@@ -111,19 +111,19 @@ bool makeParentDirectories(ExtractionContext& context, const char* path) {
     return platform::pathKind(folder) == platform::PathKind::directory;
 }
 
-void notifyShell(ExtractionContext& context, ShellEvent event, const char* path) {
+void notifyShell(ExtractionContext&, ShellEvent event, const char* path) {
     if (event == ShellEvent::folderCreated) {
         platform::notifyShell(platform::notifyMakeDir, path);
         return;
     }
-    char full[pathBufferSize];
-    // A path that does not fit the buffer is not announced at all.
-    if (!copyText(full, sizeof full, context.destinationDir ? context.destinationDir : "")) return;
-    if (!appendBackslash(full, sizeof full)) return;
-    if (!appendText(full, sizeof full, path)) return;
-    for (char* p = full; *p; ++p)
+    // The member's path under the destination, which is the current folder while the run
+    // goes on; the platform makes it a full path. A "/" is never the second byte of a
+    // two-byte character, so a byte-wise look is exact.
+    char shown[pathBufferSize];
+    if (!copyText(shown, sizeof shown, skipRoot(path))) return;
+    for (char* p = shown; *p; ++p)
         if (*p == '/') *p = '\\';
-    platform::notifyShell(platform::notifyCreate, full);
+    platform::notifyShell(platform::notifyCreate, shown);
 }
 
 }  // namespace nivo

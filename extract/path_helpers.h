@@ -32,7 +32,8 @@ bool makeParentDirectories(ExtractionContext& context, const char* path);
 enum class ShellEvent : uint8_t { folderCreated, memberHandled };
 
 // Tells the shell of a folder made by makeParentDirectories (path as given) or of a member
-// handled by the run (path: the member's name, announced under the destination).
+// handled by the run (path: the member's name). Both are relative to the destination, the
+// current folder while the run goes on.
 void notifyShell(ExtractionContext& context, ShellEvent event, const char* path);
 
 // The name behind its drive prefixes ("C:") and leading separators ("/"), which would lead out

@@ -1,9 +1,9 @@
 // The few operating-system services that the portable core needs, behind one narrow seam.
 //
 // Paths handed to these functions are code page 932 (Shift-JIS) texts, as they are stored in
-// the archive and in the settings block. The Win32 implementation passes them to the ANSI
-// functions unchanged; the POSIX implementation converts them to UTF-8 here, so that files
-// on Linux get readable names. The seam carries services only: logic that two platforms share
+// the archive and in the settings block. The Win32 implementation converts them to UTF-16 for
+// the wide functions, so that names come out the same whatever the system's code page; the
+// POSIX implementation converts them to UTF-8, so that files on Linux get readable names. The seam carries services only: logic that two platforms share
 // lives in the core.
 #pragma once
 
@@ -67,6 +67,22 @@ constexpr bool reportsLinks = true;
 constexpr long notifyCreate = 2;     // SHCNE_CREATE
 constexpr long notifyMakeDir = 8;    // SHCNE_MKDIR
 
+// A position in a file. An archive may be larger than 2 GiB, which a long cannot hold on
+// Windows, so positions are 64-bit on every platform.
+#if defined(NIVO_STUB) && defined(__i386__)
+// Four-byte aligned in the 32-bit Windows program, as the processor needs: eight would make
+// every function that keeps one on its stack realign the stack first.
+typedef int64_t FileOffset __attribute__((aligned(4)));
+#else
+using FileOffset = int64_t;
+#endif
+// Moves to offset bytes from the start of the file; false when it cannot.
+bool seekFile(FILE* f, FileOffset offset);
+// The position in the file, or -1 when it cannot be had.
+FileOffset tellFile(FILE* f);
+// Moves to the end of the file and returns its size, or -1.
+FileOffset seekEnd(FILE* f);
+
 FILE* openFile(const char* path, const char* mode);
 // Creates path, which must not exist (a link there included), and opens it for writing ("wb"),
 // readable and writable by the owner alone; none when it cannot. Until replaceFile or
@@ -96,6 +112,7 @@ bool currentDirectory(char* buf, uint32_t size);
 bool windowsDirectory(char* buf, uint32_t size);
 // Available physical memory in bytes, or 0 when unknown.
 uint64_t freePhysicalMemory();
+// Tells the shell of a change at path, relative to the current folder.
 void notifyShell(long event, const char* path);
 
 }  // namespace platform

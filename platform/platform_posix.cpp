@@ -114,6 +114,18 @@ void releaseLock(const std::string& path) {
 
 }  // namespace
 
+bool seekFile(FILE* f, FileOffset offset) {
+    return ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+FileOffset tellFile(FILE* f) {
+    return ::ftello(f);
+}
+
+FileOffset seekEnd(FILE* f) {
+    return ::fseeko(f, 0, SEEK_END) == 0 ? ::ftello(f) : -1;
+}
+
 FILE* openFile(const char* path, const char* mode) {
     return std::fopen(toLocal(path).c_str(), mode);
 }

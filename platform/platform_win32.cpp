@@ -1,48 +1,157 @@
-// Win32 side of the platform seam. Paths are code page 932 texts and go to the ANSI functions
-// and the C runtime unchanged.
+// Win32 side of the platform seam. Paths arrive as code page 932 texts, as the archive holds
+// them, and are converted to UTF-16 here for the wide functions, so that the program names its
+// files the same on every system, whatever the system's own code page.
 #include "platform/platform.h"
 
-#include <windows.h>
-#include <shlobj.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/utime.h>
 #include <time.h>
 
-namespace nivo::platform {
+#include "platform/win32.h"
 
-FILE* openFile(const char* path, const char* mode) {
-    return fopen(path, mode);
+namespace nivo {
+
+SystemFunctions sys;
+
+namespace {
+
+// The names of the DLLs and their functions, each zero-terminated; a DLL's name starts with 1
+// and goes without ".dll", which the loader supplies.
+#define NIVO_DLL_NAME(dll) "\1" #dll "\0"
+#define NIVO_FUNCTION_NAME(name) #name "\0"
+const char systemFunctionNames[] = NIVO_SYSTEM_FUNCTIONS(NIVO_DLL_NAME, NIVO_FUNCTION_NAME);
+#undef NIVO_FUNCTION_NAME
+#undef NIVO_DLL_NAME
+
+// The table is filled as an array of pointers.
+typedef FARPROC __attribute__((__may_alias__)) FunctionSlot;
+
+// Loads a DLL from the system folder: by its name alone where the system searches the system
+// folder on request, for the DLL and the DLLs it imports; elsewhere by its full path, with the
+// DLLs it imports searched from there.
+HMODULE loadSystemDll(const char* name) {
+    WCHAR path[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(path, MAX_PATH - 16);
+    if (n == 0 || n >= MAX_PATH - 16) return nullptr;
+    WCHAR* file = path + n;
+    *file++ = '\\';
+    for (WCHAR* c = file; (*c++ = static_cast<uint8_t>(*name++));) {
+    }
+    if (HMODULE dll = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return dll;
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// The caller has found the name free; a file that appears under it in the meantime is
-// overwritten, as "wb" does.
+// Paths in UTF-16, for the wide functions. Only one thread at a time works on files: the
+// worker while it runs, the main thread before and after it.
+WCHAR pathBuffers[2][MAX_PATH];
+
+// The path in one of the two buffers. A path that is not valid code page 932, or too long,
+// comes out empty, which every function that takes a path refuses.
+const WCHAR* widePath(const char* path, int buffer = 0) {
+    toWide(path, pathBuffers[buffer], MAX_PATH);
+    return pathBuffers[buffer];
+}
+
+// UTF-16 to code page 932, for the directories that the core composes names with. A character
+// that code page 932 cannot hold makes it fail: the caller then does without the directory.
+bool toCodePage932(const WCHAR* text, char* out, uint32_t capacity) {
+    BOOL lossy = FALSE;
+    return WideCharToMultiByte(932, 0, text, -1, out, static_cast<int>(capacity), nullptr, &lossy) != 0 &&
+           !lossy;
+}
+
+}  // namespace
+
+bool loadSystemFunctions() {
+    // Windows' own default puts the program's folder first in the search of every DLL that is
+    // not a known DLL, and the shell loads more of them later on the program's behalf.
+    if (auto setDefault = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories"))))
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else
+        SetDllDirectoryW(L"");
+    FunctionSlot* slot = reinterpret_cast<FunctionSlot*>(&sys);
+    HMODULE dll = nullptr;
+    for (const char* name = systemFunctionNames; *name; name += std::strlen(name) + 1) {
+        if (*name == '\1')
+            dll = loadSystemDll(name + 1);
+        else if (!dll || !(*slot++ = GetProcAddress(dll, name)))
+            return false;
+    }
+    return true;
+}
+
+bool toWide(const char* text, WCHAR* out, int capacity, DWORD flags) {
+    if (MultiByteToWideChar(932, flags, text, -1, out, capacity)) return true;
+    out[0] = 0;
+    return false;
+}
+
+void notifyShellWide(long event, const WCHAR* path) {
+    WCHAR full[MAX_PATH];
+    const DWORD n = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    if (n != 0 && n < MAX_PATH) sys.SHChangeNotify(event, SHCNF_PATHW, full, nullptr);
+}
+
+namespace platform {
+
+// The C runtime's fpos_t is a 64-bit byte offset; fseek and ftell stop at 2 GiB.
+bool seekFile(FILE* f, FileOffset offset) {
+    fpos_t position = offset;
+    return fsetpos(f, &position) == 0;
+}
+
+FileOffset tellFile(FILE* f) {
+    fpos_t position;
+    return fgetpos(f, &position) == 0 ? position : -1;
+}
+
+FileOffset seekEnd(FILE* f) {
+    return std::fseek(f, 0, SEEK_END) == 0 ? tellFile(f) : -1;
+}
+
+// Only the archive is opened by name, for reading.
+FILE* openFile(const char* path, const char* mode) {
+    (void)mode;
+    return _wfopen(widePath(path), L"rb");
+}
+
+// Exclusive: a file that exists under the name, whatever it is, makes this fail.
 FILE* createFile(const char* path) {
-    return fopen(path, "wb");
+    const int fd = _wopen(widePath(path), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    if (FILE* f = _fdopen(fd, "wb")) return f;
+    _close(fd);
+    return nullptr;
 }
 
 bool replaceFile(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExW(widePath(from), widePath(to, 1), MOVEFILE_REPLACE_EXISTING);
 }
 
 bool makeDirectory(const char* path) {
-    return CreateDirectoryA(path, nullptr) != 0;
+    return CreateDirectoryW(widePath(path), nullptr);
 }
 
+// A name that is not valid code page 932 counts as missing: nothing can be made under it, and
+// the member that names it is refused.
 PathKind pathKind(const char* path) {
-    struct _stat st;
-    if (_stat(path, &st) != 0) return PathKind::missing;
-    return (st.st_mode & _S_IFDIR) ? PathKind::directory : PathKind::file;
+    const DWORD attributes = GetFileAttributesW(widePath(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
 }
 
 bool unlinkFile(const char* path) {
-    return _unlink(path) == 0;
+    return DeleteFileW(widePath(path));
 }
 
 bool setFileTime(const char* path, uint32_t unixTime) {
     struct _utimbuf times;
     times.actime = static_cast<time_t>(unixTime);
     times.modtime = times.actime;
-    return _utime(path, &times) == 0;
+    return _wutime(widePath(path), &times) == 0;
 }
 
 bool setFilePermissions(const char* path, uint16_t mode) {
@@ -57,16 +166,18 @@ long timeZoneOffset() {
     return _timezone;
 }
 
-// GetCurrentDirectoryA and GetWindowsDirectoryA return 0 on failure and the size needed when
+// GetCurrentDirectoryW and GetWindowsDirectoryW return 0 on failure and the size needed when
 // the buffer is too small; either way the buffer must not be used.
 bool currentDirectory(char* buf, uint32_t size) {
-    DWORD n = GetCurrentDirectoryA(size, buf);
-    return n != 0 && n < size;
+    WCHAR folder[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, folder);
+    return n != 0 && n < MAX_PATH && toCodePage932(folder, buf, size);
 }
 
 bool windowsDirectory(char* buf, uint32_t size) {
-    UINT n = GetWindowsDirectoryA(buf, size);
-    return n != 0 && n < size;
+    WCHAR folder[MAX_PATH];
+    const UINT n = GetWindowsDirectoryW(folder, MAX_PATH);
+    return n != 0 && n < MAX_PATH && toCodePage932(folder, buf, size);
 }
 
 uint64_t freePhysicalMemory() {
@@ -77,7 +188,8 @@ uint64_t freePhysicalMemory() {
 }
 
 void notifyShell(long event, const char* path) {
-    SHChangeNotify(event, SHCNF_PATHA, path, nullptr);
+    notifyShellWide(event, widePath(path));
 }
 
-}  // namespace nivo::platform
+}  // namespace platform
+}  // namespace nivo

@@ -5,6 +5,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$here/scripts/setup.sh"
 need_packages libasan8 libubsan1
+# The Windows program first: the program tests read its image (imports, manifest, size).
+"$here/scripts/build_stub.sh"
 configure_native
 cmake --build "$build" -j 2
 (cd "$build" && ctest --output-on-failure -j 2)

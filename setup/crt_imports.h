@@ -9,13 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 extern "C" {
-__declspec(dllimport) FILE* __cdecl fopen(const char* name, const char* mode);
+__declspec(dllimport) FILE* __cdecl _wfopen(const wchar_t* name, const wchar_t* mode);
 __declspec(dllimport) int __cdecl fclose(FILE* file);
 __declspec(dllimport) size_t __cdecl fwrite(const void* buffer, size_t size, size_t count, FILE* file);
 __declspec(dllimport) int __cdecl fseek(FILE* file, long offset, int origin);
-__declspec(dllimport) long __cdecl ftell(FILE* file);
+__declspec(dllimport) int __cdecl fgetpos(FILE* file, fpos_t* position);
+__declspec(dllimport) int __cdecl fsetpos(FILE* file, const fpos_t* position);
 __declspec(dllimport) void* __cdecl malloc(size_t size);
 __declspec(dllimport) int __cdecl memcmp(const void* a, const void* b, size_t count);
 __declspec(dllimport) void* __cdecl memmove(void* to, const void* from, size_t count);

@@ -4,12 +4,9 @@
 // with its missing parents, and stores the boxes' states in bit 1 of the option bytes. The
 // dialog ends with 0 when the destination is ready, with 1 when the user cancelled or the
 // folder cannot be made.
-#include <windows.h>
-#include <shlobj.h>
-
-#include <cstring>
-
-#include "extract/path_helpers.h"
+//
+// The destination stays UTF-16 from the edit field on: a folder the user picks may hold
+// characters that code page 932 has not.
 #include "setup/win_setup.h"
 
 namespace nivo {
@@ -23,75 +20,74 @@ uint8_t ExtractionContext::* const optionFields[optionCount] = {
 namespace {
 
 void onInitDialog(HWND dialog, ExtractionContext& context) {
-    SetWindowTextA(dialog, context.titleText);
-    copyText(windows.editText, sizeof windows.editText, context.destinationDir);  // at most 259 bytes
-    SetDlgItemTextA(dialog, destinationEdit, windows.editText);
+    sys.SetWindowTextW(dialog, windows.title);
+    toWide(context.destinationDir, windows.destination, MAX_PATH, displayOnly);
+    sys.SetDlgItemTextW(dialog, destinationEdit, windows.destination);
     for (int i = 0; i < optionCount; ++i) {
         uint8_t option = context.*optionFields[i];
-        if (option & optionChosen) CheckDlgButton(dialog, startMenuBox + i, BST_CHECKED);
-        if (!(option & optionOffered)) EnableWindow(GetDlgItem(dialog, startMenuBox + i), FALSE);
+        if (option & optionChosen) sys.CheckDlgButton(dialog, startMenuBox + i, BST_CHECKED);
+        if (!(option & optionOffered)) sys.EnableWindow(sys.GetDlgItem(dialog, startMenuBox + i), FALSE);
     }
 }
 
 void onBrowse(HWND dialog) {
-    IMalloc* allocator;
-    if (FAILED(SHGetMalloc(&allocator))) return;
-    char displayName[MAX_PATH];
-    BROWSEINFOA browse = {};
+    WCHAR displayName[MAX_PATH];
+    BROWSEINFOW browse = {};
     browse.pszDisplayName = displayName;
-    browse.lpszTitle = "解凍先フォルダの指定";
+    browse.lpszTitle = L"解凍先フォルダの指定";
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
-    if (LPITEMIDLIST chosen = SHBrowseForFolderA(&browse)) {
-        if (SHGetPathFromIDListA(chosen, windows.editText)) SetDlgItemTextA(dialog, destinationEdit, windows.editText);
-        allocator->Free(chosen);
+    if (LPITEMIDLIST chosen = sys.SHBrowseForFolderW(&browse)) {
+        if (sys.SHGetPathFromIDListW(chosen, windows.destination))
+            sys.SetDlgItemTextW(dialog, destinationEdit, windows.destination);
+        // The shell's allocator is the task allocator.
+        sys.CoTaskMemFree(chosen);
     }
-    allocator->Release();
 }
 
-// A path with a drive and a root (D:\x) or a share (\\server\x).
-bool isFullPath(const char* path) {
-    if (!path[0] || !path[1]) return false;
-    if (path[1] == ':') return path[2] == '\\' || path[2] == '/';
-    return (path[0] == '\\' || path[0] == '/') && path[1] == path[0];
+// A folder of the destination's path, announced when it is made here.
+void makeFolder(const WCHAR* path) {
+    if (CreateDirectoryW(path, nullptr)) notifyShellWide(SHCNE_MKDIR, path);
 }
 
-// Makes the destination the current directory, creating it and its missing parents. A
-// destination typed relative to the current directory is then stored as the full path, so that
-// the shortcuts and the file to open name the folder that was made.
-bool enterDestination(ExtractionContext& context) {
-    if (!SetCurrentDirectoryA(context.destinationDir)) {
-        char folder[pathBufferSize];
-        if (!copyText(folder, sizeof folder, context.destinationDir) ||
-            !appendBackslash(folder, sizeof folder))
-            return false;
-        unifySeparators(folder, '/');
-        if (!makeParentDirectories(context, folder) || !SetCurrentDirectoryA(context.destinationDir))
-            return false;
+// Makes the destination the current directory, creating it and its missing parents first
+// when it is not there. Its full path then replaces what was typed, so that the shortcuts and
+// the file to open name the folder that was made, however it was typed.
+bool enterDestination() {
+    WCHAR* path = windows.destination;
+    if (!SetCurrentDirectoryW(path)) {
+        // Every folder on the way, from the top; those that exist, and a drive or a share's
+        // name, simply fail to be made.
+        for (WCHAR* c = path; *c; ++c) {
+            if (*c == '/') *c = '\\';
+            if (*c == '\\' && c != path) {
+                *c = 0;
+                makeFolder(path);
+                *c = '\\';
+            }
+        }
+        makeFolder(path);
+        if (!SetCurrentDirectoryW(path)) return false;
     }
-    if (isFullPath(context.destinationDir)) return true;
-    char full[pathBufferSize];
-    return platform::currentDirectory(full, sizeof full) &&
-           ExtractionContext::replaceText(context.destinationDir, full);
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, path);
+    return n != 0 && n < MAX_PATH;
 }
 
 void onOk(HWND dialog) {
     ExtractionContext& context = *windows.context;
-    GetDlgItemTextA(dialog, destinationEdit, windows.editText, sizeof windows.editText);
-    if (!ExtractionContext::replaceText(context.destinationDir, windows.editText) ||
-        !enterDestination(context)) {
-        MessageBoxA(windows.mainWindow, "フォルダを作成できません", nullptr,
-                    MB_ICONEXCLAMATION);
-        EndDialog(dialog, 1);
+    sys.GetDlgItemTextW(dialog, destinationEdit, windows.destination, MAX_PATH);
+    if (!enterDestination()) {
+        sys.MessageBoxW(windows.mainWindow, L"フォルダを作成できません", nullptr, MB_ICONEXCLAMATION);
+        sys.EndDialog(dialog, 1);
         return;
     }
     for (int i = 0; i < optionCount; ++i) {
         uint8_t& option = context.*optionFields[i];
-        if (IsDlgButtonChecked(dialog, startMenuBox + i) == BST_CHECKED)
+        if (sys.IsDlgButtonChecked(dialog, startMenuBox + i) == BST_CHECKED)
             option = static_cast<uint8_t>(option | optionChosen);
         else
             option = static_cast<uint8_t>(option & ~optionChosen);
     }
-    EndDialog(dialog, 0);
+    sys.EndDialog(dialog, 0);
 }
 
 }  // namespace
@@ -106,7 +102,7 @@ INT_PTR CALLBACK destinationDialogProc(HWND dialog, UINT message, WPARAM wParam,
         switch (wParam) {
         case browseButton: onBrowse(dialog); break;
         case IDOK: onOk(dialog); break;
-        case IDCANCEL: EndDialog(dialog, 1); break;
+        case IDCANCEL: sys.EndDialog(dialog, 1); break;
         }
         return TRUE;
     }

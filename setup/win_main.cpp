@@ -4,8 +4,6 @@
 // abort panel (dialog 101). It stays hidden while the destination dialog asks; then the worker
 // thread runs the extraction and reaches the window only by messages: the member's name and
 // the bar's position are sent, the end of the run is posted as the worker's last action.
-#include <windows.h>
-#include <commctrl.h>
 #include <process.h>
 
 #include "archive/extraction_run.h"
@@ -16,7 +14,7 @@
 namespace nivo {
 namespace {
 
-const char className[] = "NIVOSFXCLASS";
+const WCHAR className[] = L"NIVOSFXCLASS";
 
 // Exit codes: 0 for a finished, cancelled or aborted run; these when it went wrong.
 constexpr int exitProblems = 2;    // members were not extracted correctly
@@ -27,13 +25,13 @@ constexpr int exitNoWorker = 3;    // the worker thread could not be started
 class WindowFrontEnd final : public FrontEnd {
 public:
     void memberName(const char* name) override {
-        SendMessageA(windows.mainWindow, UM_MEMBER_NAME, 0, reinterpret_cast<LPARAM>(name));
+        sys.SendMessageW(windows.mainWindow, UM_MEMBER_NAME, 0, reinterpret_cast<LPARAM>(name));
     }
     void progressPosition(uint32_t position) override {
-        SendMessageA(windows.progressBar, PBM_SETPOS, position, 0);
+        sys.SendMessageW(windows.progressBar, PBM_SETPOS, position, 0);
     }
     void runEnded(bool aborted) override {
-        PostMessageA(windows.mainWindow, aborted ? UM_RUN_ABORTED : UM_RUN_FINISHED, 0, 0);
+        sys.PostMessageW(windows.mainWindow, aborted ? UM_RUN_ABORTED : UM_RUN_FINISHED, 0, 0);
     }
 };
 
@@ -45,42 +43,41 @@ void __cdecl workerBody(void* context) {
 // list keeps, and "…" when there were more.
 void showProblems(ExtractionContext& context) {
     const ProblemList& problems = context.problems;
-    char text[80 + ProblemList::kept * (pathBufferSize + 1) + 8];
-    copyText(text, sizeof text, "次のファイルを正しく展開できませんでした。\n");
+    WCHAR text[32 + ProblemList::kept * pathBufferSize + 4];
+    lstrcpyW(text, L"次のファイルを正しく展開できませんでした。\n");
     for (int i = 0; i < problems.count && i < ProblemList::kept; ++i) {
-        appendText(text, sizeof text, "\n");
-        appendText(text, sizeof text, problems.entries[i].name);
+        WCHAR* end = text + lstrlenW(text);
+        *end++ = '\n';
+        toWide(problems.entries[i].name, end, pathBufferSize, displayOnly);
     }
-    if (problems.count > ProblemList::kept) appendText(text, sizeof text, "\n…");
-    MessageBoxA(windows.mainWindow, text, context.titleText,
-                MB_ICONEXCLAMATION);
+    if (problems.count > ProblemList::kept) lstrcpyW(text + lstrlenW(text), L"\n…");
+    sys.MessageBoxW(windows.mainWindow, text, windows.title, MB_ICONEXCLAMATION);
 }
 
 void onStart(HWND window) {
     ExtractionContext& context = *windows.context;
     if (context.hasSetupSettings &&
-        DialogBoxParamA(windows.instance,
-                        MAKEINTRESOURCEA(destinationDialogResource), window,
-                        destinationDialogProc, reinterpret_cast<LPARAM>(&context)) != 0) {
-        DestroyWindow(window);
+        sys.DialogBoxParamW(windows.instance, MAKEINTRESOURCEW(destinationDialogResource), window,
+                            destinationDialogProc, reinterpret_cast<LPARAM>(&context)) != 0) {
+        sys.DestroyWindow(window);
         return;
     }
     if (_beginthread(workerBody, 0, &context) == static_cast<uintptr_t>(-1)) {
-        MessageBoxA(window, "展開を開始できません。", context.titleText, MB_ICONHAND);
+        sys.MessageBoxW(window, L"展開を開始できません。", windows.title, MB_ICONHAND);
         windows.exitCode = exitNoWorker;
-        DestroyWindow(window);
+        sys.DestroyWindow(window);
         return;
     }
     windows.workerRunning = true;
-    SetWindowTextA(window, context.titleText);
-    ShowWindow(window, SW_SHOW);
+    // The window carries the title from its creation on.
+    sys.ShowWindow(window, SW_SHOW);
 }
 
 // Closing the window during the run stops the worker first: the window stays until the
 // worker's end message, so that the context outlives the run.
 void onClose(HWND window) {
     if (!windows.workerRunning) {
-        DestroyWindow(window);
+        sys.DestroyWindow(window);
         return;
     }
     windows.context->run.keepRunning = 0;
@@ -96,7 +93,7 @@ void deleteUnfinishedMember() {
 void onRunAborted(HWND window) {
     windows.workerRunning = false;
     deleteUnfinishedMember();
-    DestroyWindow(window);
+    sys.DestroyWindow(window);
 }
 
 void onRunFinished(HWND window) {
@@ -112,13 +109,13 @@ void onRunFinished(HWND window) {
         if (context.hasSetupSettings) createChosenShortcuts(context);
         if (context.launchCommand && context.launchCommand[0]) openLaunchCommand(context);
     }
-    DestroyWindow(window);
+    sys.DestroyWindow(window);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
-        PostQuitMessage(windows.exitCode);
+        sys.PostQuitMessage(windows.exitCode);
         return 0;
     case WM_CLOSE:
         onClose(window);
@@ -126,9 +123,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case UM_START:
         onStart(window);
         return 0;
-    case UM_MEMBER_NAME:
-        SetWindowTextA(windows.labelWindow, reinterpret_cast<const char*>(lParam));
+    case UM_MEMBER_NAME: {
+        WCHAR name[pathBufferSize];
+        toWide(reinterpret_cast<const char*>(lParam), name, pathBufferSize, displayOnly);
+        sys.SetWindowTextW(windows.labelWindow, name);
         return 0;
+    }
     case UM_RUN_FINISHED:
         onRunFinished(window);
         return 0;
@@ -136,7 +136,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onRunAborted(window);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return sys.DefWindowProcW(window, message, wParam, lParam);
 }
 
 INT_PTR CALLBACK abortPanelProc(HWND, UINT message, WPARAM wParam, LPARAM) {
@@ -150,62 +150,63 @@ INT_PTR CALLBACK abortPanelProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-HWND createChild(const char* windowClass, DWORD style, int y) {
-    return CreateWindowExA(0, windowClass, nullptr, WS_CHILD | WS_VISIBLE | style, 7, y, 200, 20,
-                           windows.mainWindow, nullptr, windows.instance, nullptr);
-}
-
 bool startUp(ExtractionContext& context) {
-    DWORD length = GetModuleFileNameA(nullptr, context.modulePath, pathBufferSize);
-    if (length == 0 || length >= pathBufferSize) return false;
-    context.archiveFile = platform::openFile(context.modulePath, "rb");
-    if (!context.archiveFile || std::fseek(context.archiveFile, imageSize, SEEK_SET) != 0 ||
+    if (!loadSystemFunctions()) return false;
+    DWORD length = GetModuleFileNameW(nullptr, windows.modulePath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    context.archiveFile = _wfopen(windows.modulePath, L"rb");
+    if (!context.archiveFile || !platform::seekFile(context.archiveFile, imageSize) ||
         !readSetupSettings(context))
         return false;
+    toWide(context.titleText, windows.title, 256, displayOnly);
 
     HINSTANCE instance = windows.instance;
-    WNDCLASSEXA windowClass = {};
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(iconResource));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hIcon = sys.LoadIconW(instance, MAKEINTRESOURCEW(iconResource));
+    windowClass.hCursor = sys.LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = className;
-    if (!RegisterClassExA(&windowClass)) return false;
+    if (!sys.RegisterClassExW(&windowClass)) return false;
 
     // Registers the progress bar's class, among the other common controls, where the system
     // does not do it by itself.
-    InitCommonControls();
+    sys.InitCommonControls();
 
+    // The panel (dialog 101) fills the window and holds the member's name, the progress bar and
+    // the abort button, all laid out in dialog units: the program is DPI aware, and the
+    // window, sized to the panel, grows with the screen's DPI as the panel does.
+    constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     POINT pointer;
-    GetCursorPos(&pointer);
-    HWND window = CreateWindowExA(0, className, defaultTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                  pointer.x - 110, pointer.y + 32, 220, 100, nullptr, nullptr,
-                                  instance, nullptr);
+    sys.GetCursorPos(&pointer);
+    HWND window = sys.CreateWindowExW(0, className, windows.title, style, pointer.x - 110, pointer.y + 32, 0, 0,
+                                      nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     windows.mainWindow = window;
-    windows.labelWindow = createChild("STATIC", 0, 3);
-    if (!windows.labelWindow) return false;
-    windows.abortDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(abortPanelResource), window,
-                                             abortPanelProc, 0);
-    if (!windows.abortDialog) return false;
-    windows.progressBar = createChild(PROGRESS_CLASSA, PBS_SMOOTH, 23);
-    if (!windows.progressBar) return false;
+    HWND panel = sys.CreateDialogParamW(instance, MAKEINTRESOURCEW(abortPanelResource), window, abortPanelProc, 0);
+    if (!panel) return false;
+    windows.abortDialog = panel;
+    windows.labelWindow = sys.GetDlgItem(panel, memberNameLabel);
+    windows.progressBar = sys.GetDlgItem(panel, progressBarControl);
+    RECT size;
+    sys.GetWindowRect(panel, &size);
+    sys.AdjustWindowRect(&size, style, FALSE);
+    sys.SetWindowPos(window, nullptr, 0, 0, size.right - size.left, size.bottom - size.top,
+                     SWP_NOMOVE | SWP_NOZORDER);
 
-    ShowWindow(window, SW_HIDE);
-    UpdateWindow(window);
-    SendMessageA(window, UM_START, 0, 0);
+    // The window was made without WS_VISIBLE: it stays hidden until the run starts.
+    sys.SendMessageW(window, UM_START, 0, 0);
     return true;
 }
 
 int runMessageLoop() {
     MSG message;
     BOOL got;
-    while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+    while ((got = sys.GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        sys.TranslateMessage(&message);
+        sys.DispatchMessageW(&message);
     }
     return got == 0 ? static_cast<int>(message.wParam) : 0;
 }

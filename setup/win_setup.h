@@ -2,9 +2,8 @@
 // dialog and the shortcuts share.
 #pragma once
 
-#include <windows.h>
-
 #include "archive/extraction_context.h"
+#include "platform/win32.h"
 
 namespace nivo {
 
@@ -18,6 +17,8 @@ constexpr UINT UM_RUN_ABORTED = WM_USER + 4;   // worker, posted last: the user 
 constexpr WORD abortPanelResource = 101;
 constexpr WORD iconResource = 102;
 constexpr WORD destinationDialogResource = 103;
+constexpr int memberNameLabel = 1100;     // in the abort panel
+constexpr int progressBarControl = 1101;  // in the abort panel
 constexpr int destinationEdit = 1000;
 constexpr int browseButton = 1001;
 constexpr int startMenuBox = 1002;  // then the Desktop box 1003 and the Send To box 1004
@@ -30,8 +31,8 @@ constexpr uint8_t optionOffered = 1;
 constexpr uint8_t optionChosen = 2;
 
 // The Windows program's own state, beside the portable extraction context: the instance, the
-// windows, the destination dialog's edit text and how the run stands. One per process, on the
-// main thread; the worker reaches the windows only by messages.
+// windows, the texts as the wide functions take them and how the run stands. One per process,
+// on the main thread; the worker reaches the windows only by messages.
 struct WindowState {
     ExtractionContext* context;
     HINSTANCE instance;
@@ -42,7 +43,11 @@ struct WindowState {
     bool workerRunning;   // from a successful thread start until the end message
     bool closing;         // the user closed the window during the run; waiting for the worker
     int exitCode;
-    char editText[pathBufferSize];  // the destination dialog's edit field, as shown and as read
+    WCHAR modulePath[MAX_PATH];   // the program's own file
+    WCHAR title[256];             // the settings' title, or the default
+    // The destination: the dialog's edit field as shown and as read, then the full path of
+    // the folder it made current, which the shortcuts and the file to open are built on.
+    WCHAR destination[MAX_PATH];
 };
 extern WindowState windows;
 
@@ -50,7 +55,6 @@ INT_PTR CALLBACK destinationDialogProc(HWND dialog, UINT message, WPARAM wParam,
 
 // After a finished run: the chosen shortcuts, then the file to open.
 void createChosenShortcuts(ExtractionContext& context);
-void createShortcut(ExtractionContext& context, int specialFolder);
 void openLaunchCommand(ExtractionContext& context);
 
 }  // namespace nivo

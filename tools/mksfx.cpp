@@ -1,10 +1,13 @@
 // mksfx: builds a self-extracting file: the Windows program image, the settings block, and an
 // LZH archive, back to back.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
@@ -61,6 +64,10 @@ const std::string usage =
     "  -L                    pack what symbolic links point to (else they are left out)\n"
     "  --archive FILE        an existing LZH archive instead of PATH...; every member must use a\n"
     "                        method the program reads (-lh0- to -lh7-, -lzs-, -lz5-, -lz4-)\n"
+    "  --elevation LEVEL     the rights Windows starts the program with: asInvoker (the\n"
+    "                        user's own), highestAvailable or requireAdministrator; by default\n"
+    "                        requireAdministrator when the destination is under Program Files,\n"
+    "                        else asInvoker\n"
     "  --stub FILE           the program image (default: sfx.exe next to mksfx, then\n"
     "                        ../share/nivo-sfx/sfx.exe from mksfx's folder, then the build's)\n"
     "  --sign CERT --key KEY sign the finished file with osslsigncode: CERT and KEY are PEM\n"
@@ -80,6 +87,7 @@ struct Options {
     bool settingsGiven = false;     // any setting on the command line
     int block = -1;  // -1: present when any setting is given; 0: absent; 1: present
     std::string stub, output, archive, base, signCert, signKey;
+    std::string elevation;  // empty: chosen from the destination
     std::vector<nivo::PackInput> paths;  // each with the -C folder in force where it stands
     nivo::PackOptions pack;
     bool verbose = false;
@@ -333,6 +341,11 @@ int parseArguments(int argc, char** argv, Options& o) {
             int want = a == "--settings" ? 1 : 0;
             if (o.block != -1 && o.block != want) return usageError("--settings and --no-settings together");
             o.block = want;
+        } else if (a == "--elevation") {
+            static const char* const levels[] = {"asInvoker", "highestAvailable", "requireAdministrator"};
+            if (!value(o.elevation) ||
+                std::find(std::begin(levels), std::end(levels), o.elevation) == std::end(levels))
+                return usageError("--elevation needs asInvoker, highestAvailable or requireAdministrator");
         } else if (a == "--stub") {
             if (!value(o.stub)) return usageError("--stub needs a file");
         } else if (a == "--archive") {
@@ -385,6 +398,35 @@ int parseArguments(int argc, char** argv, Options& o) {
     return -1;
 }
 
+// Whether the destination the settings give is under Program Files: placed there by the flag,
+// or written out with a drive ("C:\\Program Files\\...", "C:\\Program Files (x86)\\...").
+bool underProgramFiles(const nivo::SettingsFields& settings) {
+    const std::string& d = settings.destination;
+    const bool drive = d.size() >= 2 && std::isalpha(static_cast<unsigned char>(d[0])) && d[1] == ':';
+    if (!drive) return settings.programFilesFlag && !d.empty();
+    static const char folder[] = "program files";
+    const size_t n = sizeof folder - 1;
+    auto separator = [&](size_t at) { return d[at] == '\\' || d[at] == '/'; };
+    if (d.size() < 3 + n || !separator(2) || strncasecmp(d.c_str() + 3, folder, n) != 0) return false;
+    return d.size() == 3 + n || separator(3 + n) || d[3 + n] == ' ';
+}
+
+// The program's manifest holds its execution level in a field as wide as the longest level:
+// level="asInvoker" and spaces up to the end of the attribute list. The level is written into
+// that field in place; false when the image has no such field.
+bool setExecutionLevel(std::vector<uint8_t>& image, const std::string& level) {
+    static const char field[] = "level=\"asInvoker\"";
+    constexpr size_t width = sizeof "level=\"requireAdministrator\"" - 1;
+    auto at = std::search(image.begin(), image.end(), field, field + sizeof field - 1);
+    if (at == image.end() || static_cast<size_t>(image.end() - at) < width ||
+        std::any_of(at + sizeof field - 1, at + width, [](uint8_t c) { return c != ' '; }))
+        return false;
+    std::string text = "level=\"" + level + "\"";
+    text.resize(width, ' ');
+    std::copy(text.begin(), text.end(), at);
+    return true;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -394,6 +436,13 @@ int run(int argc, char** argv) {
 
     std::vector<uint8_t> image;
     if (!loadStub(o, image)) return exitFailure;
+    if (o.elevation.empty())
+        o.elevation = o.block && underProgramFiles(o.settings) ? "requireAdministrator" : "asInvoker";
+    if (!setExecutionLevel(image, o.elevation)) {
+        std::fprintf(stderr, "mksfx: %s: the program image has no manifest with an execution level to set\n",
+                     o.stub.c_str());
+        return exitFailure;
+    }
 
     std::vector<uint8_t> archive;
     std::vector<std::string> names;  // the members, for the checks of --target and --open

@@ -3,6 +3,8 @@
 // first member looks like a member header to a reader that scans for one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -267,6 +269,105 @@ TEST(Packers, TheRealImageScansCleanAndASignedFileUnpacks) {
     RunResult x = w.nivosfx(d / "signed.exe", "out");
     EXPECT_EQ(x.exitCode, 0) << x.err;
     EXPECT_EQ(fs::file_size(d / "out" / "tree" / "docs" / "readme.txt"), 5000u);
+}
+
+// The execution level in the manifest: chosen from the destination, or by hand, rewritten in its
+// field in place.
+TEST(Packers, MksfxSetsTheExecutionLevel) {
+    Workspace w;
+    const fs::path dir = w.dir.path();
+    const struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* level;  // what the field then holds
+    } cases[] = {
+        {{}, 0, "asInvoker"},
+        {{"--title", "T"}, 0, "asInvoker"},
+        {{"--destination", "App", "--program-files"}, 0, "requireAdministrator"},
+        {{"--destination", "C:\\Program Files (x86)\\App"}, 0, "requireAdministrator"},
+        {{"--destination", "c:/program files/App"}, 0, "requireAdministrator"},
+        {{"--destination", "C:\\Program Filesystem\\App"}, 0, "asInvoker"},
+        {{"--destination", "D:\\Apps\\Tool"}, 0, "asInvoker"},
+        {{"--program-files"}, 0, "asInvoker"},  // no destination: the current directory
+        {{"--elevation", "highestAvailable"}, 0, "highestAvailable"},
+        {{"--destination", "App", "--program-files", "--elevation", "asInvoker"}, 0, "asInvoker"},
+        {{"--elevation", "root"}, exitUsage, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--stub", w.stub().string(), "out.exe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"-C", w.src().string(), "tree"});
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        fs::remove(dir / "out.exe");
+        RunResult r = run(mksfxPath(), args, dir);
+        ASSERT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (!c.level) continue;
+        const Bytes file = readBinary((dir / "out.exe").string());
+        const std::string field = manifestLevelField(c.level);
+        EXPECT_TRUE(std::search(file.begin(), file.begin() + imageSize, field.begin(), field.end()) !=
+                    file.begin() + imageSize);
+    }
+    // An image without the field is not the program.
+    Bytes image = readBinary(w.stub().string());
+    image[0x400] = 'L';
+    writeBinary((dir / "old.exe").string(), image);
+    RunResult r = run(mksfxPath(), {"--stub", (dir / "old.exe").string(), "x.exe", "-C", w.src().string(), "tree"}, dir);
+    EXPECT_EQ(r.exitCode, exitFailure);
+    EXPECT_NE(r.err.find("no manifest with an execution level"), std::string::npos) << r.err;
+}
+
+// The real program image as Windows reads it: the DLLs it imports, its manifest and its size.
+TEST(Packers, TheRealImageImportsOnlyKernel32AndCarriesItsManifest) {
+    const std::string stub = NIVO_STUB_PATH;
+    if (!fs::exists(stub)) GTEST_SKIP() << stub << " is not built (scripts/build_stub.sh)";
+    const Bytes f = readBinary(stub);
+    ASSERT_EQ(f.size(), size_t(imageSize));
+    auto u16 = [&](size_t at) { return at + 2 <= f.size() ? uint32_t(f[at] | f[at + 1] << 8) : 0u; };
+    auto u32 = [&](size_t at) { return at + 4 <= f.size() ? u16(at) | u16(at + 2) << 16 : 0u; };
+    const size_t pe = u32(0x3C);
+    ASSERT_EQ(u32(pe), 0x4550u);  // "PE\0\0"
+    const size_t optional = pe + 24, sections = optional + u16(pe + 20);
+    const bool pe32 = u16(optional) == 0x10B;
+    const size_t directories = optional + (pe32 ? 96 : 112);
+    // A virtual address to its place in the file, through the section table.
+    auto place = [&](uint32_t rva) -> size_t {
+        for (uint32_t i = 0; i < u16(pe + 6); ++i) {
+            const size_t h = sections + 40 * i;
+            if (rva >= u32(h + 12) && rva < u32(h + 12) + std::max(u32(h + 8), u32(h + 16)))
+                return rva - u32(h + 12) + u32(h + 20);
+        }
+        return f.size();
+    };
+    std::vector<std::string> dlls;
+    for (size_t d = place(u32(directories + 8)); d + 20 <= f.size() && u32(d + 12); d += 20) {
+        std::string name(reinterpret_cast<const char*>(&f[place(u32(d + 12))]));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        dlls.push_back(name);
+    }
+    std::sort(dlls.begin(), dlls.end());
+    EXPECT_EQ(dlls, (std::vector<std::string>{"kernel32.dll", "msvcrt.dll"}));
+    // The resource tree: type 24, name 1, the first language, its data.
+    auto child = [&](size_t table, uint32_t id) -> uint32_t {
+        const size_t entries = table + 16, n = u16(table + 12) + u16(table + 14);
+        for (size_t i = 0; i < n; ++i)
+            if (u32(entries + 8 * i) == id || id == 0) return u32(entries + 8 * i + 4) & 0x7FFFFFFF;
+        return UINT32_MAX;
+    };
+    const size_t root = place(u32(directories + 16));
+    const uint32_t type = child(root, 24);
+    ASSERT_NE(type, UINT32_MAX) << "no manifest";
+    const uint32_t name = child(root + type, 1);
+    ASSERT_NE(name, UINT32_MAX);
+    const uint32_t data = child(root + name, 0);
+    const size_t at = place(u32(root + data));
+    const std::string manifest(reinterpret_cast<const char*>(&f[at]), std::min<size_t>(u32(root + data + 4), f.size() - at));
+    for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\"",
+                             "version=\"6.0.0.0\"", ">true</dpiAware>",
+                             "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part << " not in " << manifest;
+    EXPECT_NE(manifest.find(manifestLevelField("asInvoker")), std::string::npos) << "no field for mksfx";
 }
 
 // mksfx takes only an archive that the program can unpack whole, and checks its settings

@@ -217,10 +217,19 @@ RunResult runNivosfx(RunOptions how) {
     return p.wait();
 }
 
+std::string manifestLevelField(const std::string& level) {
+    std::string field = "level=\"" + level + "\"";
+    field.resize(sizeof "level=\"requireAdministrator\"" - 1, ' ');
+    return field;
+}
+
 std::vector<uint8_t> sfxFile(const SetupBlock* settings, const std::vector<uint8_t>& archive) {
     std::vector<uint8_t> f(sfxImageSize, 0);
     f[0] = 'M';
     f[1] = 'Z';
+    // The manifest's execution level, in its field, which mksfx rewrites.
+    const std::string level = manifestLevelField("asInvoker");
+    std::copy(level.begin(), level.end(), f.begin() + 0x400);
     // A text too long for its length byte is a fault of the test that asks for it.
     if (!appendSettingsBlock(f, settings)) std::abort();
     f.insert(f.end(), archive.begin(), archive.end());

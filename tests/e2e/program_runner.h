@@ -71,8 +71,11 @@ using SetupBlock = SettingsFields;
 
 constexpr size_t sfxImageSize = imageSize;
 
-// The image ("MZ", zeros otherwise), the settings block (the single 0 byte when settings is
-// null) and the archive.
+// The manifest's level="..." field with the level, as wide as the longest level.
+std::string manifestLevelField(const std::string& level);
+
+// The image ("MZ", the manifest's level field, zeros otherwise), the settings block (the single
+// 0 byte when settings is null) and the archive.
 std::vector<uint8_t> sfxFile(const SetupBlock* settings, const std::vector<uint8_t>& archive);
 
 // CRC-16 of the LZH format (reflected polynomial 0xA001, initial value 0), continued from crc.

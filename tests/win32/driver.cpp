@@ -7,8 +7,13 @@
 //   driver link CSIDL NAME          prints the shell link NAME in that special folder as
 //                                   target=..., icon=...,N and workdir=..., or "missing"
 //   driver acp                      prints the ANSI code page that Wine runs with
+//   driver load DLL                 loads DLL as any program would (the default search order)
+//                                   and prints "loaded" or "missing"
 //
-// Steps (texts are compared exactly, in the ANSI code page):
+// Arguments and texts are UTF-16 inside, whatever the system's code page, and the driver prints
+// UTF-8.
+//
+// Steps (texts are compared exactly):
 //   dialog CAPTION      wait for the destination dialog with that caption
 //   edit-is TEXT        the destination field holds TEXT
 //   box ID STATE        check box ID is STATE: checked|unchecked, then -enabled|-disabled
@@ -25,6 +30,7 @@
 //   signal FILE         write FILE with the screen rectangle (width height left top) of the
 //                       window found last, for a script that takes a screenshot
 //   await FILE          wait until FILE exists
+//   exit-timeout S      wait up to S seconds for the program's end (60 unless given)
 #include <windows.h>
 #include <shlobj.h>
 
@@ -36,32 +42,39 @@
 
 namespace {
 
-constexpr DWORD stepTimeoutMs = 15000;
-constexpr DWORD exitTimeoutMs = 60000;
+constexpr DWORD stepTimeoutMs = 30000;  // a first window in a new prefix can take long on a busy machine
+DWORD exitTimeoutMs = 60000;
 
 DWORD childProcess;
 
-bool fail(const std::string& what) {
-    std::printf("FAIL %s\n", what.c_str());
+std::string utf8(const std::wstring& text) {
+    std::string out(text.size() * 3 + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    return out;
+}
+
+bool fail(const std::wstring& what) {
+    std::printf("FAIL %s\n", utf8(what).c_str());
     return false;
 }
 
-std::string windowText(HWND window) {
-    char text[1024] = {};
+std::wstring windowText(HWND window) {
+    wchar_t text[1024] = {};
     // WM_GETTEXT, not GetWindowText: only the message reads an edit field of another process.
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
                         SMTO_ABORTIFHUNG, 2000, nullptr);
     return text;
 }
 
-std::string className(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
+std::wstring className(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
     return name;
 }
 
 struct Search {
-    const char* windowClass;
+    const wchar_t* windowClass;
     std::vector<HWND> found;
 };
 
@@ -79,7 +92,7 @@ BOOL CALLBACK collectChild(HWND window, LPARAM p) {
 }
 
 // The started program's top-level windows of one class.
-std::vector<HWND> childWindows(const char* windowClass) {
+std::vector<HWND> childWindows(const wchar_t* windowClass) {
     Search search{windowClass, {}};
     EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
@@ -106,23 +119,23 @@ HWND destinationDialog;
 HWND progressWindow;
 HWND lastWindow;  // the window that the last dialog or progress step found
 
-HWND findDialog(const std::string& caption) {
-    for (HWND w : childWindows("#32770"))
+HWND findDialog(const std::wstring& caption) {
+    for (HWND w : childWindows(L"#32770"))
         if (IsWindowVisible(w) && windowText(w) == caption && GetDlgItem(w, 1000)) return w;
     return nullptr;
 }
 
 // A message box with a text that holds every "|"-separated part of parts.
-HWND findMessageBox(const std::string& parts) {
-    for (HWND w : childWindows("#32770")) {
+HWND findMessageBox(const std::wstring& parts) {
+    for (HWND w : childWindows(L"#32770")) {
         for (HWND c : descendants(w)) {
-            if (className(c) != "Static") continue;
-            std::string text = windowText(c);
+            if (className(c) != L"Static") continue;
+            std::wstring text = windowText(c);
             bool all = true;
             for (size_t at = 0; all && at <= parts.size();) {
-                size_t bar = parts.find('|', at);
-                if (bar == std::string::npos) bar = parts.size();
-                all = text.find(parts.substr(at, bar - at)) != std::string::npos;
+                size_t bar = parts.find(L'|', at);
+                if (bar == std::wstring::npos) bar = parts.size();
+                all = text.find(parts.substr(at, bar - at)) != std::wstring::npos;
                 at = bar + 1;
             }
             if (all) return w;
@@ -132,155 +145,159 @@ HWND findMessageBox(const std::string& parts) {
 }
 
 HWND findProgressWindow() {
-    std::vector<HWND> windows = childWindows("NIVOSFXCLASS");
+    std::vector<HWND> windows = childWindows(L"NIVOSFXCLASS");
     return windows.empty() ? nullptr : windows.front();
 }
 
-HWND childOfClass(HWND parent, const char* windowClass) {
+HWND childOfClass(HWND parent, const wchar_t* windowClass) {
     for (HWND c : descendants(parent))
         if (className(c) == windowClass) return c;
     return nullptr;
 }
 
 bool needDialog() {
-    return destinationDialog ? true : fail("no destination dialog found before this step");
+    return destinationDialog ? true : fail(L"no destination dialog found before this step");
 }
 
-bool checkBox(int id, const std::string& state) {
+bool checkBox(int id, const std::wstring& state) {
     if (!needDialog()) return false;
     HWND box = GetDlgItem(destinationDialog, id);
-    if (!box) return fail("no check box " + std::to_string(id));
-    bool checked = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    std::string seen = std::string(checked ? "checked" : "unchecked") +
-                       (IsWindowEnabled(box) ? "-enabled" : "-disabled");
-    return seen == state ? true : fail("box " + std::to_string(id) + " is " + seen + ", not " + state);
+    if (!box) return fail(L"no check box " + std::to_wstring(id));
+    bool checked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    std::wstring seen = std::wstring(checked ? L"checked" : L"unchecked") +
+                        (IsWindowEnabled(box) ? L"-enabled" : L"-disabled");
+    return seen == state ? true : fail(L"box " + std::to_wstring(id) + L" is " + seen + L", not " + state);
 }
 
 bool pressAbort() {
-    if (!progressWindow) return fail("no progress window found before abort");
-    HWND panel = childOfClass(progressWindow, "#32770");
-    if (!panel) return fail("no abort panel");
+    if (!progressWindow) return fail(L"no progress window found before abort");
+    HWND panel = childOfClass(progressWindow, L"#32770");
+    if (!panel) return fail(L"no abort panel");
     for (HWND c : descendants(panel)) {
-        if (className(c) == "Button" && windowText(c) == "中止") {
+        if (className(c) == L"Button" && windowText(c) == L"中止") {
             int id = GetDlgCtrlID(c);
-            if (id != IDCANCEL) return fail("the abort button has identifier " + std::to_string(id));
-            PostMessageA(panel, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(c));
+            if (id != IDCANCEL) return fail(L"the abort button has identifier " + std::to_wstring(id));
+            PostMessageW(panel, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(c));
             return true;
         }
     }
-    return fail("no button 中止 on the abort panel");
+    return fail(L"no button 中止 on the abort panel");
 }
 
 // Carries out one step; argument index i is advanced past its operands.
-bool step(int argc, char** argv, int& i) {
-    std::string op = argv[i];
-    auto operand = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-    if (op == "dialog") {
-        std::string caption = operand();
+bool step(int argc, wchar_t** argv, int& i) {
+    std::wstring op = argv[i];
+    auto operand = [&]() -> std::wstring { return i + 1 < argc ? argv[++i] : L""; };
+    if (op == L"dialog") {
+        std::wstring caption = operand();
         lastWindow = destinationDialog = waitFor([&] { return findDialog(caption); });
-        return destinationDialog ? true : fail("no destination dialog with caption " + caption);
+        return destinationDialog ? true : fail(L"no destination dialog with caption " + caption);
     }
-    if (op == "edit-is") {
-        std::string want = operand();
+    if (op == L"edit-is") {
+        std::wstring want = operand();
         if (!needDialog()) return false;
-        std::string seen = windowText(GetDlgItem(destinationDialog, 1000));
-        return seen == want ? true : fail("the destination field holds '" + seen + "'");
+        std::wstring seen = windowText(GetDlgItem(destinationDialog, 1000));
+        return seen == want ? true : fail(L"the destination field holds '" + seen + L"'");
     }
-    if (op == "box") {
-        int id = std::atoi(operand().c_str());
+    if (op == L"box") {
+        int id = _wtoi(operand().c_str());
         return checkBox(id, operand());
     }
-    if (op == "set-edit") {
-        std::string text = operand();
+    if (op == L"set-edit") {
+        std::wstring text = operand();
         if (!needDialog()) return false;
-        SendMessageA(GetDlgItem(destinationDialog, 1000), WM_SETTEXT, 0,
+        SendMessageW(GetDlgItem(destinationDialog, 1000), WM_SETTEXT, 0,
                      reinterpret_cast<LPARAM>(text.c_str()));
         return true;
     }
-    if (op == "toggle") {
-        int id = std::atoi(operand().c_str());
+    if (op == L"toggle") {
+        int id = _wtoi(operand().c_str());
         if (!needDialog()) return false;
         HWND box = GetDlgItem(destinationDialog, id);
-        bool checked = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
-        SendMessageA(box, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
+        bool checked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        SendMessageW(box, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
         return true;
     }
-    if (op == "press") {
-        int id = std::atoi(operand().c_str());
+    if (op == L"press") {
+        int id = _wtoi(operand().c_str());
         if (!needDialog()) return false;
-        PostMessageA(destinationDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+        PostMessageW(destinationDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(destinationDialog, id)));
         return true;
     }
-    if (op == "message" || op == "answer") {
-        std::string text = operand();
-        int button = op == "answer" ? std::atoi(operand().c_str()) : IDOK;
+    if (op == L"message" || op == L"answer") {
+        std::wstring text = operand();
+        int button = op == L"answer" ? _wtoi(operand().c_str()) : IDOK;
         HWND box = waitFor([&] { return findMessageBox(text); });
-        if (!box) return fail("no message box saying " + text);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        if (!box) return fail(L"no message box saying " + text);
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         return true;
     }
-    if (op == "progress") {
-        std::string caption = operand();
+    if (op == L"progress") {
+        std::wstring caption = operand();
         progressWindow = waitFor([&]() -> HWND {
             HWND w = findProgressWindow();
             return w && IsWindowVisible(w) && windowText(w) == caption ? w : nullptr;
         });
         lastWindow = progressWindow;
-        return progressWindow ? true : fail("no visible progress window with caption " + caption);
+        return progressWindow ? true : fail(L"no visible progress window with caption " + caption);
     }
-    if (op == "member") {
-        std::string name = operand();
+    if (op == L"member") {
+        std::wstring name = operand();
         HWND label = waitFor([&]() -> HWND {
             progressWindow = findProgressWindow();
-            HWND l = progressWindow ? childOfClass(progressWindow, "Static") : nullptr;
+            HWND l = progressWindow ? childOfClass(progressWindow, L"Static") : nullptr;
             return l && windowText(l) == name ? l : nullptr;
         });
-        return label ? true : fail("the progress window never showed " + name);
+        return label ? true : fail(L"the progress window never showed " + name);
     }
-    if (op == "abort") return pressAbort();
-    if (op == "close") {
-        if (!progressWindow) return fail("no progress window found before close");
-        PostMessageA(progressWindow, WM_CLOSE, 0, 0);
+    if (op == L"abort") return pressAbort();
+    if (op == L"close") {
+        if (!progressWindow) return fail(L"no progress window found before close");
+        PostMessageW(progressWindow, WM_CLOSE, 0, 0);
         return true;
     }
-    if (op == "signal") {
-        std::string file = operand();
+    if (op == L"signal") {
+        std::wstring file = operand();
         RECT r = {};
         GetWindowRect(lastWindow, &r);
-        FILE* f = std::fopen(file.c_str(), "w");
-        if (!f) return fail("cannot create " + file);
+        FILE* f = _wfopen(file.c_str(), L"w");
+        if (!f) return fail(L"cannot create " + file);
         std::fprintf(f, "%ld %ld %ld %ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-        return std::fclose(f) == 0 ? true : fail("cannot write " + file);
+        return std::fclose(f) == 0 ? true : fail(L"cannot write " + file);
     }
-    if (op == "await") {
-        std::string file = operand();
+    if (op == L"await") {
+        std::wstring file = operand();
         DWORD start = GetTickCount();
-        while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            if (GetTickCount() - start > 4 * stepTimeoutMs) return fail("no " + file);
+        while (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start > 4 * stepTimeoutMs) return fail(L"no " + file);
             Sleep(20);
         }
         return true;
     }
-    return fail("unknown step " + op);
+    if (op == L"exit-timeout") {
+        exitTimeoutMs = static_cast<DWORD>(_wtoi(operand().c_str())) * 1000;
+        return true;
+    }
+    return fail(L"unknown step " + op);
 }
 
-int run(int argc, char** argv) {
+int run(int argc, wchar_t** argv) {
     const int first = 2;
-    std::string command = std::string("\"") + argv[first] + "\"";
-    STARTUPINFOA startup = {};
+    std::wstring command = std::wstring(L"\"") + argv[first] + L"\"";
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        fail("cannot start " + std::string(argv[first]));
+        fail(L"cannot start " + std::wstring(argv[first]));
         return 1;
     }
     childProcess = process.dwProcessId;
     bool ok = true;
     for (int i = first + 1; ok && i < argc; ++i) ok = step(argc, argv, i);
     if (ok && WaitForSingleObject(process.hProcess, exitTimeoutMs) != WAIT_OBJECT_0)
-        ok = fail("the program did not end");
+        ok = fail(L"the program did not end");
     if (!ok) {
         TerminateProcess(process.hProcess, 99);
         return 1;
@@ -291,36 +308,40 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-int readLink(int folder, const char* name) {
-    char path[MAX_PATH];
-    if (!SHGetSpecialFolderPathA(nullptr, path, folder, FALSE)) {
-        fail("no special folder " + std::to_string(folder));
+int readLink(int folder, const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, path, folder, FALSE)) {
+        fail(L"no special folder " + std::to_wstring(folder));
         return 1;
     }
-    std::string file = std::string(path) + "\\" + name;
-    if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::wstring file = std::wstring(path) + L"\\" + name;
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::printf("missing\n");
         return 0;
     }
     CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
+    IShellLinkW* link = nullptr;
     IPersistFile* persist = nullptr;
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide, MAX_PATH);
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(&link))) ||
         FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) ||
-        FAILED(persist->Load(wide, STGM_READ))) {
-        fail("cannot load " + file);
+        FAILED(persist->Load(file.c_str(), STGM_READ))) {
+        fail(L"cannot load " + file);
         return 1;
     }
-    char target[MAX_PATH] = {}, icon[MAX_PATH] = {}, workdir[MAX_PATH] = {};
+    wchar_t target[MAX_PATH] = {}, icon[MAX_PATH] = {}, workdir[MAX_PATH] = {};
     int iconIndex = -1;
-    // SLGP_RAWPATH: the path as stored, not resolved against the file system.
-    link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    // The target from the link's item list, which holds the names in UTF-16 (the path string
+    // beside it may be stored in the system's code page); else the path as stored
+    // (SLGP_RAWPATH: not resolved against the file system).
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(link->GetIDList(&items)) || !items || !SHGetPathFromIDListW(items, target))
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    CoTaskMemFree(items);
     link->GetIconLocation(icon, MAX_PATH, &iconIndex);
     link->GetWorkingDirectory(workdir, MAX_PATH);
-    std::printf("target=%s\nicon=%s,%d\nworkdir=%s\n", target, icon, iconIndex, workdir);
+    std::printf("target=%s\nicon=%s,%d\nworkdir=%s\n", utf8(target).c_str(), utf8(icon).c_str(), iconIndex,
+                utf8(workdir).c_str());
     persist->Release();
     link->Release();
     CoUninitialize();
@@ -329,10 +350,12 @@ int readLink(int folder, const char* name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "run") == 0) return run(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "link") == 0) return readLink(std::atoi(argv[2]), argv[3]);
-    if (argc == 2 && std::strcmp(argv[1], "acp") == 0) return std::printf("%u\n", GetACP()) < 0;
-    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME | driver acp\n");
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc >= 2 ? argv[1] : L"";
+    if (argc >= 3 && command == L"run") return run(argc, argv);
+    if (argc == 4 && command == L"link") return readLink(_wtoi(argv[2]), argv[3]);
+    if (argc == 2 && command == L"acp") return std::printf("%u\n", GetACP()) < 0;
+    if (argc == 3 && command == L"load") return std::puts(LoadLibraryW(argv[2]) ? "loaded" : "missing") < 0;
+    std::fprintf(stderr, "usage: driver run PROGRAM [STEP]... | driver link CSIDL NAME | driver acp | driver load DLL\n");
     return 2;
 }

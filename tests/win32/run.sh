@@ -25,14 +25,21 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo apt-get update -qq
 fi
 need_packages wine wine32:i386 wine64 g++-mingw-w64-x86-64-win32 locales python3 osslsigncode openssl
-# Code page 932 as the ANSI code page needs a Japanese locale.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
-  echo "Generating the ja_JP.UTF-8 locale"
-  if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
-    $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  else
-    echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
-  fi
+# The suite runs the program under three ANSI code pages, which Wine takes from the locale:
+# 932 (Japanese), 1252 (Western) and 936 (Chinese).
+missing_locales=()
+for l in ja_JP en_US zh_CN; do
+  locale -a 2>/dev/null | grep -qix "$l\.utf-\?8" || missing_locales+=("$l")
+done
+if [ ${#missing_locales[@]} -gt 0 ]; then
+  echo "Generating the locales ${missing_locales[*]} (UTF-8)"
+  for l in "${missing_locales[@]}"; do
+    if grep -q "^# *$l.UTF-8 UTF-8" /etc/locale.gen; then
+      $sudo sed -i "s/^# *$l.UTF-8 UTF-8/$l.UTF-8 UTF-8/" /etc/locale.gen
+    else
+      echo "$l.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    fi
+  done
   $sudo locale-gen >/dev/null
 fi
 
@@ -45,7 +52,7 @@ suite=(python3 "$here/tests/win32/wine_tests.py" --mksfx "$build/tools/mksfx"
 if wine_version=$(wine --version 2>&1); then
   echo "win32: running the suite on the 32-bit program ($wine_version)"
   exec "${suite[@]}" --driver "$here/build/win32/tests/win32/driver.exe" \
-    --marker "$here/build/win32/tests/win32/marker.exe"
+    --marker "$here/build/win32/tests/win32/marker.exe" --planted "$here/build/win32/tests/win32/planted.dll"
 fi
 
 wine64=/usr/lib/wine/wine64
@@ -62,4 +69,5 @@ cmake -S "$here" -B "$test_build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build "$test_build" -j 2
 exec "${suite[@]}" --test-image "$test_build/sfx.exe" --wine "$wine64" \
-  --driver "$test_build/tests/win32/driver.exe" --marker "$test_build/tests/win32/marker.exe"
+  --driver "$test_build/tests/win32/driver.exe" --marker "$test_build/tests/win32/marker.exe" \
+  --planted "$test_build/tests/win32/planted.dll"

@@ -8,13 +8,18 @@ display, and checks what the user would see afterwards: the files and their time
 shortcuts in the prefix's special folders, whether the file to open was started, and the exit
 code.
 
+Every scenario runs with code page 932 as the system's code page, as on a Japanese Windows;
+those of names, the dialog, the shortcuts and the file opened run again under 1252 (Western)
+and 936 (Chinese), each in a prefix of its own: the program must behave the same on all three.
+
 With --test-image, the x86_64 test build of the program runs instead of the 32-bit one, under
 64-bit Wine (--wine names its loader): every file that mksfx writes has its first bytes, the
 32-bit image, replaced by the test image, padded to its own size, with the settings block and
-the archive behind it unchanged. The driver and the marker are then x86_64 programs too.
+the archive behind it unchanged. The driver, the marker and the planted DLL are then x86_64
+programs too.
 
-Usage: wine_tests.py --mksfx PATH --stub PATH --driver PATH --marker PATH --corpus DIR
-                     [--test-image PATH --wine LOADER] [--only SCENARIO...]
+Usage: wine_tests.py --mksfx PATH --stub PATH --driver PATH --marker PATH --planted PATH
+                     --corpus DIR [--test-image PATH --wine LOADER] [--only SCENARIO...]
 """
 import argparse
 import hashlib
@@ -43,6 +48,16 @@ NOT_EXTRACTED = "次のファイルを正しく展開できませんでした"
 
 T1, T2, T3 = 1262337634, 1300000000, 1400000000  # member times, UTC seconds
 
+# The system code pages and the locales that give them to Wine.
+CODE_PAGES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8", 936: "zh_CN.UTF-8"}
+
+# System DLLs that are not "known DLLs", so that Windows looks for them in the program's folder
+# first: each is planted there, and Wine is told to prefer such a copy to its own.
+PLANTED_DLLS = ["comctl32", "version", "uxtheme", "propsys", "dwmapi", "cryptbase", "profapi",
+                "winmm", "msimg32", "oleacc", "ntmarta", "windowscodecs", "textinputframework",
+                "dbghelp", "wintrust", "crypt32", "secur32", "mpr", "netapi32", "wtsapi32",
+                "shcore", "cfgmgr32", "dxgi", "d3d9", "opengl32", "hid", "riched20", "msctf"]
+
 # What a reader that scans a file for an LZH archive takes for a member's method: "-l??-".
 HEADER_LIKE = re.compile(rb"-l..-", re.S)
 
@@ -66,18 +81,20 @@ class Results:
 
 
 class Wine:
-    """A fresh prefix, headless, with code page 932 as the ANSI code page: 32-bit for the
+    """A fresh prefix, headless, with the code page as the ANSI code page: 32-bit for the
     program itself, 64-bit for the x86_64 test build."""
 
-    def __init__(self, root, loader, arch):
+    OVERRIDES = "winemenubuilder.exe=d;mscoree=d;mshtml=d"
+
+    def __init__(self, root, loader, arch, code_page):
         self.loader = loader
-        home = os.path.join(root, "home")
+        home = os.path.join(root, f"home-{code_page}")
         os.makedirs(home)
         self.env = dict(os.environ,
-                        WINEARCH=arch, WINEPREFIX=os.path.join(root, "prefix"),
-                        WINEDEBUG="-all", LC_ALL="ja_JP.UTF-8", TZ="UTC", HOME=home,
+                        WINEARCH=arch, WINEPREFIX=os.path.join(root, f"prefix-{code_page}"),
+                        WINEDEBUG="-all", LC_ALL=CODE_PAGES[code_page], TZ="UTC", HOME=home,
                         # No desktop menu entries, and no offer to install Mono or Gecko.
-                        WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d")
+                        WINEDLLOVERRIDES=self.OVERRIDES)
         self.env.pop("DISPLAY", None)
         subprocess.run([loader, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -86,10 +103,15 @@ class Wine:
                         "/d", "null", "/f"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def run(self, args, cwd, timeout=120):
-        p = subprocess.run([self.loader] + args, env=self.env, cwd=cwd, timeout=timeout,
+    def run(self, args, cwd, timeout=120, prefer_native=()):
+        """prefer_native: DLL names that Wine takes from the program's folder when one lies
+        there, as Windows does for every DLL that is not a known DLL."""
+        env = self.env
+        if prefer_native:
+            env = dict(env, WINEDLLOVERRIDES=self.OVERRIDES + ";" + ",".join(prefer_native) + "=n,b")
+        p = subprocess.run([self.loader] + args, env=env, cwd=cwd, timeout=timeout,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        return p.returncode, p.stdout.decode("cp932", "replace")
+        return p.returncode, p.stdout.decode("utf-8", "replace")
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env)
@@ -105,16 +127,21 @@ def crc16(data):
     return crc
 
 
-def stored_member(name, data, mtime):
-    """A stored level-0 member with any name, even one that the packers refuse: the name in
-    code page 932 with "\\" separators, the time as DOS local time (Wine runs with TZ=UTC)."""
+def stored_header(name, size, crc, mtime):
+    """The level-0 header of a stored member with any name, even one that the packers refuse:
+    the name in code page 932 with "\\" separators (or bytes as they are), the time as DOS
+    local time (Wine runs with TZ=UTC)."""
     t = time.gmtime(mtime)
     dos = (t.tm_year - 1980) << 25 | t.tm_mon << 21 | t.tm_mday << 16 | \
         t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2
-    raw = name.replace("/", "\\").encode("cp932")
-    body = b"-lh0-" + struct.pack("<IIIBBB", len(data), len(data), dos, 0x20, 0, len(raw)) + \
-        raw + struct.pack("<H", crc16(data))
-    return bytes([len(body), sum(body) & 0xFF]) + body + data
+    raw = name if isinstance(name, bytes) else name.replace("/", "\\").encode("cp932")
+    body = b"-lh0-" + struct.pack("<IIIBBB", size, size, dos, 0x20, 0, len(raw)) + \
+        raw + struct.pack("<H", crc)
+    return bytes([len(body), sum(body) & 0xFF]) + body
+
+
+def stored_member(name, data, mtime):
+    return stored_header(name, len(data), crc16(data), mtime) + data
 
 
 def windows_path(path):
@@ -136,13 +163,15 @@ class Suite:
             with open(args.test_image, "rb") as f:
                 self.test_image = f.read()
         self.image_size = len(self.test_image) if self.test_image else self.mksfx_image_size
-        self.wine = Wine(root, args.wine, "win64" if self.test_image else "win32")
+        self.arch = "win64" if self.test_image else "win32"
+        self.cp = 932
+        self.wine = None  # one prefix per code page, made when its scenarios start
 
     # -- composing ---------------------------------------------------------------------------
 
     def scenario_dir(self, name):
         self.count += 1
-        d = os.path.join(self.root, f"{self.count:02d}-{name}")
+        d = os.path.join(self.root, f"{self.count:02d}-{name}-{self.cp}")
         os.makedirs(d)
         print(f"{name}")
         return d
@@ -174,23 +203,23 @@ class Suite:
         with open(path, "wb") as f:
             f.write(self.test_image + data[self.mksfx_image_size:])
 
-    def compose(self, output, archive_bytes):
-        """A file without settings around an archive that mksfx would refuse: mksfx makes the
-        image and block around a valid archive, which is then replaced."""
+    def compose(self, output, archive_bytes, block=b"\0"):
+        """A file around an archive (and a settings block) that mksfx would refuse: mksfx makes
+        the image around a valid archive, and the block and archive are then replaced."""
         valid = os.path.join(os.path.dirname(output), "valid.lzh")
         with open(valid, "wb") as f:
             f.write(bytes([27, 0]) + b"-lh0-" + bytes(8) + bytes(4) + bytes([0x20, 0, 5]) +
                     b"x.txt" + bytes(2) + b"\0")
         self.mksfx(output, [], ["--archive", valid])
         with open(output, "r+b") as f:
-            f.seek(self.image_size + 1)
+            f.seek(self.image_size)
             f.truncate()
-            f.write(archive_bytes)
+            f.write(block + archive_bytes)
         return output
 
-    def drive(self, exe, steps, cwd):
+    def drive(self, exe, steps, cwd, **wine_options):
         """Runs the program through the driver; returns its exit code, or None on failure."""
-        rc, out = self.wine.run([self.args.driver, "run", windows_path(exe)] + steps, cwd)
+        rc, out = self.wine.run([self.args.driver, "run", windows_path(exe)] + steps, cwd, **wine_options)
         for line in out.splitlines():
             if line.startswith("exit "):
                 return int(line.split()[1]), ""
@@ -205,11 +234,14 @@ class Suite:
 
     # -- checks ------------------------------------------------------------------------------
 
+    def scenario_name(self):
+        return self.current + ("" if self.cp == 932 else f" (code page {self.cp})")
+
     def check(self, what, ok, detail=""):
-        self.results.check(self.current, what, ok, detail)
+        self.results.check(self.scenario_name(), what, ok, detail)
 
     def skip(self, what, reason):
-        self.results.skip(self.current, what, reason)
+        self.results.skip(self.scenario_name(), what, reason)
 
     def check_exit(self, got, want, failure):
         self.check(f"exit code {want}", got == want, failure or f"got {got}")
@@ -295,10 +327,12 @@ class Suite:
         files = {"readme.txt": (b"hello\r\n", T1),
                  "sub/data.bin": (bytes(range(256)) * 40, T2),
                  # 表 is 0x95 0x5C in code page 932: its second byte is a backslash.
-                 "表示/ソフト.txt": ("日本語".encode("cp932"), T3)}
+                 "表示/ソフト.txt": ("日本語".encode("cp932"), T3),
+                 # Names that other code pages read as other characters, or as none.
+                 "予定/十/能力表.txt": (b"plan", T2)}
         self.make_files(os.path.join(d, "src"), files)
         exe = self.mksfx(os.path.join(d, "setup.exe"), [], ["-C", os.path.join(d, "src"),
-                                                            "readme.txt", "sub", "表示"])
+                                                            "readme.txt", "sub", "表示", "予定"])
         with open(exe, "rb") as f:
             f.seek(self.image_size)
             self.check("absent settings block is one zero byte", f.read(1) == b"\0")
@@ -607,26 +641,164 @@ class Suite:
         self.check_files(out, files)
 
     def code_page(self):
-        """The texts and names are code page 932: Wine must run with it as the ANSI code page."""
+        """Wine runs with the code page of the scenarios as the ANSI code page."""
         self.current = "code page"
         rc, out = self.wine.run([self.args.driver, "acp"], self.root)
-        self.check("ANSI code page 932", out.strip() == "932", out.strip())
+        self.check(f"ANSI code page {self.cp}", out.strip() == str(self.cp), out.strip())
+
+    def names_not_shift_jis(self):
+        """A name that is not valid code page 932 is a refused member, never a file under a
+        name of the system's own code page: exit code 2, the others extracted."""
+        self.current = "names not code page 932"
+        d = self.scenario_dir("names-not-cp932")
+        members = [stored_member("good.txt", b"good", T1),
+                   stored_member(b"bad\x81 .txt", b"bad", T2),      # a lead byte before a space
+                   stored_member(b"sub\\\xfc\xfc.txt", b"bad", T2),  # a pair no character has
+                   stored_member("予定/表.txt", b"kept", T3)]
+        exe = self.compose(os.path.join(d, "setup.exe"), b"".join(members) + b"\0")
+        out = os.path.join(d, "out")
+        os.makedirs(out)
+        code, failure = self.drive(exe, ["message", NOT_EXTRACTED], out)
+        self.check_exit(code, 2, failure)
+        self.check_files(out, {"good.txt": (b"good", T1), "予定/表.txt": (b"kept", T3)})
+        written = sorted(os.path.relpath(os.path.join(r, f), out)
+                         for r, _, names in os.walk(out) for f in names)
+        self.check("only the valid names", written == ["good.txt", "予定/表.txt"], str(written))
+
+    def empty_target(self):
+        """Settings that choose every shortcut but name no target (files of other makers hold
+        such blocks): the run finishes and no shortcut is made."""
+        self.current = "empty shortcut target"
+        d = self.scenario_dir("empty-target")
+        title = "空".encode("cp932")
+        # Marker, title, Program Files flag, no destination, no target, the three options
+        # chosen, no file to open.
+        block = bytes([1, len(title)]) + title + bytes([0, 0, 0, 3, 3, 3, 0])
+        exe = self.compose(os.path.join(d, "setup.exe"), stored_member("e.txt", b"e", T1) + b"\0",
+                           block)
+        cwd = os.path.join(d, "cwd")
+        os.makedirs(cwd)
+        code, failure = self.drive(exe, ["dialog", "空", "press", "1"], cwd)
+        self.check_exit(code, 0, failure)
+        self.check_files(cwd, {"e.txt": (b"e", T1)})
+        self.check_no_links(".lnk")
+
+    def planted_dlls(self):
+        """DLLs named like system DLLs beside the program, and Wine told to prefer such a copy
+        to its own, as Windows does: none is loaded, by the program or by the shell on its
+        behalf, with or without settings, and everything unpacks."""
+        self.current = "planted DLLs"
+        d = self.scenario_dir("planted-dlls")
+        folder = os.path.join(d, "downloads")
+        os.makedirs(folder)
+        names = [n + ".dll" for n in PLANTED_DLLS]
+        for name in names:
+            shutil.copy(self.args.planted, os.path.join(folder, name))
+        # The trap works: an ordinary program in that folder loads the planted version.dll.
+        shutil.copy(self.args.driver, os.path.join(folder, "control.exe"))
+        rc, out = self.wine.run([os.path.join(folder, "control.exe"), "load", "version.dll"], folder,
+                                prefer_native=PLANTED_DLLS)
+        planted_seen = os.path.exists(os.path.join(folder, "version.dll.loaded"))
+        self.check("a program without the defence loads the planted DLL", planted_seen, out.strip())
+        for f in os.listdir(folder):
+            if f.endswith(".loaded"):
+                os.remove(os.path.join(folder, f))
+        os.remove(os.path.join(folder, "control.exe"))
+
+        with open(self.args.marker, "rb") as f:
+            marker = f.read()
+        files = {"a.txt": (b"a", T1), "bin/run.exe": (marker, T2)}
+        self.make_files(os.path.join(d, "src"), files)
+        pack = ["-C", os.path.join(d, "src"), "a.txt", "bin"]
+        plain = self.mksfx(os.path.join(folder, "plain.exe"), [], pack)
+        exe = self.mksfx(os.path.join(folder, "setup.exe"),
+                         ["--title", TITLE, "--target", r"bin\run.exe", "--desktop", "2",
+                          "--open", r"bin\run.exe"], pack)
+        out = os.path.join(d, "out")
+        os.makedirs(out)
+        code, failure = self.drive(plain, [], out, prefer_native=PLANTED_DLLS)
+        self.check_exit(code, 0, failure)
+        self.check_files(out, files)
+        dest = os.path.join(d, "dest")
+        code, failure = self.drive(exe, ["dialog", TITLE, "set-edit", windows_path(dest), "press", "1"],
+                                   d, prefer_native=PLANTED_DLLS)
+        self.check_exit(code, 0, failure)
+        self.check_files(dest, files)
+        got = self.link(CSIDL_DESKTOPDIRECTORY, "run.lnk")
+        self.check("shortcut made", got is not None and got.get("target") == windows_path(dest) + r"\bin\run.exe",
+                   str(got))
+        launched = os.path.join(dest, "bin", "launched.txt")
+        deadline = time.time() + 20
+        while not os.path.exists(launched) and time.time() < deadline:
+            time.sleep(0.1)
+        self.check("the file to open was started", os.path.exists(launched))
+        loaded = sorted(f for f in os.listdir(folder) if f.endswith(".loaded"))
+        self.check("no planted DLL loaded", not loaded, str(loaded))
+
+    def large_file(self):
+        """A self-extracting file of 2.7 GB, past what 32-bit signed positions reach, laid out sparsely: a stored
+        member of zeros of 2,726,297,600 bytes, then a small one behind it. Both are written."""
+        self.current = "large file"
+        d = self.scenario_dir("large-file")
+        big = 2726297600
+        if shutil.disk_usage(d).free < big * 2 + (1 << 30):
+            self.skip("a member of 2.7 GB", "less than 6.5 GB free here")
+            return
+        exe = self.compose(os.path.join(d, "setup.exe"), b"")
+        small = stored_member("behind.txt", b"behind the big one", T2)
+        with open(exe, "r+b") as f:
+            f.seek(0, os.SEEK_END)
+            f.write(stored_header("big.bin", big, 0, T1))  # the CRC of zeros is 0
+            f.seek(big, os.SEEK_CUR)
+            f.write(small + b"\0")
+        out = os.path.join(d, "out")
+        os.makedirs(out)
+        try:
+            code, failure = self.drive(exe, ["exit-timeout", "600"], out, timeout=660)
+            self.check_exit(code, 0, failure)
+            self.check_files(out, {"behind.txt": (b"behind the big one", T2)})
+            path = os.path.join(out, "big.bin")
+            self.check("big.bin of 2,726,297,600 bytes",
+                       os.path.isfile(path) and os.path.getsize(path) == big,
+                       str(os.path.getsize(path)) if os.path.exists(path) else "missing")
+            with open(path, "rb") as f:
+                for at in (0, (1 << 31) - 8, big - 16):
+                    f.seek(at)
+                    if f.read(16).strip(b"\0"):
+                        self.check(f"zeros at {at}", False)
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
 
     def run(self):
-        for scenario in [self.code_page, self.builder, self.signed, self.without_settings, self.corpus, self.dialog_initial_state,
-                         self.typed_destination, self.relative_destination, self.cannot_create,
-                         self.stopped_during_large_member, self.damaged_archive, self.device_names]:
-            if self.args.only and scenario.__name__ not in self.args.only:
+        everything = [self.code_page, self.builder, self.signed, self.without_settings, self.corpus,
+                      self.dialog_initial_state, self.typed_destination, self.relative_destination,
+                      self.cannot_create, self.stopped_during_large_member, self.damaged_archive,
+                      self.device_names, self.names_not_shift_jis, self.empty_target,
+                      self.planted_dlls, self.large_file]
+        # Names, the dialog, the shortcuts and the file opened, under the other code pages.
+        texts = [self.code_page, self.without_settings, self.typed_destination,
+                 self.names_not_shift_jis]
+        for code_page, scenarios in [(932, everything), (1252, texts), (936, texts)]:
+            scenarios = [s for s in scenarios if not self.args.only or s.__name__ in self.args.only]
+            if not scenarios:
                 continue
+            self.cp = code_page
+            print(f"-- code page {code_page}")
+            self.wine = Wine(self.root, self.args.wine, self.arch, code_page)
             try:
-                scenario()
-            except Exception as e:  # a scenario that cannot even be composed counts as failed
-                self.results.check(getattr(self, "current", scenario.__name__), "ran", False, repr(e))
+                for scenario in scenarios:
+                    try:
+                        scenario()
+                    except Exception as e:  # a scenario that cannot even be composed counts as failed
+                        self.current = getattr(self, "current", scenario.__name__)
+                        self.check("ran", False, repr(e))
+            finally:
+                self.wine.stop()
 
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ["mksfx", "stub", "driver", "marker", "corpus"]:
+    for name in ["mksfx", "stub", "driver", "marker", "planted", "corpus"]:
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--test-image")
     parser.add_argument("--wine", default="wine")
@@ -635,10 +807,7 @@ def main():
     root = tempfile.mkdtemp(prefix="nivo-wine-")
     started = time.time()
     suite = Suite(args, root)
-    try:
-        suite.run()
-    finally:
-        suite.wine.stop()
+    suite.run()
     r = suite.results
     print(f"Wine tests took {time.time() - started:.0f} s")
     for f in r.failed:
