@@ -50,12 +50,14 @@ Problem problemOf(const DecodeResult& r) {
     return byStatus[static_cast<int>(r.status)];
 }
 
-void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
+bool checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
+    const int before = context.problems.count;
     if (r.truncated)
         context.addProblem(header.name, Problem::truncated);
     else if (header.hasDataCrc && r.crc != header.dataCrc)
         context.addProblem(header.name, Problem::crcMismatch);
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
+    return context.problems.count == before;
 }
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
@@ -88,19 +90,18 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
     const uint32_t first = context.nextTemporary.load(std::memory_order_relaxed);
 #endif
     for (uint32_t i = 0, gone = 0; i < temporaryNames; ++i) {
-        const uint32_t n = (first + i) % temporaryNames;
+        const uint32_t n = stubBuild ? i : (first + i) % temporaryNames;
         char* p = temp + folder;
-        std::memcpy(p, "~nivo", 5);
-        p += 5;
+        std::memcpy(p, "~nivo0.tmp", 11);
         if constexpr (stubBuild) {
-            *p++ = static_cast<char>('0' + n);
+            p[5] = static_cast<char>('0' + n);
         } else {
             char digits[8];
             int k = 0;
             for (uint32_t v = n; k == 0 || v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
-            while (k) *p++ = digits[--k];
+            for (p += 5; k;) *p++ = digits[--k];
+            std::memcpy(p, ".tmp", 5);
         }
-        std::memcpy(p, ".tmp", 5);
 #ifndef NIVO_STUB
         if (context.isMemberPath && context.isMemberPath(temp)) continue;
 #endif
@@ -113,7 +114,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
         // No such folder, or none that lets a file be made; or another run's file, renamed
         // away in the meantime, whose name is tried again.
         if (platform::pathKind(temp) == platform::PathKind::missing) {
-            if (++gone == 3) return nullptr;
+            if (stubBuild || ++gone == 3) return nullptr;
             --i;
             continue;
         }
@@ -133,24 +134,32 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
     }
 }
 
+namespace {
+
+// placeMember, inlined where a member is written: the Windows program has no room for a call.
+[[gnu::always_inline]] inline int placeHere(ExtractionContext& context, const MemberHeader& header,
+                                            const DecodeResult& r, const char* temp, const char* path) {
+    // Only a member that passed every check replaces a file; where none was, a damaged one is
+    // written all the same. Its problems are listed either way.
+    Problem problem = Problem::damagedKept;
+    // (The Windows program has no room for this rule: it puts every complete member in place.)
+    if (checkComplete(context, header, r) || stubBuild ||
+        platform::pathKind(path) == platform::PathKind::missing) {
+        // The file is complete, with its time and permissions, before it takes the name.
+        setMemberAttributes(temp, header, false);
+        // Existing files are replaced without asking; one that cannot be replaced stays.
+        if (platform::replaceFile(temp, path)) return memberExtracted;
+        problem = Problem::cannotCreate;
+    }
+    platform::unlinkFile(temp);
+    return static_cast<int>(problem);
+}
+
+}  // namespace
+
 int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
                 const char* path) {
-    // Only a member that passed every check replaces a file; where none was, a damaged one is
-    // written all the same and listed.
-    const bool damaged = r.truncated || r.overran || (header.hasDataCrc && r.crc != header.dataCrc);
-    if (damaged && platform::pathKind(path) != platform::PathKind::missing) {
-        platform::unlinkFile(temp);
-        return static_cast<int>(Problem::damagedKept);
-    }
-    // The file is complete, with its time and permissions, before it takes the name.
-    setMemberAttributes(temp, header, false);
-    // Existing files are replaced without asking; one that cannot be replaced stays.
-    if (!platform::replaceFile(temp, path)) {
-        platform::unlinkFile(temp);
-        return static_cast<int>(Problem::cannotCreate);
-    }
-    checkComplete(context, header, r);
-    return memberExtracted;
+    return placeHere(context, header, r, temp, path);
 }
 
 DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
@@ -246,7 +255,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         if (f) platform::unlinkFile(temp);
         return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
     }
-    if (f) return placeMember(context, header, r, temp, path);
+    if (f) return placeHere(context, header, r, temp, path);
     checkComplete(context, header, r);
     return extracted;
 }

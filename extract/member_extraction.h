@@ -59,10 +59,10 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 // What placeMember returns for a member that took its place (its other problems listed).
 constexpr int memberExtracted = -1;
 
-// Puts the member's complete temporary in the place of path, with the member's time and
-// permissions. A member that failed its CRC or size check never replaces an existing file:
-// the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or the
-// problem that stopped it (the temporary then deleted).
+// Checks the member's complete temporary (checkComplete) and puts it in the place of path, with
+// the member's time and permissions. A member that failed a check never replaces an existing
+// file: the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or
+// the problem that stopped it (the temporary then deleted).
 int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
                 const char* path);
 
@@ -70,8 +70,9 @@ int placeMember(ExtractionContext& context, const MemberHeader& header, const De
 Problem problemOf(const DecodeResult& r);
 
 // The checks on a member whose data was transferred to its full length: the CRC, the input
-// that ran out, the data that ran past the original size. The file stays.
-void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
+// that ran out, the data that ran past the original size. Each that fails is listed; true when
+// all passed.
+bool checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
 
 // Whether no folder on the way to the member is a symbolic link: a link must never lead a
 // member outside the destination.

@@ -31,7 +31,7 @@ enum class Problem : uint8_t {
     unknownHeader,    // a level-0/1 header of a layout this program does not know; the run ended
     noFileName,       // the name is empty, or only separators and drives: nothing to write
     reservedName,     // a device name (NUL, COM1, ...) or a stream (":"), refused on Windows
-    damagedKept,      // failed its CRC or size check where a file was: not written, the old file kept
+    damagedKept,      // failed a check (listed before) where a file was: not written, the old file kept
 };
 
 const char* problemText(Problem problem);

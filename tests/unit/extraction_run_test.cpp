@@ -217,14 +217,13 @@ TEST_F(ExtractionRun, AnOldFileIsReplacedOnlyByAMemberThatPassedEveryCheck) {
         bool modeStored;
         const char* old;       // the file there before, or none
         const char* expected;  // what the file holds after
-        Problem problem;
-        bool listed;
+        std::vector<Problem> problems;
     };
     const Case cases[] = {
-        {"sound member over an old file", false, true, "old", "new", Problem::crcMismatch, false},
-        {"sound member without permissions", false, false, "old", "new", Problem::crcMismatch, false},
-        {"CRC error over an old file", true, true, "old", "old", Problem::damagedKept, true},
-        {"CRC error where no file was", true, true, nullptr, "new", Problem::crcMismatch, true},
+        {"sound member over an old file", false, true, "old", "new", {}},
+        {"sound member without permissions", false, false, "old", "new", {}},
+        {"CRC error over an old file", true, true, "old", "old", {Problem::crcMismatch, Problem::damagedKept}},
+        {"CRC error where no file was", true, true, nullptr, "new", {Problem::crcMismatch}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,8 +240,9 @@ TEST_F(ExtractionRun, AnOldFileIsReplacedOnlyByAMemberThatPassedEveryCheck) {
         run(a);
         EXPECT_EQ(contents("m.txt"), c.expected);
         EXPECT_EQ(unfinishedFiles(), 0);
-        ASSERT_EQ(recorder.problems.size(), c.listed ? 1u : 0u);
-        if (c.listed) EXPECT_EQ(recorder.problems[0].second, c.problem);
+        std::vector<Problem> listed;
+        for (const auto& [name, problem] : recorder.problems) listed.push_back(problem);
+        EXPECT_EQ(listed, c.problems);
         struct stat st {};
         ASSERT_EQ(::stat("m.txt", &st), 0);
         const mode_t mask = ::umask(0);
