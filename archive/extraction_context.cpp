@@ -31,6 +31,7 @@ const char* problemText(Problem problem) {
     case Problem::unknownHeader: return "Unknown header";
     case Problem::noFileName: return "no file name";
     case Problem::reservedName: return "device or stream name, refused on Windows";
+    case Problem::damagedKept: return "not written: the existing file kept";
     }
     return "problem";
 }

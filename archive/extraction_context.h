@@ -6,6 +6,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#ifndef NIVO_STUB
+#include <atomic>
+#include <functional>
+#endif
 
 #include "archive/member_size.h"
 #include "decode/run_values.h"
@@ -15,8 +19,8 @@ namespace nivo {
 
 constexpr uint32_t pathBufferSize = 260;  // the platform's path limit, terminator included
 // A member's path with its last component replaced by the name of the file it is written to
-// until it is complete ("~nivo9.tmp").
-constexpr uint32_t writingPathSize = pathBufferSize + 12;
+// until it is complete ("~nivo99999.tmp").
+constexpr uint32_t writingPathSize = pathBufferSize + 16;
 // The program image in front of the settings block; the stub build takes its size from here.
 // Only the x86_64 test build of the Windows program, which cannot fit it, sets a larger one.
 #ifdef NIVO_TEST_IMAGE_SIZE
@@ -76,6 +80,14 @@ public:
     // Size of the archive file, so that no member's input buffer is sized past its end.
     platform::FileOffset archiveEnd = INT64_MAX;
     FrontEnd* frontEnd = nullptr;  // never null once constructed; a silent one by default
+#ifndef NIVO_STUB
+    // Whether a path (code page 932, "/", inside the destination) is where a member of the
+    // archive goes: such a name is never taken for a temporary, nor removed as a leftover.
+    std::function<bool(const char*)> isMemberPath;
+    // The number the next temporary's name is looked for from: past those the run took, so
+    // that its files in work are not walked past again and again.
+    mutable std::atomic<uint32_t> nextTemporary{0};
+#endif
 
     // Records a problem of the member and tells the front end.
     void addProblem(const char* name, Problem problem);

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,6 +34,16 @@ int usageError(const Program& program, const std::string& message) {
 
 void printVersion(const Program& program) {
     std::printf("%s (Nivo SFX) %s\n", program.name, NIVO_VERSION);
+}
+
+int closeStandardOutput(const Program& program, int exitCode, int failureCode) {
+    // An earlier write may have failed already; its reason is then no longer known.
+    int error = std::fflush(stdout) != 0 ? errno : std::ferror(stdout) ? -1 : 0;
+    if (std::fclose(stdout) != 0 && !error) error = errno;
+    if (!error) return exitCode;
+    std::fprintf(stderr, "%s: standard output: cannot write%s%s\n", program.name, error > 0 ? ": " : "",
+                 error > 0 ? std::strerror(error) : "");
+    return failureCode;
 }
 
 ParseOutcome parseCommandLine(const Program& program, int argc, char** argv, const std::vector<Option>& options,

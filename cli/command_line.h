@@ -46,4 +46,9 @@ int usageError(const Program& program, const std::string& message);
 // "NAME (Nivo SFX) VERSION" on stdout.
 void printVersion(const Program& program);
 
+// The program's last step: flushes and closes standard output. A write or close that failed
+// there (a full disk, a closed file) is an error, named in one line on stderr; returns
+// failureCode then, else exitCode.
+int closeStandardOutput(const Program& program, int exitCode, int failureCode);
+
 }  // namespace nivo::cli

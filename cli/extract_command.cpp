@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
+#include <set>
+#include <unordered_set>
 
 #include "archive/member_header.h"
 #include "cli/command_line.h"
@@ -41,8 +44,13 @@ void onStopSignal(int signal) {
     std::signal(signal, SIG_DFL);  // a second one ends the program at once
 }
 
+// A signal ignored when the program started (nohup ignores SIGHUP) stays ignored.
 void handleStopSignals(void (*handler)(int)) {
-    for (int signal : stopSignals) std::signal(signal, handler);
+    for (int signal : stopSignals) {
+        struct sigaction now {};
+        if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+        std::signal(signal, handler);
+    }
 }
 
 // The members' bytes for the p command.
@@ -52,6 +60,37 @@ public:
         return std::fwrite(data, 1, count, stdout) == count;
     }
 };
+
+// Whether a name is one that temporaries take: "~nivo", a number, ".tmp".
+bool isTemporaryName(const char* name) {
+    if (std::strncmp(name, "~nivo", 5) != 0) return false;
+    const char* p = name + 5;
+    while (*p >= '0' && *p <= '9') ++p;
+    return p > name + 5 && std::strcmp(p, ".tmp") == 0;
+}
+
+// Removes what killed runs left in the folders the members go to (the destination and every
+// folder on the way): temporaries whose writer is gone. One that a live run is writing is
+// locked and never touched, nor is a member's file of such a name.
+void removeLeftovers(const std::unordered_set<std::string>& memberPaths) {
+    std::set<std::string> folders{""};
+    for (const std::string& p : memberPaths)
+        for (size_t slash = p.find('/'); slash != std::string::npos; slash = p.find('/', slash + 1))
+            folders.insert(p.substr(0, slash));
+    for (const std::string& folder : folders) {
+        if (!folder.empty() && (!foldersAreReal((folder + "/").c_str()) ||
+                                platform::pathKind(folder.c_str()) != platform::PathKind::directory))
+            continue;
+        DIR* dir = ::opendir(folder.empty() ? "." : cp932ToUtf8(folder.c_str()).c_str());
+        if (!dir) continue;
+        while (const dirent* e = ::readdir(dir)) {
+            if (!isTemporaryName(e->d_name)) continue;
+            const std::string path = folder.empty() ? e->d_name : folder + "/" + e->d_name;
+            if (!memberPaths.count(path)) platform::removeLeftover(path.c_str());
+        }
+        ::closedir(dir);
+    }
+}
 
 // Bytes free for an unprivileged user in the file system that holds dir; -1 when unknown.
 int64_t freeBytes(const fs::path& dir) {
@@ -107,9 +146,12 @@ public:
         return false;
     }
 
-    // Sets the folders' times, after everything inside them was written.
+    // Sets the folders' times, after everything inside them was written: only of folders
+    // inside the destination, never through a link.
     void setFolderTimes() const {
-        for (const Folder& f : folders) platform::setFileTime(f.path.c_str(), f.time);
+        for (const Folder& f : folders)
+            if (foldersAreReal(f.path.c_str()) && platform::pathKind(f.path.c_str()) == platform::PathKind::directory)
+                platform::setFileTime(f.path.c_str(), f.time);
     }
 
     int keptFiles() const { return kept; }
@@ -190,7 +232,19 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         return wanted.includes(cp932ToUtf8(h.name));
     };
     int members = 0;
-    const uint64_t total = o.streamed ? 0 : measureChosen(context, named, &members);
+    // Where every member goes: no temporary takes such a name. A pipe is not walked ahead, so
+    // there only the names of the members met so far are known.
+    std::unordered_set<std::string> memberPaths;
+    const uint64_t total = o.streamed ? 0
+                                      : measureChosen(
+                                            context,
+                                            [&](const MemberHeader& h) {
+                                                char path[pathBufferSize];
+                                                if (memberOutputPath(h.name, path, sizeof path)) memberPaths.insert(path);
+                                                return named(h);
+                                            },
+                                            &members);
+
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
@@ -233,13 +287,18 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead
     // are put in place.
     const unsigned threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
+    context.isMemberPath = [&memberPaths](const char* path) { return memberPaths.count(path) != 0; };
     if (threads > 1)
         runChosenMembersOnThreads(context, choose, named, total, threads);
     else
         runChosenMembers(context, choose, o.command == 'p' ? &standardOutput : nullptr, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
-    if (extracting) chooser.setFolderTimes();
+    context.isMemberPath = nullptr;
+    if (extracting) {
+        removeLeftovers(memberPaths);
+        chooser.setFolderTimes();
+    }
     if (o.command == 'p' && std::fflush(stdout) != 0)
         context.addProblem("(standard output)", Problem::writeFailed);
 

@@ -11,6 +11,7 @@
 #include "cli/list_command.h"
 #include "cli/member_selection.h"
 #include "cli/nivosfx_options.h"
+#include "platform/posix_files.h"
 #include "platform/posix_names.h"
 #include "setup/settings_block.h"
 
@@ -63,6 +64,8 @@ const char usageText[] =
     "  --no-links  make no symbolic links (x): each link member is named and counted\n"
     "  --threads N decode the members on N threads (t, x). Default: one per core, and one\n"
     "              for an archive of one member or of less than 1 MB\n"
+    "  --no-sync   replace existing files without writing the new ones through to the\n"
+    "              disk first (faster; a power loss may then leave neither)\n"
     "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
@@ -120,6 +123,7 @@ std::vector<Option> optionTable(Options& o) {
         {0, "open", false, set(o.open, true)},
         {0, "raw", false, set(o.raw, true)},
         {0, "no-links", false, set(o.noLinks, true)},
+        {0, "no-sync", false, set(syncReplacements, false)},
         {0, "threads", true, [&o](const std::string& v) {
              o.threads = threadsOption(v);
              return o.threads ? std::string() : "--threads needs a number from 1 to 1024";
@@ -142,7 +146,7 @@ std::string takeOperand(Options& o, const std::string& a) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     Options options;
     ParseOutcome parsed = parseCommandLine(program, argc, argv, optionTable(options),
                                            [&](const std::string& a) { return takeOperand(options, a); });
@@ -171,4 +175,8 @@ int main(int argc, char** argv) {
     }
     context.keepMacBinary = options.raw;
     return runExtraction(context, options, settings, selection);
+}
+
+int main(int argc, char** argv) {
+    return closeStandardOutput(program, run(argc, argv), exitDiskFull);
 }

@@ -34,10 +34,6 @@ constexpr size_t aheadPerThread = 32;
 // this many places behind it is done (or the last one in flight): the workers take members in
 // order, so it then finds a run of them ready, and wakes once for them all instead of once each.
 constexpr size_t wakeEvery = 8;
-// The workers' files are numbered "~nivo10.tmp" on, each number taken once in a run; those
-// below are this thread's own. A name that exists is passed over, a few times at most.
-constexpr unsigned firstWorkerFile = 10;
-constexpr int workerFileTries = 8;
 
 // Turns a worker's progress positions back into bytes: its run values are set up so that one
 // position is one step.
@@ -97,7 +93,7 @@ FILE* openArchiveAgain(FILE* archive) {
 // The worker's file for the member: in the deepest folder of the member's path that exists
 // now, so that it can take the member's place by a rename inside one file system once the
 // folders are made. Never through a link.
-FILE* createWorkerFile(Job& job, std::atomic<unsigned>& number) {
+FILE* createWorkerFile(const ExtractionContext& context, Job& job) {
     size_t folder = 0;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(job.path, '/'); p; p = std::strchr(p + 1, '/')) {
@@ -110,16 +106,13 @@ FILE* createWorkerFile(Job& job, std::atomic<unsigned>& number) {
     const char* slash = std::strrchr(job.path, '/');
     job.besideMember = folder == (slash ? static_cast<size_t>(slash - job.path) + 1 : 0);
     std::memcpy(job.temp, job.path, folder);
-    for (int i = 0; i < workerFileTries; ++i) {
-        std::snprintf(job.temp + folder, sizeof job.temp - folder, "~nivo%u.tmp", number++);
-        if (FILE* f = platform::createFile(job.temp)) {
-            struct stat st {};
-            if (::fstat(fileno(f), &st) == 0) {
-                job.device = st.st_dev;
-                job.inode = st.st_ino;
-            }
-            return f;
+    if (FILE* f = createTemporary(context, job.temp, folder)) {
+        struct stat st {};
+        if (::fstat(fileno(f), &st) == 0) {
+            job.device = st.st_dev;
+            job.inode = st.st_ino;
         }
+        return f;
     }
     job.temp[0] = '\0';
     return nullptr;
@@ -128,12 +121,12 @@ FILE* createWorkerFile(Job& job, std::atomic<unsigned>& number) {
 // Decodes the member from the worker's own handle of the archive into the worker's file (or,
 // testing, into nothing), as the run on one thread does. A member that cannot be done here is
 // left undecoded, for the run to do in its turn.
-void decodeJob(Job& job, FILE* archive, const ExtractionContext& context, std::atomic<unsigned>& fileNumber) {
+void decodeJob(Job& job, FILE* archive, const ExtractionContext& context) {
     const MemberHeader& h = job.member.header;
     const bool testing = context.testOnly;
     if (!archive || std::fseek(archive, job.member.dataStart, SEEK_SET) != 0) return;
     FILE* f = nullptr;
-    if (!testing && !(f = createWorkerFile(job, fileNumber))) return;
+    if (!testing && !(f = createWorkerFile(context, job))) return;
     job.run.totalBytes = progressStep * 100;
     StepCounter counter(job.progressed);
     DecodeResult r = writeMemberData(archive, context.archiveEnd, f, h, job.method, context.keepMacBinary,
@@ -188,18 +181,17 @@ MemberResult putInPlace(ExtractionContext& context, Job& job) {
     if (r.status != DecodeStatus::complete) {
         errno = job.error;
         context.addProblem(h.name, problemOf(r));
-    } else {
-        if (job.temp[0]) {
-            // A file that cannot take the member's place is written here once more, which
-            // says why as the run on one thread does.
-            if (!platform::replaceFile(job.temp, job.path)) {
-                dropWorkerFile(job);
-                std::fseek(context.archiveFile, job.member.dataStart, SEEK_SET);
-                return extractMember(context, h);
-            }
-            job.temp[0] = '\0';
-            setMemberAttributes(job.path, h, false);
+    } else if (job.temp[0]) {
+        const int outcome = placeMember(context, h, r, job.temp, job.path);
+        job.temp[0] = '\0';
+        // A file that cannot take the member's place is written here once more, which says
+        // why as the run on one thread does.
+        if (outcome == static_cast<int>(Problem::cannotCreate)) {
+            std::fseek(context.archiveFile, job.member.dataStart, SEEK_SET);
+            return extractMember(context, h);
         }
+        if (outcome != memberExtracted) context.addProblem(h.name, static_cast<Problem>(outcome));
+    } else {
         checkComplete(context, h, r);
     }
     return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
@@ -292,7 +284,7 @@ private:
                 job = ready.front();
                 ready.pop_front();
             }
-            decodeJob(*job, archive, context, fileNumber);
+            decodeJob(*job, archive, context);
             bool wanted;
             {
                 std::lock_guard<std::mutex> l(mutex);
@@ -311,7 +303,6 @@ private:
     std::deque<Job*> ready;
     const Job* awaited = nullptr;  // the member the run waits for
     bool stopping = false;
-    std::atomic<unsigned> fileNumber{firstWorkerFile};
     std::vector<std::thread> threads;
 };
 

@@ -39,6 +39,8 @@ void setMemberAttributes(const char* path, const MemberHeader& header, bool fold
     if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
     if (!stubBuild && header.hasUnixMode)
         platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
+    else if (!stubBuild && !folder)
+        platform::setFilePermissions(path, 0);  // a file made for the owner alone gets the usual ones
 }
 
 Problem problemOf(const DecodeResult& r) {
@@ -48,12 +50,14 @@ Problem problemOf(const DecodeResult& r) {
     return byStatus[static_cast<int>(r.status)];
 }
 
-void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
+bool checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r) {
+    const int before = context.problems.count;
     if (r.truncated)
         context.addProblem(header.name, Problem::truncated);
     else if (header.hasDataCrc && r.crc != header.dataCrc)
         context.addProblem(header.name, Problem::crcMismatch);
     if (r.overran) context.addProblem(header.name, Problem::sizeMismatch);
+    return context.problems.count == before;
 }
 
 bool memberOutputPath(const char* name, char* out, size_t capacity) {
@@ -78,25 +82,82 @@ bool memberOutputPath(const char* name, char* out, size_t capacity) {
     return true;
 }
 
+FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folder) {
+    (void)context;
+#ifdef NIVO_STUB
+    const uint32_t first = 0;
+#else
+    const uint32_t first = context.nextTemporary.load(std::memory_order_relaxed);
+#endif
+    for (uint32_t i = 0, gone = 0; i < temporaryNames; ++i) {
+        const uint32_t n = stubBuild ? i : (first + i) % temporaryNames;
+        char* p = temp + folder;
+        std::memcpy(p, "~nivo0.tmp", 11);
+        if constexpr (stubBuild) {
+            p[5] = static_cast<char>('0' + n);
+        } else {
+            char digits[8];
+            int k = 0;
+            for (uint32_t v = n; k == 0 || v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
+            for (p += 5; k;) *p++ = digits[--k];
+            std::memcpy(p, ".tmp", 5);
+        }
+#ifndef NIVO_STUB
+        if (context.isMemberPath && context.isMemberPath(temp)) continue;
+#endif
+        if (FILE* f = platform::createFile(temp)) {
+#ifndef NIVO_STUB
+            context.nextTemporary.store(n + 1, std::memory_order_relaxed);
+#endif
+            return f;
+        }
+        // No such folder, or none that lets a file be made; or another run's file, renamed
+        // away in the meantime, whose name is tried again.
+        if (platform::pathKind(temp) == platform::PathKind::missing) {
+            if (stubBuild || ++gone == 3) return nullptr;
+            --i;
+            continue;
+        }
+        // What a killed run left is removed on the way; a file being written is passed over.
+        if constexpr (!stubBuild) platform::removeLeftover(temp);
+    }
+    return nullptr;
+}
+
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) {
     const char* slash = std::strrchr(path, '/');
     const size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
     std::memcpy(temp, path, folder);
-    bool foldersMade = false;
-    for (char n = '0'; n <= '9';) {
-        std::memcpy(temp + folder, "~nivo0.tmp", 11);
-        temp[folder + 5] = n;
-        if (platform::pathKind(temp) != platform::PathKind::missing) {
-            ++n;
-        } else if (FILE* f = platform::createFile(temp)) {
-            return f;
-        } else if (foldersMade || !makeParentDirectories(context, temp)) {
-            return nullptr;
-        } else {
-            foldersMade = true;
-        }
+    for (bool foldersMade = false;; foldersMade = true) {
+        if (FILE* f = createTemporary(context, temp, folder)) return f;
+        if (foldersMade || !makeParentDirectories(context, temp)) return nullptr;
     }
-    return nullptr;
+}
+
+namespace {
+
+// placeMember, inlined where a member is written: the Windows program has no room for a call.
+[[gnu::always_inline]] inline int placeHere(ExtractionContext& context, const MemberHeader& header,
+                                            const DecodeResult& r, const char* temp, const char* path) {
+    // Only a member that passed every check replaces a file; where none was, a damaged one is
+    // written all the same. Its problems are listed either way.
+    Problem problem = Problem::damagedKept;
+    if (checkComplete(context, header, r) || platform::pathKind(path) == platform::PathKind::missing) {
+        // The file is complete, with its time and permissions, before it takes the name.
+        setMemberAttributes(temp, header, false);
+        // Existing files are replaced without asking; one that cannot be replaced stays.
+        if (platform::replaceFile(temp, path)) return memberExtracted;
+        problem = Problem::cannotCreate;
+    }
+    platform::unlinkFile(temp);
+    return static_cast<int>(problem);
+}
+
+}  // namespace
+
+int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
+                const char* path) {
+    return placeHere(context, header, r, temp, path);
 }
 
 DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink* out, const MemberHeader& header, int methodIndex,
@@ -138,7 +199,7 @@ DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, con
 namespace {
 
 // What stopped a member, as a Problem, or one of these.
-constexpr int extracted = -1;  // done; problems of a finished member are already listed
+constexpr int extracted = memberExtracted;
 constexpr int aborted = -2;    // the run was aborted while the member was written
 
 // A folder entry is made, never decoded, with or without its final "/".
@@ -214,14 +275,7 @@ int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
         if (f) platform::unlinkFile(temp);
         return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
     }
-    if (f) {
-        // Existing files are replaced without asking; one that cannot be replaced stays.
-        if (!platform::replaceFile(temp, path)) {
-            platform::unlinkFile(temp);
-            return static_cast<int>(Problem::cannotCreate);
-        }
-        setMemberAttributes(path, header, false);
-    }
+    if (f) return placeHere(context, header, r, temp, path);
     checkComplete(context, header, r);
     return extracted;
 }

@@ -40,17 +40,39 @@ DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink
 DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
                              bool keepMacBinary, const ProgressReporter& progress);
 
-// Creates the file a member is written to until it is complete: "~nivoN.tmp" beside path, N
-// the first digit whose name is free, with the folders made when missing. temp (of
-// writingPathSize bytes) receives its name.
+// How many names a temporary is looked for under: the Windows program, which has no leftovers
+// to step around, takes one digit.
+constexpr uint32_t temporaryNames = stubBuild ? 10 : 100000;
+
+// Creates a temporary file in the folder that the first folder bytes of temp name (they end in
+// "/", or there are none): "~nivoN.tmp", N the first number from the context's nextTemporary
+// on whose name is free and no member's.
+// temp (of writingPathSize bytes) receives its name. A leftover of a killed run is removed on
+// the way; a file that another run is writing is never touched. None when the folder is
+// missing or no file can be made there.
+FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folder);
+
+// The temporary a member is written to until it is complete, beside path, with the folders
+// made when missing.
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
+
+// What placeMember returns for a member that took its place (its other problems listed).
+constexpr int memberExtracted = -1;
+
+// Checks the member's complete temporary (checkComplete) and puts it in the place of path, with
+// the member's time and permissions. A member that failed a check never replaces an existing
+// file: the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or
+// the problem that stopped it (the temporary then deleted).
+int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
+                const char* path);
 
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r);
 
 // The checks on a member whose data was transferred to its full length: the CRC, the input
-// that ran out, the data that ran past the original size. The file stays.
-void checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
+// that ran out, the data that ran past the original size. Each that fails is listed; true when
+// all passed.
+bool checkComplete(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r);
 
 // Whether no folder on the way to the member is a symbolic link: a link must never lead a
 // member outside the destination.
@@ -58,7 +80,7 @@ bool foldersAreReal(const char* path);
 
 // Gives the file or folder the member's time, and on systems with Unix permissions the stored
 // ones: never set-user, set-group or sticky, and never without the owner's read and write (and
-// search, for folders).
+// search, for folders). A file without stored ones gets those of a new file.
 void setMemberAttributes(const char* path, const MemberHeader& header, bool folder);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.

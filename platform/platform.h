@@ -31,6 +31,7 @@ enum class Problem : uint8_t {
     unknownHeader,    // a level-0/1 header of a layout this program does not know; the run ended
     noFileName,       // the name is empty, or only separators and drives: nothing to write
     reservedName,     // a device name (NUL, COM1, ...) or a stream (":"), refused on Windows
+    damagedKept,      // failed a check (listed before) where a file was: not written, the old file kept
 };
 
 const char* problemText(Problem problem);
@@ -83,17 +84,26 @@ FileOffset tellFile(FILE* f);
 FileOffset seekEnd(FILE* f);
 
 FILE* openFile(const char* path, const char* mode);
-// Creates path, which must not exist, and opens it for writing ("wb"); none when it cannot.
+// Creates path, which must not exist (a link there included), and opens it for writing ("wb"),
+// readable and writable by the owner alone; none when it cannot. Until replaceFile or
+// unlinkFile takes it away, closed or not, the file counts as being written: removeLeftover
+// leaves it alone.
 FILE* createFile(const char* path);
+// Removes the file at path when it is a temporary that nobody writes any more (a run that was
+// killed left it); false when there is none or it is still being written.
+bool removeLeftover(const char* path);
 // Puts from in the place of to, replacing a file there, so that at every instant one of the two
-// exists under to's name.
+// exists under to's name. A file that is replaced is first written through to the disk, so
+// that a power loss leaves either the old file or the whole new one.
 bool replaceFile(const char* from, const char* to);
 bool makeDirectory(const char* path);
 PathKind pathKind(const char* path);
 bool unlinkFile(const char* path);
-// Sets access and modification time, seconds since 1970-01-01 00:00 UTC.
+// Sets access and modification time, seconds since 1970-01-01 00:00 UTC, of the file or folder
+// itself: a link at path is never followed.
 bool setFileTime(const char* path, uint32_t unixTime);
-// Sets the permission bits (the low 12 bits of mode, as Unix stores them).
+// Sets the permission bits (the low 12 bits of mode, as Unix stores them); never through a link.
+// Mode 0 gives those that a new file gets (0666 less the umask).
 bool setFilePermissions(const char* path, uint16_t mode);
 // Seconds west of UTC of local standard time, as the C runtime's _timezone gives it.
 long timeZoneOffset();

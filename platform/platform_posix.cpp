@@ -6,6 +6,7 @@
 // holds it, without following it either. So a member "a" stored as a link, and then a member
 // "a/file", cannot write outside the destination, nor can a link put there by anyone else.
 #include "platform/platform.h"
+#include "platform/posix_files.h"
 #include "platform/posix_folder.h"
 #include "platform/posix_names.h"
 
@@ -14,15 +15,126 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace nivo {
+
+bool syncReplacements = true;
+
+int createLockedFileAt(int folder, const char* name) {
+    for (;;) {
+        int fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        // Between the creation and the lock another run may have taken the new file for a
+        // leftover and removed it: the name must still be this file's once the lock is held.
+        struct stat mine {}, named {};
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+            ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && mine.st_dev == named.st_dev &&
+            mine.st_ino == named.st_ino)
+            return fd;
+        ::close(fd);
+    }
+}
+
+int createLockedFile(const char* path) {
+    return createLockedFileAt(AT_FDCWD, path);
+}
+
+bool removeUnlockedFileAt(int folder, const char* name) {
+    int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat held {}, named {};
+    // Locked, the name still this file's: its writer is gone, and nobody else removes it now.
+    bool removed = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                   ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+                   held.st_ino == named.st_ino && ::unlinkat(folder, name, 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
+bool removeUnlockedFile(const char* path) {
+    return removeUnlockedFileAt(AT_FDCWD, path);
+}
+
+namespace {
+
+bool syncOpened(const char* path, int flags) {
+    int fd = ::open(path, flags | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool syncFile(const char* path) {
+    return syncOpened(path, O_NOFOLLOW | O_NONBLOCK);
+}
+
+bool syncFolderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) return syncOpened(".", O_DIRECTORY);
+    std::string folder(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+    return syncOpened(folder.c_str(), O_DIRECTORY);
+}
+
+bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to, const char* toPath) {
+    struct stat st {};
+    const bool replacing = syncReplacements && ::fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing) {
+        const int fd = ::openat(fromFolder, from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool synced = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0) ::close(fd);
+        if (!synced) return false;
+    }
+    if (::renameat(fromFolder, from, toFolder, to) != 0) return false;
+    // The rename itself is only safe once the folder is on the disk.
+    if (replacing) syncFolderOf(toPath);
+    return true;
+}
+
+bool renameOver(const char* from, const char* to) {
+    return renameOverAt(AT_FDCWD, from, AT_FDCWD, to, to);
+}
+
+}  // namespace nivo
 
 namespace nivo::platform {
 namespace {
 
 std::string toLocal(const char* path) {
     return cp932ToUtf8(path);
+}
+
+// The locks on the temporaries this process writes, held from their creation until they are
+// renamed or removed: the file that writes one is closed before that, and a closed file would
+// look like a killed run's leftover to another run.
+std::mutex heldMutex;
+std::unordered_map<std::string, int> heldLocks;
+
+void holdLock(const std::string& path, int fd) {
+    int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept < 0) return;
+    std::lock_guard<std::mutex> lock(heldMutex);
+    auto [it, added] = heldLocks.emplace(path, kept);
+    if (!added) {
+        ::close(it->second);
+        it->second = kept;
+    }
+}
+
+void releaseLock(const std::string& path) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    auto it = heldLocks.find(path);
+    if (it == heldLocks.end()) return;
+    ::close(it->second);
+    heldLocks.erase(it);
 }
 
 }  // namespace
@@ -78,21 +190,37 @@ FILE* openFile(const char* path, const char* mode) {
 }
 
 FILE* createFile(const char* path) {
-    // O_EXCL: a name that exists, a symbolic link included, is never opened.
-    const FolderOf folder(toLocal(path).c_str());
+    // O_EXCL: a name that exists, a symbolic link included, is never opened; nor is a folder
+    // on the way followed through a link.
+    const std::string local = toLocal(path);
+    const FolderOf folder(local.c_str());
     if (!folder.ok()) return nullptr;
-    int fd = ::openat(folder.fd, folder.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = createLockedFileAt(folder.fd, folder.leaf.c_str());
     if (fd < 0) return nullptr;
     FILE* f = ::fdopen(fd, "wb");
-    if (!f) ::close(fd);
+    if (!f) {
+        ::unlink(local.c_str());
+        ::close(fd);
+        return nullptr;
+    }
+    holdLock(local, fd);
     return f;
+}
+
+bool removeLeftover(const char* path) {
+    const FolderOf folder(toLocal(path).c_str());
+    return folder.ok() && removeUnlockedFileAt(folder.fd, folder.leaf.c_str());
 }
 
 bool replaceFile(const char* from, const char* to) {
     // A link where the file goes is replaced itself; its target is never touched.
-    const FolderOf a(toLocal(from).c_str());
-    const FolderOf b(toLocal(to).c_str());
-    return a.ok() && b.ok() && ::renameat(a.fd, a.leaf.c_str(), b.fd, b.leaf.c_str()) == 0;
+    const std::string local = toLocal(from);
+    const std::string target = toLocal(to);
+    const FolderOf a(local.c_str());
+    const FolderOf b(target.c_str());
+    bool ok = a.ok() && b.ok() && renameOverAt(a.fd, a.leaf.c_str(), b.fd, b.leaf.c_str(), target.c_str());
+    releaseLock(local);
+    return ok;
 }
 
 bool makeDirectory(const char* path) {
@@ -117,8 +245,11 @@ PathKind pathKind(const char* path) {
 }
 
 bool unlinkFile(const char* path) {
-    const FolderOf folder(toLocal(path).c_str());
-    return folder.ok() && ::unlinkat(folder.fd, folder.leaf.c_str(), 0) == 0;
+    const std::string local = toLocal(path);
+    const FolderOf folder(local.c_str());
+    bool ok = folder.ok() && ::unlinkat(folder.fd, folder.leaf.c_str(), 0) == 0;
+    releaseLock(local);
+    return ok;
 }
 
 bool setFileTime(const char* path, uint32_t unixTime) {
@@ -138,6 +269,14 @@ bool setFilePermissions(const char* path, uint16_t mode) {
     if (!folder.ok()) return false;
     const int fd = ::openat(folder.fd, folder.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    if (mode == 0) {
+        static const mode_t mask = [] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+        }();
+        mode = static_cast<uint16_t>(0666 & ~mask);
+    }
     const bool done = ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0;
     ::close(fd);
     return done;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -35,6 +37,27 @@ namespace {
 
 // Segments in flight per compressing thread: one being compressed, one waiting for it.
 constexpr size_t segmentsPerThread = 2;
+
+// Opens an input for reading when it is a regular file: a FIFO or a device put in its place
+// after it was listed is never read (the open does not wait for a FIFO's writer), nor a link
+// unless links are followed. None, with errno or error set, otherwise.
+FILE* openRegularFile(const std::string& path, bool followLinks, std::string& error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        error = errno == ELOOP ? "replaced by a symbolic link" : std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    FILE* in = nullptr;
+    if (::fstat(fd, &st) != 0)
+        error = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        error = "not a regular file (any more)";
+    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(in = ::fdopen(fd, "rb")))
+        error = std::strerror(errno);
+    if (!in) ::close(fd);
+    return in;
+}
 
 }  // namespace
 
@@ -188,11 +211,15 @@ bool ArchiveBuilder::storeAgain(Member& m) {
     m.info.method = methodIds[methodStored];
     m.compressed = false;
     m.dataBytes = 0;
-    FILE* in = std::fopen(m.path.c_str(), "rb");
+    std::string ignored;
+    FILE* in = openRegularFile(m.path, options.followLinks, ignored);
     std::vector<uint8_t> buffer(1u << 16);
     uint16_t crc = 0;
     size_t n = 0;
-    while (in && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+    // One byte past the size shows a file that grew.
+    while (in && m.dataBytes <= m.info.originalSize &&
+           (n = std::fread(buffer.data(), 1, std::min<uint64_t>(buffer.size(), m.info.originalSize + 1 - m.dataBytes),
+                           in)) > 0) {
         crc = updateCrc(crc, buffer.data(), static_cast<uint32_t>(n));
         m.dataBytes += n;
         if (!writeBytes(buffer.data(), n)) break;
@@ -233,16 +260,13 @@ bool ArchiveBuilder::addFolder(const LzhMember& entry, std::string& error, Membe
 }
 
 bool ArchiveBuilder::addFile(const std::string& path, const LzhMember& info, int method, std::string& error,
-                             MemberWritten written) {
+                             MemberWritten written, uint64_t listedSize) {
     if (failed) {
         error = writeError;
         return false;
     }
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in) {
-        error = std::strerror(errno);
-        return false;
-    }
+    FILE* in = openRegularFile(path, options.followLinks, error);
+    if (!in) return false;
     auto m = std::make_shared<Member>();
     m->path = path;
     m->info = info;
@@ -264,9 +288,12 @@ bool ArchiveBuilder::addFile(const std::string& path, const LzhMember& info, int
         s->encoder = options.encoder;
         s->input = history;
         s->history = history.size();
-        s->input.resize(s->history + segmentBytes);
-        const size_t n = std::fread(s->input.data() + s->history, 1, segmentBytes, in);
-        if (n < segmentBytes && std::ferror(in)) {
+        // Never past the size the file had when it was listed: a file that grows meanwhile
+        // (a log being written) is packed as it was then.
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(segmentBytes, listedSize - total));
+        s->input.resize(s->history + want);
+        const size_t n = want ? std::fread(s->input.data() + s->history, 1, want, in) : 0;
+        if (n < want && std::ferror(in)) {
             problem = std::strerror(errno);
             break;
         }
@@ -288,8 +315,14 @@ bool ArchiveBuilder::addFile(const std::string& path, const LzhMember& info, int
         }
         queueItem({Step::segment, m, s});
         if (!drain(maxPending)) break;
-        if (n < segmentBytes) break;
+        if (n < want) break;
     }
+    if (listedSize != UINT64_MAX && problem.empty() && (total < listedSize || std::fgetc(in) != EOF))
+        changes.push_back(path + (total < listedSize ? ": shrank while it was packed; packed the " +
+                                                           std::to_string(total) + " bytes left of " +
+                                                           std::to_string(listedSize)
+                                                     : ": grew while it was packed; packed the " +
+                                                           std::to_string(listedSize) + " bytes it had when listed"));
     std::fclose(in);
     if (problem.empty()) {
         m->info.originalSize = static_cast<uint32_t>(total);

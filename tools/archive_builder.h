@@ -26,6 +26,9 @@ struct BuilderOptions {
     // Called as a file's data goes out, a segment at a time: the member's name (code page 932)
     // and the bytes of the file that segment held.
     std::function<void(const std::string& name, uint64_t bytes)> progress;
+    // Pack what symbolic links point to; else a link is stored as a link member, and a file is
+    // never opened through one.
+    bool followLinks = false;
 };
 
 // Called once a member is in the archive, with its original size and the bytes its data took.
@@ -51,9 +54,11 @@ public:
     bool addFolder(const LzhMember& entry, std::string& error, MemberWritten written = {});
     // The file at path as a member with the name, time, mode and header level of info,
     // compressed with the method (0 stores; 4 to 7 compress) at the level of the options. A
-    // file that cannot be read leaves nothing behind in the archive; error holds the reason.
+    // file that cannot be read, or is not a regular file, leaves nothing behind in the
+    // archive; error holds the reason. At most listedSize bytes are read; a file that then
+    // holds more or fewer is packed as read, and named in changed().
     bool addFile(const std::string& path, const LzhMember& info, int method, std::string& error,
-                 MemberWritten written = {});
+                 MemberWritten written = {}, uint64_t listedSize = UINT64_MAX);
     // True once the output could not be written; every later call fails.
     bool failedToWrite() const { return failed; }
     // Writes everything still under way and the end mark. False when the output cannot be
@@ -62,6 +67,8 @@ public:
     // Members that were added but had to be left out after all (a file that changed while it
     // was packed), one message each.
     const std::vector<std::string>& leftOut() const { return problems; }
+    // Files whose size changed between the listing and the packing, one message each.
+    const std::vector<std::string>& changed() const { return changes; }
 
 private:
     struct Segment;
@@ -89,6 +96,7 @@ private:
     bool failed = false;
     std::string writeError;
     std::vector<std::string> problems;
+    std::vector<std::string> changes;
     std::deque<Item> pending;  // in archive order
     size_t segmentsPending = 0;
     size_t maxPending;

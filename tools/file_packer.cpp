@@ -168,7 +168,7 @@ struct Walker {
             return;
         }
         std::string target;
-        if (S_ISLNK(st.st_mode) && !options.followLinks) {
+        if (S_ISLNK(st.st_mode) && !options.builder.followLinks) {
             std::string reason;
             if (!readLink(path, target, reason)) {
                 notes.skip(shown + ": " + reason);
@@ -350,7 +350,7 @@ bool packItems(ArchiveBuilder& archive, const std::vector<PackItem>& items, Pack
             continue;
         }
         std::string reason;
-        if (!archive.addFile(item.path, member, item.methodIndex, reason, written)) {
+        if (!archive.addFile(item.path, member, item.methodIndex, reason, written, item.size)) {
             if (archive.failedToWrite()) {
                 error = reason;
                 return false;
@@ -375,6 +375,9 @@ std::string packOptionsHelp(const std::string& tool) {
                   "  -1 ... -9             compression level: -1 fastest, -9 smallest (-%d when\n"
                   "                        none is given); -6 and above parse near-optimally\n"
                   "  --threads N           compress on N threads (default: one per core, here %u)\n"
+                  "  --no-sync             replace an existing file without writing the new one\n"
+                  "                        through to the disk first (faster; a power loss may\n"
+                  "                        then leave neither)\n"
                   "\n"
                   "%s writes the archive as it goes; with %u threads it holds at most about\n"
                   "%zu MB, whatever the size of the files.\n",

@@ -23,11 +23,10 @@ namespace nivo {
 
 struct PackOptions {
     int methodIndex = 7;       // 0 stores every file; 5, 6 or 7 compresses (unless the input says)
-    BuilderOptions builder;    // compression level and threads
-    // A symbolic link is stored as a link member (a folder entry "name|target"), or with
-    // followLinks packed as what it points to; mksfx follows, since the Windows program makes no
-    // links.
-    bool followLinks = false;
+    // Compression level and threads; builder.followLinks packs what symbolic links point to,
+    // else a link is stored as a link member (a folder entry "name|target"). mksfx follows,
+    // since the Windows program makes no links.
+    BuilderOptions builder;
     // A name that Shift-JIS cannot hold is stored with "_" for what does not convert, beside
     // its UTF-16 form (extended headers 0x44 and 0x45); else it is refused.
     bool unicodeNames = false;

@@ -12,10 +12,12 @@
 
 #include "cli/command_line.h"
 #include "cli/member_selection.h"
+#include "platform/posix_files.h"
 #include "platform/posix_names.h"
 #include "tools/archive_builder.h"
 #include "tools/existing_archive.h"
 #include "tools/file_packer.h"
+#include "tools/output_file.h"
 
 namespace {
 
@@ -56,7 +58,8 @@ const std::string usage =
     "\n"
     "Exit status: 0 when everything was packed, 3 when the archive was written but inputs were\n"
     "left out, or when there was nothing to pack (ARCHIVE is then left as it was), 1 when the\n"
-    "archive cannot be written or an existing ARCHIVE cannot be read, 10 for bad usage.\n";
+    "archive (or standard output) cannot be written or an existing ARCHIVE cannot be read, 10\n"
+    "for bad usage.\n";
 
 constexpr int exitFailure = 1;
 constexpr int exitSkipped = 3;
@@ -115,7 +118,7 @@ bool copyKept(const std::string& path, const std::vector<nivo::ExistingMember>& 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::string out, base;
     nivo::PackOptions options;
     options.unicodeNames = true;
@@ -149,7 +152,11 @@ int main(int argc, char** argv) {
              return std::string();
          }},
         {'L', "follow-links", false, [&](const std::string&) {
-             options.followLinks = true;
+             options.builder.followLinks = true;
+             return std::string();
+         }},
+        {0, "no-sync", false, [&](const std::string&) {
+             nivo::syncReplacements = false;
              return std::string();
          }},
         {0, "threads", true, [&](const std::string& v) {
@@ -207,8 +214,8 @@ int main(int argc, char** argv) {
     for (const auto& item : items) total += item.size;
     // The archive is written as it goes, under a temporary name that becomes ARCHIVE's once it
     // is complete.
-    std::string temporary = out + ".part";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
+    nivo::OutputFile output;
+    FILE* f = output.create(out);
     if (!f) {
         std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
         return exitFailure;
@@ -225,14 +232,10 @@ int main(int argc, char** argv) {
                                   }) &&
                   archive.finish(error);
         for (const std::string& line : archive.leftOut()) notes.skip(line);
+        for (const std::string& line : archive.changed()) notes.warn(line);
     }
-    if (std::fclose(f) != 0 && written) {
-        written = false;
-        error = std::strerror(errno);
-    }
-    if (!written || std::rename(temporary.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), written ? std::strerror(errno) : error.c_str());
-        std::remove(temporary.c_str());
+    if (!written || !output.commit(error)) {
+        std::fprintf(stderr, "mklzh: %s: cannot write: %s\n", out.c_str(), error.c_str());
         return exitFailure;
     }
     if (!notes.skipped.empty()) {
@@ -241,4 +244,8 @@ int main(int argc, char** argv) {
         return exitSkipped;
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return nivo::cli::closeStandardOutput(program, run(argc, argv), exitFailure);
 }

@@ -26,6 +26,8 @@
 #include "tools/existing_archive.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
+#include "tools/output_file.h"
+#include "platform/posix_files.h"
 
 namespace {
 
@@ -86,7 +88,7 @@ const nivo::cli::Program program{"mksfx", usage.c_str()};
 // The Windows program makes no links: mksfx packs what they point to.
 nivo::PackOptions packOptions() {
     nivo::PackOptions p;
-    p.followLinks = true;
+    p.builder.followLinks = true;
     return p;
 }
 
@@ -350,10 +352,12 @@ int parseArguments(int argc, char** argv, Options& o) {
             std::string v;
             if (!value(v) || !(o.pack.builder.threads = nivo::cli::threadsOption(v)))
                 return usageError("--threads needs a number from 1 to 1024");
+        } else if (a == "--no-sync") {
+            nivo::syncReplacements = false;
         } else if (a == "-v" || a == "--verbose") {
             o.verbose = true;
         } else if (a == "-L" || a == "--follow-links") {
-            o.pack.followLinks = true;
+            o.pack.builder.followLinks = true;
         } else if (a == "--sign") {
             if (!value(o.signCert)) return usageError("--sign needs a certificate file");
         } else if (a == "--key") {
@@ -415,7 +419,7 @@ bool setExecutionLevel(std::vector<uint8_t>& image, const std::string& level) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     Options o;
     int r = parseArguments(argc, argv, o);
     if (r != -1) return r;
@@ -455,8 +459,8 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> head = image;
     nivo::appendSettingsBlock(head, o.block ? &o.settings : nullptr);  // texts checked above
     head.insert(head.end(), archive.begin(), archive.end());
-    std::string temporary = o.output + ".part";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
+    nivo::OutputFile output;
+    FILE* f = output.create(o.output);
     bool written = f && std::fwrite(head.data(), 1, head.size(), f) == head.size();
     std::string error = std::strerror(errno);
     if (written && o.archive.empty()) {
@@ -475,27 +479,24 @@ int main(int argc, char** argv) {
                                   }) &&
                   builder.finish(error);
         for (const std::string& line : builder.leftOut()) notes.skip(line);
+        for (const std::string& line : builder.changed()) notes.warn(line);
     }
-    if (f && std::fclose(f) != 0 && written) {
+    if (written && std::fflush(f) != 0) {
         written = false;
         error = std::strerror(errno);
     }
     if (!written) {
         std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), error.c_str());
-        if (f) std::remove(temporary.c_str());
         return exitFailure;
     }
     if (o.block) {
         warnUnlessMember("--target", o.settings.shortcutTarget, names);
         warnUnlessMember("--open", o.settings.launchCommand, names);
     }
-    if (!o.signCert.empty() && !signFile(o, temporary)) {
-        std::remove(temporary.c_str());
-        return exitFailure;
-    }
-    if (std::rename(temporary.c_str(), o.output.c_str()) != 0) {
-        std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), std::strerror(errno));
-        std::remove(temporary.c_str());
+    // The signer reads the finished file and writes a signed copy that takes its place.
+    if (!o.signCert.empty() && !signFile(o, output.temporary())) return exitFailure;
+    if (!output.commit(error)) {
+        std::fprintf(stderr, "mksfx: %s: cannot write: %s\n", o.output.c_str(), error.c_str());
         return exitFailure;
     }
     if (!notes.skipped.empty()) {
@@ -504,4 +505,8 @@ int main(int argc, char** argv) {
         return exitSkipped;
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return nivo::cli::closeStandardOutput(program, run(argc, argv), exitFailure);
 }

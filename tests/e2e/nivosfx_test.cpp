@@ -14,6 +14,7 @@
 #include <optional>
 #include <pty.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -1012,6 +1013,9 @@ TEST(MemberProblems, ManyMembersOnSeveralThreadsAsOnOne) {
     Bytes cutHeader = archiveOf(many(20, ""));
     Bytes lastHeader = archiveOf({packed(19, "m19.txt")});
     cutHeader.resize(cutHeader.size() - lastHeader.size() + 10);  // inside the last header
+    auto oldDamaged = [](const fs::path& d) {  // under the damaged members' names
+        for (const char* name : {"m4.txt", "m11.txt", "m17.txt"}) writeText(d / name, "old");
+    };
     auto oldFiles = [](const fs::path& d) {
         writeText(d / "m2.txt", "old");
         writeText(d / "m5.txt", "old");
@@ -1020,6 +1024,7 @@ TEST(MemberProblems, ManyMembersOnSeveralThreadsAsOnOne) {
     const Case cases[] = {
         {"damaged members", archiveOf(damaged), {}, nullptr, -1, 2},
         {"damaged members, verbose", archiveOf(damaged), {"-v"}, nullptr, -1, 2},
+        {"damaged members over old files", archiveOf(damaged), {"-o"}, oldDamaged, -1, 2},
         {"cut inside the last member", cut, {}, nullptr, -1, 2},
         {"cut inside the last header", cutHeader, {}, nullptr, -1, 2},
         {"duplicate names", archiveOf(duplicates), {}, nullptr, -1, 0},
@@ -1160,6 +1165,89 @@ TEST(Interrupt, OnSeveralThreadsLeavesNoUnfinishedFile) {
         }
         EXPECT_FALSE(fs::exists(dest / "later.txt"));
     }
+}
+
+// Files whose name starts as the files members are written to until complete.
+std::vector<std::string> temporariesIn(const fs::path& root) {
+    std::vector<std::string> found;
+    for (const auto& [name, e] : snapshot(root))
+        if (fs::path(name).filename().string().rfind("~nivo", 0) == 0) found.push_back(name);
+    return found;
+}
+
+RunOptions runOf(std::vector<std::string> args, std::string program = "") {
+    RunOptions how;
+    how.args = std::move(args);
+    how.program = std::move(program);
+    return how;
+}
+
+// Two runs into one folder at once, one on two threads: both finish, every member whole. After
+// kill -9 the next run removes the leftovers, but never one that a live writer holds.
+TEST(SafeOutput, ConcurrentRunsAndLeftovers) {
+    TempDir tmp;
+    std::vector<LzhMember> members;
+    for (int i = 0; i < 1000; ++i)
+        members.push_back(storedMember((i % 3 ? "d" + std::to_string(i % 7) + "/f" : "f") + std::to_string(i),
+                                       bytesOf("member " + std::to_string(i)), someTime));
+    const fs::path archive = tmp.path() / "a.lzh", dest = tmp.path() / "out", big = tmp.path() / "big.lzh";
+    writeBinary(archive.string(), archiveOf(members));
+    RunOptions one, two;
+    one.args = {"x", archive.string(), "-d", dest.string(), "-o", "-q", "--no-sync"};
+    two.args = {"x", archive.string(), "-d", dest.string(), "-o", "-q", "--threads", "2", "--no-sync"};
+    ChildProcess a(one), b(two);
+    const RunResult ra = a.wait(), rb = b.wait();
+    EXPECT_EQ(ra.exitCode, 0) << describe(ra);
+    EXPECT_EQ(rb.exitCode, 0) << describe(rb);
+    for (int i = 0; i < 1000; i += 7) EXPECT_EQ(textOf(dest / members[size_t(i)].name), "member " + std::to_string(i));
+    EXPECT_EQ(filesIn(snapshot(dest)).size(), 1000u);
+
+    writeArchiveWithHole(big, {}, "big.bin", 256u << 20, {storedMember("d1/after", bytesOf("after"), someTime)});
+    const fs::path left = tmp.path() / "left";
+    ChildProcess k(runOf({"x", big.string(), "-d", left.string()}));
+    while (k.running() && temporariesIn(left).empty()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(k.pid(), SIGKILL);
+    k.wait();
+    fs::create_directories(left / "d1");
+    for (int i : {0, 1, 2, 3, 25}) writeText(left / "d1" / ("~nivo" + std::to_string(i) + ".tmp"), "left over");
+    const int held = ::open((left / "d1/~nivo3.tmp").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    RunResult r = runNivosfx(runOf({"x", big.string(), "-d", left.string(), "d1/after"}));
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(temporariesIn(left), std::vector<std::string>{"d1/~nivo3.tmp"});
+    ::close(held);
+}
+
+// No folder time goes through a link that leads out of the destination; SIGHUP ignored at start
+// (nohup) stays ignored; a listing that cannot be written is an error.
+TEST(SafeOutput, LinksNohupAndStandardOutput) {
+    TempDir tmp;
+    const fs::path archive = tmp.path() / "a.lzh", dest = tmp.path() / "out", outside = tmp.path() / "outside";
+    writeBinary(archive.string(), archiveOf({folderMember("a/", 920000000), folderMember("a/sub/", 920000000),
+                                             storedMember("a/sub/x.txt", bytesOf("x"), 920000000)}));
+    fs::create_directories(outside / "sub");
+    fs::create_directories(dest);
+    fs::create_directory_symlink("../outside", dest / "a");
+    const int64_t before = mtimeOf(outside / "sub");
+    EXPECT_EQ(runNivosfx(runOf({"x", archive.string(), "-d", dest.string()})).exitCode, 2);
+    EXPECT_EQ(mtimeOf(outside / "sub"), before);
+    EXPECT_FALSE(fs::exists(outside / "sub/x.txt"));
+    for (const char* command : {"l", "t"})
+        EXPECT_EQ(runNivosfx(runOf({"-c", "exec \"$0\" \"$@\" > /dev/full", nivosfxPath(), command, archive.string()},
+                                   "/bin/sh"))
+                      .exitCode,
+                  50)
+            << command;
+
+    writeArchiveWithHole(archive, {}, "big.bin", 64u << 20, {});
+    ChildProcess p(runOf({"-c", "trap '' HUP; exec \"$0\" \"$@\"", nivosfxPath(), "x", archive.string(), "-d",
+                          (tmp.path() / "nohup").string()},
+                         "/bin/sh"));
+    while (p.running() && temporariesIn(tmp.path() / "nohup").empty())
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(p.pid(), SIGHUP);
+    EXPECT_EQ(p.wait().exitCode, 0);
+    EXPECT_EQ(fs::file_size(tmp.path() / "nohup/big.bin"), 64u << 20);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,9 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
 
 #include "tests/e2e/program_runner.h"
 #include "tests/support/test_support.h"
@@ -198,6 +203,105 @@ TEST(Packers, MklzhUpdatesAnExistingArchive) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not an LZH archive"), std::string::npos) << r.err;
     EXPECT_EQ(textOf(w.dir.path() / "notes.txt"), "notes");
+}
+
+// What is in the folder besides the workspace's own files.
+std::set<std::string> outputsIn(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    names.erase("src");
+    names.erase("stub.exe");
+    return names;
+}
+
+// The packers write to a fresh file of their own beside the archive and rename it over the
+// archive only once complete: an old ".part", a link at the archive's name and an old archive
+// are never written through, and no temporary is left behind. A failed write to standard
+// output is an error.
+TEST(Packers, OutputTakesTheArchivesNameOnlyWhenComplete) {
+    struct Case {
+        const char* name;
+        bool mksfx;
+        const char* prepare;  // a shell command run in the folder first
+        std::string redirect;
+        int64_t fileSizeLimit;
+        int exitCode;
+        std::set<std::string> after;  // what the folder holds then
+        unsigned mode;                // of the archive, when written
+    };
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const Case cases[] = {
+        {"an old .part stays", false, "echo keep > x.lzh.part", "", -1, 0, {"x.lzh", "x.lzh.part"}, 0666 & ~mask},
+        // mklzh updates an archive that is there: an empty one (its end mark alone) serves.
+        {"a link at the name is replaced", false, "printf '\\0' > o; ln -s o x.lzh", "", -1, 0, {"x.lzh", "o"}, 0666 & ~mask},
+        {"an old archive keeps its mode", true, "echo old > x.lzh; chmod 640 x.lzh", "", -1, 0, {"x.lzh"}, 0640},
+        {"a failed write keeps the old archive", false, "printf '\\0' > x.lzh", "", 100, exitFailure, {"x.lzh"}, 0},
+        {"mksfx: a failed write keeps the old file", true, "echo old > x.lzh", "", 20000, exitFailure, {"x.lzh"}, 0},
+        {"standard output full", false, "", " -v > /dev/full", -1, exitFailure, {"x.lzh"}, 0666 & ~mask},
+        {"mksfx: standard output full", true, "", " -v > /dev/full", -1, exitFailure, {"x.lzh"}, 0666 & ~mask},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Workspace w;
+        const fs::path d = w.dir.path();
+        RunOptions how;
+        how.program = "/bin/sh";
+        how.args = {"-c", std::string(c.prepare) + "\nexec \"$0\" \"$@\"" + c.redirect,
+                    c.mksfx ? mksfxPath() : mklzhPath(), "x.lzh", "-C", w.src().string(), "tree"};
+        if (c.mksfx) how.args.insert(how.args.end(), {"--stub", w.stub().string()});
+        how.cwd = d;
+        how.fileSizeLimit = c.fileSizeLimit;
+        RunResult r = runNivosfx(how);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(outputsIn(d), c.after);
+        if (fs::exists(d / "o")) EXPECT_EQ(textOf(d / "o"), std::string(1, '\0'));
+        if (fs::exists(d / "x.lzh.part")) EXPECT_EQ(textOf(d / "x.lzh.part"), "keep\n");
+        if (!c.mode) {
+            EXPECT_EQ(textOf(d / "x.lzh"), c.mksfx ? "old\n" : std::string(1, '\0'));
+            continue;
+        }
+        EXPECT_EQ(run("", {"t", (d / "x.lzh").string()}, d).exitCode, 0);
+        EXPECT_EQ(static_cast<unsigned>(fs::symlink_status(d / "x.lzh").permissions()), c.mode);
+        if (!c.redirect.empty()) EXPECT_NE(r.err.find("standard output: cannot write"), std::string::npos) << r.err;
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP while the archive is written: the temporary is removed and the old
+// archive stays. Two runs writing one archive at once both finish, and it is whole.
+TEST(Packers, StopSignalsAndConcurrentRuns) {
+    Workspace w;
+    const fs::path d = w.dir.path();
+    std::mt19937 random(7);
+    Bytes noise(24u << 20);
+    for (auto& b : noise) b = static_cast<uint8_t>(random());
+    writeBinary((w.src() / "noise.bin").string(), noise);
+    RunOptions how;
+    how.program = mklzhPath();
+    how.cwd = d;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        writeBinary((d / "x.lzh").string(), Bytes{0});  // an empty archive, which mklzh updates
+        how.args = {"-9", "x.lzh", "-C", w.src().string(), "noise.bin"};
+        ChildProcess p(how);
+        while (p.running() && outputsIn(d).size() < 2) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_TRUE(p.running()) << "the archive was written before the signal could be sent";
+        ::kill(p.pid(), signal);
+        EXPECT_EQ(p.wait().termSignal, signal);
+        EXPECT_EQ(outputsIn(d), std::set<std::string>{"x.lzh"});
+        EXPECT_EQ(readBinary((d / "x.lzh").string()), Bytes{0});
+    }
+    how.args = {"-1", "x.lzh", "-C", w.src().string(), "noise.bin"};
+    ChildProcess a(how);
+    how.args = {"-1", "x.lzh", "-C", w.src().string(), "tree"};
+    ChildProcess b(how);
+    EXPECT_EQ(a.wait().exitCode, 0);
+    EXPECT_EQ(b.wait().exitCode, 0);
+    EXPECT_EQ(outputsIn(d), std::set<std::string>{"x.lzh"});
+    RunResult t = run("", {"t", (d / "x.lzh").string()}, d);
+    EXPECT_EQ(t.exitCode, 0) << t.err;
+    // Each run updates the archive it found: the later one's, whole, with its members at least.
+    EXPECT_TRUE(t.out.find("noise.bin") != std::string::npos || t.out.find("tool.exe") != std::string::npos) << t.out;
 }
 
 // Nothing before the first real header looks like one: not in the archive, and not in the

@@ -3,11 +3,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "archive/extraction_run.h"
 #include "archive/member_header.h"
 #include "extract/member_extraction.h"
+#include "platform/platform.h"
 #include "setup/settings_block.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
@@ -208,6 +212,100 @@ TEST_F(ExtractionRun, ACrcMismatchKeepsTheFileAndIsListed) {
     EXPECT_EQ(contents("bad.txt"), "contents");
     ASSERT_EQ(recorder.problems.size(), 1u);
     EXPECT_EQ(recorder.problems[0].second, Problem::crcMismatch);
+}
+
+// Whether a member takes the place of an old file of its name: only when it passed every check.
+// Where no file was, a member that failed its CRC is written all the same and listed.
+TEST_F(ExtractionRun, AnOldFileIsReplacedOnlyByAMemberThatPassedEveryCheck) {
+    struct Case {
+        const char* name;
+        bool crcBroken;
+        bool modeStored;
+        const char* old;       // the file there before, or none
+        const char* expected;  // what the file holds after
+        std::vector<Problem> problems;
+    };
+    const Case cases[] = {
+        {"sound member over an old file", false, true, "old", "new", {}},
+        {"sound member without permissions", false, false, "old", "new", {}},
+        {"CRC error over an old file", true, true, "old", "old", {Problem::crcMismatch, Problem::damagedKept}},
+        {"CRC error where no file was", true, true, nullptr, "new", {Problem::crcMismatch}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove("m.txt");
+        if (c.old) std::ofstream("m.txt") << c.old;
+        LzhMember m = storedMember("m.txt", bytes("new"), 1234567890);
+        if (c.modeStored) m.unixMode = 0100640;
+        if (c.crcBroken) m.crc ^= 0x0101;
+        Bytes a;
+        appendMember(a, m);
+        appendEndMark(a);
+        recorder.problems.clear();
+        context.problems.count = 0;
+        run(a);
+        EXPECT_EQ(contents("m.txt"), c.expected);
+        EXPECT_EQ(unfinishedFiles(), 0);
+        std::vector<Problem> listed;
+        for (const auto& [name, problem] : recorder.problems) listed.push_back(problem);
+        EXPECT_EQ(listed, c.problems);
+        struct stat st {};
+        ASSERT_EQ(::stat("m.txt", &st), 0);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        // Set before the rename: never left at the owner-only mode of the temporary.
+        if (std::string(c.expected) == "new") EXPECT_EQ(st.st_mode & 0777, c.modeStored ? 0640u : 0666u & ~mask);
+    }
+}
+
+// The names of the files members are written to until they are complete: never a member's,
+// never one that another run is writing, and a leftover of a killed run is removed and reused.
+TEST_F(ExtractionRun, TemporaryNames) {
+    struct Case {
+        const char* name;
+        void (*prepare)();
+        bool memberNamedFirst;  // "~nivo0.tmp" is where a member of the archive goes
+        const char* expected;
+        bool leftoverRemains;  // what stood at "~nivo0.tmp" is still there
+    };
+    static int heldLock = -1;
+    const Case cases[] = {
+        {"empty folder", [] {}, false, "sub/~nivo0.tmp", false},
+        {"a killed run's leftover", [] { std::ofstream("sub/~nivo0.tmp") << "partial"; }, false, "sub/~nivo1.tmp", false},
+        {"a file another run is writing",
+         [] {
+             std::ofstream("sub/~nivo0.tmp") << "being written";
+             heldLock = ::open("sub/~nivo0.tmp", O_RDONLY);
+             ::flock(heldLock, LOCK_EX);
+         },
+         false, "sub/~nivo1.tmp", true},
+        {"a member's name", [] { std::ofstream("sub/~nivo0.tmp") << "a member"; }, true, "sub/~nivo1.tmp", true},
+        {"a link", [] { fs::create_symlink("../outside", "sub/~nivo0.tmp"); }, false, "sub/~nivo1.tmp", true},
+        {"a folder", [] { fs::create_directory("sub/~nivo0.tmp"); }, false, "sub/~nivo1.tmp", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all("sub");
+        fs::create_directory("sub");
+        c.prepare();
+        context.nextTemporary = 0;
+        context.isMemberPath = [&c](const char* p) { return c.memberNamedFirst && std::string(p) == "sub/~nivo0.tmp"; };
+        char temp[writingPathSize] = "sub/";
+        FILE* f = createTemporary(context, temp, 4);
+        ASSERT_NE(f, nullptr);
+        EXPECT_STREQ(temp, c.expected);
+        struct stat st {};
+        ASSERT_EQ(::fstat(fileno(f), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        // Held while written: nobody takes it for a leftover.
+        EXPECT_FALSE(platform::removeLeftover(temp));
+        std::fclose(f);
+        EXPECT_EQ(fs::symlink_status("sub/~nivo0.tmp").type() != fs::file_type::not_found, c.leftoverRemains ||
+                                                                                               std::string(temp) == "sub/~nivo0.tmp");
+        if (heldLock >= 0) ::close(heldLock);
+        heldLock = -1;
+    }
+    EXPECT_FALSE(fs::exists("outside"));
 }
 
 TEST_F(ExtractionRun, DamagedDataDeletesThePartialFile) {
