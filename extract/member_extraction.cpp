@@ -4,6 +4,7 @@
 // is deleted, so that nothing half-written is left looking like a finished file.
 #include "extract/member_extraction.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "extract/mac_binary.h"
@@ -112,8 +113,11 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
             return f;
         }
         // No such folder, or none that lets a file be made; or another run's file, renamed
-        // away in the meantime, whose name is tried again.
+        // away in the meantime, whose name is tried again. The creation's errno is what the
+        // caller reports.
+        const int created = errno;
         if (platform::pathKind(temp) == platform::PathKind::missing) {
+            errno = created;
             if (stubBuild || ++gone == 3) return nullptr;
             --i;
             continue;

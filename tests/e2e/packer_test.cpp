@@ -298,7 +298,7 @@ TEST(Packers, StopSignalsAndConcurrentRuns) {
     EXPECT_EQ(a.wait().exitCode, 0);
     EXPECT_EQ(b.wait().exitCode, 0);
     EXPECT_EQ(outputsIn(d), std::set<std::string>{"x.lzh"});
-    RunResult t = run("", {"t", (d / "x.lzh").string()}, d);
+    RunResult t = run("", {"t", "-v", (d / "x.lzh").string()}, d);
     EXPECT_EQ(t.exitCode, 0) << t.err;
     // Each run updates the archive it found: the later one's, whole, with its members at least.
     EXPECT_TRUE(t.out.find("noise.bin") != std::string::npos || t.out.find("tool.exe") != std::string::npos) << t.out;

@@ -550,10 +550,14 @@ class Suite:
         with open(exe, "wb") as f:
             f.write(data)
         dest = os.path.join(d, "dest")
+        # A good file of the damaged member's name is there already: it stays as it was.
+        self.make_files(dest, {"bad.txt": (b"the good old file", T1)})
         code, failure = self.drive(exe, ["dialog", TITLE, "set-edit", windows_path(dest),
                                          "press", "1", "message", NOT_EXTRACTED + "|bad.txt"], d)
         self.check_exit(code, 2, failure)
-        self.check_files(dest, {"good.txt": (b"good", T1)})
+        self.check_files(dest, {"good.txt": (b"good", T1), "bad.txt": (b"the good old file", T1)})
+        left = sorted(set(os.listdir(dest)) - {"good.txt", "bad.txt", "run.exe"})
+        self.check("no temporary left", not left, str(left))
         self.check_no_links("run.lnk")
         time.sleep(1)
         self.check_absent(dest, ["launched.txt"])
