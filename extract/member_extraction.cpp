@@ -114,10 +114,14 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
         }
         // No such folder, or none that lets a file be made; or another run's file, renamed
         // away in the meantime, whose name is tried again. The creation's errno is what the
-        // caller reports.
+        // extractor reports (the Windows program reports none).
+#ifndef NIVO_STUB
         const int created = errno;
+#endif
         if (platform::pathKind(temp) == platform::PathKind::missing) {
+#ifndef NIVO_STUB
             errno = created;
+#endif
             if (stubBuild || ++gone == 3) return nullptr;
             --i;
             continue;
