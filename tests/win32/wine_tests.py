@@ -144,6 +144,11 @@ def stored_member(name, data, mtime):
     return stored_header(name, len(data), crc16(data), mtime) + data
 
 
+def files_in(folder):
+    """Every file below folder, as paths relative to it, sorted."""
+    return sorted(os.path.relpath(os.path.join(r, f), folder) for r, _, names in os.walk(folder) for f in names)
+
+
 def windows_path(path):
     """Linux folders are drive Z: to Windows programs."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -599,8 +604,7 @@ class Suite:
         code, failure = self.drive(exe, ["message", "|".join([NOT_EXTRACTED] + listed + ["…"])], out)
         self.check_exit(code, 2, failure)
         self.check_files(out, {"good.txt": (b"good", T2), "file.txt": (b"kept", T3)})
-        written = sorted(os.path.relpath(os.path.join(r, f), out)
-                         for r, _, names in os.walk(out) for f in names)
+        written = files_in(out)
         self.check("only the ordinary files", written == ["file.txt", "good.txt"], str(written))
 
     def signed(self):
@@ -665,8 +669,7 @@ class Suite:
         code, failure = self.drive(exe, ["message", NOT_EXTRACTED], out)
         self.check_exit(code, 2, failure)
         self.check_files(out, {"good.txt": (b"good", T1), "予定/表.txt": (b"kept", T3)})
-        written = sorted(os.path.relpath(os.path.join(r, f), out)
-                         for r, _, names in os.walk(out) for f in names)
+        written = files_in(out)
         self.check("only the valid names", written == ["good.txt", "予定/表.txt"], str(written))
 
     def empty_target(self):
