@@ -1168,10 +1168,15 @@ TEST(Interrupt, OnSeveralThreadsLeavesNoUnfinishedFile) {
 }
 
 // Files whose name starts as the files members are written to until complete.
+// The temporaries below root. A run may be making and renaming them meanwhile: a file that goes
+// away during the walk is simply not listed.
 std::vector<std::string> temporariesIn(const fs::path& root) {
     std::vector<std::string> found;
-    for (const auto& [name, e] : snapshot(root))
-        if (fs::path(name).filename().string().rfind("~nivo", 0) == 0) found.push_back(name);
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().rfind("~nivo", 0) == 0)
+            found.push_back(it->path().lexically_relative(root).generic_string());
+    std::sort(found.begin(), found.end());
     return found;
 }
 
