@@ -20,7 +20,7 @@ bool underDestination(const char* text, WCHAR* path) {
     return end < path + MAX_PATH - 1 && toWide(text, end, static_cast<int>(path + MAX_PATH - end));
 }
 
-// The shortcut's own file: the special folder, "\\", the target's name up to its last "." and
+// The shortcut's own file: the special folder, "\", the target's name up to its last "." and
 // ".lnk".
 bool linkFilePath(int folder, const WCHAR* target, WCHAR* linkFile) {
     if (!sys.SHGetSpecialFolderPathW(windows.mainWindow, linkFile, folder, FALSE)) return false;
