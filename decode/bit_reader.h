@@ -144,6 +144,23 @@ struct BitWindow {
         bitCount = n | 56;
     }
 
+    // The same refill with its eight bytes read ahead (loadAhead), right after the refill
+    // before: the load waits for no code to be consumed, and the refill itself is a shift and
+    // an OR. The bytes at in are the ones a refill here would read, however many bits have
+    // been consumed since, as long as no refill came between.
+    uint64_t loadAhead() const {
+        uint64_t v;
+        std::memcpy(&v, in, 8);
+        return __builtin_bswap64(v);
+    }
+    void refillAhead(uint64_t& ahead) {
+        const uint32_t n = bitCount & 63;
+        bitBuffer |= ahead >> n;
+        in += (63 - n) >> 3;
+        bitCount = n | 56;
+        ahead = loadAhead();
+    }
+
     uint32_t peekBits(uint32_t n) const { return static_cast<uint32_t>(bitBuffer >> (64 - n)); }
     void skipBits(uint32_t n) {
         bitBuffer <<= n;

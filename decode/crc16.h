@@ -21,4 +21,14 @@ void makeCrcTable();
 // Folds count bytes into crc and returns the new value.
 uint16_t updateCrc(uint16_t crc, const uint8_t* bytes, uint32_t count);
 
+#ifndef NIVO_COMPACT_DECODER
+// The ways the extractors compute it, all with the same results: by tables (sixteen bytes a
+// step), by carry-less multiplication in 128-bit registers (PCLMULQDQ), and in 512-bit ones
+// (VPCLMULQDQ with AVX-512). crcForm is the processor's fastest (fastestCrcForm) unless a
+// test or the benchmark chooses another that the processor has.
+enum class CrcForm : uint8_t { slices, folding, wideFolding };
+extern CrcForm crcForm;
+CrcForm fastestCrcForm();
+#endif
+
 }  // namespace nivo

@@ -130,12 +130,15 @@ inline uint32_t takeDistance(BitWindow& w, uint32_t p) {
 // length; none if above the alphabet), remaining(h) and setRemaining(h, n) (the block's
 // symbols left, 0 = a header is next), positionCodes(h), and distanceOf(j, length), the
 // position entry (distanceEntry) of position code j of that length.
+constexpr uint32_t blockSymbolsInputBytes = 24;
+
 template <typename Block>
 [[gnu::always_inline]] inline uint8_t* decodeBlockSymbols(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
     StaticHuffmanState& h = s.huff;
     uint32_t left = Block::remaining(h);
-    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - BitWindow::refillBytes;
-    if (left < 3 || outLimit - out < 3 || s.inputBuffer + s.inputPos > inLast) return out;
+    // Up to two refills a step: sixteen bytes.
+    if (left < 3 || outLimit - out < 3 || s.inputEnd - s.inputPos < blockSymbolsInputBytes) return out;
+    const uint8_t* const inLast = s.inputBuffer + s.inputEnd - blockSymbolsInputBytes;
 
     // The position entries of the block's code, made afresh on each call: 256 entries, against
     // the 4096 of the symbol table that each block builds.
@@ -152,59 +155,91 @@ template <typename Block>
     const uint32_t mask = s.dictionarySize - 1;
     constexpr uint32_t literalLimit = 256u << entrySymbolShift;  // entries below are literals
     w.refill();
+    uint64_t ahead = w.loadAhead();
     uint32_t e = symTable[w.peekBits(12)];
-    // Each step ends with a refill, which the check before it allows: the one above may
-    // already have taken the input to its last eight bytes.
     while (left >= 3 && outLimit - out >= 3 && w.in <= inLast) {
+        // e: the next symbol's entry, its bits not consumed yet. Where the bits after it lead
+        // is looked up before e is known to be a literal or a match: the next symbol's entry
+        // for a literal, the position entry for a match.
+        uint64_t after = w.bitBuffer << (e & 63);
+        uint32_t p = positionEntries[after >> 56];
         if (e < literalLimit) {
-            w.skipEntry(e);
+            uint32_t n = symTable[after >> 52];
+            w.bitBuffer = after;
+            w.bitCount -= e;
             *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
-            e = symTable[w.peekBits(12)];
             --left;
+            e = n;
+            after = w.bitBuffer << (e & 63);
+            p = positionEntries[after >> 56];
             if (e < literalLimit) {
-                w.skipEntry(e);
+                n = symTable[after >> 52];
+                w.bitBuffer = after;
+                w.bitCount -= e;
                 *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
-                e = symTable[w.peekBits(12)];
                 --left;
+                e = n;
+                after = w.bitBuffer << (e & 63);
+                p = positionEntries[after >> 56];
                 if (e < literalLimit) {
-                    w.skipEntry(e);
+                    n = symTable[after >> 52];
+                    w.bitBuffer = after;
+                    w.bitCount -= e;
                     *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
-                    e = symTable[w.peekBits(12)];
                     --left;
+                    e = n;
+                    w.refillAhead(ahead);
+                    continue;
                 }
             }
-            w.refill();
-            continue;
-        }
-        if (e & treeEntry) [[unlikely]] {
-            e = longCode(s, w, e, Block::symbolCount, 12, h.symLen);
-            if (s.damaged) break;
-            if (e < literalLimit) {
-                // A literal of a code longer than the table.
-                w.skipEntry(e);
-                --left;
-                *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
-                w.refill();
-                e = symTable[w.peekBits(12)];
+            if (e & treeEntry) {
+                w.refillAhead(ahead);
                 continue;
             }
+            // A match after one or two literals: its symbol consumed, then a refill for its
+            // position code, low bits and the next look-up.
+            w.bitBuffer = after;
+            w.bitCount -= e;
+            w.refillAhead(ahead);
+        } else {
+            if (e & treeEntry) [[unlikely]] {
+                e = longCode(s, w, e, Block::symbolCount, 12, h.symLen);
+                if (s.damaged) break;
+                if (e < literalLimit) {
+                    // A literal of a code longer than the table.
+                    w.skipEntry(e);
+                    --left;
+                    *out++ = static_cast<uint8_t>(e >> entrySymbolShift);
+                    w.refillAhead(ahead);
+                    e = symTable[w.peekBits(12)];
+                    continue;
+                }
+                after = w.bitBuffer << (e & 63);
+                p = positionEntries[after >> 56];
+            }
+            w.bitBuffer = after;
+            w.bitCount -= e;
         }
-        w.skipEntry(e);
         --left;
         uint32_t c = e >> entrySymbolShift;
         if (c == Block::escapeSymbol) {
             c += w.peekBits(8);
             w.skipBits(8);
+            p = positionEntries[w.peekBits(8)];
         }
-        uint32_t p = positionEntries[w.peekBits(8)];
         if (p & longEntry) [[unlikely]] {
             p = longCode(s, w, p & ~longEntry, positionCodes, 8, h.posLen);
             if (s.damaged) break;
             p = Block::distanceOf(p >> entrySymbolShift, p & entryLengthMask);
+            const uint32_t d = takeDistance(w, p);
+            w.refillAhead(ahead);
+            e = symTable[w.peekBits(12)];
+            out = copyMatch<false>(out, (d & mask) + 1, c - 253);
+            continue;
         }
         const uint32_t d = takeDistance(w, p);
-        w.refill();
         e = symTable[w.peekBits(12)];
+        w.refillAhead(ahead);
         out = copyMatch<false>(out, (d & mask) + 1, c - 253);
     }
     Block::setRemaining(h, left);

@@ -143,7 +143,7 @@ struct Lh3Block {
 
 // A block's first symbol, which comes with its header, goes through decodeSymbolLh3.
 uint8_t* decodeStretchLh3(DecoderState& s, uint8_t* out, uint8_t* outLimit) {
-    return decodeStretchWide(s, decodeBlockSymbols<Lh3Block>, BitWindow::refillBytes,
+    return decodeStretchWide(s, decodeBlockSymbols<Lh3Block>, blockSymbolsInputBytes,
                              {decodeSymbolLh3, decodeDistanceTable, 253}, out, outLimit);
 }
 #endif

@@ -7,7 +7,7 @@
 // (spaces, or the -lz5- contents, when a member starts). When the area is full it is written
 // out in one block, and its last dictionarySize bytes are moved to the history. The slack
 // behind the area takes a match that starts just before the area's end, and the few bytes that
-// a copy by 8-byte words writes past a match.
+// a copy by 16-byte blocks writes past a match.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +36,26 @@ inline void store64(uint8_t* p, uint64_t v) {
     std::memcpy(p, &v, 8);
 }
 
+// Sixteen bytes, in one register where the processor has one that wide.
+struct Bytes16 {
+    uint8_t b[16];
+};
+
+inline Bytes16 load128(const uint8_t* p) {
+    Bytes16 v;
+    std::memcpy(&v, p, 16);
+    return v;
+}
+
+inline void store128(uint8_t* p, const Bytes16& v) {
+    std::memcpy(p, &v, 16);
+}
+
 // Copies a match of length bytes from distance bytes back (1 or more) to out and returns the
 // end of the match. A match whose distance is shorter than its length repeats what it has just
-// written, as a byte-by-byte copy would. The wide form copies 8-byte words and may write up to
-// 31 bytes past the match (into the slack, or over bytes not yet produced); the compact form
-// copies byte by byte.
+// written, as a byte-by-byte copy would. The wide form copies blocks of 16 bytes (8 for
+// distances below 16) and may write up to 47 bytes past the match (into the slack, or over
+// bytes not yet produced); the compact form copies byte by byte.
 template <bool compact>
 inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* src = out - distance;
@@ -50,23 +65,28 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
         while (out != end);
         return end;
     } else {
-        if (distance >= 8) {
-            // Every word read lies behind the word written: earlier bytes of this match
-            // included, they are already in place. Most matches are short: four words without
-            // a branch on the length, which would be hard to predict.
-            store64(out, load64(src));
-            store64(out + 8, load64(src + 8));
-            store64(out + 16, load64(src + 16));
-            store64(out + 24, load64(src + 24));
-            if (length > 32) {
-                src += 32;
-                out += 32;
+        if (distance >= 16) {
+            // Every block read lies behind the block written: earlier bytes of this match
+            // included, they are already in place. Most matches are short: three blocks of
+            // sixteen bytes without a branch on the length, which would be hard to predict.
+            store128(out, load128(src));
+            store128(out + 16, load128(src + 16));
+            store128(out + 32, load128(src + 32));
+            if (length > 48) {
+                src += 48;
+                out += 48;
                 do {
-                    store64(out, load64(src));
-                    src += 8;
-                    out += 8;
+                    store128(out, load128(src));
+                    src += 16;
+                    out += 16;
                 } while (out < end);
             }
+        } else if (distance >= 8) {
+            do {
+                store64(out, load64(src));
+                src += 8;
+                out += 8;
+            } while (out < end);
         } else if (distance == 1) {
             const uint64_t v = 0x0101010101010101ull * *src;
             do {

@@ -193,7 +193,7 @@ bool processorHasBmi2() {
 bool staticLoopBmi2 = processorHasBmi2();
 
 uint8_t* decodeStretchStatic(DecoderState& s, uint8_t* out, uint8_t* const outLimit) {
-    return decodeStretchWide(s, staticLoopBmi2 ? staticItemsBmi2 : staticItems, BitWindow::refillBytes,
+    return decodeStretchWide(s, staticLoopBmi2 ? staticItemsBmi2 : staticItems, blockSymbolsInputBytes,
                              {decodeSymbolStatic, decodeDistanceStatic, 253}, out, outLimit);
 }
 #endif

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/crc16.h"
 #include "decode/decoder_state.h"
 #include "decode/member_decoder.h"
 #include "decode/methods.h"
@@ -66,12 +67,13 @@ public:
 };
 
 // The forms of the decoding loop that must agree: the wide one as the extractor runs it, the
-// compact one of the Windows program, and, where the processor has BMI2, the wide one's
-// portable build beside the BMI2 build that the extractor chooses.
+// compact one of the Windows program, and, where the processor has BMI2 or carry-less
+// multiplication, the wide one's portable build (no BMI2, the CRC by tables) beside the one
+// that the extractor chooses.
 enum class Form { wide, compact, widePortable };
 
 inline std::vector<Form> decoderForms() {
-    if (processorHasBmi2()) return {Form::wide, Form::compact, Form::widePortable};
+    if (processorHasBmi2() || fastestCrcForm() != CrcForm::slices) return {Form::wide, Form::compact, Form::widePortable};
     return {Form::wide, Form::compact};
 }
 
@@ -83,10 +85,15 @@ inline const char* formName(Form f) {
 inline DecodeResult decodeInForm(Form f, const uint8_t* data, uint32_t compressedSize, int methodIndex,
                                  MemberSize originalSize, OutputSink& out, const ProgressReporter& progress = {}) {
     const bool chosen = staticLoopBmi2;
-    if (f == Form::widePortable) staticLoopBmi2 = false;
+    const CrcForm chosenCrc = crcForm;
+    if (f == Form::widePortable) {
+        staticLoopBmi2 = false;
+        crcForm = CrcForm::slices;
+    }
     DecodeResult r = decodeMemberData(data, compressedSize, methodIndex, originalSize, out, progress,
                                       f == Form::compact);
     staticLoopBmi2 = chosen;
+    crcForm = chosenCrc;
     return r;
 }
 

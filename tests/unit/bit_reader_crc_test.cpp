@@ -24,7 +24,7 @@ TEST(Crc16, KnownValuesAndTable) {
 }
 
 TEST(Crc16, EveryLengthAndStartAgreesWithTheBitwiseDefinition) {
-    // Long runs take the wide paths (16 and 64 bytes at a step); the short ends and odd starts
+    // Long runs take the wide paths (16, 64 and 256 bytes at a step); the short ends and odd starts
     // the byte-wise one. All must give the CRC computed one bit at a time.
     auto bitwise = [](uint16_t crc, const uint8_t* p, size_t n) {
         for (size_t i = 0; i < n; ++i) {
@@ -36,20 +36,31 @@ TEST(Crc16, EveryLengthAndStartAgreesWithTheBitwiseDefinition) {
     std::vector<uint8_t> data(5000);
     uint32_t x = 12345;
     for (uint8_t& b : data) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
-    for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64, 65, 79, 80, 81, 127, 128, 129, 200, 1000, 4093}) {
-        for (size_t offset : {0, 1, 7}) {
-            for (uint16_t start : {uint16_t(0x0000), uint16_t(0x0001), uint16_t(0xA5C3), uint16_t(0xFFFF)}) {
-                SCOPED_TRACE(testing::Message() << n << " bytes from " << offset << ", start " << start);
-                EXPECT_EQ(updateCrc(start, data.data() + offset, uint32_t(n)), bitwise(start, data.data() + offset, n));
+    // Every form the processor has (tables, 128-bit and 512-bit folding): 256 bytes and more
+    // take the widest steps, and 512 bytes and more its four registers.
+    const CrcForm chosen = crcForm;
+    for (CrcForm form : {CrcForm::slices, CrcForm::folding, CrcForm::wideFolding}) {
+        if (form > fastestCrcForm()) continue;
+        crcForm = form;
+        SCOPED_TRACE(testing::Message() << "form " << int(form));
+        for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64, 65, 79, 80, 81, 127, 128, 129, 200, 255, 256,
+                         257, 511, 512, 513, 767, 768, 769, 1000, 1023, 1024, 1040, 1295, 4093}) {
+            for (size_t offset : {0, 1, 7}) {
+                for (uint16_t start : {uint16_t(0x0000), uint16_t(0x0001), uint16_t(0xA5C3), uint16_t(0xFFFF)}) {
+                    SCOPED_TRACE(testing::Message() << n << " bytes from " << offset << ", start " << start);
+                    EXPECT_EQ(updateCrc(start, data.data() + offset, uint32_t(n)),
+                              bitwise(start, data.data() + offset, n));
+                }
             }
         }
+        // In pieces of every size, as the output window hands them over.
+        uint16_t crc = 0;
+        size_t at = 0;
+        for (size_t piece = 1; at + piece <= data.size(); at += piece, ++piece)
+            crc = updateCrc(crc, data.data() + at, uint32_t(piece));
+        EXPECT_EQ(crc, bitwise(0, data.data(), at));
     }
-    // In pieces of every size, as the output window hands them over.
-    uint16_t crc = 0;
-    size_t at = 0;
-    for (size_t piece = 1; at + piece <= data.size(); at += piece, ++piece)
-        crc = updateCrc(crc, data.data() + at, uint32_t(piece));
-    EXPECT_EQ(crc, bitwise(0, data.data(), at));
+    crcForm = chosen;
 }
 
 // A bit reader over bytes in memory, as the decoder sets it up.

@@ -178,6 +178,30 @@ TEST(DictionaryLoop, WritesWholeOutputAreasAndTheRestOnce) {
     }
 }
 
+TEST(CopyMatch, TheWideCopyGivesTheBytesOfTheByteByByteOneForEveryDistanceAndLength) {
+    // Distances across the 8- and 16-byte steps (and the short periods below them), lengths
+    // across the 48 bytes copied without a look at the length: the wide copy must give the
+    // bytes of the compact one, return the match's end, and write nothing more than 47 bytes
+    // past it.
+    std::mt19937 rng(77);
+    constexpr uint32_t history = 400, slack = 64;
+    for (uint32_t distance = 1; distance <= 80; ++distance) {
+        for (uint32_t length = 1; length <= 300; ++length) {
+            Bytes wide(history + length + slack), compact;
+            for (uint8_t& b : wide) b = uint8_t(rng());
+            compact = wide;
+            uint8_t* const end = copyMatch<false>(wide.data() + history, distance, length);
+            EXPECT_EQ(end, wide.data() + history + length);
+            EXPECT_EQ(copyMatch<true>(compact.data() + history, distance, length), compact.data() + history + length);
+            ASSERT_TRUE(std::equal(wide.begin(), wide.begin() + history + length, compact.begin()))
+                << "distance " << distance << ", length " << length;
+            ASSERT_TRUE(std::equal(wide.begin() + history + length + 47, wide.end(),
+                                   compact.begin() + history + length + 47))
+                << "distance " << distance << ", length " << length;
+        }
+    }
+}
+
 TEST(DictionaryLoop, MatchesBeforeTheFirstByteCopySpacesAndTheLastOneIsWrittenWhole) {
     // One match of 10 bytes (d = 2^4 + 0 bits, code 5) for members of several original sizes: it
     // is written whole, and it overruns every size below 10.
@@ -434,6 +458,23 @@ TEST(StaticHuffman, FastLoopMeetsLongCodesEveryPositionCodeAndBlockEnds) {
         DecodeResult r = decodeBothForms(w.bytes(), method, uint32_t(expected.size()), &out);
         EXPECT_EQ(r.status, DecodeStatus::complete);
         EXPECT_TRUE(out == expected);
+        // From the file through input buffers just above and below what the fast loop needs
+        // (blockSymbolsInputBytes): it meets the buffer's end at every step of its own.
+        for (uint32_t limit : {blockSymbolsInputBytes - 1, blockSymbolsInputBytes, blockSymbolsInputBytes + 1,
+                               blockSymbolsInputBytes + 7, 2 * blockSymbolsInputBytes + 3}) {
+            SCOPED_TRACE(testing::Message() << "input buffer of " << limit);
+            const Bytes data = w.bytes();
+            FILE* f = test::fileWithBytes(data);
+            ASSERT_NE(f, nullptr);
+            test::VectorSink streamed;
+            MemberDecoder decoder(f, streamed, expected.size(), data.size(), dictBitsForMethod(method), method);
+            decoder.setInputLimit(limit);
+            DecodeResult sr = decoder.run();
+            std::fclose(f);
+            EXPECT_EQ(sr.status, DecodeStatus::complete);
+            EXPECT_EQ(sr.crc, r.crc);
+            EXPECT_TRUE(streamed.bytes == expected);
+        }
     }
 }
 
