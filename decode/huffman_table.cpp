@@ -11,14 +11,45 @@
 
 namespace nivo {
 
-bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
-                uint16_t* table) {
+namespace {
+
+// bySort: the short codes in the order of their codes (the extractors' form); otherwise symbol
+// by symbol (the Windows program's, smaller). The results are the same.
+template <bool bySort>
+bool build(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits, uint16_t* table) {
     const auto n = static_cast<uint32_t>(alphabetSize);
     const auto bits = static_cast<uint32_t>(tableBits);
     uint32_t count[17] = {};
-    for (uint32_t s = 0; s < n; ++s) {
-        if (lengths[s] > 16) return false;
-        ++count[lengths[s]];
+    if constexpr (bySort) {
+        // Four counts side by side, so that a run of equal lengths is not one chain of
+        // increments through memory; eight lengths of 0 at a time are only counted.
+        uint32_t counts[4][17] = {};
+        uint32_t s = 0;
+        for (; s + 8 <= n; s += 8) {
+            uint64_t eight;
+            std::memcpy(&eight, lengths + s, 8);
+            if (eight == 0) {
+                counts[0][0] += 8;
+                continue;
+            }
+            // A byte above 16 sets its top bit, itself or with 0x6F added (a carry into the
+            // next byte only sends the eight to the exact look).
+            if (((eight + 0x6F6F6F6F6F6F6F6Full) | eight) & 0x8080808080808080ull) {
+                for (uint32_t k = 0; k < 8; ++k)
+                    if (lengths[s + k] > 16) return false;
+            }
+            for (uint32_t k = 0; k < 8; ++k) ++counts[k & 3][lengths[s + k]];
+        }
+        for (; s < n; ++s) {
+            if (lengths[s] > 16) return false;
+            ++counts[0][lengths[s]];
+        }
+        for (uint32_t i = 0; i <= 16; ++i) count[i] = counts[0][i] + counts[1][i] + counts[2][i] + counts[3][i];
+    } else {
+        for (uint32_t s = 0; s < n; ++s) {
+            if (lengths[s] > 16) return false;
+            ++count[lengths[s]];
+        }
     }
     if (count[0] == n) return true;  // an empty code leaves the table as it was
 
@@ -38,6 +69,48 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
     // empty, so that no node of an earlier table stays reachable.
     for (uint32_t i = start[bits + 1] >> shift; i < tableSize; ++i) table[i] = 0;
 
+    if constexpr (bySort) {
+        // The short codes in the order of their codes, which is the table's: by length, and
+        // by symbol within a length (a counting sort). Each fills the run of entries after
+        // the one before, 2^(bits - length) of them, by 16, 8, 4 or 2 bytes a store.
+        uint16_t sorted[1024];
+        uint32_t at[18];
+        at[0] = 0;
+        for (uint32_t i = 0; i <= 16; ++i) at[i + 1] = at[i] + count[i];
+        for (uint32_t s = 0; s < n; ++s) {
+            if (s + 8 <= n) {
+                uint64_t eight;
+                std::memcpy(&eight, lengths + s, 8);
+                if (eight == 0) {
+                    s += 7;
+                    continue;
+                }
+            }
+            if (lengths[s]) sorted[at[lengths[s]]++] = static_cast<uint16_t>(s);
+        }
+        uint16_t* fill = table;
+        const uint16_t* next = sorted + count[0];
+        for (uint32_t len = 1; len <= bits; ++len) {
+            const uint32_t run = 1u << (bits - len);
+            const uint16_t* const end = next + count[len];
+            for (; next != end; ++next) {
+                const uint64_t four = 0x0001000100010001ull * tableEntry(*next, len);
+                if (run >= 8) {
+                    const uint64_t eight[2] = {four, four};
+                    for (uint32_t i = 0; i < run; i += 8) std::memcpy(fill + i, eight, 16);
+                } else if (run == 4) {
+                    std::memcpy(fill, &four, 8);
+                } else if (run == 2) {
+                    std::memcpy(fill, &four, 4);
+                } else {
+                    std::memcpy(fill, &four, 2);
+                }
+                fill += run;
+            }
+        }
+        if (start[17] == start[bits + 1]) return true;  // no long code
+    }
+
     uint32_t nextNode = n;
     for (uint32_t s = 0; s < n; ++s) {
         const uint32_t len = lengths[s];
@@ -45,21 +118,10 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
         const uint32_t code = start[len];
         start[len] = code + (1u << (16 - len));
         if (len <= bits) {
+            if constexpr (bySort) continue;  // in the table already
             const uint16_t entry = tableEntry(s, len);
-            uint32_t i = code >> shift;
-            const uint32_t end = (code + (1u << (16 - len))) >> shift;
-            if (!compactDecoder && end - i >= 8) {
-                // A run of 8 or more entries starts at a multiple of its length: 16 bytes at
-                // a time.
-                const uint64_t four = 0x0001000100010001ull * entry;
-                const uint64_t eight[2] = {four, four};
-                for (; i < end; i += 8) std::memcpy(&table[i], eight, 16);
-            } else if (!compactDecoder && end - i >= 4) {
-                const uint64_t four = 0x0001000100010001ull * entry;
-                std::memcpy(&table[i], &four, 8);
-                i = end;
-            }
-            for (; i < end; ++i) table[i] = entry;
+            for (uint32_t i = code >> shift, end = (code + (1u << (16 - len))) >> shift; i < end; ++i)
+                table[i] = entry;
             continue;
         }
         // The table's entry leads to the code's first node, each link to the next; a node
@@ -84,6 +146,20 @@ bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths,
     }
     return true;
 }
+
+}  // namespace
+
+bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
+                uint16_t* table) {
+    return build<!compactDecoder>(h, alphabetSize, lengths, tableBits, table);
+}
+
+#ifndef NIVO_COMPACT_DECODER
+bool buildTableBySymbols(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
+                         uint16_t* table) {
+    return build<false>(h, alphabetSize, lengths, tableBits, table);
+}
+#endif
 
 uint32_t walkTree(DecoderState& s, uint32_t entry, uint32_t next16, uint32_t alphabet, uint32_t tableBits,
                   const uint8_t* lengths) {

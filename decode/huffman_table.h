@@ -42,8 +42,16 @@ constexpr uint16_t tableEntry(uint32_t symbol, uint32_t length) {
 // numbers from alphabetSize upwards. Lengths above 16 or lengths that over-fill the code space
 // are refused (false) and leave nothing out of bounds. A list of lengths that are all 0 leaves
 // the table as it was.
+// The extractors fill the direct table in the order of the codes, after a counting sort of
+// the symbols by length, run after run; the Windows program symbol by symbol.
 bool buildTable(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
                 uint16_t* table);
+
+#ifndef NIVO_COMPACT_DECODER
+// The Windows program's way, for the tests that hold the two against each other.
+bool buildTableBySymbols(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int tableBits,
+                         uint16_t* table);
+#endif
 
 // Finishes a look-up whose entry is a tree node: follows the bits of next16 (the next 16 bits
 // of the stream) after the first tableBits. A walk past 16 bits, or one that ends on a code no
