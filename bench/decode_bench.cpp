@@ -425,6 +425,7 @@ int main(int argc, char** argv) {
             cpuClock = true;
         } else if (a == "--portable") {
             nivo::staticLoopBmi2 = false;
+            nivo::crcForm = nivo::CrcForm::slices;
         } else if (a == "--no-like") {
             like = false;
         } else if (a == "--text-mb") {
@@ -455,8 +456,10 @@ int main(int argc, char** argv) {
     std::vector<std::pair<size_t, size_t>> slices;
     for (size_t at = 0; at < text.size(); at += memberSize)
         slices.emplace_back(at, std::min(memberSize, text.size() - at));
-    std::printf("members: %zu of up to %zu bytes; static Huffman loop: %s\n\n", slices.size(), memberSize,
-                nivo::staticLoopBmi2 ? "BMI2" : "portable");
+    static const char* const crcForms[] = {"by tables", "128-bit folding", "512-bit folding"};
+    std::printf("members: %zu of up to %zu bytes; static Huffman loop: %s; CRC-16: %s\n\n", slices.size(),
+                memberSize, nivo::staticLoopBmi2 ? "BMI2" : "portable",
+                crcForms[static_cast<int>(nivo::crcForm)]);
 
     const int codecs[] = {5, 7, zlibCodec, libdeflateCodec};
     std::map<int, std::vector<Packed>> packed;
