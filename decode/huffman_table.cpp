@@ -13,6 +13,32 @@ namespace nivo {
 
 namespace {
 
+// Places the code of symbol s, longer than the table: the table's entry leads to the code's
+// first node, each link to the next; a node is held as treeEntry with its number, in the table
+// and in the links alike. New nodes are numbered from nextNode on. False where another code is
+// in the way: not a prefix code.
+[[gnu::always_inline]] inline bool placeLongCode(StaticHuffmanState& h, uint16_t* table, uint32_t bits, uint32_t s,
+                                                 uint32_t len, uint32_t code, uint32_t& nextNode) {
+    uint16_t* slot = &table[code >> (16 - bits)];
+    uint32_t path = code << bits;  // bit 15 is the first bit after the table's part
+    for (uint32_t k = bits; k < len; ++k) {
+        if (*slot == 0) {
+            if (nextNode >= 1024) return false;
+            h.treeLeft[nextNode] = 0;
+            h.treeRight[nextNode] = 0;
+            *slot = static_cast<uint16_t>(treeEntry | nextNode++);
+        } else if (!(*slot & treeEntry)) {
+            return false;
+        }
+        const uint32_t node = *slot & nodeMask;
+        slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
+        path <<= 1;
+    }
+    if (*slot != 0) return false;
+    *slot = static_cast<uint16_t>(s);
+    return true;
+}
+
 // bySort: the short codes in the order of their codes (the extractors' form); otherwise symbol
 // by symbol (the Windows program's, smaller). The results are the same.
 template <bool bySort>
@@ -108,7 +134,16 @@ bool build(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int 
                 fill += run;
             }
         }
-        if (start[17] == start[bits + 1]) return true;  // no long code
+        // The long codes, length by length from the sorted list: each takes its path of
+        // nodes from the table's entry of its first bits.
+        uint32_t nextNode = n;
+        for (uint32_t len = bits + 1; len <= 16; ++len) {
+            uint32_t code = start[len];
+            const uint16_t* const end = next + count[len];
+            for (; next != end; ++next, code += 1u << (16 - len))
+                if (!placeLongCode(h, table, bits, *next, len, code, nextNode)) return false;
+        }
+        return true;
     }
 
     uint32_t nextNode = n;
@@ -118,31 +153,12 @@ bool build(StaticHuffmanState& h, int alphabetSize, const uint8_t* lengths, int 
         const uint32_t code = start[len];
         start[len] = code + (1u << (16 - len));
         if (len <= bits) {
-            if constexpr (bySort) continue;  // in the table already
             const uint16_t entry = tableEntry(s, len);
             for (uint32_t i = code >> shift, end = (code + (1u << (16 - len))) >> shift; i < end; ++i)
                 table[i] = entry;
             continue;
         }
-        // The table's entry leads to the code's first node, each link to the next; a node
-        // is held as treeEntry with its number, in the table and in the links alike.
-        uint16_t* slot = &table[code >> shift];
-        uint32_t path = code << bits;  // bit 15 is the first bit after the table's part
-        for (uint32_t k = bits; k < len; ++k) {
-            if (*slot == 0) {
-                if (nextNode >= 1024) return false;
-                h.treeLeft[nextNode] = 0;
-                h.treeRight[nextNode] = 0;
-                *slot = static_cast<uint16_t>(treeEntry | nextNode++);
-            } else if (!(*slot & treeEntry)) {
-                return false;  // a leaf in the way: not a prefix code
-            }
-            const uint32_t node = *slot & nodeMask;
-            slot = (path & 0x8000) ? &h.treeRight[node] : &h.treeLeft[node];
-            path <<= 1;
-        }
-        if (*slot != 0) return false;
-        *slot = static_cast<uint16_t>(s);
+        if (!placeLongCode(h, table, bits, s, len, code, nextNode)) return false;
     }
     return true;
 }
