@@ -122,22 +122,30 @@ inline uint32_t takeDistance(BitWindow& w, uint32_t p) {
 // The wide form's loop over the symbols of a table-coded block (-lh3- to -lh7-, -lhx-), with
 // the bit buffer, the input and the output in locals, built in the manner of the fastest
 // deflate decoders:
-//   - the next symbol's entry is looked up as soon as the current one is consumed, before its
-//     literal is stored or its match copied, so that the look-up's latency hides behind them;
+//   - where the bits behind a symbol lead is looked up before the symbol is known to be a
+//     literal or a match: the next symbol's entry and the position entry both, so that either
+//     way the look-up is under way, and a mispredicted branch finds it done;
 //   - up to three literals come from one refill, with no check between them: the loop runs
 //     while at least three symbols are left in the block and three bytes before outLimit;
 //   - a match's position code and low bits come from one entry of a table made from the
-//     position code's (positionEntries), consumed together, with no branch on the code.
+//     position code's (positionEntries), consumed together, with no branch on the code; the
+//     next symbol's entry is looked up before the refill;
+//   - the refill's eight bytes are read ahead (BitWindow::refillAhead), so that it waits for
+//     no look-up: a shift and an OR.
 // It runs until the block has fewer than three symbols left, out comes within three bytes of
-// outLimit (a match may run past it), fewer than eight bytes of input remain buffered, or a
-// code is damaged; the checking operations take the rest. After a refill at least 56 bits are
-// in the buffer: enough for a symbol (16) with its length extension (8), position code (16)
-// and low bits (18 at most), or for three literals and the next look-up.
+// outLimit (a match may run past it), fewer than blockSymbolsInputBytes of input remain
+// buffered, or a code is damaged; the checking operations take the rest. A step refills at
+// most twice (once before a match that follows literals, once at its end), each time up to 56
+// or more bits: enough for three literals and the next look-up, or for a symbol (16) with its
+// length extension (8, -lh3- only), a position code and its low bits (26 from the table, 34
+// for a longer code, which refills before the next look-up) and the next symbol's 12 bits.
 //
 // Block describes the family: symbolCount, escapeSymbol (whose 8 extra bits extend the
 // length; none if above the alphabet), remaining(h) and setRemaining(h, n) (the block's
 // symbols left, 0 = a header is next), positionCodes(h), and distanceOf(j, length), the
 // position entry (distanceEntry) of position code j of that length.
+// Input the loop needs buffered: two refills of at most seven bytes each, and the eight read
+// ahead behind them.
 constexpr uint32_t blockSymbolsInputBytes = 24;
 
 template <typename Block>

@@ -17,7 +17,7 @@
 //
 // The symbols of a block are decoded a stretch at a time (decodeBlockSymbols), with the bit
 // buffer, the input and the output in locals: one refill from memory per step gives the bits of
-// a match and its position code, or of two literals.
+// a match and its position code, or of three literals (decode/huffman_table.h).
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
 #include "decode/output_window.h"
