@@ -29,11 +29,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "decode/methods.h"
 #include "tools/lzh_encoder.h"
+#include "extract/extraction_context.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "archive/archive_search.h"
+#include "lzh/archive_search.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "archive/extraction_context.h"
-#include "setup/settings_block.h"
+#include "extract/extraction_context.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::cli {
 

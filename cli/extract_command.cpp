@@ -17,8 +17,8 @@
 #include <set>
 #include <unordered_set>
 
-#include "archive/member_header.h"
-#include "cli/command_line.h"
+#include "lzh/member_header.h"
+#include "command_line/command_line.h"
 #include "cli/member_run.h"
 #include "cli/parallel_run.h"
 #include "cli/setup_session.h"

@@ -1,10 +1,10 @@
 // nivosfx t, x and p: decode the chosen members; x writes them to files, p to standard output.
 #pragma once
 
-#include "archive/extraction_context.h"
-#include "cli/member_selection.h"
+#include "extract/extraction_context.h"
+#include "command_line/member_selection.h"
 #include "cli/nivosfx_options.h"
-#include "setup/settings_block.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::cli {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "archive/archive_walker.h"
-#include "extract/path_helpers.h"
+#include "lzh/archive_walker.h"
+#include "common/sjis_text.h"
 #include "cli/setup_session.h"
 #include "platform/posix_names.h"
 

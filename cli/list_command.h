@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "archive/extraction_context.h"
-#include "cli/member_selection.h"
+#include "extract/extraction_context.h"
+#include "command_line/member_selection.h"
 #include "cli/nivosfx_options.h"
-#include "setup/settings_block.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::cli {
 

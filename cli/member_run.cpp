@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstdio>
 
-#include "archive/archive_walker.h"
-#include "decode/crc16.h"
+#include "lzh/archive_walker.h"
+#include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "extract/member_extraction.h"
 

@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "archive/extraction_context.h"
-#include "archive/member_header.h"
+#include "extract/extraction_context.h"
+#include "lzh/member_header.h"
 #include "extract/member_extraction.h"
 
 namespace nivo {

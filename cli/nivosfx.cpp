@@ -4,16 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "archive/extraction_context.h"
+#include "extract/extraction_context.h"
 #include "cli/archive_input.h"
-#include "cli/command_line.h"
+#include "command_line/command_line.h"
 #include "cli/extract_command.h"
 #include "cli/list_command.h"
-#include "cli/member_selection.h"
+#include "command_line/member_selection.h"
 #include "cli/nivosfx_options.h"
 #include "platform/posix_files.h"
 #include "platform/posix_names.h"
-#include "setup/settings_block.h"
+#include "lzh/settings_block.h"
 
 namespace {
 

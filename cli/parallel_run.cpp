@@ -13,10 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "archive/archive_walker.h"
+#include "lzh/archive_walker.h"
 #include "cli/terminal_front_end.h"
-#include "decode/crc16.h"
-#include "extract/path_helpers.h"
+#include "common/crc16.h"
+#include "common/sjis_text.h"
+#include "extract/output_folders.h"
 #include "platform/platform.h"
 #include "platform/posix_names.h"
 

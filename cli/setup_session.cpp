@@ -7,9 +7,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "archive/extraction_context.h"
+#include "extract/extraction_context.h"
 #include "extract/member_extraction.h"
-#include "extract/path_helpers.h"
+#include "common/sjis_text.h"
 #include "platform/posix_names.h"
 
 extern char** environ;

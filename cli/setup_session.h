@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/nivosfx_options.h"
-#include "setup/settings_block.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::cli {
 

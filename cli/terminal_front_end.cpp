@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "cli/setup_session.h"
-#include "cli/terminal_text.h"
+#include "command_line/terminal_text.h"
 #include "platform/posix_names.h"
 
 namespace nivo {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/terminal_text.h"
+#include "command_line/terminal_text.h"
 #include "platform/platform.h"
 
 namespace nivo {

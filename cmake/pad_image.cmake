@@ -16,7 +16,7 @@ endfunction()
 
 file(SIZE "${INPUT}" size)
 if(TEST_BUILD)
-  # The x86_64 test build (setup/CMakeLists.txt) has a larger image of its own, which only has
+  # The x86_64 test build (win32/CMakeLists.txt) has a larger image of its own, which only has
   # to hold it.
   message(STATUS "sfx.exe (x86_64 test build): ${size} bytes linked, padded to ${IMAGE_SIZE}")
   if(size GREATER IMAGE_SIZE)

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/member_size.h"
+#include "common/sizes.h"
 
 namespace nivo {
 

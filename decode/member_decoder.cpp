@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 #include "decode/methods.h"
 #include "decode/output_window.h"
 #include "decode/symbol_loop.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "archive/member_size.h"
+#include "common/sizes.h"
 #include "decode/member_decoder.h"
 
 namespace nivo {

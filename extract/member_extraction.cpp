@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "extract/mac_binary.h"
-#include "extract/path_helpers.h"
+#include "common/sjis_text.h"
+#include "extract/output_folders.h"
 #include "extract/stored_copy.h"
 #include "platform/platform.h"
+#include "extract/extraction_context.h"
 
 namespace nivo {
 

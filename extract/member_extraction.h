@@ -4,8 +4,9 @@
 
 #include <cstdio>
 
-#include "archive/member_header.h"
+#include "lzh/member_header.h"
 #include "decode/member_decoder.h"
+#include "extract/extraction_context.h"
 
 namespace nivo {
 

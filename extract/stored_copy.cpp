@@ -1,7 +1,7 @@
 // The stored methods (-lh0-, -lz4-): the member's bytes copied from the archive as they are.
 #include "extract/stored_copy.h"
 
-#include "decode/crc16.h"
+#include "common/crc16.h"
 
 namespace nivo {
 

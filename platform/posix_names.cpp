@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iconv.h>
 
-#include "archive/member_header.h"
+#include "common/sjis_text.h"
 
 namespace nivo {
 

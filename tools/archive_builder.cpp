@@ -8,8 +8,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 
 namespace nivo {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "archive/extraction_context.h"
+#include "extract/extraction_context.h"
 
 namespace nivo {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/member_header.h"
+#include "lzh/member_header.h"
 
 namespace nivo {
 

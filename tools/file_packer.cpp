@@ -1,6 +1,6 @@
 #include "tools/file_packer.h"
 
-#include "cli/terminal_text.h"
+#include "command_line/terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "extract/path_helpers.h"
+#include "common/sjis_text.h"
 #include "platform/posix_names.h"
 #include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"

@@ -28,8 +28,8 @@
 #include <bit>
 #include <cstring>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 
 namespace nivo {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "decode/crc16.h"
+#include "common/crc16.h"
 #include "platform/posix_names.h"
 
 namespace nivo {

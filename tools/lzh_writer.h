@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/member_header.h"
+#include "lzh/member_header.h"
 
 namespace nivo {
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "cli/member_selection.h"
+#include "command_line/command_line.h"
+#include "command_line/member_selection.h"
 #include "platform/posix_files.h"
 #include "platform/posix_names.h"
 #include "tools/archive_builder.h"

@@ -17,17 +17,18 @@
 #include <unistd.h>
 #include <vector>
 
-#include "archive/extraction_context.h"
-#include "archive/member_header.h"
-#include "cli/command_line.h"
+#include "extract/extraction_context.h"
+#include "lzh/member_header.h"
+#include "command_line/command_line.h"
 #include "platform/posix_names.h"
-#include "setup/settings_writer.h"
+#include "lzh/settings_writer.h"
 #include "tools/archive_builder.h"
 #include "tools/existing_archive.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"
 #include "tools/output_file.h"
 #include "platform/posix_files.h"
+#include "lzh/settings_block.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <random>
 #include <sstream>
 
-#include "archive/archive_walker.h"
-#include "decode/crc16.h"
+#include "lzh/archive_walker.h"
+#include "common/crc16.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"
 #include "tools/lzh_writer.h"

@@ -18,6 +18,7 @@
 #include "tests/e2e/program_runner.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_writer.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::test {
 namespace {

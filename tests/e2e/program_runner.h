@@ -8,8 +8,9 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "archive/extraction_context.h"
-#include "setup/settings_writer.h"
+#include "extract/extraction_context.h"
+#include "lzh/settings_writer.h"
+#include "lzh/settings_block.h"
 
 namespace nivo::test {
 

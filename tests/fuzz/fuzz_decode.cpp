@@ -5,7 +5,7 @@
 //   the rest    the member's compressed bytes
 #include <cstring>
 
-#include "decode/crc16.h"
+#include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "tests/fuzz/fuzz_support.h"
 

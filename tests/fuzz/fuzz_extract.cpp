@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/extraction_run.h"
+#include "extract/extraction_run.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace nivo;

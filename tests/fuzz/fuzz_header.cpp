@@ -3,10 +3,10 @@
 // search for an archive inside another maker's self-extracting file, over the same bytes.
 #include <cstring>
 
-#include "archive/archive_search.h"
-#include "archive/extraction_run.h"
-#include "archive/archive_walker.h"
-#include "extract/path_helpers.h"
+#include "lzh/archive_search.h"
+#include "extract/extraction_run.h"
+#include "lzh/archive_walker.h"
+#include "common/sjis_text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace nivo;

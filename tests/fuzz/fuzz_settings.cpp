@@ -2,8 +2,9 @@
 // follow the program image.
 #include <cstring>
 
-#include "archive/extraction_context.h"
-#include "setup/settings_block.h"
+#include "extract/extraction_context.h"
+#include "extract/run_settings.h"
+#include "lzh/settings_block.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace nivo;

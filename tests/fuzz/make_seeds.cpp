@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/member_header.h"
-#include "setup/settings_writer.h"
+#include "lzh/member_header.h"
+#include "lzh/settings_writer.h"
 #include "tools/lzh_writer.h"
 
 using namespace nivo;

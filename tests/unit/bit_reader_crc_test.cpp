@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "decode/crc16.h"
+#include "common/crc16.h"
 #include "decode/decoder_state.h"
 
 namespace nivo {

@@ -6,10 +6,11 @@
 #include <cctype>
 #include <random>
 
-#include "archive/archive_walker.h"
-#include "decode/crc16.h"
+#include "lzh/archive_walker.h"
+#include "common/crc16.h"
 #include "tests/support/decoder_harness.h"
 #include "tests/support/test_support.h"
+#include "extract/extraction_context.h"
 
 namespace nivo {
 namespace {

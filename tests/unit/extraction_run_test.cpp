@@ -8,11 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "archive/extraction_run.h"
-#include "archive/member_header.h"
+#include "extract/extraction_run.h"
+#include "lzh/member_header.h"
 #include "extract/member_extraction.h"
 #include "platform/platform.h"
-#include "setup/settings_block.h"
+#include "extract/run_settings.h"
+#include "lzh/settings_block.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_writer.h"

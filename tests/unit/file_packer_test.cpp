@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sys/stat.h>
 
-#include "archive/extraction_run.h"
-#include "decode/crc16.h"
+#include "extract/extraction_run.h"
+#include "common/crc16.h"
 #include "tests/support/test_support.h"
 #include "tools/file_packer.h"
 #include "tools/lzh_writer.h"

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "archive/member_header.h"
+#include "lzh/member_header.h"
 #include "platform/posix_names.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_writer.h"
+#include "extract/extraction_context.h"
 
 namespace nivo {
 namespace {

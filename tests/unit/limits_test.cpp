@@ -10,8 +10,8 @@
 #include <csignal>
 #include <random>
 
-#include "archive/extraction_run.h"
-#include "decode/crc16.h"
+#include "extract/extraction_run.h"
+#include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/test_support.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 #include "decode/huffman_table.h"
 #include "tests/support/test_support.h"
 #include "tools/lzh_encoder.h"

@@ -4,8 +4,9 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "archive/extraction_context.h"
-#include "extract/path_helpers.h"
+#include "extract/extraction_context.h"
+#include "common/sjis_text.h"
+#include "extract/output_folders.h"
 #include "tests/support/test_support.h"
 
 namespace nivo {

@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
-#include "archive/extraction_context.h"
-#include "setup/settings_block.h"
-#include "setup/settings_writer.h"
+#include "extract/extraction_context.h"
+#include "extract/run_settings.h"
+#include "lzh/settings_block.h"
+#include "lzh/settings_writer.h"
 #include "tests/support/test_support.h"
 
 namespace nivo {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <random>
 
-#include "archive/member_header.h"
-#include "decode/crc16.h"
+#include "lzh/member_header.h"
+#include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"

@@ -1,0 +1,334 @@
+// LZH member headers.
+//
+// Levels 0 and 1 share a base header: byte 0 is the size S of the header behind bytes 0 and 1
+// (the header occupies S + 2 bytes), byte 1 a checksum, 2-6 the method, 7-10 the compressed
+// size, 11-14 the original size, 15-18 an MS-DOS stamp, 19 an attribute, 20 the level, 21 the
+// name length N and the name behind it. S - N tells what follows the name: nothing (20), the
+// data CRC (22), or the CRC and an operating-system byte (24 and more). Level 1 ends its base
+// header with the size of the first extended header, and its compressed size counts the
+// extended headers too.
+//
+// Level 2 has a 16-bit total size in bytes 0-1 that covers all its extended headers, a UTC
+// stamp, the CRC in 21-22, the OS byte in 23, and the first extended header size in 24-25.
+// Some archivers state that size 2 bytes short, without the chain's final zero.
+//
+// Level 3 begins with the word size 4 in bytes 0-1 and has the level-2 fields up to the OS
+// byte; bytes 24-27 hold the whole header's size and 28-31 the size of the first extended
+// header. Its extended-header sizes are 4 bytes wide.
+//
+// An extended header of size Z is a type byte, the data, and the size of the next one (0 ends
+// the list); Z counts all three. Type 1 is the file name, type 2 the directory name with its
+// components separated by 0xFF, 0x42 the two sizes in 64 bits, 0x44 and 0x45 the file and
+// directory name in UTF-16LE (taken over 1 and 2), 0x50 the Unix permissions and 0x54 a Unix
+// modification time.
+//
+// Unix archivers write an area behind the OS byte 'U' of a level-0 or level-1 base header
+// (level 1: before the first extended header's size): a minor version byte, the modification
+// time in UTC seconds (4 bytes), the mode (2), the user and the group id (2 each).
+//
+// They store a symbolic link as a folder entry (-lhd-) named "name|target".
+#include <cstdio>
+#include <cstring>
+
+#include "lzh/member_header.h"
+#include "common/sjis_text.h"
+#include "platform/platform.h"
+
+namespace nivo {
+
+// The identifiers without their dashes, three letters each in index order. A table of whole
+// identifiers would stand in the Windows program as text like "-lh5-", where readers that
+// scan a self-extracting file for its archive would take it for a member header.
+const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhdlhx";
+
+int methodIndex(const MemberHeader& header) {
+    if (header.method[0] != '-' || header.method[4] != '-') return -1;
+    for (int i = 0; i < methodCount; ++i)
+        if (std::memcmp(header.method + 1, methodLetters + 3 * i, 3) == 0) return i;
+    return -1;
+}
+
+namespace {
+
+constexpr uint32_t level1Limit = 4096;  // a level-1 base header with all its extended headers
+constexpr uint32_t bufferSize = 65536;  // a level-2 header's 16-bit size
+
+// n bytes (2 or 4), least significant first.
+uint32_t littleEndian(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    while (n--) v = v << 8 | p[n];
+    return v;
+}
+
+bool readExact(FILE* f, uint8_t* dst, size_t n) {
+    return std::fread(dst, 1, n, f) == n;
+}
+
+}  // namespace
+
+void slashBackslashes(char* text, size_t length) {
+    auto* p = reinterpret_cast<uint8_t*>(text);
+    for (size_t i = 0; i < length; ++i) {
+        if (isLeadByte(p[i]) && i + 1 < length && p[i + 1] >= 0x40 && p[i + 1] <= 0xFC &&
+            p[i + 1] != 0x7F) {
+            ++i;
+        } else if (p[i] == '\\') {
+            p[i] = '/';
+        }
+    }
+}
+
+uint32_t dosTimeToUnixTime(uint32_t stamp, bool* valid) {
+    static const uint16_t daysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    if (valid) *valid = true;
+    if (stamp == 0) return 0;
+    const uint32_t year = 1980 + (stamp >> 25);
+    const uint32_t month = (stamp >> 21) & 15;
+    if (month < 1 || month > 12) {
+        if (valid) *valid = false;
+        return 0;
+    }
+    // Gregorian leap years: divisible by 4, not by 100 unless by 400.
+    auto leap = [](uint32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+    uint32_t days = daysBefore[month - 1] + ((stamp >> 16) & 31) - 1;
+    if (month >= 3 && leap(year)) ++days;
+    for (uint32_t y = 1970; y < year; ++y) days += leap(y) ? 366 : 365;
+    // Read as local standard time: seconds west of UTC are added. Unsigned 32-bit seconds, as
+    // the record holds them, last until 2106.
+    uint32_t seconds = ((days * 24 + ((stamp >> 11) & 31)) * 60 + ((stamp >> 5) & 63)) * 60 + (stamp & 31) * 2;
+    return seconds + static_cast<uint32_t>(platform::timeZoneOffset());
+}
+
+namespace {
+
+// The values of one extended header's data (n bytes at p, header byte at) that the record
+// keeps. Damaged only for sizes this build cannot hold.
+HeaderStatus takeExtended(MemberHeader& header, uint8_t type, const uint8_t* p, uint32_t n,
+                          uint32_t at) {
+    if (type == extHeaderCrc && n >= 2) {
+        header.headerCrcAt = at;
+    } else if (type == extLargeSizes && n >= 16) {
+        uint32_t high = littleEndian(p + 4, 4) | littleEndian(p + 12, 4);
+        // Without 64-bit sizes a larger member cannot be read, nor skipped.
+        if (stubBuild && high) return HeaderStatus::damaged;
+        header.compressedSize = static_cast<MemberSize>(littleEndian(p, 4) | uint64_t{littleEndian(p + 4, 4)} << 32);
+        header.originalSize = static_cast<MemberSize>(littleEndian(p + 8, 4) | uint64_t{littleEndian(p + 12, 4)} << 32);
+    } else if (type == extUnixMode && n >= 2) {
+        header.unixMode = static_cast<uint16_t>(littleEndian(p, 2));
+        header.hasUnixMode = 1;
+    } else if (type == extUnixTime && n >= 4) {
+        header.modifiedTime = littleEndian(p, 4);
+        header.hasModifiedTime = 1;  // taken over the base header's stamp
+    }
+    return HeaderStatus::member;
+}
+
+// The UTF-16LE name of n bytes at p as a program name (see unicodeEscape) in out, of capacity
+// bytes; "\\", "/" and, in a directory name, U+FFFF become "/". A U+0000 ends the name. Returns
+// the length, or capacity when the name does not fit.
+uint32_t utf16Name(const uint8_t* p, uint32_t n, char* out, uint32_t capacity, bool directory) {
+    uint32_t length = 0;
+    for (uint32_t i = 0; i + 1 < n; i += 2) {
+        const uint32_t unit = littleEndian(p + i, 2);
+        if (unit == 0) break;
+        const bool separator = unit == '\\' || unit == '/' || (directory && unit == 0xFFFF);
+        const uint32_t need = separator || unit < 0x80 ? 1 : unicodeEscapeLength;
+        if (length + need >= capacity) return capacity;
+        if (need == 1) {
+            out[length++] = separator ? '/' : static_cast<char>(unit);
+        } else {
+            out[length++] = static_cast<char>(unicodeEscape);
+            for (int shift = 12; shift >= 0; shift -= 6)
+                out[length++] = static_cast<char>(unicodeEscapeBase + (unit >> shift & 63));
+        }
+    }
+    return length;
+}
+
+// A folder entry "name|target" is a symbolic link: name ends at the "|" (a byte that can be
+// the second of a two-byte character, which is skipped), and a final "/" of the target, which
+// a folder entry's name carries, is dropped.
+void takeLinkTarget(MemberHeader& header) {
+    auto* p = reinterpret_cast<uint8_t*>(header.name);
+    for (size_t i = 0; p[i]; ++i) {
+        if (isLeadByte(p[i]) && p[i + 1]) {
+            ++i;
+        } else if (p[i] == '|') {
+            p[i] = 0;
+            header.linkTarget = static_cast<uint16_t>(i + 1);
+            const size_t end = i + 1 + std::strlen(header.name + i + 1);
+            if (end > i + 2 && p[end - 1] == '/') p[end - 1] = 0;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+HeaderStatus readMemberHeader(ArchiveSource& source, MemberHeader& header) {
+    std::memset(&header, 0, sizeof header);
+    uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
+    FILE* f = source.archiveFile;
+
+    // Bytes 0 to 20, up to the level, are common to every layout. The end of the file where a
+    // header would start is the end of the archive.
+    const size_t got = std::fread(buffer, 1, 21, f);
+    if (got == 0) return HeaderStatus::end;
+    const uint32_t first = buffer[0];
+    // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
+    // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
+    if (got < 21) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
+    const uint8_t level = buffer[20];
+    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
+
+    uint32_t size;     // bytes of the base header (levels 2 and 3: of the whole header)
+    uint32_t read = 21;
+    uint32_t width = 2;  // of an extended header's size field
+    if (level == 2) {
+        size = littleEndian(buffer, 2);
+        if (size < 24) return HeaderStatus::damaged;
+    } else if (!stubBuild && level == 3) {
+        if (littleEndian(buffer, 2) != 4 || !readExact(f, buffer + 21, 7)) return HeaderStatus::damaged;
+        read = 28;
+        size = littleEndian(buffer + 24, 4);
+        if (size < 32 || size > bufferSize) return HeaderStatus::damaged;
+        width = 4;
+    } else {
+        size = static_cast<uint32_t>(first) + 2;
+        if (size < 22) return HeaderStatus::damaged;  // too short to reach the name length
+    }
+    if (!readExact(f, buffer + read, size - read)) return HeaderStatus::damaged;
+
+    std::memcpy(header.method, buffer + 2, 5);
+    header.compressedSize = littleEndian(buffer + 7, 4);
+    header.originalSize = littleEndian(buffer + 11, 4);
+    header.timeStamp = littleEndian(buffer + 15, 4);
+    if (!stubBuild) header.attribute = buffer[19];
+    header.level = level;
+    const uint8_t*& cursor = source.headerCursor;
+    cursor = buffer + 21;
+
+    const uint8_t* fileName = nullptr;
+    uint32_t fileNameLength = 0;
+    const uint8_t* dirName = nullptr;
+    uint32_t dirNameLength = 0;
+    // UTF-16 names (0x44, 0x45), converted; they name the member when present, in whatever
+    // order the extended headers stand.
+    char wide[2][pathBufferSize];
+    uint32_t wideLength[2] = {};
+    bool hasWide[2] = {};
+
+    // S - N decides the layout; for levels 2 and 3 it is taken on the header size itself.
+    const bool fullSize = level == 2 || (!stubBuild && level == 3);
+    uint32_t layout = size;
+    if (!fullSize) {
+        fileNameLength = *cursor++;
+        fileName = cursor;
+        if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
+        cursor += fileNameLength;
+        layout = static_cast<uint32_t>(first) - fileNameLength;
+    }
+    if (layout == 22 || layout >= 24) {
+        header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
+        header.hasDataCrc = 1;
+        if (!stubBuild && layout != 22) header.osId = cursor[2];
+        cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
+        // The Unix area of levels 0 and 1: the version, time, mode and ids, 11 bytes.
+        if (!stubBuild && !fullSize && header.osId == 'U' && layout >= 23 + 11 + (level ? 2 : 0)) {
+            header.modifiedTime = littleEndian(cursor + 1, 4);
+            header.unixMode = static_cast<uint16_t>(littleEndian(cursor + 5, 2));
+            header.hasModifiedTime = header.hasUnixMode = header.hasUnixArea = 1;
+        }
+    } else if (layout != 20) {
+        return HeaderStatus::unknownLayout;
+    }
+
+    if (level != 0) {
+        // The extended headers: level 1 reads them from the stream one by one into the
+        // buffer behind the base header; levels 2 and 3 have them in the buffer already.
+        uint32_t limit = size;
+        uint32_t pos = level == 3 ? 28 : 24;
+        if (!fullSize) {
+            pos = static_cast<uint32_t>(first);
+            limit = level1Limit;
+        }
+        uint32_t extendedBytes = 0;
+        for (;;) {
+            uint32_t at = pos + width;
+            if (at > limit) {
+                // A level-2 size that leaves out the final zero of a well-formed chain: that
+                // zero stands in the 2 bytes behind the stated size, and the data behind it.
+                if (stubBuild || level != 2 || pos != size || header.shortHeaderSize) return HeaderStatus::damaged;
+                if (!readExact(f, buffer + size, 2) || buffer[size] | buffer[size + 1]) return HeaderStatus::damaged;
+                header.shortHeaderSize = 1;
+                break;
+            }
+            uint32_t z = littleEndian(buffer + pos, static_cast<int>(width));
+            if (z == 0) break;
+            if (z < width + 1 || z - width > limit - at) return HeaderStatus::damaged;
+            if (!fullSize) {
+                if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
+                extendedBytes += z;
+            }
+            const uint8_t type = buffer[at];
+            const uint32_t n = z - width - 1;  // the data's length
+            if (!stubBuild) header.extendedTypes[type >> 5] |= 1u << (type & 31);
+            if (type == extFileName) {
+                fileName = buffer + at + 1;
+                fileNameLength = n;
+            } else if (type == extDirectory) {
+                dirName = buffer + at + 1;
+                dirNameLength = n;
+            } else if (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory)) {
+                const int directory = type == extUtf16Directory;
+                wideLength[directory] = utf16Name(buffer + at + 1, n, wide[directory], pathBufferSize, directory);
+                hasWide[directory] = true;
+            } else if (!stubBuild && takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
+                return HeaderStatus::damaged;
+            }
+            pos = at + z - width;
+        }
+        cursor = buffer + pos;
+        if (!stubBuild && hasWide[0]) {
+            fileName = reinterpret_cast<const uint8_t*>(wide[0]);
+            fileNameLength = wideLength[0];
+        }
+        if (!stubBuild && hasWide[1]) {
+            dirName = reinterpret_cast<const uint8_t*>(wide[1]);
+            dirNameLength = wideLength[1];
+        }
+        if (!fullSize) {
+            if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
+            header.compressedSize -= extendedBytes;
+        }
+    }
+
+    // An overlong name keeps what fits, so that the member can be named; it is not extracted.
+    bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
+    if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
+    if (dirNameLength) {
+        std::memcpy(header.name, dirName, dirNameLength);
+        unifySeparators(header.name, '/');
+    }
+    size_t dirLength = std::strlen(header.name);
+    // The directory part ends with a separator; some archivers leave the last one out. A "/"
+    // is never the second byte of a two-byte character, and unifySeparators has turned every
+    // other separator into one. (The Windows program joins the two parts as they stand.)
+    if (!stubBuild && dirLength && fileNameLength && header.name[dirLength - 1] != '/') {
+        if (dirLength + 1 + fileNameLength > pathBufferSize - 1) tooLong = true;
+        if (dirLength < pathBufferSize - 1) header.name[dirLength++] = '/';
+    }
+    if (fileNameLength > pathBufferSize - 1 - dirLength) fileNameLength = static_cast<uint32_t>(pathBufferSize - 1 - dirLength);
+    if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
+    slashBackslashes(header.name, std::strlen(header.name));
+    if (tooLong) return HeaderStatus::nameTooLong;
+    if (!stubBuild && methodIndex(header) == methodFolder) takeLinkTarget(header);
+
+    if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
+    bool valid = true;
+    header.modifiedTime = fullSize ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
+    header.hasModifiedTime = valid;
+    return HeaderStatus::member;
+}
+
+}  // namespace nivo
