@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/crc16.h"
+#include "common/crc16.h"
 #include "decode/decoder_state.h"
 #include "decode/member_decoder.h"
 #include "decode/methods.h"
