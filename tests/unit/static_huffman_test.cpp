@@ -499,22 +499,29 @@ TEST(StaticHuffman, FastLoopMeetsLongCodesEveryPositionCodeAndBlockEnds) {
         EXPECT_EQ(r.status, DecodeStatus::complete);
         EXPECT_TRUE(out == expected);
         // From the file through input buffers just above and below what the fast loop needs
-        // (blockSymbolsInputBytes): it meets the buffer's end at every step of its own.
-        for (uint32_t limit : {blockSymbolsInputBytes - 1, blockSymbolsInputBytes, blockSymbolsInputBytes + 1,
-                               blockSymbolsInputBytes + 7, 2 * blockSymbolsInputBytes + 3}) {
-            SCOPED_TRACE(testing::Message() << "input buffer of " << limit);
-            const Bytes data = w.bytes();
-            FILE* f = test::fileWithBytes(data);
-            ASSERT_NE(f, nullptr);
-            test::VectorSink streamed;
-            MemberDecoder decoder(f, streamed, expected.size(), data.size(), dictBitsForMethod(method), method);
-            decoder.setInputLimit(limit);
-            DecodeResult sr = decoder.run();
-            std::fclose(f);
-            EXPECT_EQ(sr.status, DecodeStatus::complete);
-            EXPECT_EQ(sr.crc, r.crc);
-            EXPECT_TRUE(streamed.bytes == expected);
+        // (blockSymbolsInputBytes): it meets the buffer's end at every step of its own. In the
+        // loop's BMI2 build and its portable one.
+        const bool chosen = staticLoopBmi2;
+        for (uint32_t limit : {2u, blockSymbolsInputBytes - 1, blockSymbolsInputBytes, blockSymbolsInputBytes + 1,
+                               blockSymbolsInputBytes + 7, 2 * blockSymbolsInputBytes + 3, 1000u}) {
+            for (bool bmi2 : {false, true}) {
+                if (bmi2 && !processorHasBmi2()) continue;
+                staticLoopBmi2 = bmi2;
+                SCOPED_TRACE(testing::Message() << "input buffer of " << limit << (bmi2 ? ", BMI2" : ", portable"));
+                const Bytes data = w.bytes();
+                FILE* f = test::fileWithBytes(data);
+                ASSERT_NE(f, nullptr);
+                test::VectorSink streamed;
+                MemberDecoder decoder(f, streamed, expected.size(), data.size(), dictBitsForMethod(method), method);
+                decoder.setInputLimit(limit);
+                DecodeResult sr = decoder.run();
+                std::fclose(f);
+                EXPECT_EQ(sr.status, DecodeStatus::complete);
+                EXPECT_EQ(sr.crc, r.crc);
+                EXPECT_TRUE(streamed.bytes == expected);
+            }
         }
+        staticLoopBmi2 = chosen;
     }
 }
 
