@@ -120,7 +120,7 @@ TEST(BuildTable, TheSortedBuildGivesTheTableOfTheSymbolBySymbolOne) {
         const int bits = n == 510 ? 12 : 8;
         std::vector<uint8_t> lengths(size_t(n), 0);
         if (trial % 5 == 4) {
-            for (uint8_t& l : lengths) l = rng() % 3 ? 0 : uint8_t(rng() % (trial % 50 == 4 ? 18 : 17));
+            for (uint8_t& l : lengths) l = uint8_t(rng() % 3 ? 0 : rng() % (trial % 50 == 4 ? 18 : 17));
         } else {
             std::vector<uint32_t> freq(static_cast<size_t>(n));
             for (uint32_t& f : freq) f = rng() % 3 == 0 ? 1u << (rng() % 24) : 0;
