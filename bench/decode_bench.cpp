@@ -197,7 +197,7 @@ struct Timing {
 };
 
 std::string methodName(int method) {
-    return method == zlibCodec ? "zlib" : method == libdeflateCodec ? "libdefl" : nivo::methodIds[method];
+    return method == zlibCodec ? "zlib" : method == libdeflateCodec ? "libdefl" : nivo::methodIdOf(method).text;
 }
 
 struct ArchiveMember {

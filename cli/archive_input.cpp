@@ -148,8 +148,7 @@ long searchStream(ExtractionContext& context, ForwardInput& in, long* passedOver
 // then a header stands there, sound or damaged, and the file is not searched.
 bool methodAt(FILE* f, long offset) {
     uint8_t id[5];
-    return std::fseek(f, offset + 2, SEEK_SET) == 0 && std::fread(id, 1, 5, f) == 5 && id[0] == '-' &&
-           id[1] == 'l' && id[4] == '-';
+    return std::fseek(f, offset + 2, SEEK_SET) == 0 && std::fread(id, 1, 5, f) == 5 && hasMethodShape(id);
 }
 
 // The archive's end mark, a 0 byte at the end of the file: an empty archive. (An Amiga

@@ -134,7 +134,7 @@ long nextTrustedHeader(ArchiveSource& source, long from, long fileEnd) {
             if (!dash) break;
             i = static_cast<size_t>(dash - block);
             const long start = at + static_cast<long>(i) - 2;
-            if (dash[1] == 'l' && dash[4] == '-' && start >= from && isTrustedHeader(source, start, fileEnd)) {
+            if (hasMethodShape(dash) && start >= from && isTrustedHeader(source, start, fileEnd)) {
                 found = start;
                 break;
             }

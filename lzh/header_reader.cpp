@@ -36,15 +36,10 @@
 
 namespace nivo {
 
-// The identifiers without their dashes, three letters each in index order. A table of whole
-// identifiers would stand in the Windows program as text like "-lh5-", where readers that
-// scan a self-extracting file for its archive would take it for a member header.
-const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhdlhx";
-
 int methodIndex(const MemberHeader& header) {
-    if (header.method[0] != '-' || header.method[4] != '-') return -1;
+    if (!hasMethodShape(reinterpret_cast<const uint8_t*>(header.method))) return -1;
     for (int i = 0; i < methodCount; ++i)
-        if (std::memcmp(header.method + 1, methodLetters + 3 * i, 3) == 0) return i;
+        if (std::memcmp(header.method + 1, methodLetters.data() + 3 * i, 3) == 0) return i;
     return -1;
 }
 

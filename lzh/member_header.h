@@ -8,6 +8,7 @@
 
 #include "common/sizes.h"
 #include "common/sjis_text.h"
+#include "lzh/method_facts.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -61,12 +62,8 @@ inline bool hasExtendedType(const MemberHeader& header, uint8_t type) {
     return header.extendedTypes[type >> 5] >> (type & 31) & 1;
 }
 
-// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, -lhd- (folders), -lhx-.
-constexpr int methodCount = 13;
-constexpr int methodStored = 0;
-constexpr int methodLz4 = 10;
-constexpr int methodFolder = 11;
-// The member's method index, or -1 for an identifier not in the list.
+// The member's method index in the table of methods (lzh/method_facts.h), or -1 for an identifier
+// not in it.
 int methodIndex(const MemberHeader& header);
 
 enum class HeaderStatus : uint8_t {

@@ -41,6 +41,10 @@ constexpr uint32_t minMatch = 3;
 constexpr uint32_t maxMatch = 256;
 constexpr uint32_t maxCodeBits = 16;
 constexpr uint32_t noPosition = UINT32_MAX;
+// The methods this encoder writes: the static Huffman ones with a window of up to 64 KiB, whose
+// position codes number at most 17.
+constexpr uint32_t maxWindowBits = 16;
+constexpr uint32_t maxPositionCodes = positionCodeFor(maxWindowBits).count;
 // A three-byte match farther than this costs more bits than three literals on most data.
 constexpr uint32_t farMinimumMatch = 4096;
 // Matches at least this long are taken without looking one byte further.
@@ -345,8 +349,8 @@ Encoder::Encoder(int method, const uint8_t* bytes, uint32_t history, uint32_t le
       start(history),
       size(history + length),
       window(encoderWindow(method)),
-      posCodeCount(method <= 5 ? 14 : method == 6 ? 16 : 17),
-      posCodeBits(method <= 5 ? 4 : 5),
+      posCodeCount(methodFacts[method].positionCodes),
+      posCodeBits(methodFacts[method].positionCodeBits),
       maxBlock(std::clamp(options.maxBlockSymbols, 1u, 65535u)),
       params(levelParams[std::clamp(options.level, minLevel, maxLevel)]),
       ws(w),
@@ -595,13 +599,13 @@ void pricesFromFrequencies(const uint32_t* freq, uint32_t n, uint32_t* price) {
 void Encoder::runOptimal() {
     for (uint32_t p = 0; p < start; ++p) treeAdvance(p, false, nullptr);
     uint32_t symFreq[symbolCount];
-    uint32_t posFreq[17];
+    uint32_t posFreq[maxPositionCodes];
     uint32_t symbolPrice[symbolCount];
-    uint32_t positionPrice[17];
+    uint32_t positionPrice[maxPositionCodes];
     bool priced = false;
     auto tally = [&](const uint32_t* s, size_t n) {
         std::fill(symFreq, symFreq + symbolCount, 0u);
-        std::fill(posFreq, posFreq + 17, 0u);
+        std::fill(posFreq, posFreq + maxPositionCodes, 0u);
         for (size_t k = 0; k < n; ++k) {
             ++symFreq[s[k] & 0xFFFF];
             if ((s[k] & 0xFFFF) > 255) ++posFreq[positionCode(s[k] >> 16)];
@@ -706,9 +710,9 @@ void Encoder::emit(const uint32_t* s, size_t n) {
     const int parts = thorough ? 8 : 2;
     constexpr int maxParts = 8;
     uint32_t symFreq[maxParts + 1][symbolCount];
-    uint32_t posFreq[maxParts + 1][17];
+    uint32_t posFreq[maxParts + 1][maxPositionCodes];
     std::fill(symFreq[0], symFreq[0] + symbolCount, 0u);
-    std::fill(posFreq[0], posFreq[0] + 17, 0u);
+    std::fill(posFreq[0], posFreq[0] + maxPositionCodes, 0u);
     // Frequencies of the prefixes that end at each cut.
     size_t cut[maxParts + 1];
     for (int k = 0; k <= parts; ++k) cut[k] = n * k / parts;
@@ -793,7 +797,7 @@ void Encoder::putBlockHeader(Writer& w, uint32_t count) {
 
 void Encoder::writeBlock(const uint32_t* s, uint32_t n) {
     uint32_t symFreq[symbolCount] = {};
-    uint32_t posFreq[17] = {};
+    uint32_t posFreq[maxPositionCodes] = {};
     for (uint32_t k = 0; k < n; ++k) {
         uint32_t code = s[k] & 0xFFFF;
         ++symFreq[code];
@@ -831,8 +835,9 @@ thread_local Workspace workspace;
 }  // namespace
 
 uint32_t encoderWindow(int methodIndex) {
-    static const uint8_t dictBits[4] = {12, 13, 15, 16};
-    return methodIndex >= 4 && methodIndex <= 7 ? 1u << dictBits[methodIndex - 4] : 0;
+    if (methodIndex < 0 || methodIndex >= methodCount) return 0;
+    const MethodFacts& m = methodFacts[methodIndex];
+    return m.family == MethodFamily::staticHuffman && m.dictBits <= maxWindowBits ? 1u << m.dictBits : 0;
 }
 
 bool compressSegment(int methodIndex, const uint8_t* bytes, size_t historyBytes, size_t length,
@@ -970,10 +975,10 @@ std::optional<LzhMember> compressMember(int methodIndex, const std::string& name
     m.unixTime = unixTime;
     m.level = level;
     if (methodIndex != methodStored && packed.size() < bytes.size()) {
-        m.method = methodIds[methodIndex];
+        m.method = methodIdOf(methodIndex).text;
         m.data = std::move(packed);
     } else {
-        m.method = methodIds[methodStored];
+        m.method = methodIdOf(methodStored).text;
         m.data = bytes;
     }
     return m;
