@@ -1,6 +1,7 @@
 // The header reader, the measuring walk and the archive walker, with the input as an archive
 // stream: header after header, each member's data skipped by its compressed size. Then the
-// search for an archive inside another maker's self-extracting file, over the same bytes.
+// reader of bytes on the input itself, and the search for an archive inside another maker's
+// self-extracting file, over the same bytes.
 #include <cstring>
 
 #include "lzh/archive_search.h"
@@ -39,6 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char shown[pathBufferSize];
         if (status == HeaderStatus::nameTooLong) overlongMemberName(shown, header, walk.headerStart);
         FUZZ_CHECK(std::strlen(shownName(header.name)) < pathBufferSize);
+    }
+    // The reader of bytes, on the input as it stands: it reads only the bytes given, and asks
+    // for more only where the header goes on past them.
+    for (uint32_t given : {0u, 21u, static_cast<uint32_t>(size < 65538 ? size : 65538)}) {
+        if (given > size) continue;
+        const HeaderBytes read = parseMemberHeader(data, given, header);
+        FUZZ_CHECK(read.length <= given || read.status == HeaderStatus::damaged);
     }
     // A header found by the search lies inside the input, and is found again where it stands.
     long found = findArchive(context, 0);

@@ -47,12 +47,28 @@ struct Read {
     long position;  // where the stream stands afterwards
 };
 
+// Reads the header from a file, and from the bytes alone: both readers must agree on every
+// form, the bytes' reader taking exactly the bytes the file's reader read.
 Read readOne(const Bytes& bytes) {
     ExtractionContext context;
     context.archiveFile = test::fileWithBytes(bytes);
     Read r{};
-    r.status = readMemberHeader(context, r.header);
+    r.status = readMemberHeader(context.archiveFile, r.header);
     r.position = std::ftell(context.archiveFile);
+
+    MemberHeader fromBytes;
+    const HeaderBytes read = parseMemberHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), fromBytes);
+    EXPECT_EQ(read.status, r.status);
+    if (r.status == HeaderStatus::member || r.status == HeaderStatus::nameTooLong) {
+        EXPECT_EQ(std::memcmp(&fromBytes, &r.header, sizeof fromBytes), 0);
+        EXPECT_EQ(long{read.length}, r.position);
+    }
+    // Given fewer bytes than the header takes, the reader asks for more, and never for fewer
+    // than it was given.
+    if (read.length > 1 && read.length <= bytes.size() && r.status == HeaderStatus::member) {
+        const HeaderBytes cut = parseMemberHeader(bytes.data(), read.length - 1, fromBytes);
+        EXPECT_GE(cut.length, read.length);
+    }
     return r;
 }
 
