@@ -109,24 +109,25 @@ long nextTrustedHeader(ArchiveSource& source, long from, long fileEnd) {
 
 }  // namespace
 
-long findArchive(ArchiveSource& source, long from, long* passedOver) {
+std::optional<FoundArchive> findArchive(ArchiveSource& source, long from) {
     FILE* f = source.archiveFile;
-    if (passedOver) *passedOver = -1;
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+    if (std::fseek(f, 0, SEEK_END) != 0) return std::nullopt;
     const long fileEnd = std::ftell(f);
-    if (fileEnd < 0) return -1;
+    if (fileEnd < 0) return std::nullopt;
     const long first = nextTrustedHeader(source, from, fileEnd);
+    if (first < 0) return std::nullopt;
     // Each archive is walked once: the search goes on behind the members it holds.
     long reached = first;
     for (long at = first; at >= 0; at = nextTrustedHeader(source, reached > at ? reached : at + 1, fileEnd)) {
         const long end = archiveEndFrom(source, at, fileEnd, reached);
         if (end >= 0 && onlySignatureBehind(f, end, fileEnd)) {
-            if (passedOver && at != first) *passedOver = first;
-            return at;
+            FoundArchive found{at, std::nullopt};
+            if (at != first) found.passedOver = first;
+            return found;
         }
     }
     // No archive runs to the end (the file is cut short, or damaged): the first one.
-    return first;
+    return FoundArchive{first, std::nullopt};
 }
 
 }  // namespace nivo

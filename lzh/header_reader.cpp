@@ -38,7 +38,8 @@
 namespace nivo {
 
 int methodIndex(const MemberHeader& header) {
-    if (!hasMethodShape(reinterpret_cast<const uint8_t*>(header.method))) return -1;
+    // The identifier itself, dashes and letters; not only its shape (hasMethodShape).
+    if (header.method[0] != '-' || header.method[4] != '-') return -1;
     for (int i = 0; i < methodCount; ++i)
         if (std::memcmp(header.method + 1, methodLetters.data() + 3 * i, 3) == 0) return i;
     return -1;

@@ -49,9 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(read.length <= given || read.status == HeaderStatus::damaged);
     }
     // A header found by the search lies inside the input, and is found again where it stands.
-    long found = findArchive(context, 0);
-    FUZZ_CHECK(found >= -1 && found < static_cast<long>(size));
-    if (found >= 0) FUZZ_CHECK(isTrustedHeader(context, found, static_cast<long>(size)));
+    const std::optional<FoundArchive> found = findArchive(context, 0);
+    if (found) {
+        FUZZ_CHECK(found->offset >= 0 && found->offset < static_cast<long>(size));
+        FUZZ_CHECK(isTrustedHeader(context, found->offset, static_cast<long>(size)));
+        FUZZ_CHECK(!found->passedOver || *found->passedOver < found->offset);
+    }
     // context closes the stream.
     return 0;
 }
