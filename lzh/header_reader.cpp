@@ -156,10 +156,6 @@ void takeLinkTarget(MemberHeader& header) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // One header being read from the bytes given so far. Positions are header byte numbers.
 struct HeaderParse {
     const uint8_t* bytes;
@@ -167,8 +163,6 @@ struct HeaderParse {
     MemberHeader* out;
     uint32_t size;      // bytes of the base header (levels 2 and 3: of the whole header)
     bool level3;        // extended-header sizes are 4 bytes wide
-
-    uint32_t sizeWidth() const { return !stubBuild && level3 ? 4 : 2; }
     bool fullSize;      // levels 2 and 3: the size covers the extended headers
     uint32_t end;       // behind the last byte read: the header's length, or the bytes it takes
     const uint8_t* fileName;  // the name parts, inside bytes
@@ -182,6 +176,7 @@ struct HeaderParse {
     bool hasWide[2];
 
     MemberHeader& header() const { return *out; }
+    uint32_t sizeWidth() const { return !stubBuild && level3 ? 4 : 2; }
 
     // Whether the first n bytes are there; if not, asks for them.
     bool have(uint32_t n) {
@@ -402,8 +397,9 @@ HeaderStatus parse(HeaderParse& p) {
     return status;
 }
 
-// parseMemberHeader, inlined in the file's reader: the Windows program has that one alone.
-[[gnu::always_inline]] inline HeaderBytes parseHeader(const uint8_t* bytes, uint32_t available, MemberHeader& header) {
+}  // namespace
+
+HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHeader& header) {
     std::memset(&header, 0, sizeof header);
     // Every field starts at 0.
     HeaderParse p;
@@ -417,12 +413,6 @@ HeaderStatus parse(HeaderParse& p) {
     return {status, p.end};
 }
 
-}  // namespace
-
-HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHeader& header) {
-    return parseHeader(bytes, available, header);
-}
-
 HeaderStatus readMemberHeader(FILE* f, MemberHeader& header) {
     uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
     // Bytes 0 to 20 first, then what the header asks for, read again from its start each time.
@@ -430,7 +420,7 @@ HeaderStatus readMemberHeader(FILE* f, MemberHeader& header) {
     uint32_t want = 21;
     for (;;) {
         have += static_cast<uint32_t>(std::fread(buffer + have, 1, want - have, f));
-        const HeaderBytes read = parseHeader(buffer, have, header);
+        const HeaderBytes read = parseMemberHeader(buffer, have, header);
         if (read.length <= have) return read.status;
         if (have < want) return HeaderStatus::damaged;  // the file ends inside the header
         want = read.length;
