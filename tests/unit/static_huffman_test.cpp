@@ -5,6 +5,7 @@
 #include <random>
 
 #include "lzh/member_header.h"
+#include "lzh/method_facts.h"
 #include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "decode/huffman_table.h"
@@ -512,7 +513,7 @@ TEST(StaticHuffman, FastLoopMeetsLongCodesEveryPositionCodeAndBlockEnds) {
                 FILE* f = test::fileWithBytes(data);
                 ASSERT_NE(f, nullptr);
                 test::VectorSink streamed;
-                MemberDecoder decoder(f, streamed, expected.size(), data.size(), dictBitsForMethod(method), method);
+                MemberDecoder decoder(f, streamed, expected.size(), data.size(), static_cast<int>(dictBitsOf(method)), method);
                 decoder.setInputLimit(limit);
                 DecodeResult sr = decoder.run();
                 std::fclose(f);
