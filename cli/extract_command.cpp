@@ -12,19 +12,18 @@
 #include <iostream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <thread>
 #include <unistd.h>
 #include <set>
 #include <unordered_set>
 
 #include "lzh/member_header.h"
 #include "command_line/command_line.h"
-#include "cli/member_run.h"
-#include "cli/parallel_run.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
 #include "decode/member_decoder.h"
+#include "extract/extraction_run.h"
 #include "extract/member_extraction.h"
+#include "platform/platform.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {
@@ -213,7 +212,7 @@ unsigned decodingThreads(const Options& o, int members, uint64_t total) {
     constexpr uint64_t smallRun = 1000000;
     if (o.command == 'p' || members < 2) return 1;
     if (o.threads) return o.threads;
-    return total < smallRun ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    return total < smallRun ? 1 : platform::processorCount();
 }
 
 }  // namespace
@@ -227,23 +226,24 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         if (destination.empty()) return exitUsage;  // refused, and said why
     }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
-    // Whether a member's name is chosen, without counting it as a match.
-    const MemberChoice named = [wanted = selection](const MemberHeader& h) mutable {
-        return wanted.includes(cp932ToUtf8(h.name));
+    // Which members the names choose, without counting them as matches, and where every member
+    // goes: no temporary takes such a name. A pipe is not walked ahead, so there only the names
+    // of the members met so far are known.
+    struct Named {
+        MemberSelection wanted;
+        std::unordered_set<std::string> memberPaths;
+    } named{selection, {}};
+    RunChoices measuring;
+    measuring.user = &named;
+    measuring.wanted = [](void* user, const MemberHeader& h) {
+        auto* n = static_cast<Named*>(user);
+        char path[pathBufferSize];
+        if (memberOutputPath(h.name, path, sizeof path)) n->memberPaths.insert(path);
+        return n->wanted.includes(cp932ToUtf8(h.name));
     };
     int members = 0;
-    // Where every member goes: no temporary takes such a name. A pipe is not walked ahead, so
-    // there only the names of the members met so far are known.
-    std::unordered_set<std::string> memberPaths;
-    const uint64_t total = o.streamed ? 0
-                                      : measureChosen(
-                                            context,
-                                            [&](const MemberHeader& h) {
-                                                char path[pathBufferSize];
-                                                if (memberOutputPath(h.name, path, sizeof path)) memberPaths.insert(path);
-                                                return named(h);
-                                            },
-                                            &members);
+    std::unordered_set<std::string>& memberPaths = named.memberPaths;
+    const uint64_t total = o.streamed ? 0 : measureChosen(context, measuring, &members);
 
     if (extracting) {
         std::error_code ec;
@@ -280,18 +280,27 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
-    const MemberChoice choose = [&](const MemberHeader& h) {
-        frontEnd.finishMemberLine();
-        return chooser(h);
+    struct Chooser {
+        Named& named;
+        TerminalFrontEnd& frontEnd;
+        MemberChooser& chooser;
+    } chooserHooks{named, frontEnd, chooser};
+    RunChoices choices;
+    choices.user = &chooserHooks;
+    choices.choose = [](void* user, const MemberHeader& h) {
+        auto* c = static_cast<Chooser*>(user);
+        c->frontEnd.finishMemberLine();
+        return c->chooser(h);
     };
+    choices.wanted = [](void* user, const MemberHeader& h) {
+        return static_cast<Chooser*>(user)->named.wanted.includes(cp932ToUtf8(h.name));
+    };
+    choices.print = o.command == 'p' ? &standardOutput : nullptr;
     // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead
     // are put in place.
-    const unsigned threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
+    choices.threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
     context.isMemberPath = [&memberPaths](const char* path) { return memberPaths.count(path) != 0; };
-    if (threads > 1)
-        runChosenMembersOnThreads(context, choose, named, total, threads);
-    else
-        runChosenMembers(context, choose, o.command == 'p' ? &standardOutput : nullptr, total);
+    runMembers(context, choices, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
     context.isMemberPath = nullptr;

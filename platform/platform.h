@@ -47,6 +47,11 @@ public:
     // The run's very last action: aborted is true when keepRunning was cleared. The problems
     // of the run are in the context's problem list.
     virtual void runEnded(bool aborted) { (void)aborted; }
+#ifndef NIVO_STUB
+    // The member whose turn the run waits for while a worker decodes it (the extractor's runs
+    // on several threads).
+    virtual void waitingFor(const char* name) { (void)name; }
+#endif
 
 protected:
     ~FrontEnd() = default;  // front ends are never deleted through this interface
@@ -119,6 +124,83 @@ void notifyShell(long event, const char* path);
 // Makes path a symbolic link to target (both code page 932); false when path exists. The
 // Windows program makes no links.
 bool makeLink(const char* target, const char* path);
+
+// The file opened once more, for reading, with a position of its own; none when it cannot be.
+FILE* reopenFile(FILE* f);
+
+// What tells one file from another while both exist, whatever their names.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+// The identity of an open file; false when it cannot be had.
+bool identityOf(FILE* f, FileIdentity& identity);
+// Whether path (its last component itself, never through a link) is the file of identity.
+bool pathIs(const char* path, const FileIdentity& identity);
+
+// How many threads the machine runs at once; at least 1.
+unsigned processorCount();
+
+// Threads for the extractor's scheduler, which decodes members ahead on workers. (The Windows
+// program runs its one worker thread itself.) The objects are neither copied nor moved.
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    friend class Condition;
+    alignas(16) unsigned char storage[64];
+};
+
+// Holds a mutex for as long as it lives.
+class Locked {
+public:
+    explicit Locked(Mutex& m) : mutex(m) { mutex.lock(); }
+    ~Locked() { mutex.unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    Mutex& mutex;
+};
+
+class Condition {
+public:
+    Condition();
+    ~Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+    // Waits, the mutex (held by the caller) released meanwhile, until notified (or woken
+    // spuriously); waitFor at most that many milliseconds.
+    void wait(Mutex& mutex);
+    void waitFor(Mutex& mutex, uint32_t milliseconds);
+    void notifyOne();
+    void notifyAll();
+
+private:
+    alignas(16) unsigned char storage[64];
+};
+
+class Thread {
+public:
+    Thread() = default;
+    ~Thread() { join(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    // Runs body(argument) on a new thread; false when none can be started.
+    bool start(void (*body)(void*), void* argument);
+    // Waits for the thread to end; nothing when none was started.
+    void join();
+
+private:
+    uint64_t handle = 0;
+    bool running = false;
+};
 
 #endif
 

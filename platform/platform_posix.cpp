@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -309,6 +310,131 @@ void notifyShell(long event, const char* path) {
     // No shell to tell on POSIX systems.
     (void)event;
     (void)path;
+}
+
+FILE* reopenFile(FILE* f) {
+    // Through /proc, where there is one: the file itself, whatever its name is now.
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", ::fileno(f));
+    return std::fopen(path, "rb");
+}
+
+bool identityOf(FILE* f, FileIdentity& identity) {
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0) return false;
+    identity.device = static_cast<uint64_t>(st.st_dev);
+    identity.inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+bool pathIs(const char* path, const FileIdentity& identity) {
+    const FolderOf folder(toLocal(path).c_str());
+    struct stat st {};
+    return folder.ok() && ::fstatat(folder.fd, folder.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           static_cast<uint64_t>(st.st_dev) == identity.device && static_cast<uint64_t>(st.st_ino) == identity.inode;
+}
+
+unsigned processorCount() {
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<unsigned>(n) : 1;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16);
+static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 16);
+static_assert(sizeof(pthread_t) <= sizeof(uint64_t));
+
+namespace {
+
+pthread_mutex_t* nativeMutex(unsigned char* storage) {
+    return reinterpret_cast<pthread_mutex_t*>(storage);
+}
+pthread_cond_t* nativeCondition(unsigned char* storage) {
+    return reinterpret_cast<pthread_cond_t*>(storage);
+}
+
+}  // namespace
+
+Mutex::Mutex() {
+    ::pthread_mutex_init(nativeMutex(storage), nullptr);
+}
+Mutex::~Mutex() {
+    ::pthread_mutex_destroy(nativeMutex(storage));
+}
+void Mutex::lock() {
+    ::pthread_mutex_lock(nativeMutex(storage));
+}
+void Mutex::unlock() {
+    ::pthread_mutex_unlock(nativeMutex(storage));
+}
+
+Condition::Condition() {
+    // Timed waits count on the monotonic clock, which no change of the date moves.
+    pthread_condattr_t attributes;
+    ::pthread_condattr_init(&attributes);
+    ::pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    ::pthread_cond_init(nativeCondition(storage), &attributes);
+    ::pthread_condattr_destroy(&attributes);
+}
+Condition::~Condition() {
+    ::pthread_cond_destroy(nativeCondition(storage));
+}
+void Condition::wait(Mutex& mutex) {
+    ::pthread_cond_wait(nativeCondition(storage), nativeMutex(mutex.storage));
+}
+void Condition::waitFor(Mutex& mutex, uint32_t milliseconds) {
+    struct timespec until {};
+    ::clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    ::pthread_cond_timedwait(nativeCondition(storage), nativeMutex(mutex.storage), &until);
+}
+void Condition::notifyOne() {
+    ::pthread_cond_signal(nativeCondition(storage));
+}
+void Condition::notifyAll() {
+    ::pthread_cond_broadcast(nativeCondition(storage));
+}
+
+namespace {
+
+struct ThreadStart {
+    void (*body)(void*);
+    void* argument;
+};
+
+void* runThread(void* start) {
+    const ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    s.body(s.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool Thread::start(void (*body)(void*), void* argument) {
+    join();
+    auto* s = new ThreadStart{body, argument};
+    pthread_t thread;
+    if (::pthread_create(&thread, nullptr, runThread, s) != 0) {
+        delete s;
+        return false;
+    }
+    handle = 0;
+    std::memcpy(&handle, &thread, sizeof thread);
+    running = true;
+    return true;
+}
+
+void Thread::join() {
+    if (!running) return;
+    pthread_t thread;
+    std::memcpy(&thread, &handle, sizeof thread);
+    ::pthread_join(thread, nullptr);
+    running = false;
 }
 
 }  // namespace nivo::platform
