@@ -43,24 +43,24 @@ bool testing(const ExtractionContext& context) {
 
 }  // namespace
 
-bool foldersAreReal(const char* path) {
+bool foldersAreReal(platform::Destination at, const char* path) {
     if (!platform::reportsLinks) return true;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(path, '/'); p; p = std::strchr(p + 1, '/')) {
         size_t n = static_cast<size_t>(p - path);
         std::memcpy(prefix, path, n);
         prefix[n] = '\0';
-        if (platform::pathKind(prefix) == platform::PathKind::link) return false;
+        if (platform::pathKind(at, prefix) == platform::PathKind::link) return false;
     }
     return true;
 }
 
-void setMemberAttributes(const char* path, const MemberHeader& header, bool folder) {
-    if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+void setMemberAttributes(platform::Destination at, const char* path, const MemberHeader& header, bool folder) {
+    if (header.hasModifiedTime) platform::setFileTime(at, path, header.modifiedTime);
     if (!stubBuild && header.hasUnixMode)
-        platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
+        platform::setFilePermissions(at, path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
     else if (!stubBuild && !folder)
-        platform::setFilePermissions(path, 0);  // a file made for the owner alone gets the usual ones
+        platform::setFilePermissions(at, path, 0);  // a file made for the owner alone gets the usual ones
 }
 
 Problem problemOf(const DecodeResult& r) {
@@ -125,7 +125,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 #ifndef NIVO_STUB
         if (context.isMemberPath && context.isMemberPath(temp)) continue;
 #endif
-        if (FILE* f = platform::createFile(temp)) {
+        if (FILE* f = platform::createFile(context.destination, temp)) {
 #ifndef NIVO_STUB
             context.nextTemporary.store(n + 1, std::memory_order_relaxed);
 #endif
@@ -137,7 +137,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 #ifndef NIVO_STUB
         const int created = errno;
 #endif
-        if (platform::pathKind(temp) == platform::PathKind::missing) {
+        if (platform::pathKind(context.destination, temp) == platform::PathKind::missing) {
 #ifndef NIVO_STUB
             errno = created;
 #endif
@@ -146,7 +146,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
             continue;
         }
         // What a killed run left is removed on the way; a file being written is passed over.
-        if constexpr (!stubBuild) platform::removeLeftover(temp);
+        if constexpr (!stubBuild) platform::removeLeftover(context.destination, temp);
     }
     return nullptr;
 }
@@ -169,14 +169,14 @@ namespace {
     // Only a member that passed every check replaces a file; where none was, a damaged one is
     // written all the same. Its problems are listed either way.
     Problem problem = Problem::damagedKept;
-    if (checkComplete(context, header, r) || platform::pathKind(path) == platform::PathKind::missing) {
+    if (checkComplete(context, header, r) || platform::pathKind(context.destination, path) == platform::PathKind::missing) {
         // The file is complete, with its time and permissions, before it takes the name.
-        setMemberAttributes(temp, header, false);
+        setMemberAttributes(context.destination, temp, header, false);
         // Existing files are replaced without asking; one that cannot be replaced stays.
-        if (platform::replaceFile(temp, path)) return memberExtracted;
+        if (platform::replaceFile(context.destination, temp, path)) return memberExtracted;
         problem = Problem::cannotCreate;
     }
-    platform::unlinkFile(temp);
+    platform::unlinkFile(context.destination, temp);
     return memberFailed(problem);
 }
 
@@ -236,7 +236,7 @@ MemberOutcome makeFolder(ExtractionContext& context, const MemberHeader& header,
     if (!appendText(path, pathBufferSize, "/")) return memberFailed(Problem::nameTooLong);
     if (!makeParentDirectories(context, path)) return memberFailed(Problem::cannotCreate);
     path[n] = '\0';
-    setMemberAttributes(path, header, true);
+    setMemberAttributes(context.destination, path, header, true);
     return memberExtracted;
 }
 
@@ -246,14 +246,14 @@ MemberOutcome makeFolder(ExtractionContext& context, const MemberHeader& header,
 MemberOutcome makeLink(ExtractionContext& context, const MemberHeader& header, const char* path) {
     if (!path[0]) return memberFailed(Problem::noFileName);
     if (testing(context)) return memberExtracted;
-    const platform::PathKind there = platform::pathKind(path);
+    const platform::PathKind there = platform::pathKind(context.destination, path);
     if (there == platform::PathKind::directory) return memberFailed(Problem::cannotCreate);
-    if (there != platform::PathKind::missing) platform::unlinkFile(path);
+    if (there != platform::PathKind::missing) platform::unlinkFile(context.destination, path);
     const char* target = linkTargetOf(header);
-    if (!platform::makeLink(target, path) &&
-        (!makeParentDirectories(context, path) || !platform::makeLink(target, path)))
+    if (!platform::makeLink(context.destination, target, path) &&
+        (!makeParentDirectories(context, path) || !platform::makeLink(context.destination, target, path)))
         return memberFailed(Problem::cannotCreate);
-    if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+    if (header.hasModifiedTime) platform::setFileTime(context.destination, path, header.modifiedTime);
     return memberExtracted;
 }
 #endif
@@ -280,7 +280,7 @@ namespace {
     context.outputPath[0] = '\0';
     if (r.status != DecodeStatus::complete) {
         // Nothing half-written stays behind, whatever stopped it.
-        if (f) platform::unlinkFile(temp);
+        if (f) platform::unlinkFile(context.destination, temp);
         return r.status == DecodeStatus::aborted ? memberAborted : memberFailed(problemOf(r));
     }
     if (f) return placeHere(context, header, r, temp, path);
@@ -297,7 +297,8 @@ MemberOutcome decide(ExtractionContext& context, const MemberHeader& header, cha
     (void)plan;
     const int index = methodIndex(header);
     if (index < 0) return memberFailed(Problem::unknownMethod);
-    if (!memberOutputPath(header.name, path, pathBufferSize) || (!testing(context) && !foldersAreReal(path)))
+    if (!memberOutputPath(header.name, path, pathBufferSize) ||
+        (!testing(context) && !foldersAreReal(context.destination, path)))
         return memberFailed(Problem::outsideDestination);
     if (context.windowsNames && namesDeviceOrStream(path)) return memberFailed(Problem::reservedName);
 #ifndef NIVO_STUB

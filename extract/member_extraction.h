@@ -1,5 +1,5 @@
-// Member extraction: one member header into one file or folder under the current directory,
-// which is the destination.
+// Member extraction: one member header into one file or folder under the destination. Paths
+// are relative to the context's destination.
 #pragma once
 
 #include <atomic>
@@ -103,12 +103,12 @@ bool checkComplete(ExtractionContext& context, const MemberHeader& header, const
 
 // Whether no folder on the way to the member is a symbolic link: a link must never lead a
 // member outside the destination.
-bool foldersAreReal(const char* path);
+bool foldersAreReal(platform::Destination at, const char* path);
 
 // Gives the file or folder the member's time, and on systems with Unix permissions the stored
 // ones: never set-user, set-group or sticky, and never without the owner's read and write (and
 // search, for folders). A file without stored ones gets those of a new file.
-void setMemberAttributes(const char* path, const MemberHeader& header, bool folder);
+void setMemberAttributes(platform::Destination at, const char* path, const MemberHeader& header, bool folder);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name

@@ -66,7 +66,7 @@ FILE* createWorkerFile(const ExtractionContext& context, Job& job) {
         const auto n = static_cast<size_t>(p - job.path);
         std::memcpy(prefix, job.path, n);
         prefix[n] = '\0';
-        if (platform::pathKind(prefix) != platform::PathKind::directory) break;
+        if (platform::pathKind(context.destination, prefix) != platform::PathKind::directory) break;
         folder = n + 1;
     }
     const char* slash = std::strrchr(job.path, '/');
@@ -94,7 +94,7 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context) {
                                      ProgressReporter{&job.run, nullptr}, &job.progressed);
     job.error = errno;  // why a write failed, for the member's turn
     if (f && r.status != DecodeStatus::complete) {
-        platform::unlinkFile(job.temp);
+        platform::unlinkFile(context.destination, job.temp);
         job.temp[0] = '\0';
     }
     job.result = r;
@@ -103,14 +103,14 @@ void decodeJob(Job& job, FILE* archive, const ExtractionContext& context) {
 
 // Whether the worker's file is still the one it wrote: a member of the same name, put in place
 // meanwhile, has taken that name (and is then no longer the worker's to delete).
-bool stillWorkers(Job& job) {
-    if (job.temp[0] && platform::pathIs(job.temp, job.identity)) return true;
+bool stillWorkers(platform::Destination at, Job& job) {
+    if (job.temp[0] && platform::pathIs(at, job.temp, job.identity)) return true;
     job.temp[0] = '\0';
     return false;
 }
 
-void dropWorkerFile(Job& job) {
-    if (stillWorkers(job)) platform::unlinkFile(job.temp);
+void dropWorkerFile(platform::Destination at, Job& job) {
+    if (stillWorkers(at, job)) platform::unlinkFile(at, job.temp);
     job.temp[0] = '\0';
 }
 
@@ -118,16 +118,16 @@ void dropWorkerFile(Job& job) {
 // written it: no link on the way, the member's folders made (that run makes them before it
 // decodes), and the file still the worker's.
 bool placeable(ExtractionContext& context, Job& job) {
-    if (!foldersAreReal(job.path)) return false;
+    if (!foldersAreReal(context.destination, job.path)) return false;
     if (!job.besideMember && !makeParentDirectories(context, job.path)) return false;
-    return !job.temp[0] || stillWorkers(job);
+    return !job.temp[0] || stillWorkers(context.destination, job);
 }
 
 // The member's turn: the worker's verdict, or the member extracted here.
 MemberOutcome putInPlace(ExtractionContext& context, Job& job) {
     const MemberHeader& h = job.member.header;
     if (job.decoded && !context.testOnly && !placeable(context, job)) {
-        dropWorkerFile(job);
+        dropWorkerFile(context.destination, job);
         job.decoded = false;
     }
     if (!job.decoded) {
@@ -224,7 +224,7 @@ public:
     void finish(Jobs& pending) {
         stop(pending);
         join();
-        for (auto& j : pending) dropWorkerFile(*j);
+        for (auto& j : pending) dropWorkerFile(context.destination, *j);
     }
 
 private:
@@ -304,7 +304,7 @@ void runOnThreads(ExtractionContext& context, const RunChoices& choices) {
         if (aborted) context.run.keepRunning.store(1);
         const bool more = runMember(context, job.member, choices, frontJobsTurn, &pending);
         if (aborted) context.run.keepRunning.store(0);
-        dropWorkerFile(job);  // a member that was not chosen after all
+        dropWorkerFile(context.destination, job);  // a member that was not chosen after all
         pending.pop_front();
         if (!more) break;
         // The member's bytes count as done, though a worker decoded them.

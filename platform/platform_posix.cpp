@@ -1,7 +1,7 @@
 // POSIX side of the platform seam. Shift-JIS paths become UTF-8 here.
 //
-// A relative path (a member's, under the destination, which is the current directory) is
-// never followed through a symbolic link: its folders are opened one component at a time
+// A relative path (a member's, under the destination, which is held open) is never followed
+// through a symbolic link: its folders are opened from the destination one component at a time
 // without following links, and the last component is handled relative to the folder that
 // holds it, without following it either. So a member "a" stored as a link, and then a member
 // "a/file", cannot write outside the destination, nor can a link put there by anyone else.
@@ -78,6 +78,15 @@ bool syncFile(const char* path) {
     return syncOpened(path, O_NOFOLLOW | O_NONBLOCK);
 }
 
+bool syncFolder(int folder) {
+    // Opened for reading, as fsync needs, whatever the handle was opened for.
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool syncFolderOf(const char* path) {
     const char* slash = std::strrchr(path, '/');
     if (!slash) return syncOpened(".", O_DIRECTORY);
@@ -85,7 +94,7 @@ bool syncFolderOf(const char* path) {
     return syncOpened(folder.c_str(), O_DIRECTORY);
 }
 
-bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to, const char* toPath) {
+bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to) {
     struct stat st {};
     const bool replacing = syncReplacements && ::fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (replacing) {
@@ -96,12 +105,16 @@ bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to
     }
     if (::renameat(fromFolder, from, toFolder, to) != 0) return false;
     // The rename itself is only safe once the folder is on the disk.
-    if (replacing) syncFolderOf(toPath);
+    if (replacing) syncFolder(toFolder);
     return true;
 }
 
 bool renameOver(const char* from, const char* to) {
-    return renameOverAt(AT_FDCWD, from, AT_FDCWD, to, to);
+    struct stat st {};
+    if (!syncReplacements || ::lstat(to, &st) != 0) return ::rename(from, to) == 0;
+    if (!syncFile(from) || ::rename(from, to) != 0) return false;
+    syncFolderOf(to);
+    return true;
 }
 
 }  // namespace nivo
@@ -111,6 +124,16 @@ namespace {
 
 std::string toLocal(const char* path) {
     return cp932ToUtf8(path);
+}
+
+// The folder a destination's paths start from.
+int baseOf(Destination at) {
+    return at.fd >= 0 ? at.fd : AT_FDCWD;
+}
+
+// A path as the held locks know it: in its destination.
+std::string lockKey(Destination at, const std::string& local) {
+    return std::to_string(at.fd) + ":" + local;
 }
 
 // The locks on the temporaries this process writes, held from their creation until they are
@@ -140,7 +163,7 @@ void releaseLock(const std::string& path) {
 
 }  // namespace
 
-FolderOf::FolderOf(const char* localPath) {
+FolderOf::FolderOf(int base, const char* localPath) : fd(base) {
     const std::string path = localPath;
     const size_t slash = path.rfind('/');
     if (path.empty() || path[0] == '/' || slash == std::string::npos) {
@@ -154,7 +177,8 @@ FolderOf::FolderOf(const char* localPath) {
 #else
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 #endif
-    fd = ::openat(AT_FDCWD, ".", flags);
+    fd = ::openat(base, ".", flags);
+    owned = true;
     for (size_t at = 0; fd >= 0 && at < slash;) {
         size_t end = path.find('/', at);
         if (end == std::string::npos || end > slash) end = slash;
@@ -171,7 +195,7 @@ FolderOf::FolderOf(const char* localPath) {
 }
 
 FolderOf::~FolderOf() {
-    if (fd >= 0) ::close(fd);
+    if (owned && fd >= 0) ::close(fd);
 }
 
 bool seekFile(FILE* f, FileOffset offset) {
@@ -190,52 +214,52 @@ FILE* openFile(const char* path, const char* mode) {
     return std::fopen(toLocal(path).c_str(), mode);
 }
 
-FILE* createFile(const char* path) {
+FILE* createFile(Destination at, const char* path) {
     // O_EXCL: a name that exists, a symbolic link included, is never opened; nor is a folder
     // on the way followed through a link.
     const std::string local = toLocal(path);
-    const FolderOf folder(local.c_str());
+    const FolderOf folder(baseOf(at), local.c_str());
     if (!folder.ok()) return nullptr;
     int fd = createLockedFileAt(folder.fd, folder.leaf.c_str());
     if (fd < 0) return nullptr;
     FILE* f = ::fdopen(fd, "wb");
     if (!f) {
-        ::unlink(local.c_str());
+        ::unlinkat(folder.fd, folder.leaf.c_str(), 0);
         ::close(fd);
         return nullptr;
     }
-    holdLock(local, fd);
+    holdLock(lockKey(at, local), fd);
     return f;
 }
 
-bool removeLeftover(const char* path) {
-    const FolderOf folder(toLocal(path).c_str());
+bool removeLeftover(Destination at, const char* path) {
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     return folder.ok() && removeUnlockedFileAt(folder.fd, folder.leaf.c_str());
 }
 
-bool replaceFile(const char* from, const char* to) {
+bool replaceFile(Destination at, const char* from, const char* to) {
     // A link where the file goes is replaced itself; its target is never touched.
     const std::string local = toLocal(from);
     const std::string target = toLocal(to);
-    const FolderOf a(local.c_str());
-    const FolderOf b(target.c_str());
-    bool ok = a.ok() && b.ok() && renameOverAt(a.fd, a.leaf.c_str(), b.fd, b.leaf.c_str(), target.c_str());
-    releaseLock(local);
+    const FolderOf a(baseOf(at), local.c_str());
+    const FolderOf b(baseOf(at), target.c_str());
+    bool ok = a.ok() && b.ok() && renameOverAt(a.fd, a.leaf.c_str(), b.fd, b.leaf.c_str());
+    releaseLock(lockKey(at, local));
     return ok;
 }
 
-bool makeDirectory(const char* path) {
-    const FolderOf folder(toLocal(path).c_str());
+bool makeDirectory(Destination at, const char* path) {
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     return folder.ok() && ::mkdirat(folder.fd, folder.leaf.c_str(), 0777) == 0;
 }
 
-bool makeLink(const char* target, const char* path) {
-    const FolderOf folder(toLocal(path).c_str());
+bool makeLink(Destination at, const char* target, const char* path) {
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     return folder.ok() && ::symlinkat(toLocal(target).c_str(), folder.fd, folder.leaf.c_str()) == 0;
 }
 
-PathKind pathKind(const char* path) {
-    const FolderOf folder(toLocal(path).c_str());
+PathKind pathKind(Destination at, const char* path) {
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     // A link or a file on the way: the path cannot be reached without following one.
     if (!folder.ok()) return errno == ENOENT ? PathKind::missing : PathKind::link;
     struct stat st {};
@@ -245,28 +269,28 @@ PathKind pathKind(const char* path) {
     return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
-bool unlinkFile(const char* path) {
+bool unlinkFile(Destination at, const char* path) {
     const std::string local = toLocal(path);
-    const FolderOf folder(local.c_str());
+    const FolderOf folder(baseOf(at), local.c_str());
     bool ok = folder.ok() && ::unlinkat(folder.fd, folder.leaf.c_str(), 0) == 0;
-    releaseLock(local);
+    releaseLock(lockKey(at, local));
     return ok;
 }
 
-bool setFileTime(const char* path, uint32_t unixTime) {
+bool setFileTime(Destination at, const char* path, uint32_t unixTime) {
     struct timespec times[2];
     times[0].tv_sec = static_cast<time_t>(unixTime);
     times[0].tv_nsec = 0;
     times[1] = times[0];
     // A link gets the time itself.
-    const FolderOf folder(toLocal(path).c_str());
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     return folder.ok() && ::utimensat(folder.fd, folder.leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool setFilePermissions(const char* path, uint16_t mode) {
+bool setFilePermissions(Destination at, const char* path, uint16_t mode) {
     // Opened without following a link, so that only the file itself changes; links have no
     // permissions of their own.
-    const FolderOf folder(toLocal(path).c_str());
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     if (!folder.ok()) return false;
     const int fd = ::openat(folder.fd, folder.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -327,8 +351,8 @@ bool identityOf(FILE* f, FileIdentity& identity) {
     return true;
 }
 
-bool pathIs(const char* path, const FileIdentity& identity) {
-    const FolderOf folder(toLocal(path).c_str());
+bool pathIs(Destination at, const char* path, const FileIdentity& identity) {
+    const FolderOf folder(baseOf(at), toLocal(path).c_str());
     struct stat st {};
     return folder.ok() && ::fstatat(folder.fd, folder.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            static_cast<uint64_t>(st.st_dev) == identity.device && static_cast<uint64_t>(st.st_ino) == identity.inode;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/extraction_context.h"
 #include "lzh/member_header.h"
 #include "lzh/settings_writer.h"
 #include "tools/lzh_writer.h"

@@ -299,7 +299,7 @@ TEST_F(ExtractionRun, TemporaryNames) {
         ASSERT_EQ(::fstat(fileno(f), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         // Held while written: nobody takes it for a leftover.
-        EXPECT_FALSE(platform::removeLeftover(temp));
+        EXPECT_FALSE(platform::removeLeftover(context.destination, temp));
         std::fclose(f);
         EXPECT_EQ(fs::symlink_status("sub/~nivo0.tmp").type() != fs::file_type::not_found, c.leftoverRemains ||
                                                                                                std::string(temp) == "sub/~nivo0.tmp");
