@@ -163,15 +163,19 @@ class Workers {
 public:
     Workers(ExtractionContext& c, unsigned count) : context(c) {
         for (unsigned i = 0; i < count; ++i) {
-            threads.push_back(std::make_unique<platform::Thread>());
-            threads.back()->start([](void* w) { static_cast<Workers*>(w)->work(); }, this);
+            auto thread = std::make_unique<platform::Thread>();
+            if (!thread->start([](void* w) { static_cast<Workers*>(w)->work(); }, this)) break;
+            threads.push_back(std::move(thread));
         }
     }
     ~Workers() { join(); }
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
 
+    // Gives the job to the workers; none when no thread could be started, and the member is
+    // then done in its turn.
     void offer(Job& job) {
+        if (threads.empty()) return;
         job.forWorker = true;
         {
             platform::Locked l(mutex);

@@ -1,9 +1,11 @@
-// The whole extraction run, with the input as a plain archive, into a destination folder that
-// is the current directory: once as the Windows program runs it, and once on worker threads as
-// the extractor does, which must write the same files and list the same problems. The
-// destination sits at the bottom of a chain of folders that hold nothing else, so that a member
-// climbing out by any number of levels up to the chain's depth leaves a trace; after every run
-// the chain is checked and the destination emptied.
+// The whole extraction run, with the input as a plain archive, into a destination folder given
+// as an open folder: once on one thread, as the Windows program runs it, and once on worker
+// threads as the extractor does, which must write the same files and list the same problems.
+// The destination sits at the bottom of a chain of folders that hold nothing else, and the
+// current folder is the chain's top, so that a member climbing out by any number of levels up
+// to the chain's depth, or a path taken from the current folder, leaves a trace; after every
+// run the chain is checked and the destination emptied.
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,14 +26,15 @@ namespace {
 
 constexpr int chainDepth = 8;
 fs::path root;         // top of the chain, made fresh for this process
-fs::path destination;  // its bottom, the current directory during runs
+fs::path destination;  // its bottom
+int destinationFolder = -1;  // the destination, open
 
-// Each folder of the chain holds exactly the next one, and the destination holds only real
-// files, folders and links (with whatever target the archive gave): nothing was written
-// outside it, through a link or otherwise.
 // What a run left in the destination: every path with its kind and size.
 using Tree = std::map<std::string, uintmax_t>;
 
+// Each folder of the chain holds exactly the next one, and the destination holds only real
+// files, folders and links (with whatever target the archive gave): nothing was written
+// outside it, through a link or otherwise. Returns what the destination held.
 Tree checkAndClean() {
     fs::path p = root;
     for (int i = 0; i < chainDepth; ++i) {
@@ -90,7 +93,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     destination = root;
     for (int i = 0; i < chainDepth; ++i) destination /= "up";
     fs::create_directories(destination);
-    if (chdir(destination.c_str()) != 0) std::abort();
+    destinationFolder = open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (destinationFolder < 0 || chdir(root.c_str()) != 0) std::abort();
     std::atexit(removeRoot);
     // A few bytes can describe gigabytes of valid output. Cap every file written; the writes
     // past the cap fail, and the run must then list the member and delete what it wrote.
@@ -111,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         ExtractionContext context;
         context.archiveFile = f;
+        context.destination.fd = destinationFolder;
         ExtractionContext::replaceText(context.destinationDir, destination.c_str());
         extractionRun(context);
         problems = problemsOf(context);
@@ -122,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         ExtractionContext context;
         context.archiveFile = f;
+        context.destination.fd = destinationFolder;
         ExtractionContext::replaceText(context.destinationDir, destination.c_str());
         RunChoices choices;
         choices.threads = 2;
