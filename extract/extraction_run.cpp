@@ -81,8 +81,9 @@ void walkNext(ArchiveWalker& walk, WalkedMember& m) {
 
 namespace {
 
-// runMember, inlined in the run: the Windows program has no room for a call.
-// At names where the header was met: the walker itself, or a member the scheduler walked ahead.
+// runMember's body, inlined in the run: the Windows program has no room for a call. status and
+// header are what the walk read; at tells where (headerStart, endsInside): the walker itself, or
+// the member m that a scheduler walked ahead, which its turn is handed.
 template <class At>
 [[gnu::always_inline]] inline bool runStep(ExtractionContext& context, HeaderStatus status, MemberHeader& header,
                                            const At& at, const RunChoices& choices, MemberTurn turn, void* scheduler,
