@@ -144,11 +144,14 @@ MemberOutcome putInPlace(ExtractionContext& context, Job& job) {
         checkComplete(context, h, r);
         return memberExtracted;
     }
+    const int problemsBefore = context.problems.count;
     const MemberOutcome outcome = placeMember(context, h, r, job.temp, job.path);
     job.temp[0] = '\0';
-    // A file that cannot take the member's place is written here once more, which says why as
-    // the run on one thread does.
-    if (outcome.kind == MemberOutcome::failed && outcome.problem == Problem::cannotCreate) {
+    // A complete file that cannot take the member's place is written here once more, which
+    // says why as the run on one thread does. One that failed a check has had that listed, as
+    // that run lists it before it puts the file in place; it is not listed twice.
+    if (outcome.kind == MemberOutcome::failed && outcome.problem == Problem::cannotCreate &&
+        context.problems.count == problemsBefore) {
         platform::seekFile(context.archiveFile, job.member.dataStart);
         return extractMember(context, h);
     }
