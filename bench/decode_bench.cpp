@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "lzh/archive_walker.h"
 #include "lzh/member_header.h"
 #include "common/crc16.h"
 #include "decode/member_decoder.h"
@@ -197,7 +198,7 @@ struct Timing {
 };
 
 std::string methodName(int method) {
-    return method == zlibCodec ? "zlib" : method == libdeflateCodec ? "libdefl" : nivo::methodIds[method];
+    return method == zlibCodec ? "zlib" : method == libdeflateCodec ? "libdefl" : nivo::methodIdOf(method).text;
 }
 
 struct ArchiveMember {
@@ -213,9 +214,10 @@ bool readArchive(const std::string& path, std::vector<ArchiveMember>& out) {
         std::fprintf(stderr, "nivo_bench: %s: cannot open\n", path.c_str());
         return false;
     }
+    nivo::ArchiveWalker walk(context);
     for (;;) {
         nivo::MemberHeader h;
-        nivo::HeaderStatus status = nivo::readMemberHeader(context, h);
+        nivo::HeaderStatus status = walk.next(h);
         if (status == nivo::HeaderStatus::end) return true;
         if (status != nivo::HeaderStatus::member) {
             std::fprintf(stderr, "nivo_bench: %s: a header cannot be read; members after it are left out\n",

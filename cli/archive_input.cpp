@@ -127,7 +127,10 @@ long searchStream(ExtractionContext& context, ForwardInput& in, long* passedOver
     }
     FILE* stream = context.archiveFile;
     context.archiveFile = copy;
-    long found = written && std::fflush(copy) == 0 ? findArchive(context, 0, passedOver) : -1;
+    const std::optional<FoundArchive> archive =
+        written && std::fflush(copy) == 0 ? findArchive(context, 0) : std::nullopt;
+    const long found = archive ? archive->offset : -1;
+    if (archive && archive->passedOver) *passedOver = *archive->passedOver;
     const int e = written ? 0 : errno;
     context.archiveFile = stream;
     // What is left in the pipe follows the copy; the stream starts over a little before the
@@ -148,8 +151,7 @@ long searchStream(ExtractionContext& context, ForwardInput& in, long* passedOver
 // then a header stands there, sound or damaged, and the file is not searched.
 bool methodAt(FILE* f, long offset) {
     uint8_t id[5];
-    return std::fseek(f, offset + 2, SEEK_SET) == 0 && std::fread(id, 1, 5, f) == 5 && id[0] == '-' &&
-           id[1] == 'l' && id[4] == '-';
+    return std::fseek(f, offset + 2, SEEK_SET) == 0 && std::fread(id, 1, 5, f) == 5 && hasMethodShape(id);
 }
 
 // The archive's end mark, a 0 byte at the end of the file: an empty archive. (An Amiga
@@ -200,7 +202,13 @@ bool openArchive(ExtractionContext& context, const std::string& path, SetupSetti
     if (at < 0 || !(methodAt(f, at) || endMarkAt(f, at, settingsRead))) {
         errno = 0;
         long passedOver = -1;
-        long other = stream ? searchStream(context, *stream, &passedOver) : findArchive(context, 0, &passedOver);
+        long other = -1;
+        if (stream) {
+            other = searchStream(context, *stream, &passedOver);
+        } else if (const std::optional<FoundArchive> archive = findArchive(context, 0)) {
+            other = archive->offset;
+            passedOver = archive->passedOver.value_or(-1);
+        }
         if (other >= 0) {
             settings = SetupSettings{};
             found.kind = ArchiveOrigin::otherSelfExtracting;

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "lzh/member_header.h"
+#include "lzh/method_facts.h"
 #include "common/crc16.h"
 #include "decode/methods.h"
 #include "decode/output_window.h"
@@ -21,7 +21,7 @@
 
 namespace nivo {
 
-const MethodOps methodTable[13] = {
+const MethodOps methodTable[methodCount] = {
     {nullptr, nullptr, nullptr},                                          // -lh0- (stored)
     {decodeSymbolDynamic, decodeDistanceTable, decodeInitFixed},          // -lh1-
     {decodeSymbolDynamic, decodeDistanceDynamic, decodeInitDynamic},      // -lh2-
@@ -42,18 +42,13 @@ namespace {
 
 // The wide form of each method family's stretch, with its operations inlined.
 using Stretch = uint8_t* (*)(DecoderState&, uint8_t*, uint8_t*);
-const Stretch wideStretch[13] = {nullptr, decodeStretchLh1, decodeStretchLh2, decodeStretchLh3,
+const Stretch wideStretch[methodCount] = {nullptr, decodeStretchLh1, decodeStretchLh2, decodeStretchLh3,
                                  decodeStretchStatic, decodeStretchStatic, decodeStretchStatic,
                                  decodeStretchStatic, decodeStretchLzs, decodeStretchLz5,
                                  nullptr, nullptr, decodeStretchStatic};
 
 }  // namespace
 #endif
-
-int dictBitsForMethod(int methodIndex) {
-    static const uint8_t bits[13] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0, 19};
-    return methodIndex >= 0 && methodIndex < 13 ? bits[methodIndex] : 0;
-}
 
 bool FileSink::write(const uint8_t* data, uint32_t count) {
     return std::fwrite(data, 1, count, file) == count;
@@ -131,7 +126,7 @@ DecodeResult MemberDecoder::run() {
     DecoderState& s = state;
     // The Windows program hands over only members of the compressed methods, with their own
     // dictionary sizes: member extraction has copied, made or refused all others.
-    if (!stubBuild && (methodIndex < 1 || methodIndex > 12 || dictBits < 1 || dictBits > 19 ||
+    if (!stubBuild && (methodIndex < 1 || methodIndex >= methodCount || dictBits < 1 || dictBits > static_cast<int>(maxDictBits) ||
                        !methodTable[methodIndex].decodeInit)) {
         result.status = DecodeStatus::unsupported;
         return result;
@@ -157,7 +152,8 @@ DecodeResult MemberDecoder::run() {
 
 // Symbol by symbol through the method table's operations.
 uint8_t* MemberDecoder::decodeSymbolByStretch(const MethodOps& ops, uint8_t* out, uint8_t* const outLimit) {
-    const uint32_t lengthOffset = methodIndex == 8 ? 254 : 253;
+    // A match code of 256 is the shortest match: 2 bytes for -lzs-, 3 for every other method.
+    const uint32_t lengthOffset = methodIndex == methodLzs ? 254 : 253;
     if (compactForm())
         return decodeSymbolStretch<true>(state, ops.decodeSymbol, ops.decodeDistance, lengthOffset, out, outLimit);
     return decodeSymbolStretch<false>(state, ops.decodeSymbol, ops.decodeDistance, lengthOffset, out, outLimit);
@@ -229,7 +225,7 @@ DecodeResult decodeMemberData(const uint8_t* data, uint32_t compressedSize, int 
         reporter.report(n);
         return result;
     }
-    MemberDecoder decoder(nullptr, out, originalSize, compressedSize, dictBitsForMethod(methodIndex),
+    MemberDecoder decoder(nullptr, out, originalSize, compressedSize, dictBitsOf(methodIndex),
                           methodIndex);
     decoder.useMemoryInput(data);
     decoder.setProgress(progress);

@@ -8,6 +8,7 @@
 
 #include "decode/decoder_state.h"
 #include "decode/run_values.h"
+#include "lzh/method_facts.h"
 
 namespace nivo {
 
@@ -40,11 +41,8 @@ struct MethodOps {
     void (*decodeInit)(DecoderState&);
 };
 
-// Indexed by method index 0 to 12 (see methodIndex); the stored methods and folders are empty.
-extern const MethodOps methodTable[13];
-
-// The dictionary size of each method index, as a power of two; 0 for stored and folders.
-int dictBitsForMethod(int methodIndex);
+// Indexed by method index (lzh/method_facts.h); the stored methods and folders are empty.
+extern const MethodOps methodTable[methodCount];
 
 enum class DecodeStatus : uint8_t {
     complete,     // decoded to the original size

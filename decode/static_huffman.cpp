@@ -20,6 +20,7 @@
 // a match and its position code, or of two literals.
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "lzh/method_facts.h"
 #include "decode/output_window.h"
 #include "decode/symbol_loop.h"
 
@@ -107,13 +108,9 @@ void readSymLengths(DecoderState& s) {
 
 void decodeInitStatic(DecoderState& s) {
     StaticHuffmanState& h = s.huff;
-    if (s.dictBits <= 14) {
-        h.posCodeCount = 14;
-        h.posCodeBits = 4;
-    } else {
-        h.posCodeBits = 5;
-        h.posCodeCount = s.dictBits + 1u;
-    }
+    const PositionCode code = positionCodeFor(s.dictBits);
+    h.posCodeCount = code.count;
+    h.posCodeBits = code.bits;
     startBitReader(s);
     h.blockRemaining = 0;
 }

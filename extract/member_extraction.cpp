@@ -194,7 +194,7 @@ DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink
     // Only a test run, which the Windows program never makes, writes nowhere.
     DiscardSink discard;
     MemberDecoder decoder(input, stubBuild || out ? *out : discard, header.originalSize, header.compressedSize,
-                          dictBitsForMethod(methodIndex), methodIndex);
+                          dictBitsOf(methodIndex), methodIndex);
     decoder.setProgress(progress);
     const platform::FileOffset at = platform::tellFile(input);
     const uint64_t rest = at >= 0 && at < inputEnd ? static_cast<uint64_t>(inputEnd - at) : 0;

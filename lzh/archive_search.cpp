@@ -13,7 +13,6 @@
 
 #include "lzh/archive_walker.h"
 #include "lzh/member_header.h"
-#include "common/crc16.h"
 
 namespace nivo {
 
@@ -21,56 +20,19 @@ namespace {
 
 constexpr uint32_t blockSize = 1u << 16;
 
-// The level-2 and level-3 header CRC: CRC-16 of the whole header with its own field zero.
-bool headerCrcHolds(FILE* f, long offset, long end, uint32_t crcAt) {
-    const auto length = static_cast<size_t>(end - offset);
-    if (crcAt + 2 > length) return false;
-    auto* bytes = static_cast<uint8_t*>(std::malloc(length));
-    if (!bytes) return false;
-    bool holds = std::fseek(f, offset, SEEK_SET) == 0 && std::fread(bytes, 1, length, f) == length;
-    if (holds) {
-        const uint16_t stored = static_cast<uint16_t>(bytes[crcAt] | bytes[crcAt + 1] << 8);
-        bytes[crcAt] = bytes[crcAt + 1] = 0;
-        makeCrcTable();
-        holds = updateCrc(0, bytes, static_cast<uint32_t>(length)) == stored;
-    }
-    std::free(bytes);
-    return holds;
-}
-
-bool knownMethod(const uint8_t* id) {
-    MemberHeader h;
-    std::memcpy(h.method, id, 5);
-    return methodIndex(h) >= 0;
-}
-
 }  // namespace
 
 bool isTrustedHeader(ArchiveSource& source, long offset, long fileEnd) {
-    FILE* f = source.archiveFile;
-    uint8_t base[257];
-    if (offset < 0 || std::fseek(f, offset, SEEK_SET) != 0 || std::fread(base, 1, 21, f) != 21) return false;
-    const uint8_t level = base[20];
-    if (level > 3 || !knownMethod(base + 2)) return false;
-    if (level < 2) {
-        // The checksum: the sum of the base header's bytes behind the first two.
-        const uint32_t size = base[0];
-        if (size < 20 || std::fread(base + 21, 1, size - 19, f) != size - 19) return false;
-        uint8_t sum = 0;
-        for (uint32_t i = 2; i < size + 2; ++i) sum = static_cast<uint8_t>(sum + base[i]);
-        if (sum != base[1]) return false;
-    }
-
+    if (offset < 0 || std::fseek(source.archiveFile, offset, SEEK_SET) != 0) return false;
+    ArchiveWalker walk(source);
     MemberHeader header;
-    std::fseek(f, offset, SEEK_SET);
-    const HeaderStatus status = readMemberHeader(source, header);
-    const long dataStart = std::ftell(f);
-    if (status != HeaderStatus::member || dataStart < 0) return false;
-    if (header.compressedSize > static_cast<unsigned long>(fileEnd - dataStart)) return false;
+    if (walk.next(header) != HeaderStatus::member) return false;
+    if (header.level > 3 || methodIndex(header) < 0 || !header.headerIntact) return false;
+    if (header.compressedSize > static_cast<unsigned long>(fileEnd - walk.dataStart)) return false;
     if (!header.name[0]) return false;
     for (const char* p = header.name; *p; ++p)
         if (static_cast<uint8_t>(*p) < 0x20 || *p == 0x7F) return false;
-    return header.headerCrcAt == 0 || headerCrcHolds(f, offset, dataStart, header.headerCrcAt);
+    return true;
 }
 
 namespace {
@@ -134,7 +96,7 @@ long nextTrustedHeader(ArchiveSource& source, long from, long fileEnd) {
             if (!dash) break;
             i = static_cast<size_t>(dash - block);
             const long start = at + static_cast<long>(i) - 2;
-            if (dash[1] == 'l' && dash[4] == '-' && start >= from && isTrustedHeader(source, start, fileEnd)) {
+            if (hasMethodShape(dash) && start >= from && isTrustedHeader(source, start, fileEnd)) {
                 found = start;
                 break;
             }
@@ -147,24 +109,25 @@ long nextTrustedHeader(ArchiveSource& source, long from, long fileEnd) {
 
 }  // namespace
 
-long findArchive(ArchiveSource& source, long from, long* passedOver) {
+std::optional<FoundArchive> findArchive(ArchiveSource& source, long from) {
     FILE* f = source.archiveFile;
-    if (passedOver) *passedOver = -1;
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+    if (std::fseek(f, 0, SEEK_END) != 0) return std::nullopt;
     const long fileEnd = std::ftell(f);
-    if (fileEnd < 0) return -1;
+    if (fileEnd < 0) return std::nullopt;
     const long first = nextTrustedHeader(source, from, fileEnd);
+    if (first < 0) return std::nullopt;
     // Each archive is walked once: the search goes on behind the members it holds.
     long reached = first;
     for (long at = first; at >= 0; at = nextTrustedHeader(source, reached > at ? reached : at + 1, fileEnd)) {
         const long end = archiveEndFrom(source, at, fileEnd, reached);
         if (end >= 0 && onlySignatureBehind(f, end, fileEnd)) {
-            if (passedOver && at != first) *passedOver = first;
-            return at;
+            FoundArchive found{at, std::nullopt};
+            if (at != first) found.passedOver = first;
+            return found;
         }
     }
     // No archive runs to the end (the file is cut short, or damaged): the first one.
-    return first;
+    return FoundArchive{first, std::nullopt};
 }
 
 }  // namespace nivo

@@ -3,6 +3,8 @@
 // their own, at an offset that nothing in the file states.
 #pragma once
 
+#include <optional>
+
 #include "lzh/member_header.h"
 
 namespace nivo {
@@ -13,10 +15,14 @@ namespace nivo {
 // data that fits in the file, whose size is fileEnd. Moves the file position.
 bool isTrustedHeader(ArchiveSource& source, long offset, long fileEnd);
 
-// The offset of the archive at or after from that runs to the end of the file (its end mark or
-// last member's data ends it, or only a signature follows), else of the first trusted header;
-// -1 when there is none. passedOver receives the first trusted header's offset when another
-// archive was taken, else -1. Moves the file position.
-long findArchive(ArchiveSource& source, long from, long* passedOver = nullptr);
+struct FoundArchive {
+    long offset;
+    std::optional<long> passedOver;  // the first trusted header, when another archive was taken
+};
+
+// The archive at or after from that runs to the end of the file (its end mark or last member's
+// data ends it, or only a signature follows), else the one at the first trusted header; none
+// when there is no trusted header. Moves the file position.
+std::optional<FoundArchive> findArchive(ArchiveSource& source, long from);
 
 }  // namespace nivo

@@ -19,7 +19,7 @@ HeaderStatus ArchiveWalker::next(MemberHeader& header) {
     if (nextHeader < 0 || !platform::seekFile(f, nextHeader)) return HeaderStatus::end;
     headerStart = nextHeader;
     nextHeader = -1;
-    HeaderStatus status = readMemberHeader(source, header);
+    HeaderStatus status = readMemberHeader(f, header);
     if (status != HeaderStatus::member && status != HeaderStatus::nameTooLong) return status;
     dataStart = platform::tellFile(f);
     // A member that reaches the end of the file is the last one; compared before adding, the

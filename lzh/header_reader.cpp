@@ -31,20 +31,17 @@
 #include <cstring>
 
 #include "lzh/member_header.h"
+#include "common/crc16.h"
 #include "common/sjis_text.h"
 #include "platform/platform.h"
 
 namespace nivo {
 
-// The identifiers without their dashes, three letters each in index order. A table of whole
-// identifiers would stand in the Windows program as text like "-lh5-", where readers that
-// scan a self-extracting file for its archive would take it for a member header.
-const char methodLetters[] = "lh0lh1lh2lh3lh4lh5lh6lh7lzslz5lz4lhdlhx";
-
 int methodIndex(const MemberHeader& header) {
+    // The identifier itself, dashes and letters; not only its shape (hasMethodShape).
     if (header.method[0] != '-' || header.method[4] != '-') return -1;
     for (int i = 0; i < methodCount; ++i)
-        if (std::memcmp(header.method + 1, methodLetters + 3 * i, 3) == 0) return i;
+        if (std::memcmp(header.method + 1, methodLetters.data() + 3 * i, 3) == 0) return i;
     return -1;
 }
 
@@ -58,10 +55,6 @@ uint32_t littleEndian(const uint8_t* p, int n) {
     uint32_t v = 0;
     while (n--) v = v << 8 | p[n];
     return v;
-}
-
-bool readExact(FILE* f, uint8_t* dst, size_t n) {
-    return std::fread(dst, 1, n, f) == n;
 }
 
 }  // namespace
@@ -163,147 +156,184 @@ void takeLinkTarget(MemberHeader& header) {
     }
 }
 
-}  // namespace
-
-HeaderStatus readMemberHeader(ArchiveSource& source, MemberHeader& header) {
-    std::memset(&header, 0, sizeof header);
-    uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
-    FILE* f = source.archiveFile;
-
-    // Bytes 0 to 20, up to the level, are common to every layout. The end of the file where a
-    // header would start is the end of the archive.
-    const size_t got = std::fread(buffer, 1, 21, f);
-    if (got == 0) return HeaderStatus::end;
-    const uint32_t first = buffer[0];
-    // A 0 byte is the end mark, unless it is the low byte of a level-2 header's size (a header
-    // of 256, 512, ... bytes): then a method identifier stands at byte 2 and level 2 at byte 20.
-    if (got < 21) return first == 0 ? HeaderStatus::end : HeaderStatus::damaged;
-    const uint8_t level = buffer[20];
-    if (first == 0 && (level != 2 || buffer[2] != '-' || buffer[6] != '-')) return HeaderStatus::end;
-
-    uint32_t size;     // bytes of the base header (levels 2 and 3: of the whole header)
-    uint32_t read = 21;
-    uint32_t width = 2;  // of an extended header's size field
-    if (level == 2) {
-        size = littleEndian(buffer, 2);
-        if (size < 24) return HeaderStatus::damaged;
-    } else if (!stubBuild && level == 3) {
-        if (littleEndian(buffer, 2) != 4 || !readExact(f, buffer + 21, 7)) return HeaderStatus::damaged;
-        read = 28;
-        size = littleEndian(buffer + 24, 4);
-        if (size < 32 || size > bufferSize) return HeaderStatus::damaged;
-        width = 4;
-    } else {
-        size = static_cast<uint32_t>(first) + 2;
-        if (size < 22) return HeaderStatus::damaged;  // too short to reach the name length
-    }
-    if (!readExact(f, buffer + read, size - read)) return HeaderStatus::damaged;
-
-    std::memcpy(header.method, buffer + 2, 5);
-    header.compressedSize = littleEndian(buffer + 7, 4);
-    header.originalSize = littleEndian(buffer + 11, 4);
-    header.timeStamp = littleEndian(buffer + 15, 4);
-    if (!stubBuild) header.attribute = buffer[19];
-    header.level = level;
-    const uint8_t*& cursor = source.headerCursor;
-    cursor = buffer + 21;
-
-    const uint8_t* fileName = nullptr;
-    uint32_t fileNameLength = 0;
-    const uint8_t* dirName = nullptr;
-    uint32_t dirNameLength = 0;
+// One header being read from the bytes given so far. Positions are header byte numbers.
+struct HeaderParse {
+    const uint8_t* bytes;
+    uint32_t available;
+    MemberHeader* out;
+    uint32_t size;      // bytes of the base header (levels 2 and 3: of the whole header)
+    bool level3;        // extended-header sizes are 4 bytes wide
+    bool fullSize;      // levels 2 and 3: the size covers the extended headers
+    uint32_t end;       // behind the last byte read: the header's length, or the bytes it takes
+    const uint8_t* fileName;  // the name parts, inside bytes
+    uint32_t fileNameLength;
+    const uint8_t* dirName;
+    uint32_t dirNameLength;
     // UTF-16 names (0x44, 0x45), converted; they name the member when present, in whatever
-    // order the extended headers stand.
-    char wide[2][pathBufferSize];
-    uint32_t wideLength[2] = {};
-    bool hasWide[2] = {};
+    // order the extended headers stand. (Not in the Windows program.)
+    char (*wide)[pathBufferSize];
+    uint32_t wideLength[2];
+    bool hasWide[2];
 
-    // S - N decides the layout; for levels 2 and 3 it is taken on the header size itself.
-    const bool fullSize = level == 2 || (!stubBuild && level == 3);
-    uint32_t layout = size;
-    if (!fullSize) {
-        fileNameLength = *cursor++;
-        fileName = cursor;
-        if (22 + fileNameLength > size) return HeaderStatus::damaged;  // name past the header
-        cursor += fileNameLength;
-        layout = static_cast<uint32_t>(first) - fileNameLength;
+    MemberHeader& header() const { return *out; }
+    uint32_t sizeWidth() const { return !stubBuild && level3 ? 4 : 2; }
+
+    // Whether the first n bytes are there; if not, asks for them.
+    bool have(uint32_t n) {
+        if (n <= available) return true;
+        end = n;
+        return false;
+    }
+};
+
+// The steps of reading one header. They are inlined into one function: the Windows program is
+// built not to inline a function called once, and the calls between them would cost it bytes.
+
+// Bytes 0 to 20, up to the level, are common to every layout: the header's size and the fields
+// up to the level. member when the base header is all there; end for the end mark.
+[[gnu::always_inline]] inline HeaderStatus readBaseHeader(HeaderParse& p) {
+    const uint8_t* b = p.bytes;
+    // No byte where a header would start is the end of the archive; so is a 0 byte, unless it
+    // is the low byte of a level-2 header's size (a header of 256, 512, ... bytes): then a
+    // method identifier stands at byte 2 and level 2 at byte 20.
+    if (p.available == 0 || (p.available < 21 && b[0] == 0)) return HeaderStatus::end;
+    const uint32_t first = b[0];
+    if (!p.have(21)) return HeaderStatus::damaged;
+    const uint8_t level = b[20];
+    if (first == 0 && (level != 2 || b[2] != '-' || b[6] != '-')) return HeaderStatus::end;
+
+    if (level == 2) {
+        p.size = littleEndian(b, 2);
+        if (p.size < 24) return HeaderStatus::damaged;
+    } else if (!stubBuild && level == 3) {
+        if (littleEndian(b, 2) != 4) return HeaderStatus::damaged;
+        if (!p.have(28)) return HeaderStatus::damaged;
+        p.size = littleEndian(b + 24, 4);
+        if (p.size < 32 || p.size > bufferSize) return HeaderStatus::damaged;
+        p.level3 = true;
+    } else {
+        p.size = first + 2;
+        if (p.size < 22) return HeaderStatus::damaged;  // too short to reach the name length
+    }
+    if (!p.have(p.size)) return HeaderStatus::damaged;
+    p.fullSize = level == 2 || (!stubBuild && level == 3);
+    p.end = p.size;
+
+    MemberHeader& header = p.header();
+    std::memcpy(header.method, b + 2, 5);
+    header.compressedSize = littleEndian(b + 7, 4);
+    header.originalSize = littleEndian(b + 11, 4);
+    header.timeStamp = littleEndian(b + 15, 4);
+    if (!stubBuild) header.attribute = b[19];
+    header.level = level;
+    return HeaderStatus::member;
+}
+
+// The name of levels 0 and 1, and what S - N says follows it: the data CRC, the OS byte and a
+// Unix area. For levels 2 and 3 the test is made on the header size itself.
+[[gnu::always_inline]] inline HeaderStatus readLayout(HeaderParse& p) {
+    MemberHeader& header = p.header();
+    const uint8_t* b = p.bytes;
+    uint32_t layout = p.size;
+    uint32_t pos = 21;
+    if (!p.fullSize) {
+        p.fileNameLength = b[21];
+        p.fileName = b + 22;
+        if (22 + p.fileNameLength > p.size) return HeaderStatus::damaged;  // name past the header
+        pos = 22 + p.fileNameLength;
+        layout = b[0] - p.fileNameLength;
     }
     if (layout == 22 || layout >= 24) {
-        header.dataCrc = static_cast<uint16_t>(littleEndian(cursor, 2));
+        const uint8_t* at = b + pos;
+        header.dataCrc = static_cast<uint16_t>(littleEndian(at, 2));
         header.hasDataCrc = 1;
-        if (!stubBuild && layout != 22) header.osId = cursor[2];
-        cursor += layout == 22 ? 2 : 3;  // and the operating-system identifier
+        if (!stubBuild && layout != 22) header.osId = at[2];
+        pos += layout == 22 ? 2 : 3;  // and the operating-system identifier
         // The Unix area of levels 0 and 1: the version, time, mode and ids, 11 bytes.
-        if (!stubBuild && !fullSize && header.osId == 'U' && layout >= 23 + 11 + (level ? 2 : 0)) {
-            header.modifiedTime = littleEndian(cursor + 1, 4);
-            header.unixMode = static_cast<uint16_t>(littleEndian(cursor + 5, 2));
+        if (!stubBuild && !p.fullSize && header.osId == 'U' && layout >= 23 + 11 + (header.level ? 2 : 0)) {
+            header.modifiedTime = littleEndian(b + pos + 1, 4);
+            header.unixMode = static_cast<uint16_t>(littleEndian(b + pos + 5, 2));
             header.hasModifiedTime = header.hasUnixMode = header.hasUnixArea = 1;
         }
     } else if (layout != 20) {
         return HeaderStatus::unknownLayout;
     }
+    return HeaderStatus::member;
+}
 
-    if (level != 0) {
-        // The extended headers: level 1 reads them from the stream one by one into the
-        // buffer behind the base header; levels 2 and 3 have them in the buffer already.
-        uint32_t limit = size;
-        uint32_t pos = level == 3 ? 28 : 24;
-        if (!fullSize) {
-            pos = static_cast<uint32_t>(first);
-            limit = level1Limit;
-        }
-        uint32_t extendedBytes = 0;
-        for (;;) {
-            uint32_t at = pos + width;
-            if (at > limit) {
-                // A level-2 size that leaves out the final zero of a well-formed chain: that
-                // zero stands in the 2 bytes behind the stated size, and the data behind it.
-                if (stubBuild || level != 2 || pos != size || header.shortHeaderSize) return HeaderStatus::damaged;
-                if (!readExact(f, buffer + size, 2) || buffer[size] | buffer[size + 1]) return HeaderStatus::damaged;
-                header.shortHeaderSize = 1;
-                break;
-            }
-            uint32_t z = littleEndian(buffer + pos, static_cast<int>(width));
-            if (z == 0) break;
-            if (z < width + 1 || z - width > limit - at) return HeaderStatus::damaged;
-            if (!fullSize) {
-                if (!readExact(f, buffer + at, z)) return HeaderStatus::damaged;
-                extendedBytes += z;
-            }
-            const uint8_t type = buffer[at];
-            const uint32_t n = z - width - 1;  // the data's length
-            if (!stubBuild) header.extendedTypes[type >> 5] |= 1u << (type & 31);
-            if (type == extFileName) {
-                fileName = buffer + at + 1;
-                fileNameLength = n;
-            } else if (type == extDirectory) {
-                dirName = buffer + at + 1;
-                dirNameLength = n;
-            } else if (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory)) {
-                const int directory = type == extUtf16Directory;
-                wideLength[directory] = utf16Name(buffer + at + 1, n, wide[directory], pathBufferSize, directory);
-                hasWide[directory] = true;
-            } else if (!stubBuild && takeExtended(header, type, buffer + at + 1, n, at + 1) != HeaderStatus::member) {
-                return HeaderStatus::damaged;
-            }
-            pos = at + z - width;
-        }
-        cursor = buffer + pos;
-        if (!stubBuild && hasWide[0]) {
-            fileName = reinterpret_cast<const uint8_t*>(wide[0]);
-            fileNameLength = wideLength[0];
-        }
-        if (!stubBuild && hasWide[1]) {
-            dirName = reinterpret_cast<const uint8_t*>(wide[1]);
-            dirNameLength = wideLength[1];
-        }
-        if (!fullSize) {
-            if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
-            header.compressedSize -= extendedBytes;
-        }
+// One extended header of size z, its type byte at at: the names and the values kept.
+[[gnu::always_inline]] inline HeaderStatus takeExtendedHeader(HeaderParse& p, uint32_t at, uint32_t z) {
+    const uint8_t type = p.bytes[at];
+    const uint32_t n = z - p.sizeWidth() - 1;  // the data's length
+    if (!stubBuild) p.header().extendedTypes[type >> 5] |= 1u << (type & 31);
+    if (type == extFileName) {
+        p.fileName = p.bytes + at + 1;
+        p.fileNameLength = n;
+    } else if (type == extDirectory) {
+        p.dirName = p.bytes + at + 1;
+        p.dirNameLength = n;
+    } else if (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory)) {
+        const int directory = type == extUtf16Directory;
+        p.wideLength[directory] = utf16Name(p.bytes + at + 1, n, p.wide[directory], pathBufferSize, directory);
+        p.hasWide[directory] = true;
+    } else if (!stubBuild && takeExtended(p.header(), type, p.bytes + at + 1, n, at + 1) != HeaderStatus::member) {
+        return HeaderStatus::damaged;
     }
+    return HeaderStatus::member;
+}
 
-    // An overlong name keeps what fits, so that the member can be named; it is not extracted.
+// The chain of extended headers: level 1 has them behind the base header, levels 2 and 3
+// inside the header's size.
+[[gnu::always_inline]] inline HeaderStatus readExtendedHeaders(HeaderParse& p) {
+    MemberHeader& header = p.header();
+    uint32_t limit = p.size;
+    uint32_t pos = !stubBuild && header.level == 3 ? 28 : 24;
+    if (!p.fullSize) {
+        pos = p.size - 2;
+        limit = level1Limit;
+    }
+    for (;;) {
+        const uint32_t at = pos + p.sizeWidth();
+        if (at > limit) {
+            // A level-2 size that leaves out the final zero of a well-formed chain: that zero
+            // stands in the 2 bytes behind the stated size, and the data behind it.
+            if (stubBuild || header.level != 2 || pos != p.size) return HeaderStatus::damaged;
+            if (!p.have(p.size + 2) || p.bytes[p.size] | p.bytes[p.size + 1]) return HeaderStatus::damaged;
+            header.shortHeaderSize = 1;
+            p.end = p.size + 2;
+            break;
+        }
+        const uint32_t z = littleEndian(p.bytes + pos, static_cast<int>(p.sizeWidth()));
+        if (z == 0) break;
+        if (z < p.sizeWidth() + 1 || z - p.sizeWidth() > limit - at) return HeaderStatus::damaged;
+        if (!p.fullSize) {
+            if (!p.have(at + z)) return HeaderStatus::damaged;
+            p.end = at + z;
+        }
+        if (takeExtendedHeader(p, at, z) != HeaderStatus::member) return HeaderStatus::damaged;
+        pos = at + z - p.sizeWidth();
+    }
+    if (!stubBuild && p.hasWide[0]) p.fileNameLength = p.wideLength[0];
+    if (!stubBuild && p.hasWide[1]) p.dirNameLength = p.wideLength[1];
+    if (!p.fullSize) {
+        // Level 1 counts the extended headers in the compressed size.
+        const uint32_t extendedBytes = p.end - p.size;
+        if (extendedBytes > header.compressedSize) return HeaderStatus::damaged;
+        header.compressedSize -= extendedBytes;
+    }
+    return HeaderStatus::member;
+}
+
+// The directory part and the file-name part joined into the header's name. An overlong name
+// keeps what fits, so that the member can be named; it is not extracted.
+[[gnu::always_inline]] inline HeaderStatus joinName(HeaderParse& p) {
+    MemberHeader& header = p.header();
+    const char* dirName = reinterpret_cast<const char*>(p.dirName);
+    const char* fileName = reinterpret_cast<const char*>(p.fileName);
+    if (!stubBuild && p.hasWide[1]) dirName = p.wide[1];
+    if (!stubBuild && p.hasWide[0]) fileName = p.wide[0];
+    uint32_t dirNameLength = p.dirNameLength;
+    uint32_t fileNameLength = p.fileNameLength;
     bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
     if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
     if (dirNameLength) {
@@ -323,12 +353,78 @@ HeaderStatus readMemberHeader(ArchiveSource& source, MemberHeader& header) {
     slashBackslashes(header.name, std::strlen(header.name));
     if (tooLong) return HeaderStatus::nameTooLong;
     if (!stubBuild && methodIndex(header) == methodFolder) takeLinkTarget(header);
-
-    if (!stubBuild && header.hasModifiedTime) return HeaderStatus::member;  // a Unix time header gave it
-    bool valid = true;
-    header.modifiedTime = fullSize ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
-    header.hasModifiedTime = valid;
     return HeaderStatus::member;
+}
+
+// The header's own checks: the checksum of a level-0/1 base header (the sum of its bytes
+// behind the first two), and the CRC-16 of the whole header with its CRC field taken as 0,
+// where extended header 0x00 carries one.
+bool headerCheckHolds(const HeaderParse& p) {
+    const MemberHeader& header = p.header();
+    if (!p.fullSize) {
+        uint8_t sum = 0;
+        for (uint32_t i = 2; i < p.size; ++i) sum = static_cast<uint8_t>(sum + p.bytes[i]);
+        if (sum != p.bytes[1]) return false;
+    }
+    if (!header.headerCrcAt) return true;
+    const uint32_t at = header.headerCrcAt;
+    const uint8_t zero[2] = {};
+    makeCrcTable();
+    uint16_t crc = updateCrc(0, p.bytes, at);
+    crc = updateCrc(crc, zero, 2);
+    crc = updateCrc(crc, p.bytes + at + 2, p.end - at - 2);
+    return crc == littleEndian(p.bytes + at, 2);
+}
+
+HeaderStatus parse(HeaderParse& p) {
+    HeaderStatus status = readBaseHeader(p);
+    if (status != HeaderStatus::member) return status;
+    status = readLayout(p);
+    if (status != HeaderStatus::member) return status;
+    if (p.header().level != 0) {
+        status = readExtendedHeaders(p);
+        if (status != HeaderStatus::member) return status;
+    }
+    status = joinName(p);
+    if (!stubBuild) p.header().headerIntact = headerCheckHolds(p);
+    if (status != HeaderStatus::member) return status;
+
+    MemberHeader& header = p.header();
+    if (!stubBuild && header.hasModifiedTime) return status;  // a Unix time header gave it
+    bool valid = true;
+    header.modifiedTime = p.fullSize ? header.timeStamp : dosTimeToUnixTime(header.timeStamp, &valid);
+    header.hasModifiedTime = valid;
+    return status;
+}
+
+}  // namespace
+
+HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHeader& header) {
+    std::memset(&header, 0, sizeof header);
+    // Every field starts at 0.
+    HeaderParse p;
+    std::memset(&p, 0, sizeof p);
+    p.bytes = bytes;
+    p.available = available;
+    p.out = &header;
+    char wide[stubBuild ? 1 : 2][pathBufferSize];
+    if (!stubBuild) p.wide = wide;
+    const HeaderStatus status = parse(p);
+    return {status, p.end};
+}
+
+HeaderStatus readMemberHeader(FILE* f, MemberHeader& header) {
+    uint8_t buffer[bufferSize + 2];  // the header with its own byte numbering
+    // Bytes 0 to 20 first, then what the header asks for, read again from its start each time.
+    uint32_t have = 0;
+    uint32_t want = 21;
+    for (;;) {
+        have += static_cast<uint32_t>(std::fread(buffer + have, 1, want - have, f));
+        const HeaderBytes read = parseMemberHeader(buffer, have, header);
+        if (read.length <= have) return read.status;
+        if (have < want) return HeaderStatus::damaged;  // the file ends inside the header
+        want = read.length;
+    }
 }
 
 }  // namespace nivo

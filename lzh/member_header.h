@@ -8,6 +8,7 @@
 
 #include "common/sizes.h"
 #include "common/sjis_text.h"
+#include "lzh/method_facts.h"
 #include "platform/platform.h"
 
 namespace nivo {
@@ -34,6 +35,10 @@ struct MemberHeader {
     // the target, as stored, starts linkTarget bytes into name. 0 for every other member.
     uint16_t linkTarget;
     uint8_t hasUnixArea;         // levels 0 and 1: the base header's Unix area gave time and mode
+    // The header's own checks hold: the checksum of a level-0/1 base header, and the CRC of
+    // extended header 0x00 where there is one. Extraction does not look at them (the Windows
+    // program does not compute them); the search for an archive inside a file does.
+    uint8_t headerIntact;
 };
 
 // The extended-header types the reader takes values from.
@@ -61,12 +66,8 @@ inline bool hasExtendedType(const MemberHeader& header, uint8_t type) {
     return header.extendedTypes[type >> 5] >> (type & 31) & 1;
 }
 
-// The methods in index order: -lh0- to -lh7-, -lzs-, -lz5-, -lz4-, -lhd- (folders), -lhx-.
-constexpr int methodCount = 13;
-constexpr int methodStored = 0;
-constexpr int methodLz4 = 10;
-constexpr int methodFolder = 11;
-// The member's method index, or -1 for an identifier not in the list.
+// The member's method index in the table of methods (lzh/method_facts.h), or -1 for an identifier
+// not in it.
 int methodIndex(const MemberHeader& header);
 
 enum class HeaderStatus : uint8_t {
@@ -80,13 +81,24 @@ enum class HeaderStatus : uint8_t {
 // The archive file as the readers of headers and settings see it.
 struct ArchiveSource {
     FILE* archiveFile = nullptr;
-    // Where the header reader stands in the header bytes it holds; valid only while it reads.
-    const uint8_t* headerCursor = nullptr;
     // Size of the archive file, so that no member's input buffer is sized past its end.
     platform::FileOffset archiveEnd = INT64_MAX;
 };
 
-HeaderStatus readMemberHeader(ArchiveSource& source, MemberHeader& header);
+// What reading a header from bytes gave: the status, and the header's length in bytes, base
+// and extended headers together. A length beyond the bytes given asks for that many: the
+// header goes on, and is read again from its start once they are there.
+struct HeaderBytes {
+    HeaderStatus status;
+    uint32_t length;
+};
+
+// Reads the header that starts at bytes[0] from the available bytes into header.
+HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHeader& header);
+
+// Reads the header at the file's position, and leaves the file at the member's first data
+// byte. Walks over an archive go through ArchiveWalker.
+HeaderStatus readMemberHeader(FILE* file, MemberHeader& header);
 
 // MS-DOS local date and time to UTC seconds; 0 for a stamp of 0. valid is cleared for a month
 // outside 1 to 12.

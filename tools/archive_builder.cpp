@@ -66,7 +66,7 @@ unsigned defaultThreads() {
 }
 
 size_t builderMemoryBound(unsigned threads) {
-    const size_t window = encoderWindow(7);
+    const size_t window = encoderWindow(methodOf("lh7"));
     const size_t segment = EncoderOptions{}.segmentBytes;
     // A segment's input with its window, and its output, which is never much larger.
     const size_t perSegment = (segment + window) + (segment + segment / 8);
@@ -208,7 +208,7 @@ bool ArchiveBuilder::storeAgain(Member& m) {
         writeError = std::strerror(errno);
         return false;
     }
-    m.info.method = methodIds[methodStored];
+    m.info.method = methodIdOf(methodStored).text;
     m.compressed = false;
     m.dataBytes = 0;
     std::string ignored;
@@ -273,7 +273,7 @@ bool ArchiveBuilder::addFile(const std::string& path, const LzhMember& info, int
     m->info.data.clear();
     m->written = std::move(written);
     m->compressed = encoderWindow(method) != 0;
-    m->info.method = methodIds[m->compressed ? method : methodStored];
+    m->info.method = methodIdOf(m->compressed ? method : methodStored).text;
     queueItem({Step::header, m, nullptr});
 
     const size_t window = m->compressed ? encoderWindow(method) : 0;

@@ -4,19 +4,29 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "extract/extraction_context.h"
+#include "lzh/archive_walker.h"
 
 namespace nivo {
 
+namespace {
+
+struct Closer {
+    FILE* file;
+    ~Closer() { std::fclose(file); }
+};
+
+}  // namespace
+
 bool readExistingArchive(const std::string& path, std::vector<ExistingMember>& members, std::string& error) {
-    ExtractionContext context;
-    FILE* f = context.archiveFile = std::fopen(path.c_str(), "rb");
+    ArchiveSource source;
+    FILE* f = source.archiveFile = std::fopen(path.c_str(), "rb");
     struct stat st {};
     if (!f || fstat(fileno(f), &st) != 0) {
         error = std::strerror(errno);
+        if (f) std::fclose(f);
         return false;
     }
-    const long fileSize = static_cast<long>(st.st_size);
+    const Closer closer{f};
     uint8_t start[7] = {};
     const size_t got = std::fread(start, 1, sizeof start, f);
     if (got >= 2 && start[0] == 'M' && start[1] == 'Z') {
@@ -24,30 +34,26 @@ bool readExistingArchive(const std::string& path, std::vector<ExistingMember>& m
         return false;
     }
     // A method identifier two bytes in ("-lh5-"), or the end mark alone: an archive.
-    if (!(got == 7 && start[2] == '-' && start[3] == 'l' && start[6] == '-') && !(got == 1 && start[0] == 0)) {
+    if (!(got == 7 && hasMethodShape(start + 2)) && !(got == 1 && start[0] == 0)) {
         error = "not an LZH archive";
         return false;
     }
     std::fseek(f, 0, SEEK_SET);
+    ArchiveWalker walk(source);
     for (;;) {
         ExistingMember m;
-        m.start = std::ftell(f);
-        m.status = readMemberHeader(context, m.header);
+        m.status = walk.next(m.header);
+        m.start = static_cast<long>(walk.headerStart);
         if (m.status == HeaderStatus::end) return true;
         if (m.status == HeaderStatus::damaged || m.status == HeaderStatus::unknownLayout) {
             error = "damaged member header at offset " + std::to_string(m.start);
             return false;
         }
-        const long dataStart = std::ftell(f);
-        if (static_cast<long>(m.header.compressedSize) > fileSize - dataStart) {
+        if (walk.endsInside) {
             error = "cut short in the member at offset " + std::to_string(m.start);
             return false;
         }
-        m.end = dataStart + static_cast<long>(m.header.compressedSize);
-        if (std::fseek(f, m.end, SEEK_SET) != 0) {
-            error = std::strerror(errno);
-            return false;
-        }
+        m.end = static_cast<long>(walk.dataStart + static_cast<platform::FileOffset>(m.header.compressedSize));
         members.push_back(m);
     }
 }

@@ -7,9 +7,6 @@
 
 namespace nivo {
 
-const char methodIds[methodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
-                                        "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", "-lhx-"};
-
 namespace {
 
 void put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -66,7 +63,7 @@ std::string utf16Field(const std::string& text, bool directory) {
 }  // namespace
 
 uint8_t memberAttribute(const LzhMember& member) {
-    return member.method == "-lhd-" && member.level == 0 ? 0x10 : 0x20;
+    return member.method == methodIdOf(methodFolder).text && member.level == 0 ? 0x10 : 0x20;
 }
 
 uint32_t unixToDosTime(uint32_t unixTime) {
@@ -94,7 +91,7 @@ LzhMember storedMember(const std::string& name, const std::vector<uint8_t>& byte
 
 LzhMember folderMember(const std::string& name, uint32_t unixTime, int level) {
     LzhMember m;
-    m.method = "-lhd-";
+    m.method = methodIdOf(methodFolder).text;
     m.name = name;
     m.unixTime = unixTime;
     m.level = level;

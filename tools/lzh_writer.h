@@ -13,10 +13,6 @@
 
 namespace nivo {
 
-// "-lh0-" .. "-lhd-" by method index. The core compares identifiers without such a table, so
-// that the Windows program holds nothing a scanning reader could take for a member header.
-extern const char methodIds[methodCount][6];
-
 // The operating-system byte of the headers this machine writes.
 constexpr uint8_t osUnix = 'U';
 

@@ -1,6 +1,7 @@
 // The header reader, the measuring walk and the archive walker, with the input as an archive
 // stream: header after header, each member's data skipped by its compressed size. Then the
-// search for an archive inside another maker's self-extracting file, over the same bytes.
+// reader of bytes on the input itself, and the search for an archive inside another maker's
+// self-extracting file, over the same bytes.
 #include <cstring>
 
 #include "lzh/archive_search.h"
@@ -40,10 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (status == HeaderStatus::nameTooLong) overlongMemberName(shown, header, walk.headerStart);
         FUZZ_CHECK(std::strlen(shownName(header.name)) < pathBufferSize);
     }
+    // The reader of bytes, on the input as it stands: it reads only the bytes given, and asks
+    // for more only where the header goes on past them.
+    for (uint32_t given : {0u, 21u, static_cast<uint32_t>(size < 65538 ? size : 65538)}) {
+        if (given > size) continue;
+        const HeaderBytes read = parseMemberHeader(data, given, header);
+        FUZZ_CHECK(read.length <= given || read.status == HeaderStatus::damaged);
+    }
     // A header found by the search lies inside the input, and is found again where it stands.
-    long found = findArchive(context, 0);
-    FUZZ_CHECK(found >= -1 && found < static_cast<long>(size));
-    if (found >= 0) FUZZ_CHECK(isTrustedHeader(context, found, static_cast<long>(size)));
+    const std::optional<FoundArchive> found = findArchive(context, 0);
+    if (found) {
+        FUZZ_CHECK(found->offset >= 0 && found->offset < static_cast<long>(size));
+        FUZZ_CHECK(isTrustedHeader(context, found->offset, static_cast<long>(size)));
+        FUZZ_CHECK(!found->passedOver || *found->passedOver < found->offset);
+    }
     // context closes the stream.
     return 0;
 }

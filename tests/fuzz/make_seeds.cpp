@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "extract/extraction_context.h"
+#include "lzh/archive_walker.h"
 #include "lzh/member_header.h"
 #include "lzh/settings_writer.h"
 #include "tools/lzh_writer.h"
@@ -50,10 +51,10 @@ void seedsFromArchive(const fs::path& file, const fs::path& out) {
     if (!context.archiveFile) return;
     Bytes archive;
     MemberHeader h;
-    for (;;) {
-        long start = std::ftell(context.archiveFile);
-        if (readMemberHeader(context, h) != HeaderStatus::member) break;
-        long dataStart = std::ftell(context.archiveFile);
+    ArchiveWalker walk(context);
+    while (walk.next(h) == HeaderStatus::member) {
+        const long start = static_cast<long>(walk.headerStart);
+        const long dataStart = static_cast<long>(walk.dataStart);
         const int index = methodIndex(h);
         if (h.compressedSize <= maxArchiveMember) {
             Bytes whole = readRange(context.archiveFile, start,
@@ -69,7 +70,6 @@ void seedsFromArchive(const fs::path& file, const fs::path& out) {
             seed.insert(seed.end(), d.begin(), d.end());
             writeSeed(out / "decode", seed);
         }
-        if (std::fseek(context.archiveFile, dataStart + static_cast<long>(h.compressedSize), SEEK_SET) != 0) break;
     }
     if (archive.empty()) return;
     archive.push_back(0);

@@ -134,7 +134,7 @@ TEST_P(GeneratedCorpus, HeadersAndDataMatchTheManifest) {
         FILE* f = test::fileWithBytes(members[i].data);
         ASSERT_NE(f, nullptr);
         test::VectorSink streamed;
-        MemberDecoder decoder(f, streamed, h.originalSize, members[i].data.size(), dictBitsForMethod(index), index);
+        MemberDecoder decoder(f, streamed, h.originalSize, members[i].data.size(), dictBitsOf(index), index);
         decoder.setInputLimit(37);
         DecodeResult r = decoder.run();
         std::fclose(f);

@@ -47,12 +47,28 @@ struct Read {
     long position;  // where the stream stands afterwards
 };
 
+// Reads the header from a file, and from the bytes alone: both readers must agree on every
+// form, the bytes' reader taking exactly the bytes the file's reader read.
 Read readOne(const Bytes& bytes) {
     ExtractionContext context;
     context.archiveFile = test::fileWithBytes(bytes);
     Read r{};
-    r.status = readMemberHeader(context, r.header);
+    r.status = readMemberHeader(context.archiveFile, r.header);
     r.position = std::ftell(context.archiveFile);
+
+    MemberHeader fromBytes;
+    const HeaderBytes read = parseMemberHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), fromBytes);
+    EXPECT_EQ(read.status, r.status);
+    if (r.status == HeaderStatus::member || r.status == HeaderStatus::nameTooLong) {
+        EXPECT_EQ(std::memcmp(&fromBytes, &r.header, sizeof fromBytes), 0);
+        EXPECT_EQ(long{read.length}, r.position);
+    }
+    // Given fewer bytes than the header takes, the reader asks for more, and never for fewer
+    // than it was given.
+    if (read.length > 1 && read.length <= bytes.size() && r.status == HeaderStatus::member) {
+        const HeaderBytes cut = parseMemberHeader(bytes.data(), read.length - 1, fromBytes);
+        EXPECT_GE(cut.length, read.length);
+    }
     return r;
 }
 
@@ -243,6 +259,33 @@ TEST(HeaderReader, OtherArchiversHeaders) {
         EXPECT_EQ(r.header.shortHeaderSize, c.member.shortLevel2Size);
         if (c.member.largeSizes) EXPECT_TRUE(hasExtendedType(r.header, 0x42));
         EXPECT_EQ(r.header.headerCrcAt != 0, c.member.headerCrc && c.member.level >= 2);
+        EXPECT_TRUE(r.header.headerIntact);
+    }
+}
+
+// The header's checksum and CRC are reported for every reader; a header that fails them is
+// still read (extraction does not look at them), and only the search for an archive refuses it.
+TEST(HeaderReader, ChecksumAndHeaderCrcAreReported) {
+    for (int level : {0, 1, 2, 3}) {
+        for (bool crc : {false, true}) {
+            if (crc && level == 0) continue;
+            SCOPED_TRACE(testing::Message() << "level " << level << (crc ? " with a header CRC" : ""));
+            LzhMember m = storedMember("dir/file.txt", {1, 2, 3}, 0, level);
+            m.headerCrc = crc;
+            Bytes b;
+            appendMember(b, m);
+            const Read sound = readOne(b);
+            ASSERT_EQ(sound.status, HeaderStatus::member);
+            EXPECT_TRUE(sound.header.headerIntact);
+            // The checksum of a level-0/1 base header (byte 1), or the CRC field.
+            const size_t at = level < 2 ? 1 : sound.header.headerCrcAt;
+            if (at == 0) continue;
+            b[at] ^= 0x40;
+            const Read damaged = readOne(b);
+            EXPECT_EQ(damaged.status, HeaderStatus::member);
+            EXPECT_FALSE(damaged.header.headerIntact);
+            EXPECT_STREQ(damaged.header.name, "dir/file.txt");
+        }
     }
 }
 

@@ -87,7 +87,7 @@ void expectRoundTrip(int method, const std::vector<uint8_t>& original, const std
     EXPECT_EQ(r.crc, updateCrc(0, original.data(), static_cast<uint32_t>(original.size())));
 }
 
-uint32_t windowOf(int method) { return 1u << dictBitsForMethod(method); }
+uint32_t windowOf(int method) { return 1u << dictBitsOf(method); }
 
 // Runs of one byte of every length up to 600, with a literal or two between them: long matches
 // at distance 1 that end anywhere.
@@ -263,7 +263,7 @@ TEST_P(EncoderMethod, MembersCompressWhenItPaysAndAreStoredOtherwise) {
         EXPECT_EQ(m->originalSize, c.bytes.size());
         EXPECT_EQ(m->crc, updateCrc(0, c.bytes.data(), static_cast<uint32_t>(c.bytes.size())));
         if (c.compressed) {
-            EXPECT_EQ(m->method, methodIds[method]);
+            EXPECT_EQ(m->method, methodIdOf(method).text);
             EXPECT_LT(m->data.size(), c.bytes.size());
             test::VectorSink sink;
             DecodeResult r = decodeMemberData(m->data.data(), static_cast<uint32_t>(m->data.size()), method,
