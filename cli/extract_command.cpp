@@ -8,23 +8,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <thread>
 #include <unistd.h>
 #include <set>
 #include <unordered_set>
 
 #include "lzh/member_header.h"
 #include "command_line/command_line.h"
-#include "cli/member_run.h"
-#include "cli/parallel_run.h"
 #include "cli/setup_session.h"
 #include "cli/terminal_front_end.h"
 #include "decode/member_decoder.h"
+#include "extract/extraction_run.h"
 #include "extract/member_extraction.h"
+#include "platform/platform.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {
@@ -72,32 +72,49 @@ bool isTemporaryName(const char* name) {
 // Removes what killed runs left in the folders the members go to (the destination and every
 // folder on the way): temporaries whose writer is gone. One that a live run is writing is
 // locked and never touched, nor is a member's file of such a name.
-void removeLeftovers(const std::unordered_set<std::string>& memberPaths) {
+void removeLeftovers(platform::Destination at, const std::unordered_set<std::string>& memberPaths) {
     std::set<std::string> folders{""};
     for (const std::string& p : memberPaths)
         for (size_t slash = p.find('/'); slash != std::string::npos; slash = p.find('/', slash + 1))
             folders.insert(p.substr(0, slash));
     for (const std::string& folder : folders) {
-        if (!folder.empty() && (!foldersAreReal((folder + "/").c_str()) ||
-                                platform::pathKind(folder.c_str()) != platform::PathKind::directory))
+        if (!folder.empty() && (!foldersAreReal(at, (folder + "/").c_str()) ||
+                                platform::pathKind(at, folder.c_str()) != platform::PathKind::directory))
             continue;
-        DIR* dir = ::opendir(folder.empty() ? "." : cp932ToUtf8(folder.c_str()).c_str());
-        if (!dir) continue;
+        const int fd = ::openat(at.fd, folder.empty() ? "." : cp932ToUtf8(folder.c_str()).c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0) ::close(fd);
+            continue;
+        }
         while (const dirent* e = ::readdir(dir)) {
             if (!isTemporaryName(e->d_name)) continue;
             const std::string path = folder.empty() ? e->d_name : folder + "/" + e->d_name;
-            if (!memberPaths.count(path)) platform::removeLeftover(path.c_str());
+            if (!memberPaths.count(path)) platform::removeLeftover(at, path.c_str());
         }
         ::closedir(dir);
     }
 }
 
-// Bytes free for an unprivileged user in the file system that holds dir; -1 when unknown.
-int64_t freeBytes(const fs::path& dir) {
+// Bytes free for an unprivileged user in the file system that holds the open folder; -1 when
+// unknown.
+int64_t freeBytes(int folder) {
     struct statvfs st {};
-    if (statvfs(dir.c_str(), &st) != 0) return -1;
+    if (fstatvfs(folder, &st) != 0) return -1;
     return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
+
+// The destination held open for the run, closed at its end.
+struct OpenDestination {
+    platform::Destination at;
+    OpenDestination() = default;
+    OpenDestination(const OpenDestination&) = delete;
+    OpenDestination& operator=(const OpenDestination&) = delete;
+    ~OpenDestination() {
+        if (at.fd >= 0) ::close(at.fd);
+    }
+};
 
 // "1 member", "2 members".
 std::string counted(int n, const char* noun) {
@@ -115,8 +132,10 @@ std::string megabytes(uint64_t bytes) {
 class MemberChooser {
 public:
     // Questions are asked through frontEnd; clearing stop ends the run.
-    MemberChooser(const Options& o, MemberSelection& s, TerminalFrontEnd& f, std::atomic<int>& stop)
-        : options(o), selection(s), frontEnd(f), stopFlag(stop), overwrite(o.overwrite) {
+    // Paths are looked up in the destination at.
+    MemberChooser(const Options& o, MemberSelection& s, TerminalFrontEnd& f, std::atomic<int>& stop,
+                  platform::Destination at)
+        : options(o), selection(s), frontEnd(f), stopFlag(stop), destination(at), overwrite(o.overwrite) {
         if (overwrite == Overwrite::ask && !isatty(STDIN_FILENO)) overwrite = Overwrite::always;
     }
 
@@ -139,7 +158,8 @@ public:
         // Through a pipe the members are not known ahead: each must fit when its turn comes.
         if (options.streamed && !options.force && !fits(h)) return false;
         struct stat st {};
-        if (lstat(onDisk.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return true;
+        if (fstatat(destination.fd, onDisk.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+            return true;
         if (replaces(onDisk)) return true;
         ++kept;
         if (options.verbosity == Verbosity::verbose) std::printf("kept %s\n", printableText(onDisk).c_str());
@@ -150,8 +170,9 @@ public:
     // inside the destination, never through a link.
     void setFolderTimes() const {
         for (const Folder& f : folders)
-            if (foldersAreReal(f.path.c_str()) && platform::pathKind(f.path.c_str()) == platform::PathKind::directory)
-                platform::setFileTime(f.path.c_str(), f.time);
+            if (foldersAreReal(destination, f.path.c_str()) &&
+                platform::pathKind(destination, f.path.c_str()) == platform::PathKind::directory)
+                platform::setFileTime(destination, f.path.c_str(), f.time);
     }
 
     int keptFiles() const { return kept; }
@@ -168,7 +189,7 @@ private:
     };
 
     bool fits(const MemberHeader& h) {
-        const int64_t room = freeBytes(".");
+        const int64_t room = freeBytes(destination.fd);
         if (room < 0 || h.originalSize <= static_cast<uint64_t>(room)) return true;
         tooLarge = printableName(h.name);
         std::fprintf(stderr,
@@ -200,6 +221,7 @@ private:
     MemberSelection& selection;
     TerminalFrontEnd& frontEnd;
     std::atomic<int>& stopFlag;
+    platform::Destination destination;
     Overwrite overwrite;
     std::vector<Folder> folders;
     int kept = 0;
@@ -213,7 +235,7 @@ unsigned decodingThreads(const Options& o, int members, uint64_t total) {
     constexpr uint64_t smallRun = 1000000;
     if (o.command == 'p' || members < 2) return 1;
     if (o.threads) return o.threads;
-    return total < smallRun ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    return total < smallRun ? 1 : platform::processorCount();
 }
 
 }  // namespace
@@ -227,37 +249,44 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         if (destination.empty()) return exitUsage;  // refused, and said why
     }
     fs::path destPath = destination.empty() ? fs::current_path() : fs::path(destination);
-    // Whether a member's name is chosen, without counting it as a match.
-    const MemberChoice named = [wanted = selection](const MemberHeader& h) mutable {
-        return wanted.includes(cp932ToUtf8(h.name));
+    // Which members the names choose, without counting them as matches, and where every member
+    // goes: no temporary takes such a name. A pipe is not walked ahead, so there only the names
+    // of the members met so far are known.
+    struct Named {
+        MemberSelection wanted;
+        std::unordered_set<std::string> memberPaths;
+    } named{selection, {}};
+    RunChoices measuring;
+    measuring.user = &named;
+    measuring.wanted = [](void* user, const MemberHeader& h) {
+        auto* n = static_cast<Named*>(user);
+        char path[pathBufferSize];
+        if (memberOutputPath(h.name, path, sizeof path)) n->memberPaths.insert(path);
+        return n->wanted.includes(cp932ToUtf8(h.name));
     };
     int members = 0;
-    // Where every member goes: no temporary takes such a name. A pipe is not walked ahead, so
-    // there only the names of the members met so far are known.
-    std::unordered_set<std::string> memberPaths;
-    const uint64_t total = o.streamed ? 0
-                                      : measureChosen(
-                                            context,
-                                            [&](const MemberHeader& h) {
-                                                char path[pathBufferSize];
-                                                if (memberOutputPath(h.name, path, sizeof path)) memberPaths.insert(path);
-                                                return named(h);
-                                            },
-                                            &members);
+    std::unordered_set<std::string>& memberPaths = named.memberPaths;
+    const uint64_t total = o.streamed ? 0 : measureChosen(context, measuring, &members);
 
+    // The run reaches every path from the destination held open; the current folder is never
+    // changed.
+    OpenDestination destinationFolder;
     if (extracting) {
         std::error_code ec;
         fs::create_directories(destPath, ec);
         if (!ec && !fs::is_directory(destPath)) ec = std::make_error_code(std::errc::not_a_directory);
-        if (!ec && chdir(destPath.c_str()) != 0) ec = std::error_code(errno, std::generic_category());
+        if (!ec && (destinationFolder.at.fd = ::open(destPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
+            ec = std::error_code(errno, std::generic_category());
         if (ec) {
             std::fprintf(stderr, "nivosfx: cannot create the destination %s: %s\n", printableText(destPath).c_str(),
                          ec.message().c_str());
             return exitProblems;
         }
-        destPath = fs::current_path();
+        // The destination named as the system resolves it, links and ".." taken away.
+        if (fs::path resolved = fs::canonical(destPath, ec); !ec) destPath = resolved;
         ExtractionContext::replaceText(context.destinationDir, destPath.c_str());
-        int64_t room = freeBytes(destPath);
+        context.destination = destinationFolder.at;
+        int64_t room = freeBytes(destinationFolder.at.fd);
         if (room >= 0 && !o.streamed && total > static_cast<uint64_t>(room) && !o.force) {
             std::fprintf(stderr,
                          "nivosfx: %s: the members need %s, but only %s are free there (--force extracts "
@@ -275,28 +304,37 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
                               o.command != 'p';
     const bool listEach = o.verbosity == Verbosity::verbose && o.command != 'p';
     TerminalFrontEnd frontEnd(showProgress, listEach, o.command == 't', total);
-    MemberChooser chooser(o, selection, frontEnd, context.run.keepRunning);
+    MemberChooser chooser(o, selection, frontEnd, context.run.keepRunning, context.destination);
     frontEnd.stopFlag = &context.run.keepRunning;
     context.frontEnd = &frontEnd;
     keepRunningFlag = &context.run.keepRunning;
     handleStopSignals(onStopSignal);
-    const MemberChoice choose = [&](const MemberHeader& h) {
-        frontEnd.finishMemberLine();
-        return chooser(h);
+    struct Chooser {
+        Named& named;
+        TerminalFrontEnd& frontEnd;
+        MemberChooser& chooser;
+    } chooserHooks{named, frontEnd, chooser};
+    RunChoices choices;
+    choices.user = &chooserHooks;
+    choices.choose = [](void* user, const MemberHeader& h) {
+        auto* c = static_cast<Chooser*>(user);
+        c->frontEnd.finishMemberLine();
+        return c->chooser(h);
     };
+    choices.wanted = [](void* user, const MemberHeader& h) {
+        return static_cast<Chooser*>(user)->named.wanted.includes(cp932ToUtf8(h.name));
+    };
+    choices.print = o.command == 'p' ? &standardOutput : nullptr;
     // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead
     // are put in place.
-    const unsigned threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
+    choices.threads = chooser.mayAsk() ? 1 : decodingThreads(o, members, total);
     context.isMemberPath = [&memberPaths](const char* path) { return memberPaths.count(path) != 0; };
-    if (threads > 1)
-        runChosenMembersOnThreads(context, choose, named, total, threads);
-    else
-        runChosenMembers(context, choose, o.command == 'p' ? &standardOutput : nullptr, total);
+    runMembers(context, choices, total);
     handleStopSignals(SIG_DFL);
     keepRunningFlag = nullptr;
     context.isMemberPath = nullptr;
     if (extracting) {
-        removeLeftovers(memberPaths);
+        removeLeftovers(context.destination, memberPaths);
         chooser.setFolderTimes();
     }
     if (o.command == 'p' && std::fflush(stdout) != 0)

@@ -6,6 +6,7 @@
 
 #include "lzh/archive_walker.h"
 #include "common/sjis_text.h"
+#include "extract/extraction_run.h"
 #include "cli/setup_session.h"
 #include "platform/posix_names.h"
 
@@ -46,8 +47,8 @@ std::string jsonString(const std::string& utf8) {
 }
 
 std::string jsonOption(uint8_t byte) {
-    return std::string("{\"offered\": ") + (byte & 1 ? "true" : "false") + ", \"chosen\": " +
-           (byte & 2 ? "true" : "false") + "}";
+    return std::string("{\"offered\": ") + (byte & optionOffered ? "true" : "false") + ", \"chosen\": " +
+           (byte & optionChosen ? "true" : "false") + "}";
 }
 
 void printSettingsJson(const SetupSettings& s) {
@@ -190,7 +191,7 @@ int listMembers(ExtractionContext& context, const Options& o, const SetupSetting
         if (hs == HeaderStatus::damaged || hs == HeaderStatus::unknownLayout) {
             offsetName(shown, sizeof shown, "header", walk.headerStart);
             std::fprintf(stderr, "nivosfx: %s: %s\n", shown,
-                         problemText(hs == HeaderStatus::damaged ? Problem::damagedHeader : Problem::unknownHeader));
+                         problemText(headerProblem(hs)));
             status = exitProblems;
             break;
         }

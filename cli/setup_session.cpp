@@ -66,7 +66,7 @@ std::vector<SetupOptionLine> setupOptionLines(const SetupSettings& s) {
     const uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
     std::vector<SetupOptionLine> lines;
     for (int i = 0; i < 3; ++i)
-        lines.push_back({optionLabels[i], std::string(bytes[i] & 2 ? "yes" : "no") + (bytes[i] & 1 ? "" : " (fixed)")});
+        lines.push_back({optionLabels[i], std::string(bytes[i] & optionChosen ? "yes" : "no") + (bytes[i] & optionOffered ? "" : " (fixed)")});
     return lines;
 }
 
@@ -102,8 +102,8 @@ std::string playSetup(SetupSettings& s, const Options& o) {
         if (!answer.empty()) destination = answer;
     }
     for (SetupOption& opt : options) {
-        bool offered = *opt.byte & 1;
-        bool chosen = *opt.byte & 2;
+        bool offered = *opt.byte & optionOffered;
+        bool chosen = *opt.byte & optionChosen;
         if (!offered || o.assumeYes) {
             if (!quiet)
                 std::fprintf(stderr, "%s: %s%s\n", opt.label, chosen ? "yes" : "no", offered ? "" : " (fixed)");
@@ -111,7 +111,7 @@ std::string playSetup(SetupSettings& s, const Options& o) {
         }
         std::string answer = ask(std::string(opt.label) + (chosen ? " [Y/n]: " : " [y/N]: "));
         if (!answer.empty()) chosen = answer[0] == 'y' || answer[0] == 'Y';
-        *opt.byte = static_cast<uint8_t>(chosen ? (*opt.byte | 2) : (*opt.byte & ~2));
+        *opt.byte = static_cast<uint8_t>(chosen ? (*opt.byte | optionChosen) : (*opt.byte & ~optionChosen));
     }
     return destination;
 }
@@ -120,7 +120,7 @@ bool reportAfterSetup(const SetupSettings& s, const fs::path& destination, bool 
     uint8_t bytes[3] = {s.startMenuOption, s.desktopOption, s.sendToOption};
     std::string chosen;
     for (int i = 0; i < 3; ++i)
-        if (bytes[i] & 2) chosen += std::string(chosen.empty() ? "" : ", ") + optionLabels[i];
+        if (bytes[i] & optionChosen) chosen += std::string(chosen.empty() ? "" : ", ") + optionLabels[i];
     if (!chosen.empty() && clean)
         std::cout << "Shortcuts cannot be made on this system. The setup asks for: " << chosen << ", to "
                   << printableName(s.shortcutTarget) << "\n";

@@ -32,7 +32,7 @@ public:
 
     // The member that the run waits for, decoded on another thread: the bar names it until
     // its turn comes.
-    void waitingFor(const char* name);
+    void waitingFor(const char* name) override;
 
     // Asks on a line of its own, the bar cleared; the time spent answering is not the run's.
     std::string ask(const std::string& prompt);

@@ -49,6 +49,9 @@ public:
     // The file of the member being written; empty between members.
     char outputPath[writingPathSize];  // the constructor makes it empty
     char* destinationDir = nullptr;
+    // The folder the members' paths are relative to; by default the current folder. The
+    // context does not own it.
+    platform::Destination destination;
     char* titleText = nullptr;
     char* shortcutTarget = nullptr;
     char* launchCommand = nullptr;

@@ -18,6 +18,23 @@ namespace nivo {
 
 namespace {
 
+#ifndef NIVO_STUB
+// Counts the bytes on their way to the next sink (none: nowhere).
+class CountingSink final : public OutputSink {
+public:
+    CountingSink(OutputSink* n, std::atomic<uint64_t>* c) : next(n), count(c) {}
+    bool write(const uint8_t* data, uint32_t n) override {
+        if (next && !next->write(data, n)) return false;
+        count->fetch_add(n, std::memory_order_relaxed);
+        return true;
+    }
+
+private:
+    OutputSink* next;
+    std::atomic<uint64_t>* count;
+};
+#endif
+
 // A test run decodes and checks every member and writes nothing; the Windows program never
 // makes one.
 bool testing(const ExtractionContext& context) {
@@ -26,24 +43,24 @@ bool testing(const ExtractionContext& context) {
 
 }  // namespace
 
-bool foldersAreReal(const char* path) {
+bool foldersAreReal(platform::Destination at, const char* path) {
     if (!platform::reportsLinks) return true;
     char prefix[pathBufferSize];
     for (const char* p = std::strchr(path, '/'); p; p = std::strchr(p + 1, '/')) {
         size_t n = static_cast<size_t>(p - path);
         std::memcpy(prefix, path, n);
         prefix[n] = '\0';
-        if (platform::pathKind(prefix) == platform::PathKind::link) return false;
+        if (platform::pathKind(at, prefix) == platform::PathKind::link) return false;
     }
     return true;
 }
 
-void setMemberAttributes(const char* path, const MemberHeader& header, bool folder) {
-    if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
+void setMemberAttributes(platform::Destination at, const char* path, const MemberHeader& header, bool folder) {
+    if (header.hasModifiedTime) platform::setFileTime(at, path, header.modifiedTime);
     if (!stubBuild && header.hasUnixMode)
-        platform::setFilePermissions(path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
+        platform::setFilePermissions(at, path, static_cast<uint16_t>((header.unixMode & 0777) | (folder ? 0700 : 0600)));
     else if (!stubBuild && !folder)
-        platform::setFilePermissions(path, 0);  // a file made for the owner alone gets the usual ones
+        platform::setFilePermissions(at, path, 0);  // a file made for the owner alone gets the usual ones
 }
 
 Problem problemOf(const DecodeResult& r) {
@@ -108,7 +125,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 #ifndef NIVO_STUB
         if (context.isMemberPath && context.isMemberPath(temp)) continue;
 #endif
-        if (FILE* f = platform::createFile(temp)) {
+        if (FILE* f = platform::createFile(context.destination, temp)) {
 #ifndef NIVO_STUB
             context.nextTemporary.store(n + 1, std::memory_order_relaxed);
 #endif
@@ -120,7 +137,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 #ifndef NIVO_STUB
         const int created = errno;
 #endif
-        if (platform::pathKind(temp) == platform::PathKind::missing) {
+        if (platform::pathKind(context.destination, temp) == platform::PathKind::missing) {
 #ifndef NIVO_STUB
             errno = created;
 #endif
@@ -129,7 +146,7 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
             continue;
         }
         // What a killed run left is removed on the way; a file being written is passed over.
-        if constexpr (!stubBuild) platform::removeLeftover(temp);
+        if constexpr (!stubBuild) platform::removeLeftover(context.destination, temp);
     }
     return nullptr;
 }
@@ -147,26 +164,26 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp) 
 namespace {
 
 // placeMember, inlined where a member is written: the Windows program has no room for a call.
-[[gnu::always_inline]] inline int placeHere(ExtractionContext& context, const MemberHeader& header,
+[[gnu::always_inline]] inline MemberOutcome placeHere(ExtractionContext& context, const MemberHeader& header,
                                             const DecodeResult& r, const char* temp, const char* path) {
     // Only a member that passed every check replaces a file; where none was, a damaged one is
     // written all the same. Its problems are listed either way.
     Problem problem = Problem::damagedKept;
-    if (checkComplete(context, header, r) || platform::pathKind(path) == platform::PathKind::missing) {
+    if (checkComplete(context, header, r) || platform::pathKind(context.destination, path) == platform::PathKind::missing) {
         // The file is complete, with its time and permissions, before it takes the name.
-        setMemberAttributes(temp, header, false);
+        setMemberAttributes(context.destination, temp, header, false);
         // Existing files are replaced without asking; one that cannot be replaced stays.
-        if (platform::replaceFile(temp, path)) return memberExtracted;
+        if (platform::replaceFile(context.destination, temp, path)) return memberExtracted;
         problem = Problem::cannotCreate;
     }
-    platform::unlinkFile(temp);
-    return static_cast<int>(problem);
+    platform::unlinkFile(context.destination, temp);
+    return memberFailed(problem);
 }
 
 }  // namespace
 
-int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
-                const char* path) {
+MemberOutcome placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r,
+                          const char* temp, const char* path) {
     return placeHere(context, header, r, temp, path);
 }
 
@@ -185,119 +202,175 @@ DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink
     return decoder.run();
 }
 
-DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
-                             bool keepMacBinary, const ProgressReporter& progress) {
+DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header,
+                             int methodIndex, bool keepMacBinary, const ProgressReporter& progress,
+                             std::atomic<uint64_t>* counted) {
     FileSink fileSink(file);
     OutputSink* sink = file ? &fileSink : nullptr;
     // A classic Mac OS member gives its data fork; the CRC still covers every stored byte.
     MacBinarySink macSink(fileSink, header.originalSize);
     const bool macFilter = !stubBuild && file && header.osId == 'm' && !keepMacBinary;
     if (macFilter) sink = &macSink;
+#ifndef NIVO_STUB
+    CountingSink countingSink(sink, counted);
+    if (counted) sink = &countingSink;
+#else
+    (void)counted;
+#endif
     DecodeResult r = transferData(input, inputEnd, sink, header, methodIndex, progress);
     if (macFilter && r.status == DecodeStatus::complete && !macSink.finish()) r.status = DecodeStatus::writeFailed;
     if (file && std::fclose(file) != 0 && r.status == DecodeStatus::complete) r.status = DecodeStatus::writeFailed;
     return r;
 }
 
-DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
-                                const char* path, int methodIndex) {
-    copyText(context.outputPath, sizeof context.outputPath, path);
-    return transferData(context.archiveFile, context.archiveEnd, out, header, methodIndex,
-                        ProgressReporter{&context.run, context.frontEnd});
-}
-
 namespace {
 
-// What stopped a member, as a Problem, or one of these.
-constexpr int extracted = memberExtracted;
-constexpr int aborted = -2;    // the run was aborted while the member was written
 
 // A folder entry is made, never decoded, with or without its final "/".
-int makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
+MemberOutcome makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
     // Unix archivers store a symbolic link as a folder entry "name|target"; the Windows
     // program makes no links (the header reader of the others takes such a name apart).
-    if (std::strchr(path, '|')) return static_cast<int>(Problem::linkRefused);
+    if (std::strchr(path, '|')) return memberFailed(Problem::linkRefused);
     size_t n = std::strlen(path);
-    if (testing(context) || n == 0) return extracted;
-    if (!appendText(path, pathBufferSize, "/")) return static_cast<int>(Problem::nameTooLong);
-    if (!makeParentDirectories(context, path)) return static_cast<int>(Problem::cannotCreate);
+    if (testing(context) || n == 0) return memberExtracted;
+    if (!appendText(path, pathBufferSize, "/")) return memberFailed(Problem::nameTooLong);
+    if (!makeParentDirectories(context, path)) return memberFailed(Problem::cannotCreate);
     path[n] = '\0';
-    setMemberAttributes(path, header, true);
-    return extracted;
+    setMemberAttributes(context.destination, path, header, true);
+    return memberExtracted;
 }
 
 #ifndef NIVO_STUB
 // A symbolic link with the stored target, which is text here and never followed. Whatever
 // file or link stands in its place is replaced; a folder stays, and the link is not made.
-int makeLink(ExtractionContext& context, const MemberHeader& header, const char* path) {
-    if (!path[0]) return static_cast<int>(Problem::noFileName);
-    if (testing(context)) return extracted;
-    const platform::PathKind there = platform::pathKind(path);
-    if (there == platform::PathKind::directory) return static_cast<int>(Problem::cannotCreate);
-    if (there != platform::PathKind::missing) platform::unlinkFile(path);
+MemberOutcome makeLink(ExtractionContext& context, const MemberHeader& header, const char* path) {
+    if (!path[0]) return memberFailed(Problem::noFileName);
+    if (testing(context)) return memberExtracted;
+    const platform::PathKind there = platform::pathKind(context.destination, path);
+    if (there == platform::PathKind::directory) return memberFailed(Problem::cannotCreate);
+    if (there != platform::PathKind::missing) platform::unlinkFile(context.destination, path);
     const char* target = linkTargetOf(header);
-    if (!platform::makeLink(target, path) &&
-        (!makeParentDirectories(context, path) || !platform::makeLink(target, path)))
-        return static_cast<int>(Problem::cannotCreate);
-    if (header.hasModifiedTime) platform::setFileTime(path, header.modifiedTime);
-    return extracted;
+    if (!platform::makeLink(context.destination, target, path) &&
+        (!makeParentDirectories(context, path) || !platform::makeLink(context.destination, target, path)))
+        return memberFailed(Problem::cannotCreate);
+    if (header.hasModifiedTime) platform::setFileTime(context.destination, path, header.modifiedTime);
+    return memberExtracted;
 }
 #endif
 
-int extractOrRefuse(ExtractionContext& context, const MemberHeader& header) {
-    char path[pathBufferSize];
-    const int index = methodIndex(header);
-    if (index < 0) return static_cast<int>(Problem::unknownMethod);
-    if (!memberOutputPath(header.name, path, sizeof path) || (!testing(context) && !foldersAreReal(path)))
-        return static_cast<int>(Problem::outsideDestination);
-    if (context.windowsNames && namesDeviceOrStream(path)) return static_cast<int>(Problem::reservedName);
-#ifndef NIVO_STUB
-    if (header.linkTarget) return makeLink(context, header, path);
-#endif
-    // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
-    // (The Windows program has no room for this rule: it lists such a member as not created.)
-    const size_t nameLength = std::strlen(header.name);
-    if (index == methodFolder || (!stubBuild && index == methodStored &&
-                                  (header.originalSize | header.compressedSize) == 0 && nameLength &&
-                                  header.name[nameLength - 1] == '/'))
-        return makeFolder(context, header, path);
-    // A file needs a name; a folder entry of the destination itself has nothing to make.
-    if (!path[0]) return static_cast<int>(Problem::noFileName);
-    // Stored data is as long as the file: sizes that differ mean a damaged header.
-    if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
-        return static_cast<int>(Problem::damagedData);
+}  // namespace
 
+namespace {
+
+// A file member into its file, or (testing) decoded and checked.
+[[gnu::always_inline]] inline MemberOutcome extractFile(ExtractionContext& context, const MemberHeader& header,
+                                                        const char* path, int method) {
     // The member is written to a file of its own and takes the place of any old file of its
     // name only when it is complete, so that a member that fails never destroys what was there.
     FILE* f = nullptr;
     char temp[writingPathSize];
     if (!testing(context)) {
         f = openWritingFile(context, path, temp);
-        if (!f) return static_cast<int>(Problem::cannotCreate);
+        if (!f) return memberFailed(Problem::cannotCreate);
     }
     copyText(context.outputPath, sizeof context.outputPath, f ? temp : path);
-    DecodeResult r = writeMemberData(context.archiveFile, context.archiveEnd, f, header, index, context.keepMacBinary,
-                                     ProgressReporter{&context.run, context.frontEnd});
+    DecodeResult r = writeMemberData(context.archiveFile, context.archiveEnd, f, header, method,
+                                     context.keepMacBinary, ProgressReporter{&context.run, context.frontEnd});
     // From here on no member is being written: a late abort must not delete this one.
     context.outputPath[0] = '\0';
     if (r.status != DecodeStatus::complete) {
         // Nothing half-written stays behind, whatever stopped it.
-        if (f) platform::unlinkFile(temp);
-        return r.status == DecodeStatus::aborted ? aborted : static_cast<int>(problemOf(r));
+        if (f) platform::unlinkFile(context.destination, temp);
+        return r.status == DecodeStatus::aborted ? memberAborted : memberFailed(problemOf(r));
     }
     if (f) return placeHere(context, header, r, temp, path);
     checkComplete(context, header, r);
-    return extracted;
+    return memberExtracted;
+}
+
+// The one refusal policy, and the member made by it: what the run makes of a member is decided
+// from its header and name alone, before anything is written. With plan (the extractor's
+// scheduler, which asks ahead of the member's turn) the verdict goes there and nothing is
+// made; path receives where the member goes.
+MemberOutcome decide(ExtractionContext& context, const MemberHeader& header, char* path,
+                                                   MemberPlan* plan) {
+    (void)plan;
+    const int index = methodIndex(header);
+    if (index < 0) return memberFailed(Problem::unknownMethod);
+    if (!memberOutputPath(header.name, path, pathBufferSize) ||
+        (!testing(context) && !foldersAreReal(context.destination, path)))
+        return memberFailed(Problem::outsideDestination);
+    if (context.windowsNames && namesDeviceOrStream(path)) return memberFailed(Problem::reservedName);
+#ifndef NIVO_STUB
+    if (header.linkTarget) {
+        if (plan) {
+            plan->kind = MemberPlan::link;
+            return memberExtracted;
+        }
+        return makeLink(context, header, path);
+    }
+#endif
+    // A stored member without data whose name ends in a separator is a folder, as "-lhd-" is.
+    // (The Windows program has no room for this rule: it lists such a member as not created.)
+    const size_t nameLength = std::strlen(header.name);
+    if (index == methodFolder || (!stubBuild && index == methodStored &&
+                                  (header.originalSize | header.compressedSize) == 0 && nameLength &&
+                                  header.name[nameLength - 1] == '/')) {
+        if constexpr (!stubBuild) {
+            if (plan) {
+                plan->kind = MemberPlan::folder;
+                return memberExtracted;
+            }
+        }
+        return makeFolder(context, header, path);
+    }
+    // A file needs a name; a folder entry of the destination itself has nothing to make.
+    if (!path[0]) return memberFailed(Problem::noFileName);
+    // Stored data is as long as the file: sizes that differ mean a damaged header.
+    if ((index == methodStored || index == methodLz4) && header.originalSize != header.compressedSize)
+        return memberFailed(Problem::damagedData);
+    if constexpr (!stubBuild) {
+        if (plan) {
+            plan->kind = MemberPlan::file;
+            plan->method = index;
+            return memberExtracted;
+        }
+    }
+    return extractFile(context, header, path, index);
 }
 
 }  // namespace
 
-MemberResult extractMember(ExtractionContext& context, MemberHeader& header) {
-    const int outcome = extractOrRefuse(context, header);
-    if (outcome == aborted) return MemberResult::stop;
-    if (outcome != extracted) context.addProblem(header.name, static_cast<Problem>(outcome));
-    // An abort that came after the member's data still ends the run.
-    return context.run.keepRunning.load() ? MemberResult::proceed : MemberResult::stop;
+MemberOutcome extractMember(ExtractionContext& context, const MemberHeader& header) {
+    char path[pathBufferSize];
+    return decide(context, header, path, nullptr);
 }
+
+#ifndef NIVO_STUB
+MemberPlan planMember(const ExtractionContext& context, const MemberHeader& header, char* path) {
+    MemberPlan plan;
+    // Planning makes nothing, so the context is not changed.
+    const MemberOutcome outcome = decide(const_cast<ExtractionContext&>(context), header, path, &plan);
+    if (outcome.kind == MemberOutcome::failed) {
+        plan.kind = MemberPlan::refused;
+        plan.problem = outcome.problem;
+    }
+    return plan;
+}
+
+MemberOutcome printMember(ExtractionContext& context, const MemberHeader& header, OutputSink& out) {
+    const int index = methodIndex(header);
+    if (index == methodFolder) return memberExtracted;
+    if (index < 0) return memberFailed(Problem::unknownMethod);
+    copyText(context.outputPath, sizeof context.outputPath, header.name);
+    DecodeResult r = transferData(context.archiveFile, context.archiveEnd, &out, header, index,
+                                  ProgressReporter{&context.run, context.frontEnd});
+    context.outputPath[0] = '\0';
+    if (r.status == DecodeStatus::aborted) return memberAborted;
+    if (r.status != DecodeStatus::complete) return memberFailed(problemOf(r));
+    checkComplete(context, header, r);
+    return memberExtracted;
+}
+#endif
 
 }  // namespace nivo

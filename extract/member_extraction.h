@@ -1,7 +1,8 @@
-// Member extraction: one member header into one file or folder under the current directory,
-// which is the destination.
+// Member extraction: one member header into one file or folder under the destination. Paths
+// are relative to the context's destination.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 
 #include "lzh/member_header.h"
@@ -10,7 +11,32 @@
 
 namespace nivo {
 
-enum class MemberResult : int { proceed = 0, stop = 1 };
+// What a member's extraction came to, the one vocabulary of the run: extracted (whatever its
+// checks found already listed), stopped by an abort, or failed for the problem named, which the
+// run lists.
+struct MemberOutcome {
+    enum Kind : uint8_t { extracted, aborted, failed };
+    Kind kind = extracted;
+    Problem problem = Problem::unknownMethod;  // when failed
+};
+constexpr MemberOutcome memberExtracted{MemberOutcome::extracted};
+constexpr MemberOutcome memberAborted{MemberOutcome::aborted};
+constexpr MemberOutcome memberFailed(Problem problem) {
+    return {MemberOutcome::failed, problem};
+}
+
+// What the run makes of a member, decided from its header and name alone before anything is
+// written: the one refusal policy.
+struct MemberPlan {
+    enum Kind : uint8_t { file, folder, link, refused };
+    Kind kind = refused;
+    int method = -1;                           // the method's index, for a file
+    Problem problem = Problem::unknownMethod;  // when refused
+};
+
+// Plans the member: path (pathBufferSize bytes) receives where it goes inside the destination.
+// A test run looks at no folder on the way.
+MemberPlan planMember(const ExtractionContext& context, const MemberHeader& header, char* path);
 
 // Takes what a test run decodes; writes nothing.
 class DiscardSink final : public OutputSink {
@@ -22,13 +48,14 @@ public:
     }
 };
 
-// Extracts the member whose data starts at the archive file's position. Problems go to the
-// context's list; stop only after an abort.
-MemberResult extractMember(ExtractionContext& context, MemberHeader& header);
+// Extracts the member whose data starts at the archive file's position (testOnly: decodes and
+// checks it). The problems of its checks go to the context's list; the one that stopped it is
+// returned, for the run to list.
+MemberOutcome extractMember(ExtractionContext& context, const MemberHeader& header);
 
-// Copies or decodes the member's data into out, recording the output path in outputPath.
-DecodeResult transferMemberData(ExtractionContext& context, OutputSink* out, const MemberHeader& header,
-                                const char* path, int methodIndex);
+// The member's bytes to out (the p command), with the checks extraction makes; a folder gives
+// none.
+MemberOutcome printMember(ExtractionContext& context, const MemberHeader& header, OutputSink& out);
 
 // Copies or decodes the member's data from input, which stands at the data and ends at
 // inputEnd, into out (nowhere when out is null).
@@ -37,9 +64,11 @@ DecodeResult transferData(FILE* input, platform::FileOffset inputEnd, OutputSink
 
 // Writes the member's data from input (as transferData) into file and closes it; a test run
 // passes no file and writes nowhere. A classic Mac OS member gives its data fork unless
-// keepMacBinary; a failed write or close makes the verdict writeFailed.
-DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header, int methodIndex,
-                             bool keepMacBinary, const ProgressReporter& progress);
+// keepMacBinary; a failed write or close makes the verdict writeFailed. counted, when given,
+// is moved on by every byte decoded (the progress of a worker, which has no bar of its own).
+DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* file, const MemberHeader& header,
+                             int methodIndex, bool keepMacBinary, const ProgressReporter& progress,
+                             std::atomic<uint64_t>* counted = nullptr);
 
 // How many names a temporary is looked for under: the Windows program, which has no leftovers
 // to step around, takes one digit.
@@ -57,14 +86,11 @@ FILE* createTemporary(const ExtractionContext& context, char* temp, size_t folde
 // made when missing.
 FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 
-// What placeMember returns for a member that took its place (its other problems listed).
-constexpr int memberExtracted = -1;
-
 // Checks the member's complete temporary (checkComplete) and puts it in the place of path, with
 // the member's time and permissions. A member that failed a check never replaces an existing
 // file: the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or
 // the problem that stopped it (the temporary then deleted).
-int placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
+MemberOutcome placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
                 const char* path);
 
 // What a member that stopped short is listed as, by how it stopped.
@@ -77,12 +103,12 @@ bool checkComplete(ExtractionContext& context, const MemberHeader& header, const
 
 // Whether no folder on the way to the member is a symbolic link: a link must never lead a
 // member outside the destination.
-bool foldersAreReal(const char* path);
+bool foldersAreReal(platform::Destination at, const char* path);
 
 // Gives the file or folder the member's time, and on systems with Unix permissions the stored
 // ones: never set-user, set-group or sticky, and never without the owner's read and write (and
 // search, for folders). A file without stored ones gets those of a new file.
-void setMemberAttributes(const char* path, const MemberHeader& header, bool folder);
+void setMemberAttributes(platform::Destination at, const char* path, const MemberHeader& header, bool folder);
 
 // The member's path inside the destination: drive prefixes and leading separators removed.
 // False (out undefined) when a ".." component would climb out of the destination or the name

@@ -15,20 +15,20 @@ bool makeParentDirectories(ExtractionContext& context, const char* path) {
     if (!slash || slash == folder) return false;
     *slash = '\0';
 
-    switch (platform::pathKind(folder)) {
+    switch (platform::pathKind(context.destination, folder)) {
     case platform::PathKind::directory: return true;
     case platform::PathKind::file:
     case platform::PathKind::link: return false;
     case platform::PathKind::missing: break;
     }
-    if (platform::makeDirectory(folder)) {
+    if (platform::makeDirectory(context.destination, folder)) {
         notifyShell(context, ShellEvent::folderCreated, folder);
         return true;
     }
     // Make the parents first; the folder made on this second attempt is not announced. A
     // folder that exists by now (made in the meantime) is as good as one made here.
-    if (makeParentDirectories(context, folder) && platform::makeDirectory(folder)) return true;
-    return platform::pathKind(folder) == platform::PathKind::directory;
+    if (makeParentDirectories(context, folder) && platform::makeDirectory(context.destination, folder)) return true;
+    return platform::pathKind(context.destination, folder) == platform::PathKind::directory;
 }
 
 void notifyShell(ExtractionContext&, ShellEvent event, const char* path) {

@@ -27,6 +27,11 @@ constexpr long imageSize = 19968;
 #endif
 extern const char defaultTitle[];          // "Nivo SFX"
 
+// The bits of the Start menu, Desktop and Send To option bytes: offered (the person may change
+// the choice) and chosen (the shortcut is made).
+constexpr uint8_t optionOffered = 1;
+constexpr uint8_t optionChosen = 2;
+
 // The block as stored, before any composition. Value-initialise it (SetupSettings{}); the
 // members have no initialisers of their own, so that zeroing it is one memset, not a copy of a
 // kilobyte of zeros kept in the program.

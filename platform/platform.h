@@ -47,6 +47,11 @@ public:
     // The run's very last action: aborted is true when keepRunning was cleared. The problems
     // of the run are in the context's problem list.
     virtual void runEnded(bool aborted) { (void)aborted; }
+#ifndef NIVO_STUB
+    // The member whose turn the run waits for while a worker decodes it (the extractor's runs
+    // on several threads).
+    virtual void waitingFor(const char* name) { (void)name; }
+#endif
 
 protected:
     ~FrontEnd() = default;  // front ends are never deleted through this interface
@@ -84,27 +89,38 @@ FileOffset tellFile(FILE* f);
 FileOffset seekEnd(FILE* f);
 
 FILE* openFile(const char* path, const char* mode);
+
+// The folder that a run's paths are relative to: the destination. The POSIX side holds it open
+// and reaches every path from it, so that the process's current folder never matters; the
+// Windows program makes the destination its current folder, and the handle has nothing in it.
+struct Destination {
+#ifndef _WIN32
+    int fd = -1;  // an open folder; -1: the current folder
+#endif
+};
+
+// The services below take paths relative to at (an absolute path is taken as given).
 // Creates path, which must not exist (a link there included), and opens it for writing ("wb"),
 // readable and writable by the owner alone; none when it cannot. Until replaceFile or
 // unlinkFile takes it away, closed or not, the file counts as being written: removeLeftover
 // leaves it alone.
-FILE* createFile(const char* path);
+FILE* createFile(Destination at, const char* path);
 // Removes the file at path when it is a temporary that nobody writes any more (a run that was
 // killed left it); false when there is none or it is still being written.
-bool removeLeftover(const char* path);
+bool removeLeftover(Destination at, const char* path);
 // Puts from in the place of to, replacing a file there, so that at every instant one of the two
 // exists under to's name. A file that is replaced is first written through to the disk, so
 // that a power loss leaves either the old file or the whole new one.
-bool replaceFile(const char* from, const char* to);
-bool makeDirectory(const char* path);
-PathKind pathKind(const char* path);
-bool unlinkFile(const char* path);
+bool replaceFile(Destination at, const char* from, const char* to);
+bool makeDirectory(Destination at, const char* path);
+PathKind pathKind(Destination at, const char* path);
+bool unlinkFile(Destination at, const char* path);
 // Sets access and modification time, seconds since 1970-01-01 00:00 UTC, of the file or folder
 // itself: a link at path is never followed.
-bool setFileTime(const char* path, uint32_t unixTime);
+bool setFileTime(Destination at, const char* path, uint32_t unixTime);
 // Sets the permission bits (the low 12 bits of mode, as Unix stores them); never through a link.
 // Mode 0 gives those that a new file gets (0666 less the umask).
-bool setFilePermissions(const char* path, uint16_t mode);
+bool setFilePermissions(Destination at, const char* path, uint16_t mode);
 // Seconds west of UTC of local standard time, as the C runtime's _timezone gives it.
 long timeZoneOffset();
 // Fill buf (size bytes) with the directory; false when it cannot be had or does not fit.
@@ -118,7 +134,84 @@ void notifyShell(long event, const char* path);
 #ifndef NIVO_STUB
 // Makes path a symbolic link to target (both code page 932); false when path exists. The
 // Windows program makes no links.
-bool makeLink(const char* target, const char* path);
+bool makeLink(Destination at, const char* target, const char* path);
+
+// The file opened once more, for reading, with a position of its own; none when it cannot be.
+FILE* reopenFile(FILE* f);
+
+// What tells one file from another while both exist, whatever their names.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+// The identity of an open file; false when it cannot be had.
+bool identityOf(FILE* f, FileIdentity& identity);
+// Whether path (its last component itself, never through a link) is the file of identity.
+bool pathIs(Destination at, const char* path, const FileIdentity& identity);
+
+// How many threads the machine runs at once; at least 1.
+unsigned processorCount();
+
+// Threads for the extractor's scheduler, which decodes members ahead on workers. (The Windows
+// program runs its one worker thread itself.) The objects are neither copied nor moved.
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    friend class Condition;
+    alignas(16) unsigned char storage[64];
+};
+
+// Holds a mutex for as long as it lives.
+class Locked {
+public:
+    explicit Locked(Mutex& m) : mutex(m) { mutex.lock(); }
+    ~Locked() { mutex.unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    Mutex& mutex;
+};
+
+class Condition {
+public:
+    Condition();
+    ~Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+    // Waits, the mutex (held by the caller) released meanwhile, until notified (or woken
+    // spuriously); waitFor at most that many milliseconds.
+    void wait(Mutex& mutex);
+    void waitFor(Mutex& mutex, uint32_t milliseconds);
+    void notifyOne();
+    void notifyAll();
+
+private:
+    alignas(16) unsigned char storage[64];
+};
+
+class Thread {
+public:
+    Thread() = default;
+    ~Thread() { join(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    // Runs body(argument) on a new thread; false when none can be started.
+    bool start(void (*body)(void*), void* argument);
+    // Waits for the thread to end; nothing when none was started.
+    void join();
+
+private:
+    uint64_t handle = 0;
+    bool running = false;
+};
 
 #endif
 

@@ -119,7 +119,7 @@ FILE* openFile(const char* path, const char* mode) {
 }
 
 // Exclusive: a file that exists under the name, whatever it is, makes this fail.
-FILE* createFile(const char* path) {
+FILE* createFile(Destination, const char* path) {
     const int fd = _wopen(widePath(path), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) return nullptr;
     if (FILE* f = _fdopen(fd, "wb")) return f;
@@ -127,34 +127,34 @@ FILE* createFile(const char* path) {
     return nullptr;
 }
 
-bool replaceFile(const char* from, const char* to) {
+bool replaceFile(Destination, const char* from, const char* to) {
     return MoveFileExW(widePath(from), widePath(to, 1), MOVEFILE_REPLACE_EXISTING);
 }
 
-bool makeDirectory(const char* path) {
+bool makeDirectory(Destination, const char* path) {
     return CreateDirectoryW(widePath(path), nullptr);
 }
 
 // A name that is not valid code page 932 counts as missing: nothing can be made under it, and
 // the member that names it is refused.
-PathKind pathKind(const char* path) {
+PathKind pathKind(Destination, const char* path) {
     const DWORD attributes = GetFileAttributesW(widePath(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
 }
 
-bool unlinkFile(const char* path) {
+bool unlinkFile(Destination, const char* path) {
     return DeleteFileW(widePath(path));
 }
 
-bool setFileTime(const char* path, uint32_t unixTime) {
+bool setFileTime(Destination, const char* path, uint32_t unixTime) {
     struct _utimbuf times;
     times.actime = static_cast<time_t>(unixTime);
     times.modtime = times.actime;
     return _wutime(widePath(path), &times) == 0;
 }
 
-bool setFilePermissions(const char* path, uint16_t mode) {
+bool setFilePermissions(Destination, const char* path, uint16_t mode) {
     // Windows files have no Unix permissions; the archive's are not applied.
     (void)path;
     (void)mode;

@@ -116,10 +116,16 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
 }
 
 bool parseOption(const std::string& text, uint8_t& value) {
-    static const char* const names[] = {"never", "offered", "always", "checked"};
-    for (int i = 0; i < 4; ++i)
-        if (text == names[i]) {
-            value = static_cast<uint8_t>(i);
+    static const struct {
+        const char* name;
+        uint8_t bits;
+    } named[] = {{"never", 0},
+                 {"offered", nivo::optionOffered},
+                 {"always", nivo::optionChosen},
+                 {"checked", nivo::optionOffered | nivo::optionChosen}};
+    for (const auto& n : named)
+        if (text == n.name) {
+            value = n.bits;
             return true;
         }
     char* end = nullptr;

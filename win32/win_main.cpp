@@ -88,7 +88,7 @@ void onClose(HWND window) {
 // The member being written when the run stopped. A member that was written completely has
 // already cleared outputPath, so a late abort keeps it.
 void deleteUnfinishedMember() {
-    if (windows.context->outputPath[0]) platform::unlinkFile(windows.context->outputPath);
+    if (windows.context->outputPath[0]) platform::unlinkFile(windows.context->destination, windows.context->outputPath);
 }
 
 void onRunAborted(HWND window) {

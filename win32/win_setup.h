@@ -3,6 +3,7 @@
 #pragma once
 
 #include "extract/extraction_context.h"
+#include "lzh/settings_block.h"
 #include "platform/win32.h"
 
 namespace nivo {
@@ -23,12 +24,10 @@ constexpr int destinationEdit = 1000;
 constexpr int browseButton = 1001;
 constexpr int startMenuBox = 1002;  // then the Desktop box 1003 and the Send To box 1004
 
-// The three option bytes in the order of their check boxes and of the shortcuts: bit 0
-// offered (the box is enabled), bit 1 chosen (checked, the shortcut is made).
+// The three option bytes in the order of their check boxes and of the shortcuts: offered, the
+// box is enabled; chosen, it is checked and the shortcut is made.
 constexpr int optionCount = 3;
 extern uint8_t ExtractionContext::* const optionFields[optionCount];
-constexpr uint8_t optionOffered = 1;
-constexpr uint8_t optionChosen = 2;
 
 // The Windows program's own state, beside the portable extraction context: the instance, the
 // windows, the texts as the wide functions take them and how the run stands. One per process,

@@ -1,8 +1,10 @@
 // The extraction run and member extraction, into a temporary destination.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -299,7 +301,7 @@ TEST_F(ExtractionRun, TemporaryNames) {
         ASSERT_EQ(::fstat(fileno(f), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         // Held while written: nobody takes it for a leftover.
-        EXPECT_FALSE(platform::removeLeftover(temp));
+        EXPECT_FALSE(platform::removeLeftover(context.destination, temp));
         std::fclose(f);
         EXPECT_EQ(fs::symlink_status("sub/~nivo0.tmp").type() != fs::file_type::not_found, c.leftoverRemains ||
                                                                                                std::string(temp) == "sub/~nivo0.tmp");
@@ -494,6 +496,159 @@ TEST(MeasureArchive, SkipsExtendedHeadersAndDataAndStaysPut) {
     context.archiveFile = test::fileWithBytes(a);
     EXPECT_EQ(measureArchive(context), 312u);
     EXPECT_EQ(std::ftell(context.archiveFile), 0);
+}
+
+// What a run left under a folder: every path, with a file's contents or "/" for a folder.
+std::map<std::string, std::string> treeOf(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        tree[fs::relative(e.path(), root).string()] =
+            e.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return tree;
+}
+
+class StringSink final : public OutputSink {
+public:
+    bool write(const uint8_t* data, uint32_t count) override {
+        text.append(reinterpret_cast<const char*>(data), count);
+        return true;
+    }
+    std::string text;
+};
+
+// The run as every front end calls it: on one thread or on workers, into the current folder
+// or into a destination handed over as an open folder while the current folder is elsewhere,
+// for x, t and p, with members left out by the choice. Every way writes the same files, lists
+// the same problems and ends its bar at 100; nothing lands outside the destination.
+TEST(RunMembers, EveryWayWritesTheSameIntoTheDestinationItIsGiven) {
+    Bytes a;
+    appendMember(a, storedMember("top.txt", Bytes{'t', 'o', 'p'}, 0));
+    appendMember(a, folderMember("sub/", 0));
+    appendMember(a, storedMember("sub/deep/a.txt", Bytes(100000, 'a'), 0));
+    appendMember(a, storedMember("skip/b.txt", Bytes{'b'}, 0));
+    appendMember(a, storedMember("../up.txt", Bytes{'u'}, 0));
+    LzhMember odd = storedMember("odd.txt", Bytes{'o'}, 0);
+    odd.method = "-lh9-";
+    appendMember(a, odd);
+    appendMember(a, storedMember("sub/deep/c.txt", Bytes{'c'}, 0));
+    // A CRC error in a member whose name is too long for a file of this system: both are
+    // listed, once each, though a worker wrote it in another folder.
+    LzhMember unnamed = storedMember("b/" + std::string(256, 'n'), Bytes{'x'}, 0);
+    unnamed.crc ^= 0x0101;
+    appendMember(a, unnamed);
+    appendEndMark(a);
+    using Problems = std::vector<std::pair<std::string, Problem>>;
+    const std::map<std::string, std::string> written = {
+        {"top.txt", "top"}, {"sub", "/"}, {"sub/deep", "/"}, {"sub/deep/a.txt", std::string(100000, 'a')},
+        {"sub/deep/c.txt", "c"}, {"b", "/"}};
+    const Problems refused = {{"../up.txt", Problem::outsideDestination}, {"odd.txt", Problem::unknownMethod}};
+    Problems onOneThread;  // what x lists on one thread
+    struct Way {
+        char command;
+        unsigned threads;
+        bool handle;  // the destination as an open folder, the current folder elsewhere
+    } ways[] = {{'x', 1, false}, {'x', 1, true}, {'x', 2, true}, {'x', 4, true}, {'t', 1, true},
+                {'t', 3, true},  {'p', 1, true}};
+    for (const Way& way : ways) {
+        SCOPED_TRACE(std::string(1, way.command) + " on " + std::to_string(way.threads) + " threads" +
+                     (way.handle ? ", by handle" : ""));
+        test::TempDir dir;
+        fs::create_directory(dir.path() / "dest");
+        fs::create_directory(dir.path() / "elsewhere");
+        const fs::path old = fs::current_path();
+        fs::current_path(dir.path() / (way.handle ? "elsewhere" : "dest"));
+        StringSink printed;
+        Recorder recorder;
+        uint32_t lastPosition = 0;
+        {
+            ExtractionContext context;
+            context.archiveFile = test::fileWithBytes(a);
+            context.frontEnd = &recorder;
+            context.testOnly = way.command == 't';
+            const int folder = ::open((dir.path() / "dest").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ASSERT_GE(folder, 0);
+            if (way.handle) context.destination.fd = folder;
+            RunChoices choices;
+            choices.wanted = [](void*, const MemberHeader& h) { return std::strncmp(h.name, "skip/", 5) != 0; };
+            choices.choose = choices.wanted;
+            choices.threads = way.threads;
+            choices.print = way.command == 'p' ? &printed : nullptr;
+            struct Position final : FrontEnd {
+                Recorder& to;
+                uint32_t& last;
+                Position(Recorder& r, uint32_t& l) : to(r), last(l) {}
+                void memberName(const char* name) override { to.memberName(name); }
+                void progressPosition(uint32_t position) override { last = position; }
+                void memberProblem(const char* name, Problem p) override { to.memberProblem(name, p); }
+                void runEnded(bool aborted) override { to.runEnded(aborted); }
+            } position(recorder, lastPosition);
+            context.frontEnd = &position;
+            runMembers(context, choices, measureChosen(context, choices));
+            ::close(folder);
+        }
+        fs::current_path(old);
+        EXPECT_TRUE(fs::is_empty(dir.path() / "elsewhere"));
+        EXPECT_EQ(recorder.ends, 1);
+        EXPECT_EQ(lastPosition, 100u);
+        ASSERT_EQ(recorder.names.size(), 7u);
+        EXPECT_EQ(recorder.names[5], "sub/deep/c.txt");
+        ASSERT_GE(recorder.problems.size(), 2u);
+        const std::string unnamedShown = recorder.problems.back().first;
+        if (way.command == 'x') {
+            EXPECT_EQ(treeOf(dir.path() / "dest"), written);
+            if (onOneThread.empty()) {
+                onOneThread = refused;
+                onOneThread.emplace_back(unnamedShown, Problem::crcMismatch);
+                onOneThread.emplace_back(unnamedShown, Problem::cannotCreate);
+            }
+            EXPECT_EQ(recorder.problems, onOneThread);
+        } else if (way.command == 't') {
+            EXPECT_TRUE(fs::is_empty(dir.path() / "dest"));
+            Problems tested = refused;
+            tested.emplace_back(unnamedShown, Problem::crcMismatch);
+            EXPECT_EQ(recorder.problems, tested);
+        } else {
+            // p gives the bytes of every file it can decode, whatever its name.
+            EXPECT_TRUE(fs::is_empty(dir.path() / "dest"));
+            EXPECT_EQ(printed.text, "top" + std::string(100000, 'a') + "ucx");
+            EXPECT_EQ(recorder.problems,
+                      (Problems{{"odd.txt", Problem::unknownMethod}, {unnamedShown, Problem::crcMismatch}}));
+        }
+    }
+}
+
+// The platform's threads, as the scheduler uses them: workers that count under the mutex and
+// wake a waiter, which also wakes by itself once its time is up; join waits for the end.
+TEST(PlatformThreads, WorkersCountUnderTheMutexAndWakeTheWaiter) {
+    struct Shared {
+        platform::Mutex mutex;
+        platform::Condition done;
+        int count = 0;
+    } shared;
+    constexpr int workers = 4, steps = 20000;
+    {
+        platform::Locked l(shared.mutex);
+        shared.done.waitFor(shared.mutex, 1);  // nobody notifies: the wait ends by itself
+    }
+    platform::Thread threads[workers];
+    for (platform::Thread& t : threads)
+        ASSERT_TRUE(t.start(
+            [](void* p) {
+                auto& s = *static_cast<Shared*>(p);
+                for (int i = 0; i < steps; ++i) {
+                    platform::Locked l(s.mutex);
+                    if (++s.count == workers * steps) s.done.notifyAll();
+                }
+            },
+            &shared));
+    {
+        platform::Locked l(shared.mutex);
+        while (shared.count < workers * steps) shared.done.wait(shared.mutex);
+    }
+    for (platform::Thread& t : threads) t.join();
+    EXPECT_EQ(shared.count, workers * steps);
 }
 
 TEST(MemberOutputPath, RemovesDrivesAndLeadingSeparatorsAndRefusesClimbing) {
