@@ -8,6 +8,7 @@
 #include "common/sjis_text.h"
 #include "extract/extraction_run.h"
 #include "cli/setup_session.h"
+#include "cli/terminal_front_end.h"
 #include "platform/posix_names.h"
 
 namespace nivo::cli {

@@ -13,6 +13,9 @@
 
 namespace nivo {
 
+// How a problem of a member reads in the terminal.
+const char* problemText(Problem problem);
+
 enum class Verbosity : uint8_t { quiet, normal, verbose };
 
 class TerminalFrontEnd final : public FrontEnd {

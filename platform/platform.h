@@ -34,8 +34,6 @@ enum class Problem : uint8_t {
     damagedKept,      // failed a check (listed before) where a file was: not written, the old file kept
 };
 
-const char* problemText(Problem problem);
-
 class FrontEnd {
 public:
     // Before each member is extracted; the text is the member's stored name.
