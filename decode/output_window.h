@@ -10,6 +10,7 @@
 // a copy by 16-byte blocks writes past a match.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -94,12 +95,22 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
                 out += 8;
             } while (out < end);
         } else {
-            // A short period: each word written holds whole periods from the start, and the
-            // next word starts one period later, where those bytes are already right.
+            // A short period (2 to 7 bytes): a word of whole periods, the period's bytes
+            // repeated from the match's start, written again at each multiple of the period
+            // that a word's start can take. No word waits for the one before it.
+            constexpr uint8_t wholePeriods[8] = {0, 0, 8, 6, 8, 5, 6, 7};
+            const uint32_t step = wholePeriods[distance];
+            uint64_t v = load64(src);
+            if constexpr (std::endian::native == std::endian::little) {
+                v &= (1ull << (8 * distance)) - 1;
+                for (uint32_t have = distance; have < 8; have *= 2) v |= v << (8 * have);
+            } else {
+                v &= ~(~0ull >> (8 * distance));
+                for (uint32_t have = distance; have < 8; have *= 2) v |= v >> (8 * have);
+            }
             do {
-                store64(out, load64(src));
-                src += distance;
-                out += distance;
+                store64(out, v);
+                out += step;
             } while (out < end);
         }
         return end;
