@@ -88,17 +88,11 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
                 src += 8;
                 out += 8;
             } while (out < end);
-        } else if (distance == 1) {
-            const uint64_t v = 0x0101010101010101ull * *src;
-            do {
-                store64(out, v);
-                out += 8;
-            } while (out < end);
         } else {
-            // A short period (2 to 7 bytes): a word of whole periods, the period's bytes
+            // A short period (1 to 7 bytes): a word of whole periods, the period's bytes
             // repeated from the match's start, written again at each multiple of the period
             // that a word's start can take. No word waits for the one before it.
-            constexpr uint8_t wholePeriods[8] = {0, 0, 8, 6, 8, 5, 6, 7};
+            constexpr uint8_t wholePeriods[8] = {0, 8, 8, 6, 8, 5, 6, 7};
             const uint32_t step = wholePeriods[distance];
             uint64_t v = load64(src);
             if constexpr (std::endian::native == std::endian::little) {
