@@ -92,6 +92,7 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
             // A short period (1 to 7 bytes): a word of whole periods, the period's bytes
             // repeated from the match's start, written again at each multiple of the period
             // that a word's start can take. No word waits for the one before it.
+            // The step, 8 - 8 % distance, from a table: no division on the way.
             constexpr uint8_t wholePeriods[8] = {0, 8, 8, 6, 8, 5, 6, 7};
             const uint32_t step = wholePeriods[distance];
             uint64_t v = load64(src);

@@ -292,8 +292,7 @@ namespace {
 // from its header and name alone, before anything is written. With plan (the extractor's
 // scheduler, which asks ahead of the member's turn) the verdict goes there and nothing is
 // made; path receives where the member goes.
-MemberOutcome decide(ExtractionContext& context, const MemberHeader& header, char* path,
-                                                   MemberPlan* plan) {
+MemberOutcome decide(ExtractionContext& context, const MemberHeader& header, char* path, MemberPlan* plan) {
     (void)plan;
     const int index = methodIndex(header);
     if (index < 0) return memberFailed(Problem::unknownMethod);
