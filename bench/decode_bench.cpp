@@ -10,9 +10,9 @@
 // and thrown away, --runs times (default 7); the best run gives MB/s of output (10^6 bytes per
 // second), and the spread shows how noisy the machine was. The like-with-like table then packs
 // the same members on each side at comparable levels, and with the Java LHA tool, and gives our
-// MB/s over libdeflate's row by row. Members of the archives named on the
-// command line are decoded the same way, each repeated until a run of it takes long enough to
-// time, and reported per method. See bench/README.md.
+// MB/s over libdeflate's row by row, for the bytes and for the literals and matches each side
+// decodes. Members of the archives named on the command line are decoded the same way, each
+// repeated until a run of it takes long enough to time, and reported per method. See bench/README.md.
 #include <sys/resource.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -26,11 +26,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lzh/archive_walker.h"
 #include "lzh/member_header.h"
+#include "lzh/method_facts.h"
 #include "common/crc16.h"
 #include "decode/member_decoder.h"
 #include "decode/methods.h"
@@ -317,6 +319,136 @@ bool packJlha(const std::vector<uint8_t>& text, const std::vector<std::pair<size
     return true;
 }
 
+// Items of a member: its literals and matches, each of which a decoder's loop looks up one by
+// one. The more bytes an item stands for, the fewer look-ups the same output takes.
+uint64_t lzhItems(const Packed& p) {
+    // Symbol by symbol with the method operations of the static Huffman methods.
+    auto s = std::make_unique<nivo::DecoderState>();
+    s->inputBuffer = const_cast<uint8_t*>(p.data.data());
+    s->inputBufferSize = s->inputEnd = static_cast<uint32_t>(p.data.size());
+    s->compressedLeft = p.data.size();
+    s->dictBits = static_cast<uint16_t>(nivo::dictBitsOf(p.method));
+    s->dictionarySize = 1u << s->dictBits;
+    nivo::decodeInitStatic(*s);
+    uint64_t produced = 0;
+    uint64_t items = 0;
+    for (; produced < p.originalSize && !s->damaged; ++items) {
+        const uint32_t c = nivo::decodeSymbolStatic(*s);
+        if (c <= 255) {
+            ++produced;
+        } else {
+            produced += c - 253;
+            nivo::decodeDistanceStatic(*s);
+        }
+    }
+    return produced == p.originalSize && !s->damaged ? items : 0;
+}
+
+// The same count for a zlib stream, read as the deflate format (RFC 1951) describes it.
+uint64_t deflateItems(const Packed& p) {
+    const uint8_t* const data = p.data.data();
+    const size_t size = p.data.size();
+    size_t at = 2;  // past the zlib header
+    uint64_t bits = 0;
+    uint32_t have = 0;
+    auto take = [&](uint32_t n) {
+        for (; have < n; have += 8) bits |= static_cast<uint64_t>(at < size ? data[at++] : 0) << have;
+        const auto v = static_cast<uint32_t>(bits & ((1ull << n) - 1));
+        bits >>= n;
+        have -= n;
+        return v;
+    };
+    // A canonical code: the count of each length and the symbols in code order.
+    struct Code {
+        uint16_t count[16];
+        uint16_t symbols[320];
+    };
+    auto build = [](Code& c, const uint8_t* lengths, uint32_t n) {
+        uint16_t next[17] = {};
+        std::memset(c.count, 0, sizeof c.count);
+        for (uint32_t i = 0; i < n; ++i) ++c.count[lengths[i]];
+        for (uint32_t l = 1; l < 16; ++l) next[l + 1] = static_cast<uint16_t>(next[l] + c.count[l]);
+        for (uint32_t i = 0; i < n; ++i)
+            if (lengths[i]) c.symbols[next[lengths[i]]++] = static_cast<uint16_t>(i);
+    };
+    auto decode = [&](const Code& c) -> uint32_t {
+        int32_t code = 0, first = 0, index = 0;
+        for (uint32_t l = 1; l < 16; ++l) {
+            code |= static_cast<int32_t>(take(1));
+            if (code - c.count[l] < first) return c.symbols[index + code - first];
+            index += c.count[l];
+            first = (first + c.count[l]) << 1;
+            code <<= 1;
+        }
+        return 256;  // not a code: the block ends
+    };
+    static constexpr uint16_t lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static constexpr uint8_t lengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static constexpr uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    uint64_t items = 0;
+    uint64_t produced = 0;
+    for (bool last = false; !last && at < size;) {
+        last = take(1) != 0;
+        const uint32_t type = take(2);
+        if (type == 0) {  // stored: the bytes count as one item each
+            bits = have = 0;
+            const uint32_t n = at + 1 < size ? data[at] | data[at + 1] << 8 : 0;
+            at += 4 + n;
+            items += n;
+            produced += n;
+            continue;
+        }
+        uint8_t lengths[320] = {};
+        uint32_t literals = 288, distances = 30;
+        if (type == 1) {
+            for (uint32_t i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+            for (uint32_t i = 0; i < 30; ++i) lengths[288 + i] = 5;
+        } else {
+            literals = take(5) + 257;
+            distances = take(5) + 1;
+            const uint32_t codes = take(4) + 4;
+            uint8_t pre[19] = {};
+            for (uint32_t i = 0; i < codes; ++i) pre[order[i]] = static_cast<uint8_t>(take(3));
+            Code preCode;
+            build(preCode, pre, 19);
+            for (uint32_t i = 0; i < literals + distances && i < 320;) {
+                const uint32_t c = decode(preCode);
+                uint32_t run = 1;
+                uint8_t value = static_cast<uint8_t>(c);
+                if (c == 16) {
+                    run = 3 + take(2);
+                    value = i ? lengths[i - 1] : 0;
+                } else if (c > 16) {
+                    run = c == 17 ? 3 + take(3) : 11 + take(7);
+                    value = 0;
+                }
+                for (; run && i < 320; --run) lengths[i++] = value;
+            }
+            // The distance lengths follow the literal/length ones at 288 in the fixed layout.
+            std::memmove(lengths + 288, lengths + literals, distances);
+            std::memset(lengths + literals, 0, 288 - literals);
+        }
+        Code symbols, positions;
+        build(symbols, lengths, 288);
+        build(positions, lengths + 288, 30);
+        for (;;) {
+            const uint32_t c = decode(symbols);
+            if (c == 256 || produced > p.originalSize) break;
+            ++items;
+            ++produced;
+            if (c > 256) {
+                const uint32_t code = (c - 257) % 29;
+                produced += lengthBase[code] - 1 + take(lengthExtra[code]);
+                const uint32_t d = decode(positions);
+                take(d < 4 ? 0 : (d - 2) / 2);
+            }
+        }
+    }
+    return produced == p.originalSize ? items : 0;  // 0: not read as it should be
+}
+
 // One stream of the like-with-like table: the text packed one way, and its timing.
 struct Stream {
     std::string label;
@@ -325,6 +457,16 @@ struct Stream {
     uint64_t packedBytes() const {
         uint64_t n = 0;
         for (const Packed& p : members) n += p.data.size();
+        return n;
+    }
+    // 0 when a member cannot be counted.
+    uint64_t items() const {
+        uint64_t n = 0;
+        for (const Packed& p : members) {
+            const uint64_t k = p.method == libdeflateCodec ? deflateItems(p) : lzhItems(p);
+            if (k == 0) return 0;
+            n += k;
+        }
         return n;
     }
 };
@@ -384,15 +526,27 @@ bool likeWithLike(const std::vector<uint8_t>& text, const std::vector<std::pair<
             st.timing.mbps.push_back(mbPerSecond(text.size(), secondsSince(start)));
         }
     }
-    std::printf("decoding, best of %d runs, MB/s of output; ours over libdeflate's in the same run\n", runs);
-    std::printf("  %-22s %6s %8s   %-19s %6s %8s   %s\n", "ours", "ratio", "MB/s", "libdeflate", "ratio", "MB/s",
-                "vs libdeflate");
+    std::printf("decoding, best of %d runs, MB/s of output; ours over libdeflate's in the same run, for the\n"
+                "bytes and for the items (literals and matches, in millions) that each side looks up\n",
+                runs);
+    std::printf("  %-22s %6s %8s %6s   %-19s %6s %8s %6s   %s  %s\n", "ours", "ratio", "MB/s", "items", "libdeflate",
+                "ratio", "MB/s", "items", "vs libdeflate", "per item");
+    std::vector<double> items;  // millions, for each stream
+    for (const Stream& st : streams) items.push_back(static_cast<double>(st.items()) / 1e6);
     for (const Row& r : rows) {
         const Stream& a = streams[r.ours];
         const Stream& b = streams[r.reference];
-        std::printf("  %-22s %5.1f%% %8.1f   %-19s %5.1f%% %8.1f   %6.2f\n", a.label.c_str(),
-                    percent(a.packedBytes(), text.size()), a.timing.best(), b.label.c_str(),
-                    percent(b.packedBytes(), text.size()), b.timing.best(), a.timing.best() / b.timing.best());
+        const double itemsA = items[r.ours];
+        const double itemsB = items[r.reference];
+        const double ratio = a.timing.best() / b.timing.best();
+        std::printf("  %-22s %5.1f%% %8.1f %6.2f   %-19s %5.1f%% %8.1f %6.2f   %13.2f  ", a.label.c_str(),
+                    percent(a.packedBytes(), text.size()), a.timing.best(), itemsA, b.label.c_str(),
+                    percent(b.packedBytes(), text.size()), b.timing.best(), itemsB, ratio);
+        if (itemsA > 0 && itemsB > 0) {
+            std::printf("%8.2f\n", ratio * itemsA / itemsB);
+        } else {
+            std::printf("%8s\n", "-");  // a stream that could not be counted
+        }
     }
     return true;
 }
