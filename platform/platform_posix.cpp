@@ -64,57 +64,37 @@ bool removeUnlockedFile(const char* path) {
 
 namespace {
 
-bool syncOpened(const char* path, int flags) {
-    int fd = ::open(path, flags | O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-}  // namespace
-
-bool syncFile(const char* path) {
-    return syncOpened(path, O_NOFOLLOW | O_NONBLOCK);
-}
-
-bool syncFolder(int folder) {
-    // Opened for reading, as fsync needs, whatever the handle was opened for.
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Writes path, opened from folder (AT_FDCWD: the current one), through to the disk.
+bool syncOpenedAt(int folder, const char* path, int flags) {
+    const int fd = ::openat(folder, path, flags | O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
 }
 
-bool syncFolderOf(const char* path) {
+// The same for the folder that holds path.
+bool syncFolderOf(int folder, const char* path) {
     const char* slash = std::strrchr(path, '/');
-    if (!slash) return syncOpened(".", O_DIRECTORY);
-    std::string folder(path, slash == path ? 1 : static_cast<size_t>(slash - path));
-    return syncOpened(folder.c_str(), O_DIRECTORY);
+    if (!slash) return syncOpenedAt(folder, ".", O_DIRECTORY);
+    const std::string holder(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+    return syncOpenedAt(folder, holder.c_str(), O_DIRECTORY);
 }
+
+}  // namespace
 
 bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to) {
     struct stat st {};
     const bool replacing = syncReplacements && ::fstatat(toFolder, to, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (replacing) {
-        const int fd = ::openat(fromFolder, from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        const bool synced = fd >= 0 && ::fsync(fd) == 0;
-        if (fd >= 0) ::close(fd);
-        if (!synced) return false;
-    }
+    if (replacing && !syncOpenedAt(fromFolder, from, O_NOFOLLOW | O_NONBLOCK)) return false;
     if (::renameat(fromFolder, from, toFolder, to) != 0) return false;
     // The rename itself is only safe once the folder is on the disk.
-    if (replacing) syncFolder(toFolder);
+    if (replacing) syncFolderOf(toFolder, to);
     return true;
 }
 
 bool renameOver(const char* from, const char* to) {
-    struct stat st {};
-    if (!syncReplacements || ::lstat(to, &st) != 0) return ::rename(from, to) == 0;
-    if (!syncFile(from) || ::rename(from, to) != 0) return false;
-    syncFolderOf(to);
-    return true;
+    return renameOverAt(AT_FDCWD, from, AT_FDCWD, to);
 }
 
 }  // namespace nivo

@@ -20,15 +20,10 @@ int createLockedFileAt(int folder, const char* name);
 bool removeUnlockedFile(const char* path);
 bool removeUnlockedFileAt(int folder, const char* name);
 
-// Writes the file, or the folder that holds path, or the open folder, through to the disk.
-bool syncFile(const char* path);
-bool syncFolderOf(const char* path);
-bool syncFolder(int folder);
-
 // rename(from, to); when to exists and syncReplacements is on, from is synced first and to's
 // folder after.
 bool renameOver(const char* from, const char* to);
-// The same with each name in its open folder (AT_FDCWD: the current one).
+// The same with each name reached from its open folder (AT_FDCWD: the current one).
 bool renameOverAt(int fromFolder, const char* from, int toFolder, const char* to);
 
 }  // namespace nivo
