@@ -255,6 +255,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
     struct Named {
         MemberSelection wanted;
         std::unordered_set<std::string> memberPaths;
+        bool includes(const MemberHeader& h) { return wanted.includes(cp932ToUtf8(h.name)); }
     } named{selection, {}};
     RunChoices measuring;
     measuring.user = &named;
@@ -262,7 +263,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         auto* n = static_cast<Named*>(user);
         char path[pathBufferSize];
         if (memberOutputPath(h.name, path, sizeof path)) n->memberPaths.insert(path);
-        return n->wanted.includes(cp932ToUtf8(h.name));
+        return n->includes(h);
     };
     int members = 0;
     std::unordered_set<std::string>& memberPaths = named.memberPaths;
@@ -322,7 +323,7 @@ int runExtraction(ExtractionContext& context, Options& o, SetupSettings& setting
         return c->chooser(h);
     };
     choices.wanted = [](void* user, const MemberHeader& h) {
-        return static_cast<Chooser*>(user)->named.wanted.includes(cp932ToUtf8(h.name));
+        return static_cast<Chooser*>(user)->named.includes(h);
     };
     choices.print = o.command == 'p' ? &standardOutput : nullptr;
     // Questions stay on one thread: none may come after Ctrl-C, while members decoded ahead

@@ -34,7 +34,6 @@ const char* problemText(Problem problem) {
     return "problem";
 }
 
-
 namespace {
 
 std::string clockText(double seconds) {

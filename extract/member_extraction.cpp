@@ -225,7 +225,6 @@ DecodeResult writeMemberData(FILE* input, platform::FileOffset inputEnd, FILE* f
 
 namespace {
 
-
 // A folder entry is made, never decoded, with or without its final "/".
 MemberOutcome makeFolder(ExtractionContext& context, const MemberHeader& header, char* path) {
     // Unix archivers store a symbolic link as a folder entry "name|target"; the Windows
@@ -257,10 +256,6 @@ MemberOutcome makeLink(ExtractionContext& context, const MemberHeader& header, c
     return memberExtracted;
 }
 #endif
-
-}  // namespace
-
-namespace {
 
 // A file member into its file, or (testing) decoded and checked.
 [[gnu::always_inline]] inline MemberOutcome extractFile(ExtractionContext& context, const MemberHeader& header,

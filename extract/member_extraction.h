@@ -90,8 +90,8 @@ FILE* openWritingFile(ExtractionContext& context, const char* path, char* temp);
 // the member's time and permissions. A member that failed a check never replaces an existing
 // file: the temporary is deleted and Problem::damagedKept returned. Else memberExtracted, or
 // the problem that stopped it (the temporary then deleted).
-MemberOutcome placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r, const char* temp,
-                const char* path);
+MemberOutcome placeMember(ExtractionContext& context, const MemberHeader& header, const DecodeResult& r,
+                          const char* temp, const char* path);
 
 // What a member that stopped short is listed as, by how it stopped.
 Problem problemOf(const DecodeResult& r);
