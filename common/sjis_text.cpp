@@ -86,4 +86,15 @@ void unifySeparators(char* text, char separator) {
     }
 }
 
+long escapedUnit(const uint8_t* p) {
+    if (p[0] != unicodeEscape) return -1;
+    long unit = 0;
+    for (uint32_t i = 1; i < unicodeEscapeLength; ++i) {
+        const uint32_t digit = p[i] - uint32_t{unicodeEscapeBase};
+        if (digit > 63) return -1;
+        unit = unit << 6 | digit;
+    }
+    return unit < 0x80 || unit > 0xFFFF ? -1 : unit;
+}
+
 }  // namespace nivo

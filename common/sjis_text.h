@@ -24,6 +24,10 @@ constexpr uint8_t unicodeEscape = 0xFD;
 constexpr uint8_t unicodeEscapeBase = 0xA0;
 constexpr uint32_t unicodeEscapeLength = 4;
 
+// The UTF-16 code unit of an escape at p, or -1 when none stands there: only units from U+0080
+// to U+FFFF are escaped, so that no separator or dot ever comes out of one.
+long escapedUnit(const uint8_t* p);
+
 // Appends "\" unless the path is empty or already ends in a backslash that is a character of
 // its own. capacity is the size of the buffer; false (and the path unchanged) when the
 // separator would not fit.

@@ -121,18 +121,21 @@ HeaderStatus takeExtended(MemberHeader& header, uint8_t type, const uint8_t* p, 
 // the length, or capacity when the name does not fit.
 uint32_t utf16Name(const uint8_t* p, uint32_t n, char* out, uint32_t capacity, bool directory) {
     uint32_t length = 0;
-    for (uint32_t i = 0; i + 1 < n; i += 2) {
-        const uint32_t unit = littleEndian(p + i, 2);
+    for (const uint8_t* end = p + (n & ~1u); p != end; p += 2) {
+        uint32_t unit = p[0] | p[1] << 8;
         if (unit == 0) break;
-        const bool separator = unit == '\\' || unit == '/' || (directory && unit == 0xFFFF);
-        const uint32_t need = separator || unit < 0x80 ? 1 : unicodeEscapeLength;
+        if (unit == '\\' || (directory && unit == 0xFFFF)) unit = '/';
+        const uint32_t need = unit < 0x80 ? 1 : unicodeEscapeLength;
         if (length + need >= capacity) return capacity;
+        char* at = out + length;
+        length += need;
         if (need == 1) {
-            out[length++] = separator ? '/' : static_cast<char>(unit);
+            *at = static_cast<char>(unit);
         } else {
-            out[length++] = static_cast<char>(unicodeEscape);
-            for (int shift = 12; shift >= 0; shift -= 6)
-                out[length++] = static_cast<char>(unicodeEscapeBase + (unit >> shift & 63));
+            at[0] = static_cast<char>(unicodeEscape);
+            at[1] = static_cast<char>(unicodeEscapeBase + (unit >> 12));
+            at[2] = static_cast<char>(unicodeEscapeBase + (unit >> 6 & 63));
+            at[3] = static_cast<char>(unicodeEscapeBase + (unit & 63));
         }
     }
     return length;
@@ -156,6 +159,21 @@ void takeLinkTarget(MemberHeader& header) {
     }
 }
 
+// A part of a member's name, inside the header's bytes: code page 932, or UTF-16LE (0x44, 0x45).
+struct NamePart {
+    const uint8_t* bytes;
+    uint32_t length;
+    bool utf16;
+};
+
+// The part copied into out, of capacity bytes, and the length it takes: capacity or more when
+// it does not fit, and then what fits is kept.
+uint32_t copyNamePart(const NamePart& part, char* out, uint32_t capacity, bool directory) {
+    if (!stubBuild && part.utf16) return utf16Name(part.bytes, part.length, out, capacity, directory);
+    std::memcpy(out, part.bytes, part.length < capacity ? part.length : capacity - 1);
+    return part.length;
+}
+
 // One header being read from the bytes given so far. Positions are header byte numbers.
 struct HeaderParse {
     const uint8_t* bytes;
@@ -165,15 +183,7 @@ struct HeaderParse {
     bool level3;        // extended-header sizes are 4 bytes wide
     bool fullSize;      // levels 2 and 3: the size covers the extended headers
     uint32_t end;       // behind the last byte read: the header's length, or the bytes it takes
-    const uint8_t* fileName;  // the name parts, inside bytes
-    uint32_t fileNameLength;
-    const uint8_t* dirName;
-    uint32_t dirNameLength;
-    // UTF-16 names (0x44, 0x45), converted; they name the member when present, in whatever
-    // order the extended headers stand. (Not in the Windows program.)
-    char (*wide)[pathBufferSize];
-    uint32_t wideLength[2];
-    bool hasWide[2];
+    NamePart name[2];   // the file name and the directory name
 
     MemberHeader& header() const { return *out; }
     uint32_t sizeWidth() const { return !stubBuild && level3 ? 4 : 2; }
@@ -237,11 +247,11 @@ struct HeaderParse {
     uint32_t layout = p.size;
     uint32_t pos = 21;
     if (!p.fullSize) {
-        p.fileNameLength = b[21];
-        p.fileName = b + 22;
-        if (22 + p.fileNameLength > p.size) return HeaderStatus::damaged;  // name past the header
-        pos = 22 + p.fileNameLength;
-        layout = b[0] - p.fileNameLength;
+        const uint32_t nameLength = b[21];
+        p.name[0] = {b + 22, nameLength, false};
+        if (22 + nameLength > p.size) return HeaderStatus::damaged;  // name past the header
+        pos = 22 + nameLength;
+        layout = b[0] - nameLength;
     }
     if (layout == 22 || layout >= 24) {
         const uint8_t* at = b + pos;
@@ -266,16 +276,13 @@ struct HeaderParse {
     const uint8_t type = p.bytes[at];
     const uint32_t n = z - p.sizeWidth() - 1;  // the data's length
     if (!stubBuild) p.header().extendedTypes[type >> 5] |= 1u << (type & 31);
-    if (type == extFileName) {
-        p.fileName = p.bytes + at + 1;
-        p.fileNameLength = n;
-    } else if (type == extDirectory) {
-        p.dirName = p.bytes + at + 1;
-        p.dirNameLength = n;
-    } else if (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory)) {
-        const int directory = type == extUtf16Directory;
-        p.wideLength[directory] = utf16Name(p.bytes + at + 1, n, p.wide[directory], pathBufferSize, directory);
-        p.hasWide[directory] = true;
+    if (type == extFileName || type == extDirectory ||
+        (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory))) {
+        // A UTF-16 name names the member over the code page 932 one, in whatever order the
+        // extended headers stand.
+        NamePart& part = p.name[type == extDirectory || type == extUtf16Directory];
+        const bool utf16 = type >= extUtf16FileName;
+        if (utf16 || !part.utf16) part = {p.bytes + at + 1, n, utf16};
     } else if (!stubBuild && takeExtended(p.header(), type, p.bytes + at + 1, n, at + 1) != HeaderStatus::member) {
         return HeaderStatus::damaged;
     }
@@ -313,8 +320,6 @@ struct HeaderParse {
         if (takeExtendedHeader(p, at, z) != HeaderStatus::member) return HeaderStatus::damaged;
         pos = at + z - p.sizeWidth();
     }
-    if (!stubBuild && p.hasWide[0]) p.fileNameLength = p.wideLength[0];
-    if (!stubBuild && p.hasWide[1]) p.dirNameLength = p.wideLength[1];
     if (!p.fullSize) {
         // Level 1 counts the extended headers in the compressed size.
         const uint32_t extendedBytes = p.end - p.size;
@@ -328,28 +333,19 @@ struct HeaderParse {
 // keeps what fits, so that the member can be named; it is not extracted.
 [[gnu::always_inline]] inline HeaderStatus joinName(HeaderParse& p) {
     MemberHeader& header = p.header();
-    const char* dirName = reinterpret_cast<const char*>(p.dirName);
-    const char* fileName = reinterpret_cast<const char*>(p.fileName);
-    if (!stubBuild && p.hasWide[1]) dirName = p.wide[1];
-    if (!stubBuild && p.hasWide[0]) fileName = p.wide[0];
-    uint32_t dirNameLength = p.dirNameLength;
-    uint32_t fileNameLength = p.fileNameLength;
-    bool tooLong = dirNameLength + fileNameLength > pathBufferSize - 1;
-    if (dirNameLength > pathBufferSize - 1) dirNameLength = pathBufferSize - 1;
-    if (dirNameLength) {
-        std::memcpy(header.name, dirName, dirNameLength);
-        unifySeparators(header.name, '/');
-    }
-    size_t dirLength = std::strlen(header.name);
+    char* name = header.name;  // all zeros
+    const uint32_t dirNeeds = copyNamePart(p.name[1], name, pathBufferSize, true);
+    unifySeparators(name, '/');
+    const size_t dirLength = std::strlen(name);
     // The directory part ends with a separator; some archivers leave the last one out. A "/"
     // is never the second byte of a two-byte character, and unifySeparators has turned every
-    // other separator into one. (The Windows program joins the two parts as they stand.)
-    if (!stubBuild && dirLength && fileNameLength && header.name[dirLength - 1] != '/') {
-        if (dirLength + 1 + fileNameLength > pathBufferSize - 1) tooLong = true;
-        if (dirLength < pathBufferSize - 1) header.name[dirLength++] = '/';
-    }
-    if (fileNameLength > pathBufferSize - 1 - dirLength) fileNameLength = static_cast<uint32_t>(pathBufferSize - 1 - dirLength);
-    if (fileNameLength) std::memcpy(header.name + dirLength, fileName, fileNameLength);
+    // other separator into one. It goes in when a file name follows. (The Windows program
+    // joins the two parts as they stand.)
+    const bool separate = !stubBuild && dirLength && name[dirLength - 1] != '/' && dirLength < pathBufferSize - 1;
+    const size_t fileAt = dirLength + separate;
+    const uint32_t fileNeeds = copyNamePart(p.name[0], name + fileAt, static_cast<uint32_t>(pathBufferSize - fileAt), false);
+    if (separate && name[fileAt]) name[dirLength] = '/';
+    bool tooLong = dirNeeds + fileNeeds > pathBufferSize - 1 || (separate && fileNeeds && fileAt + fileNeeds > pathBufferSize - 1);
     slashBackslashes(header.name, std::strlen(header.name));
     if (tooLong) return HeaderStatus::nameTooLong;
     if (!stubBuild && methodIndex(header) == methodFolder) takeLinkTarget(header);
@@ -407,8 +403,6 @@ HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHe
     p.bytes = bytes;
     p.available = available;
     p.out = &header;
-    char wide[stubBuild ? 1 : 2][pathBufferSize];
-    if (!stubBuild) p.wide = wide;
     const HeaderStatus status = parse(p);
     return {status, p.end};
 }

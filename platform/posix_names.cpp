@@ -38,17 +38,6 @@ bool convert(const char* to, const char* from, const char* text, size_t length, 
     return true;
 }
 
-// The UTF-16 code unit of an escape at p (see unicodeEscape), or -1 when none stands there.
-long escapedUnit(const unsigned char* p) {
-    if (p[0] != unicodeEscape) return -1;
-    long unit = 0;
-    for (uint32_t i = 1; i < unicodeEscapeLength; ++i) {
-        if (p[i] < unicodeEscapeBase || p[i] >= unicodeEscapeBase + 64) return -1;
-        unit = unit << 6 | (p[i] - unicodeEscapeBase);
-    }
-    return unit < 0x80 || unit > 0xFFFF ? -1 : unit;
-}
-
 void appendUtf8(std::string& out, uint32_t c) {
     if (c < 0x800) {
         out += static_cast<char>(0xC0 | c >> 6);

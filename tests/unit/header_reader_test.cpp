@@ -453,16 +453,45 @@ TEST(HeaderReader, MalformedExtendedHeadersAreRejected) {
     EXPECT_EQ(readOne(level1With(9000, 5000)).status, HeaderStatus::damaged);
 }
 
+// A name of up to 259 bytes is read whole; a longer one refuses only its member, which keeps the
+// first 259 bytes to be named by. The separator put behind a directory that lacks one counts, and
+// a UTF-16 name counts as it is kept: four bytes for each character that is not ASCII.
 TEST(HeaderReader, AnOverlongNameRefusesOnlyThatMember) {
-    std::string dir(200, 'd'), file(100, 'f');
-    LzhMember m = storedMember(dir + "/" + file, {7, 7}, 0, 2);
-    Bytes b;
-    appendMember(b, m);
-    Read r = readOne(b);
-    EXPECT_EQ(r.status, HeaderStatus::nameTooLong);
-    EXPECT_EQ(r.header.compressedSize, 2u);
-    EXPECT_EQ(r.position, long(b.size() - 2));  // the data can be skipped
-    EXPECT_EQ(std::string(r.header.name), (dir + "/" + file).substr(0, 259));  // enough to name it
+    struct Case {
+        const char* what;
+        std::string name;     // as stored in code page 932
+        std::string unicode;  // UTF-8 of the UTF-16 name, or empty
+        bool withoutSeparator;
+        bool tooLong;
+        std::string read;     // UTF-8
+    };
+    const std::string d(200, 'd'), u8 = "\xC3\x9C";  // U+00DC
+    std::string umlauts64, umlauts65;
+    for (int i = 0; i < 64; ++i) umlauts64 += u8;
+    umlauts65 = umlauts64 + u8;
+    Case cases[] = {
+        {"259 bytes", d + "/" + std::string(58, 'f'), "", false, false, d + "/" + std::string(58, 'f')},
+        {"260 bytes", d + "/" + std::string(59, 'f'), "", false, true, d + "/" + std::string(58, 'f')},
+        {"259 bytes with the separator put in", d + "/" + std::string(58, 'f'), "", true, false,
+         d + "/" + std::string(58, 'f')},
+        {"260 bytes with the separator put in", d + "/" + std::string(59, 'f'), "", true, true,
+         d + "/" + std::string(58, 'f')},
+        {"UTF-16, 258 bytes kept", "d/" + std::string(64, '_'), "d/" + umlauts64, false, false, "d/" + umlauts64},
+        {"UTF-16, 262 bytes kept", "d/" + std::string(65, '_'), "d/" + umlauts65, false, true, "d/" + umlauts64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LzhMember m = storedMember(c.name, {7, 7}, 0, 2);
+        m.unicodeName = c.unicode;
+        m.directoryWithoutSeparator = c.withoutSeparator;
+        Bytes b;
+        appendMember(b, m);
+        Read r = readOne(b);
+        EXPECT_EQ(r.status, c.tooLong ? HeaderStatus::nameTooLong : HeaderStatus::member);
+        EXPECT_EQ(r.header.compressedSize, 2u);
+        EXPECT_EQ(r.position, long(b.size() - 2));  // the data can be skipped
+        EXPECT_EQ(cp932ToUtf8(r.header.name), c.read);
+    }
 }
 
 TEST(DosTime, ConvertsLocalStandardTime) {
