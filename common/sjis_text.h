@@ -19,7 +19,7 @@ constexpr bool isLeadByte(uint8_t c) {
 // of the UTF-16 code unit each, most significant first: 0xFD is never part of a code page 932
 // character and 0xA0 to 0xDF are single-byte characters, so no scan of the name takes an
 // escape for a separator, a dot or a two-byte character. The POSIX side turns escapes into
-// UTF-8; names as stored in code page 932 never use them.
+// UTF-8 and the Windows program into UTF-16; names as stored in code page 932 never use them.
 constexpr uint8_t unicodeEscape = 0xFD;
 constexpr uint8_t unicodeEscapeBase = 0xA0;
 constexpr uint32_t unicodeEscapeLength = 4;

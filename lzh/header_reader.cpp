@@ -169,7 +169,7 @@ struct NamePart {
 // The part copied into out, of capacity bytes, and the length it takes: capacity or more when
 // it does not fit, and then what fits is kept.
 uint32_t copyNamePart(const NamePart& part, char* out, uint32_t capacity, bool directory) {
-    if (!stubBuild && part.utf16) return utf16Name(part.bytes, part.length, out, capacity, directory);
+    if (part.utf16) return utf16Name(part.bytes, part.length, out, capacity, directory);
     std::memcpy(out, part.bytes, part.length < capacity ? part.length : capacity - 1);
     return part.length;
 }
@@ -276,8 +276,7 @@ struct HeaderParse {
     const uint8_t type = p.bytes[at];
     const uint32_t n = z - p.sizeWidth() - 1;  // the data's length
     if (!stubBuild) p.header().extendedTypes[type >> 5] |= 1u << (type & 31);
-    if (type == extFileName || type == extDirectory ||
-        (!stubBuild && (type == extUtf16FileName || type == extUtf16Directory))) {
+    if (type == extFileName || type == extDirectory || type == extUtf16FileName || type == extUtf16Directory) {
         // A UTF-16 name names the member over the code page 932 one, in whatever order the
         // extended headers stand.
         NamePart& part = p.name[type == extDirectory || type == extUtf16Directory];

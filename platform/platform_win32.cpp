@@ -9,6 +9,7 @@
 #include <sys/utime.h>
 #include <time.h>
 
+#include "common/sjis_text.h"
 #include "platform/win32.h"
 
 namespace nivo {
@@ -84,7 +85,28 @@ bool loadSystemFunctions() {
 }
 
 bool toWide(const char* text, WCHAR* out, int capacity, DWORD flags) {
-    if (MultiByteToWideChar(932, flags, text, -1, out, capacity)) return true;
+    // Runs of code page 932, and between them the escapes of a UTF-16 name's characters.
+    WCHAR* o = out;
+    for (;;) {
+        const char* run = text;
+        while (*text && static_cast<uint8_t>(*text) != unicodeEscape) ++text;
+        if (text != run) {
+            const int n = MultiByteToWideChar(932, flags, run, static_cast<int>(text - run), o, capacity);
+            if (!n) break;
+            o += n;
+            capacity -= n;
+        }
+        if (capacity < 1) break;
+        if (!*text) {
+            *o = 0;
+            return true;
+        }
+        const long unit = escapedUnit(reinterpret_cast<const uint8_t*>(text));
+        if (unit < 0) break;
+        *o++ = static_cast<WCHAR>(unit);
+        --capacity;
+        text += unicodeEscapeLength;
+    }
     out[0] = 0;
     return false;
 }

@@ -90,6 +90,8 @@ const nivo::cli::Program program{"mksfx", usage.c_str()};
 nivo::PackOptions packOptions() {
     nivo::PackOptions p;
     p.builder.followLinks = true;
+    // A name that Shift-JIS cannot hold goes beside its UTF-16 form, which the program reads.
+    p.unicodeNames = true;
     return p;
 }
 

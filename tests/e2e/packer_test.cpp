@@ -114,10 +114,12 @@ TEST(Packers, TheArchiveNameMayStandAnywhereAmongTheArguments) {
 }
 
 // An input that cannot be packed is named; the rest is written and the exit code says so. A
-// name only Windows cannot hold is refused by mksfx, and packed by mklzh with a warning.
+// name only Windows cannot hold is refused by mksfx, and packed by mklzh with a warning. A name
+// that Shift-JIS cannot hold is packed by both beside its UTF-16 form.
 TEST(Packers, AnOddInputIsNamedAndTheArchiveStillWritten) {
     Workspace w;
     std::ofstream(w.src() / "tree" / "bad:name.txt") << "b";
+    std::ofstream(w.src() / "tree" / "Grüße €.txt") << "g";
     std::ofstream(w.src() / "tree" / "TOOL.exe") << "differs from tool.exe in case only";
     for (const std::string& tool : {mklzhPath(), mksfxPath()}) {
         SCOPED_TRACE(tool);
@@ -137,6 +139,7 @@ TEST(Packers, AnOddInputIsNamedAndTheArchiveStillWritten) {
         RunResult x = w.nivosfx(w.dir.path() / "out.exe", "out");
         EXPECT_EQ(x.exitCode, 0) << x.err;
         EXPECT_TRUE(fs::is_regular_file(w.dir.path() / "out" / "tree" / "TOOL.exe"));
+        EXPECT_EQ(readBinary((w.dir.path() / "out" / "tree" / "Grüße €.txt").string()), Bytes{'g'});
         EXPECT_EQ(fs::is_regular_file(w.dir.path() / "out" / "tree" / "tool.exe"), !forWindows);
         EXPECT_EQ(fs::is_regular_file(w.dir.path() / "out" / "tree" / "bad:name.txt"), !forWindows);
     }

@@ -334,10 +334,15 @@ class Suite:
                  # 表 is 0x95 0x5C in code page 932: its second byte is a backslash.
                  "表示/ソフト.txt": ("日本語".encode("cp932"), T3),
                  # Names that other code pages read as other characters, or as none.
-                 "予定/十/能力表.txt": (b"plan", T2)}
+                 "予定/十/能力表.txt": (b"plan", T2),
+                 # Names that Shift-JIS cannot hold: stored beside their UTF-16 form, which
+                 # names the file (a character beyond U+FFFF is a pair of UTF-16 units).
+                 "ÜÖÄüöä/äöüÄÖÜ.txt": (b"umlauts", T1),
+                 "日本語/€ 😀.txt": (b"euro", T3)}
         self.make_files(os.path.join(d, "src"), files)
         exe = self.mksfx(os.path.join(d, "setup.exe"), [], ["-C", os.path.join(d, "src"),
-                                                            "readme.txt", "sub", "表示", "予定"])
+                                                            "readme.txt", "sub", "表示", "予定",
+                                                            "ÜÖÄüöä", "日本語"])
         with open(exe, "rb") as f:
             f.seek(self.image_size)
             self.check("absent settings block is one zero byte", f.read(1) == b"\0")
@@ -662,7 +667,9 @@ class Suite:
         members = [stored_member("good.txt", b"good", T1),
                    stored_member(b"bad\x81 .txt", b"bad", T2),      # a lead byte before a space
                    stored_member(b"sub\\\xfc\xfc.txt", b"bad", T2),  # a pair no character has
-                   stored_member("予定/表.txt", b"kept", T3)]
+                   stored_member("予定/表.txt", b"kept", T3),
+                   # Not a character of a UTF-16 header: an escape of "/" in a stored name.
+                   stored_member(b"up\xfd\xa0\xa0\xcf..\xfd\xa0\xa0\xcfx.txt", b"bad", T2)]
         exe = self.compose(os.path.join(d, "setup.exe"), b"".join(members) + b"\0")
         out = os.path.join(d, "out")
         os.makedirs(out)
