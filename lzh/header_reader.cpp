@@ -400,6 +400,7 @@ HeaderBytes parseMemberHeader(const uint8_t* bytes, uint32_t available, MemberHe
     HeaderParse p;
     std::memset(&p, 0, sizeof p);
     p.bytes = bytes;
+    p.name[0].bytes = p.name[1].bytes = bytes;  // empty parts, for any member that has none
     p.available = available;
     p.out = &header;
     const HeaderStatus status = parse(p);
