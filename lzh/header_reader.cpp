@@ -344,7 +344,7 @@ struct HeaderParse {
     const size_t fileAt = dirLength + separate;
     const uint32_t fileNeeds = copyNamePart(p.name[0], name + fileAt, static_cast<uint32_t>(pathBufferSize - fileAt), false);
     if (separate && name[fileAt]) name[dirLength] = '/';
-    bool tooLong = dirNeeds + fileNeeds > pathBufferSize - 1 || (separate && fileNeeds && fileAt + fileNeeds > pathBufferSize - 1);
+    const bool tooLong = dirNeeds + fileNeeds > pathBufferSize - 1 || (separate && fileNeeds && fileAt + fileNeeds > pathBufferSize - 1);
     slashBackslashes(header.name, std::strlen(header.name));
     if (tooLong) return HeaderStatus::nameTooLong;
     if (!stubBuild && methodIndex(header) == methodFolder) takeLinkTarget(header);

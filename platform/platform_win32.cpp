@@ -91,6 +91,8 @@ bool toWide(const char* text, WCHAR* out, int capacity, DWORD flags) {
         const char* run = text;
         while (*text && static_cast<uint8_t>(*text) != unicodeEscape) ++text;
         if (text != run) {
+            // With no room left (after an escape) the call only counts, and the test below
+            // then gives up before anything is written.
             const int n = MultiByteToWideChar(932, flags, run, static_cast<int>(text - run), o, capacity);
             if (!n) break;
             o += n;
