@@ -86,6 +86,11 @@ bool MemberDecoder::allocateInputBuffer(MemberSize size) {
     // Never larger than the member, nor than what the file still holds, so that a header that
     // claims 4 GB in a small file allocates nothing large.
     uint32_t n = size < inputLimit ? static_cast<uint32_t>(size) : inputLimit;
+    // A file that holds less than the member's data cuts the member short, whether or not the
+    // decoder comes to read where the bytes are missing: how far it reads ahead depends on the
+    // stretches it decodes, which differ between the run on one thread and the workers, and
+    // the verdict must not. (The Windows program, on one thread, leaves it to the reads.)
+    if (!stubBuild && inputLimit < size) state.truncated = true;
     if (n > inputBufferCapacity) n = inputBufferCapacity;
     uint64_t available = platform::freePhysicalMemory();
     if (available != 0 && available < n) n = static_cast<uint32_t>(available);

@@ -84,18 +84,38 @@ TEST(CodeLimits, DamagedCodesEndTheMember) {
 // One -lh5- block of 2 symbols: the literal 0x61 and a match of length 5 at distance 1.
 const Bytes sixLetters = {0x00, 0x02, 0x20, 0x04, 0x30, 0x31, 0x36, 0x46, 0x40, 0x10};
 
+// The buffer is never larger than what the file holds, and a file that holds less than the
+// member's compressed size cuts the member short even where the decoder ends before the
+// missing bytes: with bytes behind the data, the decoder stops without reading to the file's
+// end, and how far it reads ahead must not decide the verdict.
 TEST(SizeLimits, InputBufferNeverExceedsWhatTheFileHolds) {
-    FILE* f = test::fileWithBytes(sixLetters);
-    ASSERT_NE(f, nullptr);
-    test::VectorSink sink;
-    MemberDecoder decoder(f, sink, 6, 0xFFFFFFFF, 13, 5);
-    decoder.setInputLimit(static_cast<uint32_t>(sixLetters.size()));
+    Bytes behind = sixLetters;
+    behind.insert(behind.end(), 32, 0x55);
+    const struct {
+        const char* label;
+        Bytes file;
+        uint32_t compressedSize;
+        bool truncated;
+    } cases[] = {
+        {"the data, exactly", sixLetters, static_cast<uint32_t>(sixLetters.size()), false},
+        {"the data, 4 GB claimed", sixLetters, 0xFFFFFFFF, true},
+        {"the data and more, 4 GB claimed", behind, 0xFFFFFFFF, true},
+    };
     makeCrcTable();
-    DecodeResult r = decoder.run();
-    std::fclose(f);
-    EXPECT_LE(decoder.state.inputBufferSize, sixLetters.size());
-    EXPECT_EQ(r.status, DecodeStatus::complete);
-    EXPECT_EQ(sink.bytes, Bytes(6, 'a'));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FILE* f = test::fileWithBytes(c.file);
+        ASSERT_NE(f, nullptr);
+        test::VectorSink sink;
+        MemberDecoder decoder(f, sink, 6, c.compressedSize, 13, 5);
+        decoder.setInputLimit(static_cast<uint32_t>(c.file.size()));
+        DecodeResult r = decoder.run();
+        std::fclose(f);
+        EXPECT_LE(decoder.state.inputBufferSize, c.file.size());
+        EXPECT_EQ(r.status, DecodeStatus::complete);
+        EXPECT_EQ(r.truncated, c.truncated);
+        EXPECT_EQ(sink.bytes, Bytes(6, 'a'));
+    }
 }
 
 // A member whose compressed data is several times the input buffer is read through a buffer
